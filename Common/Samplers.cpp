@@ -1,0 +1,16 @@
+// The two named instantiations of the bilinear sampler.
+#include "Common/Samplers.h"
+
+namespace fx {
+
+void BilinearSample8(uint8_t* const* rows, double x, double y, int32_t rowCount, int32_t pixelStep,
+                     int32_t width, uint8_t* out) {
+  BilinearSample<uint8_t>(rows, x, y, rowCount, pixelStep, width, out);
+}
+
+void BilinearSample16(uint16_t* const* rows, double x, double y, int32_t rowCount,
+                      int32_t pixelStep, int32_t width, uint16_t* out) {
+  BilinearSample<uint16_t>(rows, x, y, rowCount, pixelStep, width, out);
+}
+
+}  // namespace fx

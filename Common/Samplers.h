@@ -1,0 +1,71 @@
+// Pixel samplers of the inverse-mapping effects: bilinear interpolation on a table of working
+// rows (no rounding, clamped at the table's edges, extrapolating between -1 and 0), and the
+// rotation of a ring of rows into a view.
+#pragma once
+
+#include <cstdint>
+
+#include "Common/Frame.h"
+
+namespace fx {
+
+// Coordinates beyond this magnitude clamp to the table's edge rows and columns exactly as the
+// literal arithmetic would; limiting them keeps the integer conversions defined.
+inline constexpr double kSampleCoordinateLimit = 1073741824.0;
+
+inline double LimitCoordinate(double v) {
+  if (v >= -kSampleCoordinateLimit && v <= kSampleCoordinateLimit) return v;
+  return v > 0 ? kSampleCoordinateLimit : -kSampleCoordinateLimit;  // NaN goes low
+}
+
+// The bilinear sample at (x, y): x in pixels of the row, y an index into `rows`. Writes the
+// first sample of a one-sample pixel, else the first three; a fourth sample is left alone.
+template <class T>
+inline void BilinearSample(T* const* rows, double x, double y, int32_t rowCount,
+                           int32_t pixelStep, int32_t width, T* out) {
+  x = LimitCoordinate(x);
+  y = LimitCoordinate(y);
+  int32_t iy = static_cast<int32_t>(y), ix = static_cast<int32_t>(x);
+  const double fy = y - iy, fx = x - ix;
+  int32_t iy1 = iy + 1, ix1 = ix + 1;
+  if (iy1 <= 0)
+    iy = iy1 = 0;
+  else if (iy1 >= rowCount)
+    iy = iy1 = rowCount - 1;
+  if (ix1 >= width)
+    ix = ix1 = width - 1;
+  else if (ix1 <= 0)
+    ix = ix1 = 0;
+  const T* row0 = rows[iy];
+  const T* row1 = rows[iy1];
+  const int32_t count = pixelStep == 1 ? 1 : 3;
+  const int32_t a = pixelStep == 1 ? ix : ix * pixelStep;
+  const int32_t b = pixelStep == 1 ? ix1 : ix1 * pixelStep;
+  for (int32_t k = 0; k < count; ++k) {
+    const int32_t p00 = row0[a + k], p01 = row0[b + k];
+    const int32_t p10 = row1[a + k], p11 = row1[b + k];
+    const int32_t d1 = p01 - p00, d2 = p10 - p00, d3 = p00 + p11 - p01 - p10;
+    const double v = ((p00 + d1 * fx) + d2 * fy) + (d3 * fx) * fy;
+    int32_t value = static_cast<int32_t>(v);
+    if (value < 0) value = 0;
+    if (value > SampleTraits<T>::kMax) value = SampleTraits<T>::kMax;
+    out[k] = static_cast<T>(value);
+  }
+}
+
+void BilinearSample8(uint8_t* const* rows, double x, double y, int32_t rowCount, int32_t pixelStep,
+                     int32_t width, uint8_t* out);
+void BilinearSample16(uint16_t* const* rows, double x, double y, int32_t rowCount,
+                      int32_t pixelStep, int32_t width, uint16_t* out);
+
+// view[i] = ring[(i + start) mod count], start in 0 .. count - 1.
+template <class P>
+inline void RotateRowWindow(P* const* ring, P** view, int32_t count, int32_t start) {
+  for (int32_t i = 0; i < count; ++i) {
+    int32_t j = i + start;
+    if (j >= count) j -= count;
+    view[i] = ring[j];
+  }
+}
+
+}  // namespace fx

@@ -1,0 +1,51 @@
+# fxkit: `make` builds, `make test` runs every test (plain and sanitizer builds), `make demo`
+# writes the gallery. Each target installs missing Debian packages first.
+BUILD ?= build
+ASAN_BUILD ?= build-asan
+BENCH_BUILD ?= build-bench
+FUZZ_BUILD ?= build-fuzz
+JOBS ?= $(shell nproc)
+FILTER ?=
+FUZZ_SECONDS ?= 300
+CMAKE_FLAGS ?=
+
+SAN_ENV = ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:abort_on_error=1 \
+          UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+
+.PHONY: all deps build test test-plain test-asan demo bench fuzz format clean
+
+all: build
+
+deps:
+	@./tools/install-deps.sh
+
+$(BUILD)/build.ninja:
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
+
+build: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: deps test-plain test-asan
+
+test-plain: $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS)
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+$(ASAN_BUILD)/build.ninja:
+	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DFXKIT_SANITIZE=ON \
+	  -DCMAKE_CXX_FLAGS=-O1 $(CMAKE_FLAGS)
+
+test-asan: $(ASAN_BUILD)/build.ninja
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	cd $(ASAN_BUILD) && $(SAN_ENV) ctest --output-on-failure -j $(JOBS)
+
+demo: build
+	@mkdir -p out
+	$(BUILD)/examples/swirl_demo out/swirl.ppm
+	@echo "demo written: out/swirl.ppm"
+
+format:
+	clang-format -i $$(git ls-files '*.h' '*.cpp' '*.c')
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD) out

@@ -1,0 +1,106 @@
+// The host operations the effects call: memory, bitmap queries, row access in the working
+// format, progress, and small helpers. Effects reach pixels only through these.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "fxkit/host.h"
+#include "fxkit/types.h"
+
+// Opaque row-access handle; see RowAccess.cpp.
+struct RowAccess;
+
+// A zeroed progress context, 40 bytes as callers allocate it.
+struct HostProgressContext {
+  int32_t started;
+  int32_t lastPercent;
+  int32_t reserved[8];
+};
+static_assert(sizeof(HostProgressContext) == 40);
+
+// Memory ---------------------------------------------------------------------------------------
+
+// count x size bytes, or null (size overflow, fault injection, out of memory). Zero bytes gives a
+// valid block. Every block counts in HostLiveBlocks until HostFreeMemory.
+void* HostAllocMemory(uint32_t count, uint32_t size, int32_t line, const char* unit);
+// As HostAllocMemory, the block starts zeroed.
+void* HostAllocClearedMemory(uint32_t count, uint32_t size, int32_t line, const char* unit);
+void HostFreeMemory(void* block, int32_t line, const char* unit);
+void HostMemSet(void* block, int value, size_t count);
+void HostMemCopy(void* destination, const void* source, size_t count);
+
+// Bitmap queries -------------------------------------------------------------------------------
+
+int32_t HostIsGrayscale(const BitmapRecord* bitmap);
+int32_t HostFinishUpdate(BitmapRecord* bitmap);
+int32_t HostGetProcessRect(const BitmapRecord* bitmap, int32_t reserved, RECT* rect);
+
+// Row access -----------------------------------------------------------------------------------
+
+// mode 2 is the plain mode; the bits 0x10, 0x80 and 0x100 are accepted and change nothing.
+int32_t HostOpenRowAccess(BitmapRecord* bitmap, RowAccess** handle, int32_t mode);
+void HostCloseRowAccess(RowAccess* handle);
+int32_t HostSampleBits(const RowAccess* handle);   // 8 or 16
+int32_t HostPixelStep(const RowAccess* handle);    // samples per pixel: 1, 3 or 4
+int32_t HostRowBytes(const RowAccess* handle);     // bytes of one working row
+// One working row plus 4 x pixel step spare bytes (at least), or null.
+void* HostAllocRowBuffer(RowAccess* handle);
+int32_t HostReadRow(RowAccess* handle, void* buffer, int32_t row, int32_t reserved, void* unused);
+int32_t HostWriteRow(RowAccess* handle, const void* buffer, int32_t row, int32_t reserved,
+                     int32_t unused);
+// Begin the write phase. The region variants change only pixels inside the bitmap's region; the
+// Ex variants report progress between first and last percent as rows are written.
+int32_t HostBeginWrite(RowAccess* handle);
+int32_t HostBeginRegionWrite(RowAccess* handle);
+int32_t HostBeginWriteEx(RowAccess* handle, int32_t firstPercent, int32_t lastPercent);
+int32_t HostBeginRegionWriteEx(RowAccess* handle, int32_t firstPercent, int32_t lastPercent);
+// Write phase whose progress runs over rect's rows (one step per row written or per
+// HostAdvanceProgress step); writes keep to the bitmap's region when it has one.
+int32_t HostBeginRectWrite(RowAccess* handle, int32_t firstPercent, int32_t lastPercent,
+                           const RECT* rect);
+// Advances the progress of the write phase by `steps` and answers the callback's verdict.
+int32_t HostAdvanceProgress(RowAccess* handle, int32_t steps);
+
+// Progress -------------------------------------------------------------------------------------
+
+int32_t HostProgressBegin(HostProgressContext* context);
+int32_t HostProgressReport(HostProgressContext* context, int32_t percent);
+// Calls this thread's status callback (SUCCESS when there is none).
+int32_t HostReportStatus(int32_t percent);
+
+// Helpers --------------------------------------------------------------------------------------
+
+int32_t HostNothingToDo();
+// Writes `colour` (0x00BBGGRR) as one working pixel: blue, green, red in samples 0, 1, 2; a gray
+// pixel gets (b + 5g + 2r) / 8; 16-bit samples are scaled by 257. A fourth sample is left alone.
+void HostColorToPixel(void* buffer, COLORREF colour, int32_t bitsPerSample,
+                      int32_t samplesPerPixel);
+// view[i] = ring[(centre + i - count / 2) mod count]: the centre slot lands in the middle entry.
+void HostCenterRowWindow(void* const* ring, void** view, int32_t count, int32_t centre);
+
+// Fault injection, per thread (tests) ----------------------------------------------------------
+
+struct HostFaultPlan {
+  int64_t failAllocAt = 0;   // fail the N-th allocation (1-based); 0: never
+  int64_t failReadAt = 0;    // the N-th HostReadRow answers `code`
+  int64_t failWriteAt = 0;   // the N-th HostWriteRow answers `code`
+  int64_t failBeginAt = 0;   // the N-th write preparation answers `code`
+  int64_t failOpenAt = 0;    // the N-th HostOpenRowAccess answers `code`
+  int32_t code = ERROR_HOST_INJECTED;
+};
+struct HostFaultCounts {
+  int64_t allocs = 0;
+  int64_t reads = 0;
+  int64_t writes = 0;
+  int64_t begins = 0;
+  int64_t opens = 0;
+};
+// Installs a plan and resets the counters; a default plan disarms.
+void HostSetFaultPlan(const HostFaultPlan& plan);
+HostFaultCounts HostGetFaultCounts();
+
+// Allocation helpers that tag the call site.
+#define FX_ALLOC(count, size) HostAllocMemory((count), (size), __LINE__, __FILE__)
+#define FX_ALLOC_CLEARED(count, size) HostAllocClearedMemory((count), (size), __LINE__, __FILE__)
+#define FX_FREE(block) HostFreeMemory((block), __LINE__, __FILE__)

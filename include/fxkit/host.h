@@ -1,0 +1,90 @@
+/* fxkit host layer, public part: what an application needs to make bitmaps and regions, follow
+ * and cancel a running effect, seed the generator and fix the clocks. */
+#ifndef FXKIT_HOST_H
+#define FXKIT_HOST_H
+
+#include <stddef.h>
+
+#include "fxkit/types.h"
+
+/* Per-thread status callback: called with a percentage while an effect runs. Any answer other
+ * than SUCCESS cancels the effect, which cleans up and returns that answer. */
+typedef int32_t (*FxStatusCallback)(int32_t percent, void* userData);
+
+/* Bitmaps ---------------------------------------------------------------------------------- */
+
+/* Sets up a record without pixel storage: Width x Height at bitsPerPixel, orientation 1, order
+ * BGR (gray for 12 and 16 bits), a gray ramp palette for 1, 4 and 8 bits. */
+FXKIT_API int32_t HostInitBitmap(BitmapRecord* bitmap, uint32_t structSize, int32_t width,
+                                 int32_t height, int32_t bitsPerPixel);
+
+/* Allocates zeroed pixel storage (and a palette where needed) for a record from HostInitBitmap
+ * and sets FLAG_ALLOCATED. memoryMode is accepted for compatibility; storage is always in memory. */
+FXKIT_API int32_t HostAllocBitmapData(BitmapRecord* bitmap, int32_t memoryMode);
+
+/* Creates a bitmap in one call. palette: paletteCount colours for 1/4/8-bit colour bitmaps (null
+ * gives a gray ramp). data: null allocates zeroed storage owned by the host; otherwise the bitmap
+ * wraps the caller's rows (bytesPerLine apart) and HostFreeBitmap leaves them alone. The new
+ * bitmap is seen in `orientation` (1 .. 8) from the start. */
+FXKIT_API int32_t HostCreateBitmap(BitmapRecord* bitmap, uint32_t structSize, int32_t memoryMode,
+                                   int32_t width, int32_t height, int32_t bitsPerPixel,
+                                   uint32_t order, const COLORREF* palette, uint8_t orientation,
+                                   void* data, int32_t bytesPerLine);
+
+/* Releases the storage, palette and region the host owns for this record and clears
+ * FLAG_ALLOCATED. Safe on a record already freed. */
+FXKIT_API int32_t HostFreeBitmap(BitmapRecord* bitmap);
+
+/* Number of palette entries used by the depth (2, 16, 256), 0 for direct colour. */
+FXKIT_API uint32_t HostPaletteSize(int32_t bitsPerPixel);
+
+/* View form (copy null, mode 0): sets the orientation (1 .. 8); Width, Height, regions and row
+ * access then describe the image as seen in it. Copy form (mode 7): fills `copy` as an independent
+ * copy of `bitmap`, pixels, palette and region included. */
+FXKIT_API int32_t HostSetOrientation(BitmapRecord* copy, BitmapRecord* bitmap, uint32_t structSize,
+                                     uint32_t orientation, uint32_t mode);
+
+/* Regions (coordinates as seen in the bitmap's current orientation) ------------------------- */
+
+/* Sets a rectangular region, clipped to the bitmap. reserved must be null; mode 1 replaces. */
+FXKIT_API int32_t HostSetRegionRect(BitmapRecord* bitmap, void* reserved, const RECT* rect,
+                                    int32_t mode);
+/* Sets a region from a Width x Height mask of bytes; non-zero bytes are inside. */
+FXKIT_API int32_t HostSetRegionMask(BitmapRecord* bitmap, const uint8_t* mask, int32_t maskStride);
+FXKIT_API int32_t HostFreeRegion(BitmapRecord* bitmap);
+FXKIT_API int32_t HostHasRegion(const BitmapRecord* bitmap);
+/* The region's bounding rectangle, or {0, 0, Width, Height} without a region. */
+FXKIT_API int32_t HostGetRegionBounds(const BitmapRecord* bitmap, void* reserved, RECT* rect);
+/* Non-zero when pixel (x, y) of the current view lies inside the region (always, without one). */
+FXKIT_API int32_t HostIsInRegion(const BitmapRecord* bitmap, int32_t x, int32_t y);
+
+/* Status callback, per thread ---------------------------------------------------------------- */
+
+/* Installs (newCallback, newUserData) for this thread; the previous pair is stored where the
+ * pointers are not null. */
+FXKIT_API void HostExchangeCallback(FxStatusCallback newCallback, void* newUserData,
+                                    FxStatusCallback* oldCallback, void** oldUserData);
+
+/* Generator and clocks ----------------------------------------------------------------------- */
+
+/* The per-thread generator the effects draw from (seed 1 at thread start). */
+FXKIT_API void HostSeedRandom(uint32_t seed);
+FXKIT_API int32_t HostRandom(void);
+
+/* Fix the per-process clocks the effects read (tick count in ms, calendar time in seconds), or
+ * let them run again. */
+FXKIT_API void HostFixTickCount(uint32_t milliseconds);
+FXKIT_API void HostFixTime(int64_t seconds);
+FXKIT_API void HostReleaseClocks(void);
+FXKIT_API uint32_t HostGetTickCount(void);
+FXKIT_API int64_t HostGetTime(void);
+
+/* Diagnostics -------------------------------------------------------------------------------- */
+
+/* Host memory blocks currently allocated (pixel storage, tables, row buffers, handles). */
+FXKIT_API int64_t HostLiveBlocks(void);
+
+/* Library version string. */
+FXKIT_API const char* FxVersion(void);
+
+#endif

@@ -1,0 +1,117 @@
+/* fxkit registry: every effect described at run time (names, family, parameters with kinds,
+ * defaults and ranges) and a generic call from named values. */
+#ifndef FXKIT_REGISTRY_H
+#define FXKIT_REGISTRY_H
+
+#include "fxkit/types.h"
+
+typedef enum FxFamily {
+  FX_FAMILY_DISTORTION = 0,
+  FX_FAMILY_BLUR_LIGHT_GLOW = 1,
+  FX_FAMILY_ARTISTIC = 2, /* artistic, tile and texture */
+  FX_FAMILY_PROCEDURAL = 3,
+  FX_FAMILY_RESCALING = 4
+} FxFamily;
+
+typedef enum FxKind {
+  FX_KIND_INT32 = 0,        /* signed 32-bit */
+  FX_KIND_UINT32 = 1,       /* unsigned 32-bit */
+  FX_KIND_FLAGS = 2,        /* 32-bit flag word */
+  FX_KIND_POINT = 3,        /* POINT by value */
+  FX_KIND_COLOR = 4,        /* COLORREF 0x00BBGGRR */
+  FX_KIND_RECORD = 5,       /* pointer to a record whose first field is its size */
+  FX_KIND_INT_ARRAY = 6,    /* pointer to signed 32-bit values (curves, tables, palettes) */
+  FX_KIND_RECORD_ARRAY = 7, /* pointer to an array of records (lights) */
+  FX_KIND_BITMAP = 8        /* pointer to a BitmapRecord (mask, texture, bump map) */
+} FxKind;
+
+/* How a parameter's default is formed when the caller gives no value. */
+typedef enum FxDefaultRule {
+  FX_DEFAULT_VALUE = 0,         /* defaultValue (scalars, or x | y << 32 for points) */
+  FX_DEFAULT_CENTER = 1,        /* point: centre of the rectangle to process */
+  FX_DEFAULT_WIDTH_PERCENT = 2, /* integer: defaultValue percent of the bitmap's width */
+  FX_DEFAULT_HEIGHT_PERCENT = 3,/* integer: defaultValue percent of the bitmap's height */
+  FX_DEFAULT_NULL = 4,          /* pointer: null */
+  FX_DEFAULT_IMAGE_COPY = 5,    /* bitmap: a copy of the bitmap being processed */
+  FX_DEFAULT_TEXTURE = 6,       /* bitmap: a generated 128x128 gray texture */
+  FX_DEFAULT_ARRAY = 7,         /* arrays: defaultArray; records: the record's field defaults */
+  FX_DEFAULT_COUNT = 8          /* integer: the length of the array parameter arrayParam */
+} FxDefaultRule;
+
+/* One field of a parameter record. Field 0 is the size field. */
+typedef struct FxFieldDesc {
+  const char* name;
+  FxKind kind; /* INT32, UINT32, FLAGS, COLOR or POINT */
+  uint32_t offset;
+  int64_t defaultValue;
+  int64_t minValue; /* accepted range (outer bounds) */
+  int64_t maxValue;
+  const char* help;
+} FxFieldDesc;
+
+typedef struct FxRecordDesc {
+  const char* name;
+  uint32_t size; /* the one size value the export accepts */
+  const FxFieldDesc* fields;
+  uint32_t fieldCount;
+} FxRecordDesc;
+
+typedef struct FxParamDesc {
+  const char* name; /* as the export documents it */
+  FxKind kind;
+  FxDefaultRule defaultRule;
+  int64_t defaultValue;
+  int64_t minValue; /* accepted range (outer bounds); for arrays, of each element */
+  int64_t maxValue;
+  const char* help;
+  const FxRecordDesc* record;  /* RECORD and RECORD_ARRAY */
+  const int32_t* defaultArray; /* INT_ARRAY with FX_DEFAULT_ARRAY */
+  uint32_t defaultArrayCount;  /* values in defaultArray; records in a default RECORD_ARRAY */
+  int32_t arrayParam;          /* count parameters: index of the array they count, else -1 */
+  uint32_t fixedCount;         /* arrays without a count parameter: the number of values */
+} FxParamDesc;
+
+/* A value for one parameter. Records, arrays and bitmaps are passed by pointer. */
+typedef union FxValue {
+  int64_t i;
+  POINT pt;
+  const void* ptr;
+} FxValue;
+
+typedef int32_t (*FxThunk)(BitmapRecord* bitmap, const FxValue* args);
+
+typedef struct FxEffectDesc {
+  const char* shortName;  /* "swirl", "zoom-blur" */
+  const char* exportName; /* "Fx_SwirlBitmap" */
+  FxFamily family;
+  const char* summary;
+  const FxParamDesc* params; /* export order, bitmap excluded */
+  uint32_t paramCount;
+  FxThunk call; /* calls the export with args in export order */
+} FxEffectDesc;
+
+typedef struct FxNamedValue {
+  const char* name;
+  FxValue value;
+  uint32_t count; /* arrays: number of values or records given; else 0 */
+} FxNamedValue;
+
+/* Registry-level failures of FxInvoke, distinct from the effects' own codes. */
+#define FX_REGISTRY_UNKNOWN_PARAMETER (-30001)
+#define FX_REGISTRY_DUPLICATE_PARAMETER (-30002)
+#define FX_REGISTRY_COUNT_TOO_LARGE (-30003)
+
+FXKIT_API uint32_t FxEffectCount(void);
+FXKIT_API const FxEffectDesc* FxEffectAt(uint32_t index);
+/* By short name or export name; null when unknown. */
+FXKIT_API const FxEffectDesc* FxFindEffect(const char* name);
+FXKIT_API const char* FxFamilyName(FxFamily family);
+FXKIT_API const char* FxKindName(FxKind kind);
+/* Index of a parameter by name, or -1. */
+FXKIT_API int32_t FxFindParam(const FxEffectDesc* effect, const char* name);
+/* Calls the effect on the bitmap with the named values; unnamed parameters take their defaults.
+ * Returns the export's result, or a FX_REGISTRY_* code when the values do not fit the effect. */
+FXKIT_API int32_t FxInvoke(const FxEffectDesc* effect, BitmapRecord* bitmap,
+                           const FxNamedValue* values, uint32_t valueCount);
+
+#endif

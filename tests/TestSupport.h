@@ -1,0 +1,82 @@
+// Shared test support: bitmaps of every depth, deterministic content, working-row snapshots, a
+// fixture that proves no host block leaks, and the fault-path sweep.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fxkit/fxkit.h"
+#include "host/Host.h"
+
+namespace fxtest {
+
+struct Depth {
+  int32_t bitsPerPixel;
+  uint32_t order;
+  const char* name;
+};
+// Every stored format the host supports.
+const std::vector<Depth>& AllDepths();
+
+// A host-allocated bitmap freed on destruction.
+class TestBitmap {
+ public:
+  TestBitmap(int32_t width, int32_t height, int32_t bitsPerPixel, uint32_t order = ORDER_BGR,
+             uint8_t orientation = 1);
+  ~TestBitmap();
+  TestBitmap(const TestBitmap&) = delete;
+  TestBitmap& operator=(const TestBitmap&) = delete;
+
+  BitmapRecord* get() { return &record_; }
+  BitmapRecord* operator->() { return &record_; }
+  bool ok() const { return created_ == SUCCESS; }
+
+  // Deterministic pseudo-random stored bytes (palette indices stay inside the palette).
+  void FillNoise(uint32_t seed);
+  // Smooth content: gradients and a few edges, as seen in the current view. Working values.
+  void FillSmooth();
+  // Stored bytes of every row (padding excluded).
+  std::vector<uint8_t> Stored() const;
+
+ private:
+  BitmapRecord record_{};
+  int32_t created_;
+};
+
+// Every view row of the bitmap in the working format, concatenated.
+std::vector<uint8_t> WorkingRows(BitmapRecord* bitmap);
+// The working row y of the bitmap.
+std::vector<uint8_t> WorkingRow(BitmapRecord* bitmap, int32_t y);
+// Writes working rows (as WorkingRows returns them) back to the bitmap.
+void WriteWorkingRows(BitmapRecord* bitmap, const std::vector<uint8_t>& rows);
+
+// Working sample k of pixel (x, y) from a WorkingRows snapshot.
+uint32_t SampleAt(const std::vector<uint8_t>& rows, int32_t rowBytes, int32_t sampleBits,
+                  int32_t pixelStep, int32_t x, int32_t y, int32_t k);
+
+// Checks every test ends with the host blocks it started with, no fault plan and no callback.
+class HostFixture : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  int64_t baselineBlocks_ = 0;
+};
+
+// The fault-path sweep. `make` builds a fresh bitmap, `call` runs the effect on it. For each
+// kind of failure (allocation, row read, row write, write preparation, open) the 1st, 2nd, ...
+// operation is failed until the call gets through; each time the code must be the expected one,
+// no block may leak, the orientation must come back, and a failure before the first row write
+// must leave the pixels unchanged. Returns the number of fault points exercised.
+struct SweepStats {
+  int64_t points = 0;
+};
+SweepStats SweepFaults(const std::function<std::unique_ptr<TestBitmap>()>& make,
+                       const std::function<int32_t(BitmapRecord*)>& call,
+                       const std::string& label);
+
+}  // namespace fxtest
