@@ -10,13 +10,6 @@
 
 namespace fx {
 
-extern const FxEffectDesc kSwirlEffect;
-
-const FxEffectDesc* const kEffectList[] = {
-    &kSwirlEffect,
-};
-const uint32_t kEffectListSize = CountOf(kEffectList);
-
 namespace {
 
 // Storage the resolved arguments point into; released after the call.

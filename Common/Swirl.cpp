@@ -99,6 +99,11 @@ const FxParamDesc kSwirlParams[] = {
     FlagsParam("flags", 0, 0, 0, "reserved, must be 0"),
 };
 
+const FxPreset kSwirlPresets[] = {
+    {"strong", "angle=3000"},
+    {"reverse", "angle=-1500"},
+};
+
 }  // namespace
 
 extern const FxEffectDesc kSwirlEffect = {
@@ -111,6 +116,9 @@ extern const FxEffectDesc kSwirlEffect = {
     [](BitmapRecord* b, const FxValue* v) {
       return Fx_SwirlBitmap(b, ArgI32(v[0]), v[1].pt, ArgU32(v[2]));
     },
+    kSwirlPresets,
+    CountOf(kSwirlPresets),
+    0,
 };
 
 }  // namespace fx

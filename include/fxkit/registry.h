@@ -80,6 +80,20 @@ typedef union FxValue {
 
 typedef int32_t (*FxThunk)(BitmapRecord* bitmap, const FxValue* args);
 
+/* A telling parameter set: values in the command line's syntax, "angle=2000 center=100,80". */
+typedef struct FxPreset {
+  const char* name;
+  const char* values;
+} FxPreset;
+
+/* Traits of an effect that callers and test harnesses need to know. */
+#define FX_TRAIT_RANDOM 0x1u        /* draws from the thread's generator */
+#define FX_TRAIT_CLOCK 0x2u         /* reads the tick count or the calendar time */
+#define FX_TRAIT_RESIZES 0x4u       /* may change the bitmap's size or replace its storage */
+#define FX_TRAIT_WHOLE_IMAGE 0x8u   /* changes pixels through whole-image host operations, not
+                                       only through row writes */
+#define FX_TRAIT_PROGRESS 0x10u     /* reports progress of its own besides the row writes */
+
 typedef struct FxEffectDesc {
   const char* shortName;  /* "swirl", "zoom-blur" */
   const char* exportName; /* "Fx_SwirlBitmap" */
@@ -88,6 +102,9 @@ typedef struct FxEffectDesc {
   const FxParamDesc* params; /* export order, bitmap excluded */
   uint32_t paramCount;
   FxThunk call; /* calls the export with args in export order */
+  const FxPreset* presets; /* parameter sets worth showing or measuring besides the defaults */
+  uint32_t presetCount;
+  uint32_t traits; /* FX_TRAIT_* */
 } FxEffectDesc;
 
 typedef struct FxNamedValue {
