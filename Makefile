@@ -49,3 +49,11 @@ format:
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD) out
+
+$(BENCH_BUILD)/build.ninja:
+	cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DFXKIT_BENCH=ON \
+	  -DFXKIT_TESTS=OFF $(CMAKE_FLAGS)
+
+bench: deps $(BENCH_BUILD)/build.ninja
+	cmake --build $(BENCH_BUILD) -j $(JOBS)
+	$(BENCH_BUILD)/bench/fxkit_bench --benchmark_filter='$(FILTER)' --benchmark_min_time=0.5
