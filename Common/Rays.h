@@ -29,20 +29,32 @@ decltype(auto) WithChannels(int32_t pixelStep, F&& f) {
   return f(std::integral_constant<int, 1>{});
 }
 
-// Per-channel sums of whole pixels and their truncated average.
+// Per-channel sums of whole pixels (C = 1 for gray, 3 for colour) and their truncated average.
+// Kept as separate members so they stay in registers across the sample loop.
 template <class T, int C>
 struct ChannelSums {
-  uint64_t sum[C] = {};
+  static_assert(C == 1 || C == 3);
+  uint64_t s0 = 0, s1 = 0, s2 = 0;
 
   void Add(const T* pixel) {
-    for (int c = 0; c < C; ++c) sum[c] += pixel[c];
+    s0 += pixel[0];
+    if constexpr (C == 3) {
+      s1 += pixel[1];
+      s2 += pixel[2];
+    }
   }
   void StoreAverage(T* out, uint32_t n) const {
-    for (int c = 0; c < C; ++c) {
-      // A 32-bit division whenever the sum fits, as it does for any ordinary count.
-      const uint64_t v = sum[c] >> 32 ? sum[c] / n : static_cast<uint32_t>(sum[c]) / n;
-      out[c] = static_cast<T>(v);
+    out[0] = Average(s0, n);
+    if constexpr (C == 3) {
+      out[1] = Average(s1, n);
+      out[2] = Average(s2, n);
     }
+  }
+
+ private:
+  // A 32-bit division whenever the sum fits, as it does for any ordinary count.
+  static T Average(uint64_t sum, uint32_t n) {
+    return static_cast<T>(sum >> 32 ? sum / n : static_cast<uint32_t>(sum) / n);
   }
 };
 
