@@ -1,5 +1,5 @@
-// Radial blur: entry checks, the per-pixel formulas against a direct evaluation in both window
-// modes, the pixels left alone, and every failure path.
+// Radial blur: entry checks, every pixel against a direct evaluation in both window modes, the
+// pixels left alone, and every failure path.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -16,7 +16,7 @@ class RadialBlurTest : public HostFixture {};
 
 struct Image {
   std::vector<uint8_t> rows;
-  int32_t rowBytes, bits, step, width, height;
+  int32_t rowBytes = 0, bits = 0, step = 0, width, height;
   explicit Image(BitmapRecord* b)
       : rows(fxtest::WorkingRows(b)), width(b->Width), height(b->Height) {
     RowAccess* a = nullptr;
@@ -193,37 +193,11 @@ TEST_F(RadialBlurTest, EntryChecksInTheirOrder) {
   EXPECT_EQ(Fx_RadialBlurBitmap(nullptr, 5, 3, POINT{0, 0}, 0), ERROR_NO_BITMAP);
 }
 
-TEST_F(RadialBlurTest, CentreAndNearbyPixelsKeepTheirValues) {
-  // 41 x 31, centre (20, 15): R = 26; length 4 gives f = 4/26, and n = 0 where r·f < 0.5,
-  // that is for trunc(dist) <= 3: the 45 pixels with dx² + dy² < 16.
-  TestBitmap b(41, 31, 48);
-  b.FillNoise(12);
-  const Image before(b.get());
-  ASSERT_EQ(Fx_RadialBlurBitmap(b.get(), 4, 9, POINT{20, 15}, 0), SUCCESS);
-  const Image after(b.get());
-  int kept = 0, changed = 0;
-  for (int32_t y = 0; y < 31; ++y)
-    for (int32_t x = 0; x < 41; ++x)
-      for (int32_t k = 0; k < 3; ++k) {
-        if ((x - 20) * (x - 20) + (y - 15) * (y - 15) < 16) {
-          ASSERT_EQ(after.at(x, y, k), before.at(x, y, k)) << x << "," << y;
-          ++kept;
-        } else {
-          changed += after.at(x, y, k) != before.at(x, y, k);
-        }
-      }
-  EXPECT_EQ(kept, 3 * 45);
-  EXPECT_GT(changed, 1000);
-}
-
 TEST_F(RadialBlurTest, UniformImageStaysUniformAndRegionMaskHolds) {
   TestBitmap b(40, 30, 32);
-  const auto plain = fxtest::WorkingRows(b.get());
-  std::vector<uint8_t> rows(plain.size());
-  for (size_t i = 0; i < rows.size(); i += 4) {  // B, G, R, A = 9, 130, 255, 77
-    const uint8_t px[4] = {9, 130, 255, 77};
-    std::memcpy(&rows[i], px, 4);
-  }
+  std::vector<uint8_t> rows(Image(b.get()).rows.size());
+  const uint8_t px[4] = {9, 130, 255, 77};  // B, G, R, A
+  for (size_t i = 0; i < rows.size(); i += 4) std::memcpy(&rows[i], px, 4);
   fxtest::WriteWorkingRows(b.get(), rows);
   ASSERT_EQ(Fx_RadialBlurBitmap(b.get(), 25, 40, POINT{30, 3}, 0), SUCCESS);
   EXPECT_EQ(fxtest::WorkingRows(b.get()), rows);
@@ -231,22 +205,15 @@ TEST_F(RadialBlurTest, UniformImageStaysUniformAndRegionMaskHolds) {
   TestBitmap m(40, 30, 16, ORDER_GRAY);
   m.FillNoise(8);
   std::vector<uint8_t> mask(40 * 30);
-  for (int y = 0; y < 30; ++y)
-    for (int x = 0; x < 40; ++x) mask[y * 40 + x] = (x + y) % 7 != 0 && x > 5 && y < 26;
+  for (int i = 0; i < 40 * 30; ++i)
+    mask[i] = (i % 40 + i / 40) % 7 != 0 && i % 40 > 5 && i / 40 < 26;
   ASSERT_EQ(HostSetRegionMask(m.get(), mask.data(), 40), SUCCESS);
   const Image before(m.get());
   ASSERT_EQ(Fx_RadialBlurBitmap(m.get(), 10, 2, POINT{20, 14}, 0), SUCCESS);
   const Image after(m.get());
-  int changed = 0;
-  for (int y = 0; y < 30; ++y)
-    for (int x = 0; x < 40; ++x) {
-      if (!mask[y * 40 + x]) {
-        ASSERT_EQ(after.at(x, y, 0), before.at(x, y, 0)) << x << "," << y;
-      } else {
-        changed += after.at(x, y, 0) != before.at(x, y, 0);
-      }
-    }
-  EXPECT_GT(changed, 200);
+  for (int i = 0; i < 40 * 30; ++i)
+    EXPECT_TRUE(mask[i] || after.at(i % 40, i / 40, 0) == before.at(i % 40, i / 40, 0)) << i;
+  EXPECT_NE(after.rows, before.rows);
 }
 
 TEST_F(RadialBlurTest, EveryFailurePathCleansUp) {
