@@ -7,12 +7,15 @@
 // does no trigonometry: atan2 and sqrt run once per pixel, two multiplications per sample when
 // the spacing is stretched.
 //
-// Extreme inputs: R is formed from 64-bit squares (see Rays.h), so no distance exceeds it and
-// the sample count never runs past the end of a list. The window height length·(trunc(s) + 1)
+// Extreme inputs: R is formed from 64-bit squares (see Rays.h); with a wrapped R the sample
+// count would run past the end of a list (it is also capped at the list length, which no
+// ordinary input reaches). The window height length·(trunc(s) + 1)
 // is formed in 64 bits, so a huge one selects the whole-bitmap mode instead of wrapping. Sample
 // positions are formed in 64 bits before they are clamped to the bitmap and the window. R = 0
 // cannot occur for a non-empty rectangle with the centre in it grown by one (R ≥ 1); were it
-// to, every pixel would average no samples and the driver leaves the bitmap as it is.
+// to, every pixel would average no samples and the driver leaves the bitmap as it is. The ray
+// table takes 2880·length bytes (length ≤ R), which grows to gigabytes only on bitmaps of
+// hundreds of thousands of pixels a side.
 #include <cmath>
 #include <type_traits>
 
@@ -88,10 +91,11 @@ class RayTable {
 struct ZoomGeometry {
   RECT rect;
   int32_t cx, cy;
-  int32_t width;  // W, the bitmap's
-  double length;  // after lowering to R
-  double ref;     // R
-  double s;       // strength / 10
+  int32_t width;        // W, the bitmap's
+  uint32_t listLength;  // entries per ray list: length after lowering to R
+  double length;        // the same, as a double
+  double ref;           // R
+  double s;             // strength / 10
   const RayTable* rays;
 };
 
@@ -114,8 +118,9 @@ void ZoomBlurRow(const ZoomGeometry& g, T* const* rows, int32_t rowCount, int32_
     if (phi < 0) deg += 360;
     if (deg == 360) deg = 0;
     const double dist = std::sqrt(static_cast<double>(int64_t{dx} * dx + dy2));
-    const uint32_t n = static_cast<uint32_t>(dist * g.length / g.ref);
+    uint32_t n = static_cast<uint32_t>(dist * g.length / g.ref);
     if (n == 0) continue;
+    if (n > g.listLength) n = g.listLength;  // never while dist < R + 1; keeps reads in the list
     const RayOffset* list = g.rays->list(deg);
     ChannelSums<T, C> sums;
     if (g.s == 0) {
@@ -160,7 +165,7 @@ int32_t ZoomBlurDriver(BitmapRecord* bitmap, uint32_t length, double s, const RE
   if (rc != SUCCESS) return rc;
   rays.Fill();
 
-  const ZoomGeometry g{rect,           center.x,    center.y, bitmap->Width,
+  const ZoomGeometry g{rect,           center.x,    center.y, bitmap->Width, length,
                        double(length), double(ref), s,        &rays};
   const int32_t rowCount = window.rowCount();
   return WithSampleType(access.SampleBits(), [&](auto sample) {
