@@ -7,6 +7,8 @@ namespace fx {
 extern const FxEffectDesc kSwirlEffect;
 
 // Blur, light and glow
+extern const FxEffectDesc kZoomBlurEffect;
+extern const FxEffectDesc kRadialBlurEffect;
 
 // Artistic, tile and texture
 
@@ -18,6 +20,8 @@ const FxEffectDesc* const kEffectList[] = {
     // Geometric distortions
     &kSwirlEffect,
     // Blur, light and glow
+    &kZoomBlurEffect,
+    &kRadialBlurEffect,
     // Artistic, tile and texture
     // Procedural textures
     // Content-aware rescaling

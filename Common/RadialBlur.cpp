@@ -1,0 +1,164 @@
+// Radial blur: every pixel of the rectangle becomes the plain average of whole pixels taken on
+// the circle through it around the centre, over an arc of fixed angle, as if the image had
+// turned about the centre during the exposure. The number of samples grows with the distance
+// from the centre (`length` of them at the reference distance R); the arc angle is
+// atan(spread / q) with q = R / length.
+//
+// Extreme inputs: R is formed from 64-bit squares (see Rays.h). The window half-height
+// trunc(R·sin Θ) and the row offset w - dy are formed in 64 bits, and sample columns are
+// compared with the width before truncation, so every conversion is defined; identical for
+// every bitmap the 32-bit arithmetic handles. R = 0 cannot occur for a non-empty rectangle with
+// the centre in it grown by one (R ≥ 1); were it to, length / R would be undefined, so the
+// driver leaves the bitmap as it is.
+#include <cmath>
+
+#include "Common/Frame.h"
+#include "Common/Rays.h"
+#include "Common/RegistryDefs.h"
+#include "fxkit/effects.h"
+
+namespace fx {
+namespace {
+
+constexpr double kPi = 3.1415926535;
+
+struct RadialGeometry {
+  RECT rect;
+  int32_t cx, cy;
+  int32_t width;  // W, the bitmap's
+  double theta;   // arc angle Θ
+  double f;       // length / R
+  double a;       // (Θ / 2) / length
+};
+
+// One output row. rows: the window (rowCount rows, the row of y at index w). Pixels whose
+// sample count is 0 are left as they are in `out`, which starts as the source row.
+template <class T, int C>
+void RadialBlurRow(const RadialGeometry& g, T* const* rows, int32_t rowCount, int32_t w, int32_t y,
+                   int32_t pixelStep, T* out) {
+  const int32_t dy = y - g.cy;
+  const int64_t dy2 = int64_t{dy} * dy;
+  const double rowOffset = static_cast<double>(int64_t{w} - dy);  // circle row within the window
+  const double columns = g.width, lastRow = rowCount - 1;
+  for (int32_t x = g.rect.left; x < g.rect.right; ++x) {
+    const int32_t dx = x - g.cx;
+    double phi = std::atan2(static_cast<double>(dy), static_cast<double>(dx));
+    const double r = static_cast<double>(
+        static_cast<int64_t>(std::sqrt(static_cast<double>(int64_t{dx} * dx + dy2))));
+    const uint32_t n = static_cast<uint32_t>(r * g.f + 0.5);
+    if (n == 0) continue;
+    const double step = g.theta / n;
+    if (phi < 0) phi += 2 * kPi;
+    const double start = phi - g.a * n;
+    ChannelSums<T, C> sums;
+    for (uint32_t k = 0; k < n; ++k) {
+      const double psi = start + step * k;
+      const double sx = r * std::cos(psi) + g.cx;
+      const double sy = r * std::sin(psi) + rowOffset;
+      int64_t column = 0, row = 0;
+      if (sx >= 0) {
+        const double v = sx + 0.5;
+        column = v < columns ? static_cast<int64_t>(v) : g.width - 1;
+      }
+      if (sy >= 0) {
+        const double v = sy + 0.5;
+        row = static_cast<int64_t>(v < lastRow ? v : lastRow);
+      }
+      sums.Add(rows[row] + column * pixelStep);
+    }
+    sums.StoreAverage(out + int64_t{x} * pixelStep, n);
+  }
+}
+
+int32_t RadialBlurDriver(BitmapRecord* bitmap, uint32_t length, int32_t spread, const RECT& rect,
+                         POINT center) {
+  const uint32_t ref = RayReferenceDistance(rect, center);
+  if (ref == 0) return SUCCESS;
+  uint32_t q = ref / length;
+  if (q == 0) {
+    length = ref;
+    q = 1;
+  }
+  const double theta = std::atan2(static_cast<double>(spread), static_cast<double>(q));
+
+  AccessOwner access;
+  int32_t rc = access.Open(bitmap, 2);
+  if (rc != SUCCESS) return rc;
+  const int32_t pixelStep = access.PixelStep();
+  const int32_t height = bitmap->Height;
+
+  const int64_t h = static_cast<int64_t>(ref * std::sin(theta));
+  RayWindow window;
+  rc = window.Allocate(2 * h + 1, height, size_t(access.RowBytes()) + 4 * size_t(pixelStep));
+  if (rc != SUCCESS) return rc;
+  HostBlock<uint8_t> out;
+  if (!access.AllocRowBuffer(out)) return ERROR_NO_MEMORY;
+  rc = BeginWritePhase(access, bitmap);
+  if (rc != SUCCESS) return rc;
+
+  const RadialGeometry g{
+      rect, center.x, center.y, bitmap->Width, theta, double(length) / ref, (theta / 2.0) / length};
+  const int32_t rowCount = window.rowCount();
+  return WithSampleType(access.SampleBits(), [&](auto sample) {
+    using T = decltype(sample);
+    return WithChannels(pixelStep, [&](auto channels) {
+      return window.Run(
+          access, rect, height, out.get(), [&](int32_t y, uint8_t* const* rows, int32_t w) {
+            RadialBlurRow<T, decltype(channels)::value>(g, reinterpret_cast<T* const*>(rows),
+                                                        rowCount, w, y, pixelStep,
+                                                        reinterpret_cast<T*>(out.get()));
+          });
+    });
+  });
+}
+
+const FxParamDesc kRadialBlurParams[] = {
+    UIntParam("length", 20, 0, kAnyUInt32Max,
+              "samples averaged at the farthest corner; 0 or 1 does nothing; above R acts as R"),
+    IntParam("spread", 5, 0, kAnyInt32Max,
+             "angular extent: the arc is atan(spread / (R / length)); 0 does nothing"),
+    CenterParam("center", "centre of rotation; inside the rectangle grown by one pixel"),
+    FlagsParam("flags", 0, 0, 0, "reserved, must be 0"),
+};
+
+const FxPreset kRadialBlurPresets[] = {
+    {"spin", "length=40 spread=20"},
+    {"gentle", "length=10 spread=2"},
+    {"corner", "length=30 spread=8 center=0,0"},
+};
+
+}  // namespace
+
+extern const FxEffectDesc kRadialBlurEffect = {
+    "radial-blur",
+    "Fx_RadialBlurBitmap",
+    FX_FAMILY_BLUR_LIGHT_GLOW,
+    "Blurs along circles around a centre point, as if the image had turned about it",
+    kRadialBlurParams,
+    CountOf(kRadialBlurParams),
+    [](BitmapRecord* b, const FxValue* v) {
+      return Fx_RadialBlurBitmap(b, ArgU32(v[0]), ArgI32(v[1]), v[2].pt, ArgU32(v[3]));
+    },
+    kRadialBlurPresets,
+    CountOf(kRadialBlurPresets),
+    0,
+};
+
+}  // namespace fx
+
+int32_t Fx_RadialBlurBitmap(BitmapRecord* bitmap, uint32_t length, int32_t spread, POINT center,
+                            uint32_t flags) {
+  if (flags != 0) return ERROR_INV_PARAMETER;
+  int32_t rc = fx::CheckBitmap(bitmap);
+  if (rc != SUCCESS) return rc;
+  if (spread < 0) return ERROR_INV_PARAMETER;
+  if (length < 2 || spread == 0) {
+    HostNothingToDo();
+    return SUCCESS;
+  }
+  fx::OrientationGuard orientation(bitmap);
+  const RECT rect = fx::ProcessRect(bitmap);
+  if (fx::IsEmpty(rect)) return ERROR_EMPTY_RECT;
+  if (!fx::CenterInGrownRect(rect, center)) return ERROR_POINT_OUT_OF_RANGE;
+  return fx::RadialBlurDriver(bitmap, length, spread, rect, center);
+}
