@@ -9,6 +9,7 @@ extern const FxEffectDesc kSwirlEffect;
 // Blur, light and glow
 
 // Artistic, tile and texture
+extern const FxEffectDesc kImpressionistEffect;
 
 // Procedural textures
 
@@ -19,6 +20,7 @@ const FxEffectDesc* const kEffectList[] = {
     &kSwirlEffect,
     // Blur, light and glow
     // Artistic, tile and texture
+    &kImpressionistEffect,
     // Procedural textures
     // Content-aware rescaling
 };

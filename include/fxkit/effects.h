@@ -14,6 +14,12 @@ FXKIT_API int32_t Fx_SwirlBitmap(BitmapRecord* bitmap, int32_t angle, POINT cent
 
 /* Artistic, tile and texture --------------------------------------------------------------- */
 
+/* Scatters every pixel a random distance along its row (reach horzLength) and then its column
+ * (reach vertLength); 0 counts as 1, both 1 is a no-op, both 0 is refused. Continues the thread's
+ * generator sequence. */
+FXKIT_API int32_t Fx_ImpressionistBitmap(BitmapRecord* bitmap, uint32_t horzLength,
+                                         uint32_t vertLength, uint32_t flags);
+
 /* Procedural textures ---------------------------------------------------------------------- */
 
 /* Content-aware rescaling ------------------------------------------------------------------ */
