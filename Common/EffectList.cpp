@@ -10,6 +10,7 @@ extern const FxEffectDesc kSwirlEffect;
 
 // Artistic, tile and texture
 extern const FxEffectDesc kImpressionistEffect;
+extern const FxEffectDesc kPixelateEffect;
 
 // Procedural textures
 
@@ -21,6 +22,7 @@ const FxEffectDesc* const kEffectList[] = {
     // Blur, light and glow
     // Artistic, tile and texture
     &kImpressionistEffect,
+    &kPixelateEffect,
     // Procedural textures
     // Content-aware rescaling
 };
