@@ -11,6 +11,8 @@ extern const FxEffectDesc kZoomBlurEffect;
 extern const FxEffectDesc kRadialBlurEffect;
 
 // Artistic, tile and texture
+extern const FxEffectDesc kImpressionistEffect;
+extern const FxEffectDesc kPixelateEffect;
 
 // Procedural textures
 
@@ -23,6 +25,8 @@ const FxEffectDesc* const kEffectList[] = {
     &kZoomBlurEffect,
     &kRadialBlurEffect,
     // Artistic, tile and texture
+    &kImpressionistEffect,
+    &kPixelateEffect,
     // Procedural textures
     // Content-aware rescaling
 };

@@ -167,7 +167,7 @@ const char* NameOf(FaultKind kind) {
 
 SweepStats SweepFaults(const std::function<std::unique_ptr<TestBitmap>()>& make,
                        const std::function<int32_t(BitmapRecord*)>& call,
-                       const std::string& label) {
+                       const std::string& label, int32_t rowFailureCode) {
   SweepStats stats;
   constexpr int32_t kInjected = -2077;
   for (FaultKind kind :
@@ -198,7 +198,12 @@ SweepStats SweepFaults(const std::function<std::unique_ptr<TestBitmap>()>& make,
         break;
       }
       ++stats.points;
-      EXPECT_EQ(rc, kind == FaultKind::Alloc ? ERROR_NO_MEMORY : kInjected) << where;
+      int32_t expected = kInjected;
+      if (kind == FaultKind::Alloc)
+        expected = ERROR_NO_MEMORY;
+      else if (kind != FaultKind::Open && rowFailureCode != 0)
+        expected = rowFailureCode;
+      EXPECT_EQ(rc, expected) << where;
       const int64_t writesBefore = counts.writes - (kind == FaultKind::Write ? 1 : 0);
       if (writesBefore == 0) {
         EXPECT_EQ(bitmap->Stored(), before) << where << ": pixels changed";

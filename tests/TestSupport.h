@@ -72,11 +72,13 @@ class HostFixture : public ::testing::Test {
 // operation is failed until the call gets through; each time the code must be the expected one,
 // no block may leak, the orientation must come back, and a failure before the first row write
 // must leave the pixels unchanged. Returns the number of fault points exercised.
+// `rowFailureCode`: for effects that answer a failed read, write or write preparation with a
+// code of their own (0: the host's code is expected back unchanged).
 struct SweepStats {
   int64_t points = 0;
 };
 SweepStats SweepFaults(const std::function<std::unique_ptr<TestBitmap>()>& make,
                        const std::function<int32_t(BitmapRecord*)>& call,
-                       const std::string& label);
+                       const std::string& label, int32_t rowFailureCode = 0);
 
 }  // namespace fxtest

@@ -24,6 +24,18 @@ FXKIT_API int32_t Fx_RadialBlurBitmap(BitmapRecord* bitmap, uint32_t length, int
 
 /* Artistic, tile and texture --------------------------------------------------------------- */
 
+/* Scatters every pixel a random distance along its row (reach horzLength) and then its column
+ * (reach vertLength); 0 counts as 1, both 1 is a no-op, both 0 is refused. Continues the thread's
+ * generator sequence. */
+FXKIT_API int32_t Fx_ImpressionistBitmap(BitmapRecord* bitmap, uint32_t horzLength,
+                                         uint32_t vertLength, uint32_t flags);
+
+/* Paints grid or polar cells (around `center`) with their maximum, minimum or average colour at
+ * `opacity` percent; `flags` selects the colour, the shape and whether the cell dimensions are
+ * sizes or counts. */
+FXKIT_API int32_t Fx_PixelateBitmap(BitmapRecord* bitmap, int32_t cellWidth, int32_t cellHeight,
+                                    uint32_t opacity, POINT center, uint32_t flags);
+
 /* Procedural textures ---------------------------------------------------------------------- */
 
 /* Content-aware rescaling ------------------------------------------------------------------ */

@@ -1,0 +1,354 @@
+// Pixelate: divides the rectangle into cells and paints every cell with one colour of its own
+// pixels, the per-channel maximum, minimum or average, blended with each pixel by an opacity.
+// Cells are rectangles of a grid (given by size or by count) or polar cells: angular sectors cut
+// by concentric rings around a centre, the central disc being one cell. A first pass gathers the
+// cell colours, a second pass writes the blended pixels; every failure after the row access is
+// open is answered with ERROR_NO_MEMORY.
+//
+// Extreme inputs: cell sums for the average are 64-bit, so large 16-bit cells average correctly
+// instead of wrapping. The polar squares dx² + dy² are formed in 64 bits (identical below 46341
+// pixels). The cell map holds one 32-bit cell index per pixel (rectangular cells: one column
+// index per column and a cell row per row), so cell counts beyond 65535 need no 16-bit pairs.
+// When the polar sectors × rings would outnumber the rectangle's pixels (huge ring counts), the
+// cells that pixels actually fall in are numbered compactly instead of allocating every
+// (sector, ring) pair; the cells and their colours are the same. A cell table or map whose
+// element count does not fit 32 bits gives ERROR_NO_MEMORY.
+#include <algorithm>
+#include <cmath>
+
+#include "Common/Frame.h"
+#include "Common/RegistryDefs.h"
+#include "fxkit/effects.h"
+
+namespace fx {
+namespace {
+
+constexpr double kPi = 3.1415926535;
+
+enum CellColour : uint32_t { kMaximum = 0, kMinimum = 1, kAverage = 2 };
+
+constexpr uint32_t kShapeRect = 0x10, kShapePolar = 0x20;
+constexpr uint32_t kWidthCount = 0x100, kWidthSize = 0x200, kHeightCount = 0x400,
+                   kHeightSize = 0x800;
+
+bool FlagsAccepted(uint32_t flags) {
+  if (flags & 0x000FF000u) return false;
+  const uint32_t w = flags & (kWidthCount | kWidthSize), h = flags & (kHeightCount | kHeightSize);
+  return w == kWidthCount || w == kWidthSize || h == kHeightCount || h == kHeightSize;
+}
+
+// Where every pixel of the rectangle falls. Rectangular cells: cell (row, column) with the row
+// from y and the column from `column[i]`; polar cells: `map` holds the cell of every pixel.
+struct CellLayout {
+  uint32_t cellCount = 0;
+  uint32_t columns = 0;        // cells per grid row (rectangular)
+  double cellHeight = 1;       // ch (rectangular)
+  HostBlock<uint32_t> column;  // rectangular: cell column of pixel i
+  HostBlock<uint32_t> map;     // polar: cell of pixel (i, y - top), row-major
+  bool polar = false;
+};
+
+struct Job {
+  RECT rect;
+  int32_t wr, hr;
+  uint32_t mode, opacity;
+};
+
+// The cells of one row: base + offsets[i] is the cell of pixel left + i.
+struct RowCells {
+  const uint32_t* offsets;
+  uint32_t base;
+};
+
+RowCells CellsOfRow(const CellLayout& layout, const Job& job, int32_t y) {
+  const int32_t j = y - job.rect.top;
+  if (layout.polar) return {layout.map.get() + static_cast<size_t>(j) * job.wr, 0};
+  const auto cellRow = static_cast<uint32_t>(j / layout.cellHeight);
+  return {layout.column.get(), cellRow * layout.columns};
+}
+
+template <class T, int32_t C, uint32_t Mode>
+void GatherRow(const T* pixels, int32_t count, int32_t step, RowCells cells, uint64_t* values,
+               uint64_t* counts) {
+  for (int32_t i = 0; i < count; ++i) {
+    const uint32_t cell = cells.base + cells.offsets[i];
+    const T* p = pixels + static_cast<size_t>(i) * step;
+    uint64_t* v = values + static_cast<size_t>(cell) * C;
+    for (int32_t k = 0; k < C; ++k) {
+      if constexpr (Mode == kMaximum) v[k] = std::max<uint64_t>(v[k], p[k]);
+      if constexpr (Mode == kMinimum) v[k] = std::min<uint64_t>(v[k], p[k]);
+      if constexpr (Mode == kAverage) v[k] += p[k];
+    }
+    if constexpr (Mode == kAverage) ++counts[cell];
+  }
+}
+
+// p = (opacity × c + (100 - opacity) × p) / 100, limited to the maximum; `values` already hold
+// opacity × c.
+template <class T, int32_t C>
+void BlendRow(T* pixels, int32_t count, int32_t step, RowCells cells, const uint64_t* values,
+              uint32_t keep) {
+  constexpr uint32_t kMax = SampleTraits<T>::kMax;
+  for (int32_t i = 0; i < count; ++i) {
+    const uint64_t* v = values + static_cast<size_t>(cells.base + cells.offsets[i]) * C;
+    T* p = pixels + static_cast<size_t>(i) * step;
+    for (int32_t k = 0; k < C; ++k)
+      p[k] = static_cast<T>(std::min((static_cast<uint32_t>(v[k]) + keep * p[k]) / 100, kMax));
+  }
+}
+
+template <class T, int32_t C>
+int32_t RunPasses(RowAccess* access, BitmapRecord* bitmap, const Job& job, const CellLayout& layout,
+                  uint8_t* row, int32_t step) {
+  const uint64_t valueCount = uint64_t{layout.cellCount} * C;
+  HostBlock<uint64_t> values, counts;
+  if (valueCount > UINT32_MAX || !values.Allocate(static_cast<uint32_t>(valueCount)))
+    return ERROR_NO_MEMORY;
+  std::fill_n(values.get(), size_t{layout.cellCount} * C,
+              job.mode == kMinimum ? uint64_t{0xFFFFFFFFu} : uint64_t{0});
+  if (job.mode == kAverage && !counts.AllocateCleared(layout.cellCount)) return ERROR_NO_MEMORY;
+
+  T* pixels = reinterpret_cast<T*>(row) + static_cast<size_t>(job.rect.left) * step;
+  for (int32_t y = job.rect.top; y < job.rect.bottom; ++y) {
+    if (HostReadRow(access, row, y, 0, nullptr) != SUCCESS) return ERROR_NO_MEMORY;
+    const RowCells cells = CellsOfRow(layout, job, y);
+    if (job.mode == kMaximum)
+      GatherRow<T, C, kMaximum>(pixels, job.wr, step, cells, values.get(), nullptr);
+    else if (job.mode == kMinimum)
+      GatherRow<T, C, kMinimum>(pixels, job.wr, step, cells, values.get(), nullptr);
+    else
+      GatherRow<T, C, kAverage>(pixels, job.wr, step, cells, values.get(), counts.get());
+  }
+
+  // Final cell colours, premultiplied by the opacity. Only cells that hold pixels are ever read;
+  // a minimum cell without pixels keeps its start value, limited to the maximum.
+  constexpr uint64_t kMax = SampleTraits<T>::kMax;
+  for (uint32_t cell = 0; cell < layout.cellCount; ++cell)
+    for (int32_t k = 0; k < C; ++k) {
+      uint64_t& v = values[size_t{cell} * C + k];
+      if (job.mode == kAverage) v = counts[cell] ? v / counts[cell] : 0;
+      v = job.opacity * std::min(v, kMax);
+    }
+
+  if (BeginWritePhase(access, bitmap) != SUCCESS) return ERROR_NO_MEMORY;
+  const uint32_t keep = 100 - job.opacity;
+  for (int32_t y = job.rect.top; y < job.rect.bottom; ++y) {
+    if (HostReadRow(access, row, y, 0, nullptr) != SUCCESS) return ERROR_NO_MEMORY;
+    BlendRow<T, C>(pixels, job.wr, step, CellsOfRow(layout, job, y), values.get(), keep);
+    if (HostWriteRow(access, row, y, 0, 0) != SUCCESS) return ERROR_NO_MEMORY;
+  }
+  return SUCCESS;
+}
+
+// Rectangular grid: cw and ch are the cell width and height in pixels (fractional for counts).
+int32_t LayOutGrid(const Job& job, double cw, double ch, CellLayout& layout) {
+  const auto nRows = static_cast<uint32_t>(job.hr / ch);
+  const auto nCols = static_cast<uint32_t>(job.wr / cw);
+  const uint64_t cells = (uint64_t{nRows} + 1) * (uint64_t{nCols} + 1);
+  if (cells > UINT32_MAX) return ERROR_NO_MEMORY;
+  layout.cellCount = static_cast<uint32_t>(cells);
+  layout.columns = nCols + 1;
+  layout.cellHeight = ch;
+  if (!layout.column.Allocate(static_cast<uint32_t>(job.wr))) return ERROR_NO_MEMORY;
+  for (int32_t i = 0; i < job.wr; ++i) layout.column[i] = static_cast<uint32_t>(i / cw);
+  return SUCCESS;
+}
+
+// Numbers the distinct keys of `keys` 0, 1, ... in increasing order and writes each pixel's
+// number to `map`; the count of distinct keys goes to `cellCount`.
+int32_t NumberCells(const uint64_t* keys, size_t pixels, uint32_t* map, uint32_t& cellCount) {
+  HostBlock<uint64_t> sorted;
+  if (!sorted.Allocate(static_cast<uint32_t>(pixels))) return ERROR_NO_MEMORY;
+  std::copy_n(keys, pixels, sorted.get());
+  std::sort(sorted.get(), sorted.get() + pixels);
+  uint64_t* end = std::unique(sorted.get(), sorted.get() + pixels);
+  for (size_t p = 0; p < pixels; ++p)
+    map[p] = static_cast<uint32_t>(std::lower_bound(sorted.get(), end, keys[p]) - sorted.get());
+  cellCount = static_cast<uint32_t>(end - sorted.get());
+  return SUCCESS;
+}
+
+// Polar cells around `center`: sectors of `sectorAngle` degrees cut by rings.
+int32_t LayOutPolar(const Job& job, double sectorAngle, int32_t cellHeight, bool heightIsCount,
+                    POINT center, CellLayout& layout) {
+  const RECT& r = job.rect;
+  const int64_t dxMax = std::max(int64_t{center.x} - r.left, int64_t{r.right} - center.x);
+  const int64_t dyMax = std::max(int64_t{center.y} - r.top, int64_t{r.bottom} - center.y);
+  const double bigR = std::sqrt(static_cast<double>(dxMax * dxMax + dyMax * dyMax));
+
+  const auto nSectors = static_cast<uint32_t>(360.0 / sectorAngle);
+  double ringWidth;
+  uint32_t nRings;
+  if (heightIsCount) {
+    ringWidth = bigR / cellHeight;
+    nRings = static_cast<uint32_t>(cellHeight);
+  } else {
+    ringWidth = cellHeight;
+    nRings = static_cast<uint32_t>(bigR / cellHeight);
+  }
+  if (nRings == 0) {
+    nRings = 1;
+    ringWidth = bigR;
+  }
+
+  const size_t pixels = static_cast<size_t>(job.wr) * static_cast<size_t>(job.hr);
+  if (pixels > UINT32_MAX) return ERROR_NO_MEMORY;
+  const uint64_t ringsPerSector = uint64_t{nRings} + 1;
+  const uint64_t dense = (uint64_t{nSectors} + 1) * ringsPerSector;
+  const bool compact = dense > std::max<uint64_t>(pixels, 65536);
+  layout.polar = true;
+  if (!layout.map.Allocate(static_cast<uint32_t>(pixels))) return ERROR_NO_MEMORY;
+  HostBlock<uint64_t> keys;
+  if (compact && !keys.Allocate(static_cast<uint32_t>(pixels))) return ERROR_NO_MEMORY;
+
+  const double toDegrees = 180.0 / kPi;
+  size_t p = 0;
+  for (int32_t y = r.top; y < r.bottom; ++y) {
+    const int64_t dy = int64_t{y} - center.y;
+    for (int32_t x = r.left; x < r.right; ++x, ++p) {
+      const int64_t dx = int64_t{x} - center.x;
+      const double dist = std::sqrt(static_cast<double>(dy * dy + dx * dx));
+      double a = std::atan2(static_cast<double>(dy), static_cast<double>(dx)) * toDegrees;
+      if (a < 0) a = a + 360;
+      if (a == 360) a = 0;
+      const auto ring = static_cast<uint32_t>(dist / ringWidth);
+      const uint32_t sector = ring == 0 ? 0 : static_cast<uint32_t>(a / sectorAngle);
+      const uint64_t key = sector * ringsPerSector + ring;
+      if (compact)
+        keys[p] = key;
+      else
+        layout.map[p] = static_cast<uint32_t>(key);
+    }
+  }
+  if (!compact) {
+    layout.cellCount = static_cast<uint32_t>(dense);
+    return SUCCESS;
+  }
+  return NumberCells(keys.get(), pixels, layout.map.get(), layout.cellCount);
+}
+
+struct PixelateArgs {
+  int32_t cellWidth, cellHeight;
+  uint32_t opacity;
+  POINT center;
+  uint32_t flags;
+  RECT rect;
+  double cw, ch;  // rectangular: cell size; polar: cw is the sector angle
+};
+
+int32_t PixelateDriver(BitmapRecord* bitmap, const PixelateArgs& args) {
+  AccessOwner access;
+  int32_t rc = access.Open(bitmap, 2);
+  if (rc != SUCCESS) return rc;
+  const int32_t step = access.PixelStep();
+
+  const Job job{args.rect, args.rect.right - args.rect.left, args.rect.bottom - args.rect.top,
+                args.flags & 0xF, args.opacity};
+  CellLayout layout;
+  HostBlock<uint8_t> row;
+  if (!access.AllocRowBuffer(row)) return ERROR_NO_MEMORY;
+  HostMemSet(row.get(), 0, static_cast<size_t>(access.RowBytes()));
+  rc = (args.flags & 0xF0) == kShapePolar
+           ? LayOutPolar(job, args.cw, args.cellHeight, (args.flags & kHeightCount) != 0,
+                         args.center, layout)
+           : LayOutGrid(job, args.cw, args.ch, layout);
+  if (rc != SUCCESS) return ERROR_NO_MEMORY;
+
+  return WithSampleType(access.SampleBits(), [&](auto sample) {
+    using T = decltype(sample);
+    return IsColorPixel(step) ? RunPasses<T, 3>(access, bitmap, job, layout, row.get(), step)
+                              : RunPasses<T, 1>(access, bitmap, job, layout, row.get(), step);
+  });
+}
+
+// Rectangular cell size along one axis from a size or a count; SUCCESS or the range error.
+int32_t GridCellSize(int32_t value, bool isCount, int32_t extent, double& size) {
+  if (isCount) {
+    if (value > extent) return ERROR_POINT_OUT_OF_RANGE;
+    size = static_cast<double>(extent) / value;
+  } else {
+    size = std::min(value, extent);
+  }
+  return SUCCESS;
+}
+
+const FxParamDesc kPixelateParams[] = {
+    IntParam("cellWidth", 8, 1, kAnyInt32Max,
+             "cell width in pixels or number of columns; polar: sector angle in degrees or "
+             "number of sectors (by flags)"),
+    IntParam("cellHeight", 8, 1, kAnyInt32Max,
+             "cell height in pixels or number of rows; polar: ring width in pixels or number of "
+             "rings (by flags)"),
+    UIntParam("opacity", 100, 0, 100, "share of the cell colour in percent; 0 does nothing"),
+    CenterParam("center", "centre of the polar cells; inside the rectangle grown by one pixel"),
+    FlagsParam("flags", 0xA12, 0x110, 0xFFF00FFF,
+               "bits 0-3: 0 maximum, 1 minimum, 2 average; bits 4-7: 0x10 grid, 0x20 polar; "
+               "0x100/0x200 width is a count/size; 0x400/0x800 height is a count/size"),
+};
+
+const FxPreset kPixelatePresets[] = {
+    {"polar", "cellWidth=15 cellHeight=24 flags=0xA22"},
+    {"grid-count-max", "cellWidth=24 cellHeight=16 flags=0x510"},
+    {"soft-min", "cellWidth=12 cellHeight=12 opacity=50 flags=0xA11"},
+};
+
+}  // namespace
+
+extern const FxEffectDesc kPixelateEffect = {
+    "pixelate",
+    "Fx_PixelateBitmap",
+    FX_FAMILY_ARTISTIC,
+    "Paints grid or polar cells with their maximum, minimum or average colour",
+    kPixelateParams,
+    CountOf(kPixelateParams),
+    [](BitmapRecord* b, const FxValue* v) {
+      return Fx_PixelateBitmap(b, ArgI32(v[0]), ArgI32(v[1]), ArgU32(v[2]), v[3].pt, ArgU32(v[4]));
+    },
+    kPixelatePresets,
+    CountOf(kPixelatePresets),
+    0,
+};
+
+}  // namespace fx
+
+int32_t Fx_PixelateBitmap(BitmapRecord* bitmap, int32_t cellWidth, int32_t cellHeight,
+                          uint32_t opacity, POINT center, uint32_t flags) {
+  using namespace fx;
+  int32_t rc = CheckBitmap(bitmap);
+  if (rc != SUCCESS) return rc;
+  if (!FlagsAccepted(flags)) return ERROR_INV_PARAMETER;
+  const uint32_t shape = flags & 0xF0;
+  if (shape != kShapeRect && shape != kShapePolar) return ERROR_INV_PARAMETER;
+  if (opacity == 0) return SUCCESS;
+  if (opacity > 100) return ERROR_INV_PARAMETER;
+  if ((flags & 0xF) > kAverage) return ERROR_INV_PARAMETER;
+
+  OrientationGuard orientation(bitmap);
+  PixelateArgs args{cellWidth, cellHeight, opacity, center, flags, {}, 0, 0};
+  if (HostHasRegion(bitmap)) {
+    HostGetRegionBounds(bitmap, nullptr, &args.rect);
+    if (IsEmpty(args.rect)) return ERROR_EMPTY_RECT;
+  } else {
+    args.rect = RECT{0, 0, bitmap->Width, bitmap->Height};
+  }
+  if (cellWidth < 1 || cellHeight < 1) return ERROR_POINT_OUT_OF_RANGE;
+
+  const bool widthIsCount = (flags & kWidthCount) != 0;
+  if (shape == kShapeRect) {
+    if (!widthIsCount && cellWidth == 1 && cellHeight == 1) return SUCCESS;
+    rc = GridCellSize(cellWidth, widthIsCount, args.rect.right - args.rect.left, args.cw);
+    if (rc != SUCCESS) return rc;
+    rc = GridCellSize(cellHeight, (flags & kHeightCount) != 0, args.rect.bottom - args.rect.top,
+                      args.ch);
+    if (rc != SUCCESS) return rc;
+  } else {
+    if (widthIsCount) {
+      if (static_cast<uint32_t>(cellWidth) > 360) return ERROR_POINT_OUT_OF_RANGE;
+      args.cw = 360.0 / cellWidth;
+    } else {
+      args.cw = std::min(cellWidth, 360);
+    }
+    if (!CenterInGrownRect(args.rect, center)) return ERROR_POINT_OUT_OF_RANGE;
+  }
+  return PixelateDriver(bitmap, args);
+}
