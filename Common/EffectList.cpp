@@ -11,6 +11,9 @@ extern const FxEffectDesc kSwirlEffect;
 // Artistic, tile and texture
 
 // Procedural textures
+extern const FxEffectDesc kCloudsEffect;
+extern const FxEffectDesc kPerlinEffect;
+extern const FxEffectDesc kPlasmaFilterEffect;
 
 // Content-aware rescaling
 
@@ -20,6 +23,9 @@ const FxEffectDesc* const kEffectList[] = {
     // Blur, light and glow
     // Artistic, tile and texture
     // Procedural textures
+    &kCloudsEffect,
+    &kPerlinEffect,
+    &kPlasmaFilterEffect,
     // Content-aware rescaling
 };
 const uint32_t kEffectListSize = CountOf(kEffectList);
