@@ -56,6 +56,8 @@ bool NoiseLattice::Build(const NoiseTables& tables, uint32_t frequency, uint32_t
   uint32_t scale = 1;  // 2^o
   for (int32_t o = 0; o < octaves_; ++o, scale *= 2) {
     const double cells = static_cast<double>(scale * frequency);
+    cellCount_[o] =
+        frequency == 0 ? 1 : (scale * frequency < kNoiseCells ? scale * frequency : kNoiseCells);
     NoiseLatticePoint* row = points_.get() + int64_t{o} * length_;
     for (int32_t t = 0; t < length_; ++t) {
       const double pos = cells * (t / l);
@@ -75,7 +77,7 @@ bool NoiseLattice::Build(const NoiseTables& tables, uint32_t frequency, uint32_t
 }
 
 void NoiseRow(const NoiseTables& tables, const NoiseLattice& lattice, int32_t y, int32_t count,
-              double* out) {
+              NoiseCell* cells, double* out) {
   for (int32_t x = 0; x < count; ++x) out[x] = 0.0;
   const int32_t* perm = tables.perm();
   const NoiseGradient* grad = tables.grad();
@@ -85,6 +87,28 @@ void NoiseRow(const NoiseTables& tables, const NoiseLattice& lattice, int32_t y,
     const NoiseLatticePoint& ly = points[y];
     const int32_t c0 = ly.p0, c1 = ly.p1;
     const double f0y = ly.f0, f1y = ly.f1, w0y = ly.w0, w1y = ly.w1;
+    const int32_t used = lattice.CellCount(o);
+    if (used <= count) {
+      // Fewer cells than pixels: look the gradients up once per cell (i1 = i0 + 1 mod 512).
+      for (int32_t i = 0; i < used; ++i) {
+        const int32_t j = (i + 1) & 511;
+        const NoiseGradient& g00 = grad[perm[i + c0]];
+        const NoiseGradient& g01 = grad[perm[i + c1]];
+        const NoiseGradient& g10 = grad[perm[j + c0]];
+        const NoiseGradient& g11 = grad[perm[j + c1]];
+        cells[i] = NoiseCell{g00.x,       g01.x,       g10.x,       g11.x,
+                             g00.y * f0y, g01.y * f1y, g10.y * f0y, g11.y * f1y};
+      }
+      for (int32_t x = 0; x < count; ++x) {
+        const NoiseLatticePoint& lx = points[x];
+        const NoiseCell& c = cells[lx.i0];
+        const double n =
+            lx.w0 * w0y * (c.g00x * lx.f0 + c.t00) + lx.w0 * w1y * (c.g01x * lx.f0 + c.t01) +
+            lx.w1 * w0y * (c.g10x * lx.f1 + c.t10) + lx.w1 * w1y * (c.g11x * lx.f1 + c.t11);
+        out[x] += n * weight;
+      }
+      continue;
+    }
     for (int32_t x = 0; x < count; ++x) {
       const NoiseLatticePoint& lx = points[x];
       const NoiseGradient& g00 = grad[perm[lx.i0 + c0]];
@@ -103,28 +127,63 @@ void NoiseRow(const NoiseTables& tables, const NoiseLattice& lattice, int32_t y,
 
 namespace {
 
-// Everything a row of the painter needs, prepared once per call.
+// Everything a row of the painter needs, prepared once per call: the modulation, the colour
+// ramp t(level) of every shaded sample, and the blend.
 template <class T>
-struct NoiseShader {
+class NoiseShader {
+ public:
   static constexpr int32_t kMax = SampleTraits<T>::kMax;
   static constexpr double kMaxD = kMax;
 
-  NoiseModulation modulation;
-  NoiseBlend blend;
-  int32_t samples;  // colour samples shaded per pixel: 1 (gray) or 3; a fourth is kept
-  int32_t pixelStep;
-  double fore[3];  // prepared colour sample / max
-  double back[3];
-  double opacity;      // percent
-  double opacityFrac;  // opacity / 100
-  double keep;         // (100 - opacity) / 100
-  int64_t centerX, centerY;
-  int32_t waveFrequency;
-  double ringStep;  // waveFrequency / 100
-  double amount;
-  double offset;  // amount / 100
+  // Allocates the ramp and the row of levels; false on failure.
+  bool Init(const NoisePaint& p, int32_t pixelStep, int32_t count) {
+    paint_ = p;
+    blend_ = kMax == 255 ? p.blend8 : p.blend16;
+    pixelStep_ = pixelStep;
+    samples_ = pixelStep > 1 ? 3 : 1;
+    if (!ramp_.Allocate(static_cast<uint32_t>(samples_) * (kMax + 1)) ||
+        !levels_.Allocate(static_cast<uint32_t>(count)))
+      return false;
+    double fore[3], back[3];
+    Prepare(p.foreColor, pixelStep > 1, fore);
+    Prepare(p.backColor, pixelStep > 1, back);
+    for (int32_t c = 0; c < samples_; ++c)
+      for (int32_t level = 0; level <= kMax; ++level)
+        ramp_[c * (kMax + 1) + level] =
+            static_cast<T>(static_cast<int32_t>(fore[c] * level + back[c] * (kMax - level)));
+    opacity_ = p.opacity;
+    opacityFrac_ = p.opacity / 100.0;
+    keep_ = (100 - p.opacity) / 100.0;
+    return true;
+  }
 
-  // Colour samples in working-row order: blue, green, red, or one gray level.
+  bool KeepsPixels() const { return blend_ == NoiseBlend::kKeep; }
+
+  // Shades `count` pixels starting at `pixels` from the noise values of row y (relative).
+  void Row(const double* noise, int32_t y, T* pixels, int32_t count) {
+    Levels(noise, y, count);
+    switch (blend_) {
+      case NoiseBlend::kReplace:
+        Shade(pixels, count, [](int32_t t, int32_t) { return t; });
+        break;
+      case NoiseBlend::kDifference:
+        Shade(pixels, count, [this](int32_t t, int32_t s) {
+          const double d = t > s ? t - s : s - t;
+          return static_cast<int32_t>((1.0 - d / kMaxD) * d * opacity_ / 100.0 + keep_ * d);
+        });
+        break;
+      case NoiseBlend::kAverage:
+        Shade(pixels, count, [this](int32_t t, int32_t s) {
+          return static_cast<int32_t>(keep_ * s + opacityFrac_ * (0.5 * s + t * 0.5));
+        });
+        break;
+      case NoiseBlend::kKeep:
+        break;
+    }
+  }
+
+ private:
+  // Colour samples in working-row order (blue, green, red, or one gray level), divided by max.
   static void Prepare(COLORREF c, bool colour, double* out) {
     const int32_t r = c & 0xFF, g = (c >> 8) & 0xFF, b = (c >> 16) & 0xFF;
     int32_t s[3] = {b, g, r};
@@ -132,79 +191,65 @@ struct NoiseShader {
     for (int32_t k = 0; k < 3; ++k) out[k] = (kMax == 255 ? s[k] : s[k] * 257) / kMaxD;
   }
 
-  NoiseShader(const NoisePaint& p, int32_t step) {
-    modulation = p.modulation;
-    blend = kMax == 255 ? p.blend8 : p.blend16;
-    pixelStep = step;
-    samples = step > 1 ? 3 : 1;
-    Prepare(p.foreColor, step > 1, fore);
-    Prepare(p.backColor, step > 1, back);
-    opacity = p.opacity;
-    opacityFrac = p.opacity / 100.0;
-    keep = (100 - p.opacity) / 100.0;
-    centerX = p.centerX;
-    centerY = p.centerY;
-    waveFrequency = p.waveFrequency;
-    ringStep = p.waveFrequency / 100.0;
-    amount = p.amount;
-    offset = p.amount / 100.0;
-  }
-
-  // The modulated level of noise value `noise` at (x, y), clamped to 0 .. max.
-  int32_t Level(double noise, int32_t x, double dy2, int32_t y) const {
-    double v = std::floor(kMaxD * noise);
-    switch (modulation) {
+  // levels_[x] = the modulated level of the noise at (x, y), clamped to 0 .. max.
+  void Levels(const double* noise, int32_t y, int32_t count) {
+    const double amount = paint_.amount;
+    switch (paint_.modulation) {
       case NoiseModulation::kRings: {
-        const double dx = static_cast<double>(x - centerX);
-        const double r = std::sqrt(dx * dx + dy2);
-        v = std::sin(ringStep * r) * v * amount;
+        const double ringStep = paint_.waveFrequency / 100.0;
+        const double dy = static_cast<double>(int64_t{y} - paint_.centerY);
+        const double dy2 = dy * dy;
+        LevelsWith(noise, count, [&](double v, int32_t x) {
+          const double dx = static_cast<double>(int64_t{x} - paint_.centerX);
+          return std::sin(ringStep * std::sqrt(dx * dx + dy2)) * v * amount;
+        });
         break;
       }
-      case NoiseModulation::kWaves: {
-        const int64_t phase = (int64_t{x} + y) * waveFrequency;
-        v = std::sin(static_cast<double>(phase) / 100.0) * v * amount;
+      case NoiseModulation::kWaves:
+        LevelsWith(noise, count, [&](double v, int32_t x) {
+          const int64_t phase = (int64_t{x} + y) * paint_.waveFrequency;
+          return std::sin(static_cast<double>(phase) / 100.0) * v * amount;
+        });
+        break;
+      case NoiseModulation::kContrast: {
+        const double offset = paint_.amount / 100.0;
+        LevelsWith(noise, count, [&](double v, int32_t) {
+          return ((2.0 * kMaxD) / (std::fabs(v) + kMaxD) - 1.0 + offset) * kMaxD;
+        });
         break;
       }
-      case NoiseModulation::kContrast:
-        v = ((2.0 * kMaxD) / (std::fabs(v) + kMaxD) - 1.0 + offset) * kMaxD;
-        break;
       case NoiseModulation::kNone:
-        break;
+        LevelsWith(noise, count, [](double v, int32_t) { return v; });
     }
-    const int32_t level = TruncToInt32(v);
-    return level < 0 ? 0 : (level > kMax ? kMax : level);
   }
 
-  int32_t Blend(int32_t t, int32_t s) const {
-    switch (blend) {
-      case NoiseBlend::kReplace:
-        return t;
-      case NoiseBlend::kDifference: {
-        const double d = t > s ? t - s : s - t;
-        return static_cast<int32_t>((1.0 - d / kMaxD) * d * opacity / 100.0 + keep * d);
-      }
-      case NoiseBlend::kAverage:
-        return static_cast<int32_t>(keep * s + opacityFrac * (0.5 * s + t * 0.5));
-      case NoiseBlend::kKeep:
-        break;
-    }
-    return s;
-  }
-
-  // Shades `count` pixels starting at `pixels` from the noise values of row y (relative).
-  void Row(const double* noise, int32_t y, T* pixels, int32_t count) const {
-    const double dy = static_cast<double>(y - centerY);
-    const double dy2 = dy * dy;
+  template <class Modulate>
+  void LevelsWith(const double* noise, int32_t count, Modulate&& modulate) {
+    int32_t* levels = levels_.get();
     for (int32_t x = 0; x < count; ++x) {
-      const int32_t level = Level(noise[x], x, dy2, y);
-      const double lv = level, rest = kMax - level;
-      T* px = pixels + int64_t{x} * pixelStep;
-      for (int32_t c = 0; c < samples; ++c) {
-        const int32_t t = static_cast<int32_t>(fore[c] * lv + back[c] * rest);
-        px[c] = static_cast<T>(Blend(t, px[c]));
-      }
+      const int32_t level = TruncToInt32(modulate(std::floor(kMaxD * noise[x]), x));
+      levels[x] = level < 0 ? 0 : (level > kMax ? kMax : level);
     }
   }
+
+  template <class Blend>
+  void Shade(T* pixels, int32_t count, Blend&& blend) const {
+    const int32_t* levels = levels_.get();
+    const T* ramp = ramp_.get();
+    for (int32_t x = 0; x < count; ++x) {
+      T* px = pixels + int64_t{x} * pixelStep_;
+      for (int32_t c = 0; c < samples_; ++c)
+        px[c] = static_cast<T>(blend(ramp[c * (kMax + 1) + levels[x]], px[c]));
+    }
+  }
+
+  NoisePaint paint_;
+  NoiseBlend blend_ = NoiseBlend::kReplace;
+  int32_t pixelStep_ = 1;
+  int32_t samples_ = 1;  // colour samples shaded per pixel: 1 (gray) or 3; a fourth is kept
+  double opacity_ = 0, opacityFrac_ = 0, keep_ = 1;  // percent, / 100, (100 - opacity) / 100
+  HostBlock<T> ramp_;                                // t for every level, per sample
+  HostBlock<int32_t> levels_;
 };
 
 template <class T>
@@ -215,16 +260,18 @@ int32_t GenerateNoise(RowAccess* access, const NoiseTables& tables, const RECT& 
   if (!lattice.Build(tables, paint.frequency, paint.octaves, cols > rows ? cols : rows))
     return ERROR_NO_MEMORY;
   const int32_t pixelStep = HostPixelStep(access);
-  const NoiseShader<T> shader(paint, pixelStep);
-
+  NoiseShader<T> shader;
   HostBlock<uint8_t> row;
-  row.Reset(static_cast<uint8_t*>(HostAllocRowBuffer(access)));
   HostBlock<double> noise;
-  if (!row || !noise.Allocate(static_cast<uint32_t>(cols))) return ERROR_NO_MEMORY;
+  HostBlock<NoiseCell> cells;
+  if (!shader.Init(paint, pixelStep, cols)) return ERROR_NO_MEMORY;
+  row.Reset(static_cast<uint8_t*>(HostAllocRowBuffer(access)));
+  if (!row || !noise.Allocate(static_cast<uint32_t>(cols)) || !cells.Allocate(kNoiseCells))
+    return ERROR_NO_MEMORY;
   T* first = reinterpret_cast<T*>(row.get()) + int64_t{rect.left} * pixelStep;
   return ProcessRows(access, rect.top, rect.bottom, row.get(), [&](int32_t y) {
-    if (shader.blend == NoiseBlend::kKeep) return;
-    NoiseRow(tables, lattice, y - rect.top, cols, noise.get());
+    if (shader.KeepsPixels()) return;
+    NoiseRow(tables, lattice, y - rect.top, cols, cells.get(), noise.get());
     shader.Row(noise.get(), y - rect.top, first, cols);
   });
 }

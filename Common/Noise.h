@@ -52,6 +52,8 @@ class NoiseLattice {
   // false when the tables cannot be allocated; zero octaves need no table and succeed.
   bool Build(const NoiseTables& tables, uint32_t frequency, uint32_t octaves, int32_t length);
   int32_t octaves() const { return octaves_; }
+  // Distinct corner indices i0 of octave o over the whole length.
+  int32_t CellCount(int32_t o) const { return cellCount_[o]; }
   // Octave o's entries, indexed by t.
   const NoiseLatticePoint* Octave(int32_t o) const { return points_.get() + int64_t{o} * length_; }
 
@@ -59,12 +61,22 @@ class NoiseLattice {
   HostBlock<NoiseLatticePoint> points_;
   int32_t octaves_ = 0;
   int32_t length_ = 0;
+  int32_t cellCount_[16] = {};
 };
 
+// The gradient terms of one lattice cell along a row: the four corners' x components and their
+// y products g.y · f_y, which stay the same across the cell.
+struct NoiseCell {
+  double g00x, g01x, g10x, g11x;
+  double t00, t01, t10, t11;
+};
+// Cells a row can cross in one octave (corner indices are taken modulo 512).
+inline constexpr int32_t kNoiseCells = 512;
+
 // out[x] = N(x, y) = 0.58 × (Σ n_o + 0.94) for x = 0 .. count - 1, coordinates relative to the
-// rectangle (count and y below the lattice length).
+// rectangle (count and y below the lattice length). `cells` is scratch for kNoiseCells entries.
 void NoiseRow(const NoiseTables& tables, const NoiseLattice& lattice, int32_t y, int32_t count,
-              double* out);
+              NoiseCell* cells, double* out);
 
 // How the noise level is modulated before it is mapped to colours.
 enum class NoiseModulation : uint8_t { kRings, kWaves, kContrast, kNone };
