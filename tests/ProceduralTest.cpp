@@ -149,6 +149,7 @@ TEST_F(ProceduralTest, CloudsMatchADirectEvaluation) {
     int32_t bpp;
     uint32_t order, seed, frequency, octaves, opacity, back, fore, flags;
     RECT region;  // empty: none
+    int32_t width = 23, height = 13;
   };
   const Case cases[] = {
       {24, ORDER_BGR, 7, 3, 5, 100, 0x000000, 0xFFFFFF, 0, {}},
@@ -156,16 +157,18 @@ TEST_F(ProceduralTest, CloudsMatchADirectEvaluation) {
       {48, ORDER_RGB, 99, 2, 16, 35, 0x123456, 0xABCDEF, 2, {}},
       {32, ORDER_BGR, 5, 16, 2, 80, 0x0000FF, 0xFF0000, 1, {3, 2, 18, 9}},
       {16, ORDER_GRAY, 11, 5, 4, 100, 0xFFFFFF, 0x000000, 0, {6, 0, 15, 13}},
+      // Wider than the 512 cell indices: octave 5 at frequency 16 wraps them along each row.
+      {24, ORDER_BGR, 8, 16, 7, 100, 0x000000, 0xFFFFFF, 0, {}, 530, 2},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE("bpp " + std::to_string(c.bpp) + " flags " + std::to_string(c.flags));
-    TestBitmap b(23, 13, c.bpp, c.order);
+    TestBitmap b(c.width, c.height, c.bpp, c.order);
     b.FillNoise(c.seed);
     const bool region = c.region.right > 0;
     if (region) {
       ASSERT_EQ(HostSetRegionRect(b.get(), nullptr, &c.region, 1), SUCCESS);
     }
-    const RECT r = region ? c.region : RECT{0, 0, 23, 13};
+    const RECT r = region ? c.region : RECT{0, 0, c.width, c.height};
     const Snap s(b.get());
     ASSERT_EQ(Fx_CloudsBitmap(b.get(), c.seed, c.frequency, c.octaves, c.opacity, c.back, c.fore,
                               c.flags),
