@@ -104,10 +104,11 @@ double Prepared(uint32_t c, const Snap& s, int k) {
 
 enum Blend { kReplace, kDifference, kAverage, kKeep };
 
-// Texture sample t for a level, blended into s.
-uint32_t Shade(const Snap& s, int level, uint32_t back, uint32_t fore, int k, Blend blend,
+// Texture sample t for the level v (truncated and clamped), blended into s.
+uint32_t Shade(const Snap& s, double v, uint32_t back, uint32_t fore, int k, Blend blend,
                int opacity, uint32_t sample) {
   const double m = s.max();
+  const int level = int(std::clamp(double(int64_t(v)), 0.0, m));
   const int t = int(Prepared(fore, s, k) / m * level + Prepared(back, s, k) / m * (m - level));
   const double a = (100 - opacity) / 100.0, d = std::abs(t - int(sample));
   switch (blend) {
@@ -122,10 +123,6 @@ uint32_t Shade(const Snap& s, int level, uint32_t back, uint32_t fore, int k, Bl
   }
 }
 
-int ClampLevel(double v, double m) {
-  return int(std::clamp(v, 0.0, m));
-}
-
 TEST_F(ProceduralTest, TablesForSeedOneFollowTheGenerator) {
   // The classic generator from seed 1 yields 41, 18467, 6334, 26500, 19169, 15724, ...
   // P[0] = 41 & 511; (18467, 6334) give (-477, -322)/512, too long; (26500, 19169) give
@@ -138,10 +135,6 @@ TEST_F(ProceduralTest, TablesForSeedOneFollowTheGenerator) {
   const double len = std::sqrt(388.0 * 388.0 + 225.0 * 225.0);
   EXPECT_NEAR(t.grad()[0].x, 388.0 / len, 1e-15);
   EXPECT_NEAR(t.grad()[0].y, 225.0 / len, 1e-15);
-  for (int i = 0; i < 514; ++i) {
-    ASSERT_EQ(t.perm()[512 + i], t.perm()[i]);
-    ASSERT_EQ(t.grad()[512 + i].x, t.grad()[i].x);
-  }
 }
 
 TEST_F(ProceduralTest, CloudsMatchADirectEvaluation) {
@@ -176,13 +169,13 @@ TEST_F(ProceduralTest, CloudsMatchADirectEvaluation) {
     const RefNoise ref(c.seed);
     const int length = std::max(r.right - r.left, r.bottom - r.top);
     const Blend blend = c.flags == 0 ? kReplace : c.flags == 1 ? kDifference : kAverage;
-    EXPECT_GT(ExpectPixels(
-                  b.get(), s, r,
-                  [&](int32_t x, int32_t y, int32_t k) {
-                    const double n = ref.N(x - r.left, y - r.top, length, c.frequency, c.octaves);
-                    const int level = ClampLevel(std::floor(s.max() * n), s.max());
-                    return Shade(s, level, c.back, c.fore, k, blend, c.opacity, s.at(x, y, k));
-                  }),
+    EXPECT_GT(ExpectPixels(b.get(), s, r,
+                           [&](int32_t x, int32_t y, int32_t k) {
+                             const double n =
+                                 ref.N(x - r.left, y - r.top, length, c.frequency, c.octaves);
+                             return Shade(s, std::floor(s.max() * n), c.back, c.fore, k, blend,
+                                          c.opacity, s.at(x, y, k));
+                           }),
               40);
   }
 }
@@ -206,17 +199,13 @@ TEST_F(ProceduralTest, CloudsProperties) {
       ASSERT_EQ(s.at(i % 17, i / 17 % 11, i / (17 * 11)), level) << bpp;
   }
   // Black to white gives gray on every sample; the seed alone decides the texture.
-  const Snap a = run(24, 21, 4, 5, 100, 0), again = run(24, 21, 4, 5, 100, 0);
-  EXPECT_EQ(a.rows, again.rows);
+  const Snap a = run(24, 21, 4, 5, 100, 0);
+  HostSeedRandom(12345);  // whatever state the generator was left in
+  EXPECT_EQ(a.rows, run(24, 21, 4, 5, 100, 0).rows);
   EXPECT_NE(a.rows, run(24, 22, 4, 5, 100, 0).rows);
-  std::set<uint32_t> levels;
-  for (int32_t y = 0; y < 11; ++y)
-    for (int32_t x = 0; x < 17; ++x) {
-      ASSERT_EQ(a.at(x, y, 0), a.at(x, y, 1));
-      ASSERT_EQ(a.at(x, y, 0), a.at(x, y, 2));
-      levels.insert(a.at(x, y, 0));
-    }
-  EXPECT_GT(levels.size(), 20u);
+  for (size_t i = 0; i < a.rows.size(); i += 3)
+    ASSERT_TRUE(a.rows[i] == a.rows[i + 1] && a.rows[i] == a.rows[i + 2]) << i;
+  EXPECT_GT(std::set<uint8_t>(a.rows.begin(), a.rows.end()).size(), 20u);
   // Opacity 0: the average keeps the image, the difference gives |t − s|.
   TestBitmap original(17, 11, 24);
   original.FillNoise(4);
@@ -256,7 +245,7 @@ TEST_F(ProceduralTest, PerlinModesAndBlendsMatchADirectEvaluation) {
             v = std::sin(((x + y) * wave) / 100.0) * v * amount;
           else if (mode == 0x20)
             v = ((bpp == 24 ? 510.0 : 131070.0) / (std::fabs(v) + m) - 1.0 + 15 / 100.0) * m;
-          return Shade(s, ClampLevel(int(v), m), 0x204080, 0xF0E0C0, k, kind, 70, s.at(x, y, k));
+          return Shade(s, v, 0x204080, 0xF0E0C0, k, kind, 70, s.at(x, y, k));
         });
         EXPECT_EQ(changed == 0, kind == kKeep);
       }
@@ -289,66 +278,42 @@ TEST_F(ProceduralTest, PerlinProperties) {
   for (const Snap& s : {perlin(24, 4, 0, 0x00), perlin(24, 4, 5, 0x00, 0)})
     for (int32_t i = 0; i < 15 * 15; ++i)
       ASSERT_TRUE(s.at(i % 15, i / 15, 0) == 0 && s.at(i % 15, i / 15, 1) == 255);
-  // Contrast with no noise left (octaves 0: v = 139) and amount 0: level (510/394 − 1) × 255.
-  const Snap contrast = perlin(24, 0, 0, 0x20);
-  EXPECT_EQ(contrast.at(3, 3, 0), uint32_t(int((510.0 / 394.0 - 1.0) * 255.0)));
 }
 
 TEST_F(ProceduralTest, NoiseEntryChecks) {
   struct Case {
-    const char* what;
-    std::function<int32_t(BitmapRecord*)> call;
-    int32_t expected;
+    bool perlin;
+    uint32_t frequency, octaves, opacity, amount, flags;
+    int32_t center, wave, expected;
   };
   const Case cases[] = {
-      {"clouds flags 3", [](BitmapRecord* b) { return Fx_CloudsBitmap(b, 1, 4, 4, 50, 0, 0, 3); },
-       ERROR_INV_PARAMETER},
-      {"clouds frequency 17",
-       [](BitmapRecord* b) { return Fx_CloudsBitmap(b, 1, 17, 4, 50, 0, 0, 0); },
-       ERROR_INV_PARAMETER},
-      {"clouds octaves 17",
-       [](BitmapRecord* b) { return Fx_CloudsBitmap(b, 1, 4, 17, 50, 0, 0, 0); },
-       ERROR_INV_PARAMETER},
-      {"clouds opacity 101",
-       [](BitmapRecord* b) { return Fx_CloudsBitmap(b, 1, 4, 4, 101, 0, 0, 0); },
-       ERROR_INV_PARAMETER},
-      {"clouds limits",
-       [](BitmapRecord* b) { return Fx_CloudsBitmap(b, ~0u, 16, 16, 100, 0, 0, 2); }, SUCCESS},
-      {"perlin flags 0x34",
-       [](BitmapRecord* b) { return Fx_PerlinBitmap(b, 1, 4, 4, 50, 0, 0, 0, 0, 0, 5, 0x34); },
-       ERROR_INV_PARAMETER},
-      {"perlin amount 101",
-       [](BitmapRecord* b) { return Fx_PerlinBitmap(b, 1, 4, 4, 50, 0, 0, 0, 0, 0, 101, 0); },
-       ERROR_INV_PARAMETER},
-      {"perlin far centre, huge wave",
-       [](BitmapRecord* b) {
-         return Fx_PerlinBitmap(b, 1, 4, 4, 50, 0, 0xFFFFFF, INT32_MIN, INT32_MAX, INT32_MAX, 100,
-                                0x00);
-       },
-       SUCCESS},
-      {"perlin huge waves",
-       [](BitmapRecord* b) {
-         return Fx_PerlinBitmap(b, 1, 4, 4, 50, 0, 0xFFFFFF, 0, 0, INT32_MIN, 100, 0x11);
-       },
-       SUCCESS},
-      {"perlin 0x200",
-       [](BitmapRecord* b) {
-         b->Flags |= FLAG_UNSUPPORTED;
-         return Fx_PerlinBitmap(b, 1, 4, 4, 50, 0, 0, 0, 0, 0, 101, 0x34);
-       },
-       ERROR_UNSUPPORTED_FLAG},
+      {false, 4, 4, 50, 0, 3, 0, 0, ERROR_INV_PARAMETER},
+      {false, 17, 4, 50, 0, 0, 0, 0, ERROR_INV_PARAMETER},
+      {false, 4, 17, 50, 0, 0, 0, 0, ERROR_INV_PARAMETER},
+      {false, 4, 4, 101, 0, 0, 0, 0, ERROR_INV_PARAMETER},
+      {false, 16, 16, 100, 0, 2, 0, 0, SUCCESS},
+      {true, 4, 4, 50, 5, 0x34, 0, 0, ERROR_INV_PARAMETER},
+      {true, 4, 4, 50, 101, 0x00, 0, 0, ERROR_INV_PARAMETER},
+      {true, 16, 16, 100, 100, 0x00, INT32_MIN, INT32_MAX, SUCCESS},  // far centre, huge rings
+      {true, 4, 4, 50, 100, 0x11, 0, INT32_MIN, SUCCESS},             // (x + y) × wave > 2^31
   };
   for (const auto& c : cases) {
     TestBitmap b(9, 7, 24, ORDER_BGR, 6);
     b.FillNoise(2);
     const auto before = b.Stored();
-    EXPECT_EQ(c.call(b.get()), c.expected) << c.what;
-    EXPECT_EQ(b->Orientation, 6) << c.what;
-    if (c.expected != SUCCESS) {
-      EXPECT_EQ(b.Stored(), before) << c.what;
-    }
-    b->Flags &= ~FLAG_UNSUPPORTED;
+    const int32_t rc =
+        c.perlin
+            ? Fx_PerlinBitmap(b.get(), 1, c.frequency, c.octaves, c.opacity, 0, ~0u, c.center,
+                              c.center, c.wave, c.amount, c.flags)
+            : Fx_CloudsBitmap(b.get(), ~0u, c.frequency, c.octaves, c.opacity, 0, ~0u, c.flags);
+    EXPECT_EQ(rc, c.expected) << c.perlin << " flags " << c.flags;
+    EXPECT_EQ(b->Orientation, 6);
+    EXPECT_EQ(b.Stored() == before, c.expected != SUCCESS);
   }
+  TestBitmap b(9, 7, 24);
+  b->Flags |= FLAG_UNSUPPORTED;  // the bitmap is refused before the parameters are looked at
+  EXPECT_EQ(Fx_PerlinBitmap(b.get(), 1, 4, 4, 50, 0, 0, 0, 0, 0, 101, 0x34),
+            ERROR_UNSUPPORTED_FLAG);
   EXPECT_EQ(Fx_CloudsBitmap(nullptr, 1, 4, 4, 50, 0, 0, 0), ERROR_NO_BITMAP);
 }
 
@@ -361,34 +326,18 @@ struct PlasmaRef {
     const double dc =
         std::sqrt(double(x - cols / 2) * (x - cols / 2) + double(y - rows / 2) * (y - rows / 2));
     const double d0 = std::sqrt(double(x) * x + double(y) * y);
-    uint32_t v = 0;
-    switch (info.Style & 15) {
-      case 0:
-        v = uint32_t(h + h * std::sin(x / l));
-        break;
-      case 1:
-        v = uint32_t(h + h * std::sin(y / l));
-        break;
-      case 2:
-        v = uint32_t(h + h * std::sin((x + y) / l));
-        break;
-      case 3:
-        v = uint32_t(h + h * std::sin(x / l) + h + h * std::sin(y / l)) / 2;
-        break;
-      case 4:
-        v = uint32_t(h + h * std::sin(dc / l));
-        break;
-      case 5:
-        v = uint32_t(h + h * std::sin(x / (2 * l)) + h + h * std::sin(y / l) + h +
-                     h * std::sin((x + y) / (2 * l)) + h + h * std::sin(d0 / l)) /
-            4;
-        break;
-      default:
-        v = uint32_t(h + h * std::sin(x / (2 * l)) + h + h * std::sin(y / l) + h +
-                     h * std::sin(dc / l) + h + h * std::sin(d0 / l)) /
-            4;
-    }
-    return (v + info.Shift) % n;
+    const std::vector<std::vector<double>> angles = {
+        {x / l},
+        {y / l},
+        {(x + y) / l},
+        {x / l, y / l},
+        {dc / l},
+        {x / (2 * l), y / l, (x + y) / (2 * l), d0 / l},
+        {x / (2 * l), y / l, dc / l, d0 / l}};
+    const auto& a = angles[info.Style & 15];
+    double sum = 0;  // h + h·sin(a0) + h + h·sin(a1) ..., left to right
+    for (double angle : a) sum = sum + h, sum = sum + h * std::sin(angle);
+    return (uint32_t(sum) / uint32_t(a.size()) + info.Shift) % n;
   }
   // Red, green, blue of table entry i, weighted by 100 − ImagePercent.
   std::array<uint32_t, 3> Color(uint32_t i) const {
@@ -400,18 +349,14 @@ struct PlasmaRef {
       const double table[6][3] = {{1, f, 0}, {q, 1, 0}, {0, 1, f}, {0, q, 1}, {f, 0, 1}, {1, 0, q}};
       for (int k = 0; k < 3; ++k) c[k] = uint32_t(table[sector][k] * (n - 1));
     } else {
-      const uint32_t style = info.Style & 0xF0;
-      const uint32_t periods[3] = {style == 0x10   ? n / 8
-                                   : style == 0x20 ? n / 16
-                                                   : info.RedPeriod,
-                                   style == 0x10   ? n / 4
-                                   : style == 0x20 ? n / 2
-                                                   : info.GreenPeriod,
-                                   style == 0x10   ? n / 2
-                                   : style == 0x20 ? 0
-                                                   : info.BluePeriod};
-      for (int k = 0; k < 3; ++k)
-        c[k] = periods[k] ? uint32_t(n / 2 + n / 2 * std::sin(3.1415926535 * i / periods[k])) : 0;
+      const uint32_t periods[4][3] = {{0, 0, 0},
+                                      {n / 8, n / 4, n / 2},
+                                      {n / 16, n / 2, 0},
+                                      {info.RedPeriod, info.GreenPeriod, info.BluePeriod}};
+      for (int k = 0; k < 3; ++k) {
+        const uint32_t period = periods[(info.Style >> 4) & 3][k];
+        c[k] = period ? uint32_t(n / 2 + n / 2 * std::sin(3.1415926535 * i / period)) : 0;
+      }
     }
     std::array<uint32_t, 3> out;
     for (int k = 0; k < 3; ++k) out[k] = (uint32_t(c[k]) * (100 - info.ImagePercent) + 50) / 100;
@@ -465,77 +410,42 @@ TEST_F(ProceduralTest, PlasmaMatchesADirectEvaluation) {
   }
 }
 
-TEST_F(ProceduralTest, PlasmaProperties) {
-  // Percent 0 replaces the pixels by the table: style 0x20 adds no blue; pattern 0 repeats
-  // column 0 (index half + Shift) down every row.
-  TestBitmap b(16, 9, 24);
-  b.FillNoise(8);
-  PlasmaInfo info = Plasma(0x20, 0, 5, 300);
-  ASSERT_EQ(Fx_PlasmaFilterBitmap(b.get(), &info, 0), SUCCESS);
-  const Snap s(b.get());
-  const auto top = PlasmaRef{info, 256}.Color((128 + 5) % 256);
-  for (int y = 0; y < 9; ++y) {
-    EXPECT_EQ(s.at(0, y, 1), top[1]);
-    EXPECT_EQ(s.at(0, y, 2), top[0]);
-    for (int x = 0; x < 16; ++x) EXPECT_EQ(s.at(x, y, 0), 0u);
-  }
-}
-
 TEST_F(ProceduralTest, PlasmaEntryChecks) {
+  // Record fields by index: 1-3 periods, 4 ImagePercent, 5 Shift, 6 Wavelength, 7 Style.
   struct Case {
-    const char* what;
     int32_t bpp;
-    uint32_t order;
-    std::function<void(BitmapRecord*, PlasmaInfo&)> spoil;
-    uint32_t flags;
+    uint32_t structSize, bitmapFlags, flags;
+    int field;
+    uint32_t value;
     int32_t expected;
   };
-  const auto none = [](BitmapRecord*, PlasmaInfo&) {};
   const Case cases[] = {
-      {"struct size before flags", 24, ORDER_BGR,
-       [](BitmapRecord* b, PlasmaInfo&) { b->StructSize = 1; }, 1, ERROR_INV_STRUCT_SIZE},
-      {"flags before 0x200", 24, ORDER_BGR, [](BitmapRecord* b, PlasmaInfo&) { b->Flags |= 0x200; },
-       1, ERROR_INV_PARAMETER},
-      {"0x200", 24, ORDER_BGR, [](BitmapRecord* b, PlasmaInfo&) { b->Flags |= 0x200; }, 0,
-       ERROR_UNSUPPORTED_FLAG},
-      {"record size", 24, ORDER_BGR, [](BitmapRecord*, PlasmaInfo& i) { i.StructSize = 28; }, 0,
-       ERROR_INV_STRUCT_SIZE},
-      {"wavelength 0", 24, ORDER_BGR, [](BitmapRecord*, PlasmaInfo& i) { i.Wavelength = 0; }, 0,
-       ERROR_INV_PARAMETER},
-      {"pattern 7", 24, ORDER_BGR, [](BitmapRecord*, PlasmaInfo& i) { i.Style = 0x07; }, 0,
-       ERROR_INV_PARAMETER},
-      {"style 0x40", 24, ORDER_BGR, [](BitmapRecord*, PlasmaInfo& i) { i.Style = 0x40; }, 0,
-       ERROR_INV_PARAMETER},
-      {"shift 256 at 8 bits", 24, ORDER_BGR, [](BitmapRecord*, PlasmaInfo& i) { i.Shift = 256; }, 0,
-       ERROR_INV_PARAMETER},
-      {"shift 4096 at 12 bits", 12, ORDER_GRAY,
-       [](BitmapRecord*, PlasmaInfo& i) { i.Shift = 4096; }, 0, ERROR_INV_PARAMETER},
-      {"shift 4096 at 16 bits", 16, ORDER_GRAY,
-       [](BitmapRecord*, PlasmaInfo& i) { i.Shift = 4096; }, 0, SUCCESS},
-      {"period 256 with 0x30", 24, ORDER_BGR,
-       [](BitmapRecord*, PlasmaInfo& i) { i.Style = 0x30, i.BluePeriod = 256; }, 0,
-       ERROR_INV_PARAMETER},
-      {"period ignored without 0x30", 24, ORDER_BGR,
-       [](BitmapRecord*, PlasmaInfo& i) { i.Style = 0x10, i.BluePeriod = 256; }, 0, SUCCESS},
-      {"percent 101", 24, ORDER_BGR, [](BitmapRecord*, PlasmaInfo& i) { i.ImagePercent = 101; }, 0,
-       0},
-      {"defaults", 24, ORDER_BGR, none, 0, SUCCESS},
+      {24, 1, 0, 1, 0, 32, ERROR_INV_STRUCT_SIZE},  // bitmap size before flags
+      {24, 272, 0x200, 1, 0, 32, ERROR_INV_PARAMETER},
+      {24, 272, 0x200, 0, 0, 32, ERROR_UNSUPPORTED_FLAG},
+      {24, 272, 0, 0, 0, 28, ERROR_INV_STRUCT_SIZE},
+      {24, 272, 0, 0, 6, 0, ERROR_INV_PARAMETER},     // wavelength 0
+      {24, 272, 0, 0, 7, 0x37, ERROR_INV_PARAMETER},  // pattern 7
+      {24, 272, 0, 0, 7, 0x44, ERROR_INV_PARAMETER},  // colour style 0x40
+      {24, 272, 0, 0, 5, 256, ERROR_INV_PARAMETER},   // shift beyond 8 bits
+      {12, 272, 0, 0, 5, 4096, ERROR_INV_PARAMETER},  // beyond 12 bits
+      {16, 272, 0, 0, 5, 4096, SUCCESS},
+      {24, 272, 0, 0, 0, 32, SUCCESS},                // blue period 300 unused by style 0x14
+      {24, 272, 0, 0, 7, 0x34, ERROR_INV_PARAMETER},  // but beyond 8 bits for style 0x30
+      {24, 272, 0, 0, 4, 101, 0},                     // ImagePercent reset, nothing done
   };
   for (const auto& c : cases) {
-    TestBitmap b(9, 7, c.bpp, c.order, 5);
+    TestBitmap b(9, 7, c.bpp, c.bpp == 24 ? ORDER_BGR : ORDER_GRAY, 5);
     b.FillNoise(2);
     const auto before = b.Stored();
-    PlasmaInfo info = Plasma(0x04, 50, 0, 300);
-    c.spoil(b.get(), info);
-    EXPECT_EQ(Fx_PlasmaFilterBitmap(b.get(), &info, c.flags), c.expected) << c.what;
-    EXPECT_EQ(b->Orientation, 5) << c.what;
-    if (c.expected != SUCCESS) {
-      EXPECT_EQ(b.Stored(), before) << c.what;
-    }
-    if (c.expected == 0) {
-      EXPECT_EQ(info.ImagePercent, 0u);
-    }
-    b->StructSize = 272, b->Flags &= ~0x200u;
+    PlasmaInfo info = Plasma(0x14, 50, 0, 300, 10, 20, 300);
+    reinterpret_cast<uint32_t*>(&info)[c.field] = c.value;
+    b->StructSize = c.structSize, b->Flags |= c.bitmapFlags;
+    EXPECT_EQ(Fx_PlasmaFilterBitmap(b.get(), &info, c.flags), c.expected) << c.field << c.value;
+    b->StructSize = 272, b->Flags &= ~c.bitmapFlags;
+    EXPECT_EQ(b->Orientation, 5);
+    EXPECT_EQ(b.Stored() == before, c.expected != SUCCESS);
+    EXPECT_EQ(info.ImagePercent, c.expected == 0 ? 0u : 50u);
   }
   TestBitmap b(4, 4, 24);
   EXPECT_EQ(Fx_PlasmaFilterBitmap(b.get(), nullptr, 0), ERROR_NULL_INFO);
