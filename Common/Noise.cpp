@@ -1,10 +1,12 @@
 // Gradient noise summed over octaves of doubling frequency and halving amplitude, and the
 // painter that maps it to a blend of two colours and combines it with the pixels.
 //
-// The lattice tables make the per-pixel work look-ups and multiplications: each octave's
-// corner indices, offsets and fade weights are tabulated once per coordinate, the y entries are
-// taken once per row, and the octave's 1/2^o weight is a multiplication (exact for a power of
-// two, so identical to the division).
+// The lattice tables make the per-pixel work look-ups and multiplications: each octave's corner
+// indices, offsets and fade weights are tabulated once per coordinate, the y entries are taken
+// once per row, the four corner gradients (and their products with the y offsets) once per
+// lattice cell where a row crosses fewer cells than it has pixels, and the octave's 1/2^o weight
+// is a multiplication (exact for a power of two, so identical to the division). Every value is
+// formed by the same operations, in the same order, as the pixel-by-pixel definition.
 //
 // Extreme inputs: lattice tables of more than 2^32 - 1 entries (octaves × longer side) answer
 // ERROR_NO_MEMORY instead of wrapping the count; zero octaves allocate no table and succeed. The
@@ -45,8 +47,10 @@ void NoiseTables::Build(uint32_t seed) {
 bool NoiseLattice::Build(const NoiseTables& tables, uint32_t frequency, uint32_t octaves,
                          int32_t length) {
   points_.Reset();
-  octaves_ = static_cast<int32_t>(octaves);
+  octaves_ = 0;
   length_ = length < 0 ? 0 : length;
+  if (octaves > kNoiseMaxOctaves || frequency > kNoiseMaxFrequency) return false;
+  octaves_ = static_cast<int32_t>(octaves);
   if (octaves == 0 || length_ == 0) return true;
   const uint64_t count = uint64_t{octaves} * static_cast<uint64_t>(length_);
   if (count > UINT32_MAX || !points_.Allocate(static_cast<uint32_t>(count))) return false;

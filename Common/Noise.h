@@ -45,11 +45,16 @@ struct NoiseLatticePoint {
   double f0, f1, w0, w1;
 };
 
+// Limits of the exports; the lattice refuses larger values.
+inline constexpr uint32_t kNoiseMaxOctaves = 16;
+inline constexpr uint32_t kNoiseMaxFrequency = 16;
+
 // The lattice tables of every octave over t = 0 .. length - 1; both axes index the same tables,
 // so the cells are square whatever the rectangle's shape.
 class NoiseLattice {
  public:
-  // false when the tables cannot be allocated; zero octaves need no table and succeed.
+  // false when the tables cannot be allocated or the limits are exceeded; zero octaves need no
+  // table and succeed.
   bool Build(const NoiseTables& tables, uint32_t frequency, uint32_t octaves, int32_t length);
   int32_t octaves() const { return octaves_; }
   // Distinct corner indices i0 of octave o over the whole length.
@@ -61,7 +66,7 @@ class NoiseLattice {
   HostBlock<NoiseLatticePoint> points_;
   int32_t octaves_ = 0;
   int32_t length_ = 0;
-  int32_t cellCount_[16] = {};
+  int32_t cellCount_[kNoiseMaxOctaves] = {};
 };
 
 // The gradient terms of one lattice cell along a row: the four corners' x components and their
