@@ -15,6 +15,9 @@ extern const FxEffectDesc kImpressionistEffect;
 extern const FxEffectDesc kPixelateEffect;
 
 // Procedural textures
+extern const FxEffectDesc kCloudsEffect;
+extern const FxEffectDesc kPerlinEffect;
+extern const FxEffectDesc kPlasmaFilterEffect;
 
 // Content-aware rescaling
 
@@ -28,6 +31,9 @@ const FxEffectDesc* const kEffectList[] = {
     &kImpressionistEffect,
     &kPixelateEffect,
     // Procedural textures
+    &kCloudsEffect,
+    &kPerlinEffect,
+    &kPlasmaFilterEffect,
     // Content-aware rescaling
 };
 const uint32_t kEffectListSize = CountOf(kEffectList);

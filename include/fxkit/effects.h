@@ -38,6 +38,39 @@ FXKIT_API int32_t Fx_PixelateBitmap(BitmapRecord* bitmap, int32_t cellWidth, int
 
 /* Procedural textures ---------------------------------------------------------------------- */
 
+/* Paints seeded gradient noise (clouds) between backColor (noise 0) and foreColor (noise 1).
+ * frequency, octaves 0..16; opacity 0..100 weighs blends 1 and 2; flags 0 replace, 1 difference,
+ * 2 average. The same seed gives the same texture. */
+FXKIT_API int32_t Fx_CloudsBitmap(BitmapRecord* bitmap, uint32_t seed, uint32_t frequency,
+                                  uint32_t octaves, uint32_t opacity, uint32_t backColor,
+                                  uint32_t foreColor, uint32_t flags);
+
+/* The clouds noise modulated before colour mapping. flags bits 4-7: 0x00 rings around
+ * (centerX, centerY) (relative to the rectangle), 0x10 diagonal waves, 0x20 contrast curve, 0x30
+ * none; bits 0-3: 0 replace, 1 average, 2 difference. waveFrequency in hundredths; amount
+ * 0..100 is the gain of rings and waves or the contrast offset in percent. */
+FXKIT_API int32_t Fx_PerlinBitmap(BitmapRecord* bitmap, uint32_t seed, uint32_t frequency,
+                                  uint32_t octaves, uint32_t opacity, uint32_t backColor,
+                                  uint32_t foreColor, int32_t centerX, int32_t centerY,
+                                  int32_t waveFrequency, uint32_t amount, uint32_t flags);
+
+/* Parameter record of Fx_PlasmaFilterBitmap. */
+typedef struct PlasmaInfo {
+  uint32_t StructSize;   /* 32 */
+  uint32_t RedPeriod;    /* colour style 0x30: period of the red table wave, in table entries */
+  uint32_t GreenPeriod;  /* likewise green */
+  uint32_t BluePeriod;   /* likewise blue */
+  uint32_t ImagePercent; /* share of the pixel kept, 0..100; the plasma gets the rest */
+  uint32_t Shift;        /* offset added to every pattern index */
+  uint32_t Wavelength;   /* of the pattern waves, hundredths of a pixel; not 0 */
+  uint32_t Style;        /* bits 0-3 pattern 0..6; bits 4-7 colours: 0x00 rainbow, 0x10, 0x20
+                            fixed sine tables, 0x30 sine tables with the periods above */
+} PlasmaInfo;
+
+/* Adds a plasma pattern (sums of sine waves indexing a colour table) to the pixels scaled down to
+ * ImagePercent. flags must be 0. */
+FXKIT_API int32_t Fx_PlasmaFilterBitmap(BitmapRecord* bitmap, PlasmaInfo* info, uint32_t flags);
+
 /* Content-aware rescaling ------------------------------------------------------------------ */
 
 #endif

@@ -1,0 +1,69 @@
+// Clouds: paints a soft cloud texture over the image, a blend between a back and a fore colour
+// driven by gradient noise of several octaves, which replaces the pixels, or is combined with
+// them as a difference or an average at a given opacity. The same seed gives the same clouds.
+//
+// Extreme inputs: see Common/Noise.cpp (lattice size, zero octaves).
+#include "Common/Noise.h"
+#include "Common/RegistryDefs.h"
+#include "fxkit/effects.h"
+
+namespace fx {
+namespace {
+
+const FxParamDesc kCloudsParams[] = {
+    UIntParam("seed", 1, 0, kAnyUInt32Max, "seed of the generator; the same seed, the same clouds"),
+    UIntParam("frequency", 4, 0, 16, "lattice cells across the longer side at the first octave"),
+    UIntParam("octaves", 6, 0, 16, "octaves summed, each of double frequency and half amplitude"),
+    UIntParam("opacity", 100, 0, 100,
+              "weight of the clouds in the difference and average, percent"),
+    ColorParam("backColor", 0x000000, "colour where the noise is 0"),
+    ColorParam("foreColor", 0xFFFFFF, "colour where the noise is 1"),
+    FlagsParam("flags", 0, 0, 2, "0 replace the pixels, 1 difference, 2 average"),
+};
+
+const FxPreset kCloudsPresets[] = {
+    {"sky", "frequency=3 octaves=8 backColor=#2060C0 foreColor=#FFFFFF"},
+    {"difference", "seed=7 frequency=6 octaves=5 flags=1 opacity=60"},
+    {"haze", "frequency=2 octaves=4 flags=2 opacity=70 backColor=#808080"},
+};
+
+}  // namespace
+
+extern const FxEffectDesc kCloudsEffect = {
+    "clouds",
+    "Fx_CloudsBitmap",
+    FX_FAMILY_PROCEDURAL,
+    "Paints seeded cloud noise between two colours, replacing or blending with the image",
+    kCloudsParams,
+    CountOf(kCloudsParams),
+    [](BitmapRecord* b, const FxValue* v) {
+      return Fx_CloudsBitmap(b, ArgU32(v[0]), ArgU32(v[1]), ArgU32(v[2]), ArgU32(v[3]),
+                             ArgU32(v[4]), ArgU32(v[5]), ArgU32(v[6]));
+    },
+    kCloudsPresets,
+    CountOf(kCloudsPresets),
+    FX_TRAIT_RANDOM,
+};
+
+}  // namespace fx
+
+int32_t Fx_CloudsBitmap(BitmapRecord* bitmap, uint32_t seed, uint32_t frequency, uint32_t octaves,
+                        uint32_t opacity, uint32_t backColor, uint32_t foreColor, uint32_t flags) {
+  const int32_t rc = fx::CheckBitmap(bitmap, false);
+  if (rc != SUCCESS) return rc;
+  if (flags >= 3 || frequency >= 17 || octaves >= 17 || opacity >= 101) return ERROR_INV_PARAMETER;
+  fx::NoisePaint paint;
+  paint.seed = seed;
+  paint.frequency = frequency;
+  paint.octaves = octaves;
+  paint.opacity = opacity;
+  paint.backColor = backColor;
+  paint.foreColor = foreColor;
+  paint.modulation = fx::NoiseModulation::kNone;
+  const fx::NoiseBlend blend = flags == 0   ? fx::NoiseBlend::kReplace
+                               : flags == 1 ? fx::NoiseBlend::kDifference
+                                            : fx::NoiseBlend::kAverage;
+  paint.blend8 = paint.blend16 = blend;
+  fx::OrientationGuard orientation(bitmap);
+  return fx::PaintNoise(bitmap, paint);
+}

@@ -1,0 +1,97 @@
+// Perlin noise: the cloud texture with the noise level modulated before it is mapped to the two
+// colours: concentric rings around a centre, diagonal waves, a contrast curve, or nothing; the
+// colour then replaces the pixels or is averaged or differenced with them at a given opacity.
+//
+// Extreme inputs: see Common/Noise.cpp (ring distances and the wave product in 64 bits).
+#include "Common/Noise.h"
+#include "Common/RegistryDefs.h"
+#include "fxkit/effects.h"
+
+namespace fx {
+namespace {
+
+const FxParamDesc kPerlinParams[] = {
+    UIntParam("seed", 1, 0, kAnyUInt32Max, "seed of the generator; the same seed, the same noise"),
+    UIntParam("frequency", 4, 0, 16, "lattice cells across the longer side at the first octave"),
+    UIntParam("octaves", 6, 0, 16, "octaves summed, each of double frequency and half amplitude"),
+    UIntParam("opacity", 100, 0, 100,
+              "weight of the texture in the average and difference, percent"),
+    ColorParam("backColor", 0x000000, "colour at level 0"),
+    ColorParam("foreColor", 0xFFFFFF, "colour at the top level"),
+    SizeParam("centerX", FX_DEFAULT_WIDTH_PERCENT, 50, kAnyInt32Min, kAnyInt32Max,
+              "ring centre, columns from the rectangle's left"),
+    SizeParam("centerY", FX_DEFAULT_HEIGHT_PERCENT, 50, kAnyInt32Min, kAnyInt32Max,
+              "ring centre, rows from the rectangle's top"),
+    IntParam("waveFrequency", 8, kAnyInt32Min, kAnyInt32Max,
+             "rings and waves: radians per pixel in hundredths"),
+    UIntParam("amount", 2, 0, 100,
+              "gain of rings and waves, or the contrast curve's offset, percent"),
+    FlagsParam("flags", 0x00, 0, 0x33,
+               "bits 4-7 mode: 0x00 rings, 0x10 waves, 0x20 contrast, 0x30 plain; bits 0-3 "
+               "blend: 0 replace, 1 average, 2 difference"),
+};
+
+const FxPreset kPerlinPresets[] = {
+    {"plain", "flags=0x30 frequency=5 octaves=7"},
+    {"waves", "flags=0x10 waveFrequency=15 amount=3 foreColor=#F0D080 backColor=#402010"},
+    {"contrast", "flags=0x22 amount=10 opacity=80"},
+};
+
+}  // namespace
+
+extern const FxEffectDesc kPerlinEffect = {
+    "perlin",
+    "Fx_PerlinBitmap",
+    FX_FAMILY_PROCEDURAL,
+    "Paints seeded gradient noise as rings, waves or contrast between two colours",
+    kPerlinParams,
+    CountOf(kPerlinParams),
+    [](BitmapRecord* b, const FxValue* v) {
+      return Fx_PerlinBitmap(b, ArgU32(v[0]), ArgU32(v[1]), ArgU32(v[2]), ArgU32(v[3]),
+                             ArgU32(v[4]), ArgU32(v[5]), ArgI32(v[6]), ArgI32(v[7]), ArgI32(v[8]),
+                             ArgU32(v[9]), ArgU32(v[10]));
+    },
+    kPerlinPresets,
+    CountOf(kPerlinPresets),
+    FX_TRAIT_RANDOM,
+};
+
+}  // namespace fx
+
+int32_t Fx_PerlinBitmap(BitmapRecord* bitmap, uint32_t seed, uint32_t frequency, uint32_t octaves,
+                        uint32_t opacity, uint32_t backColor, uint32_t foreColor, int32_t centerX,
+                        int32_t centerY, int32_t waveFrequency, uint32_t amount, uint32_t flags) {
+  const int32_t rc = fx::CheckBitmap(bitmap, false);
+  if (rc != SUCCESS) return rc;
+  if (flags > 0x33 || frequency > 16 || octaves > 16 || opacity > 100 || amount > 100)
+    return ERROR_INV_PARAMETER;
+  fx::NoisePaint paint;
+  paint.seed = seed;
+  paint.frequency = frequency;
+  paint.octaves = octaves;
+  paint.opacity = opacity;
+  paint.backColor = backColor;
+  paint.foreColor = foreColor;
+  paint.centerX = centerX;
+  paint.centerY = centerY;
+  paint.waveFrequency = waveFrequency;
+  paint.amount = amount;
+  paint.modulation = static_cast<fx::NoiseModulation>(flags >> 4);  // rings, waves, contrast, none
+  switch (flags & 0x0F) {
+    case 0:
+      paint.blend8 = paint.blend16 = fx::NoiseBlend::kReplace;
+      break;
+    case 1:
+      paint.blend8 = paint.blend16 = fx::NoiseBlend::kAverage;
+      break;
+    case 2:
+      paint.blend8 = paint.blend16 = fx::NoiseBlend::kDifference;
+      break;
+    default:  // 8-bit rows keep their samples; 16-bit rows average
+      paint.blend8 = fx::NoiseBlend::kKeep;
+      paint.blend16 = fx::NoiseBlend::kAverage;
+      break;
+  }
+  fx::OrientationGuard orientation(bitmap);
+  return fx::PaintNoise(bitmap, paint);
+}
