@@ -5,6 +5,10 @@ namespace fx {
 
 // Geometric distortions
 extern const FxEffectDesc kSwirlEffect;
+extern const FxEffectDesc kSpherizeEffect;
+extern const FxEffectDesc kCylindricalEffect;
+extern const FxEffectDesc kBendingEffect;
+extern const FxEffectDesc kPunchEffect;
 
 // Blur, light and glow
 
@@ -17,6 +21,10 @@ extern const FxEffectDesc kSwirlEffect;
 const FxEffectDesc* const kEffectList[] = {
     // Geometric distortions
     &kSwirlEffect,
+    &kSpherizeEffect,
+    &kCylindricalEffect,
+    &kBendingEffect,
+    &kPunchEffect,
     // Blur, light and glow
     // Artistic, tile and texture
     // Procedural textures
