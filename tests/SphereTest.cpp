@@ -1,10 +1,12 @@
-// Spherize, punch and bending: entry checks, every pixel against a direct evaluation of the
-// remapping (window rows included), the outside modes and fold handling, and the fault paths.
+// Spherize, punch, bending and cylindrical: entry checks, every pixel against a direct
+// evaluation of the remapping (window rows included), outside modes and fold handling worked by
+// hand, the linear samplers, and the fault paths.
 #include <array>
 #include <cmath>
 #include <cstdlib>
 #include <functional>
 
+#include "Common/Samplers.h"
 #include "TestSupport.h"
 
 namespace {
@@ -12,13 +14,13 @@ namespace {
 using fxtest::HostFixture;
 using fxtest::TestBitmap;
 
-enum Kind { kSpherize, kPunch, kBending };
-const char* const kNames[] = {"spherize", "punch", "bending"};
+enum Kind { kSpherize, kPunch, kBending, kCylindrical };
+const char* const kNames[] = {"spherize", "punch", "bending", "cylindrical"};
 
 struct Call {
   Kind kind;
   int32_t strength;
-  uint32_t ramp;  // punch only
+  uint32_t extra;  // punch: ramp; cylindrical: direction
   POINT center;
   uint32_t fillColor;
   uint32_t flags;
@@ -29,10 +31,17 @@ int32_t Apply(const Call& c, BitmapRecord* b) {
     case kSpherize:
       return Fx_SpherizeBitmap(b, c.strength, c.center, c.fillColor, c.flags);
     case kPunch:
-      return Fx_PunchBitmap(b, c.strength, c.ramp, c.center, c.fillColor, c.flags);
-    default:
+      return Fx_PunchBitmap(b, c.strength, c.extra, c.center, c.fillColor, c.flags);
+    case kBending:
       return Fx_BendingBitmap(b, c.strength, c.center, c.fillColor, c.flags);
+    default:
+      return Fx_CylindricalBitmap(b, c.strength, c.extra, c.flags);
   }
+}
+
+// Whether the call remaps columns, which the tests then look at as the rows of view 5.
+bool AlongColumns(const Call& c) {
+  return c.kind == kCylindrical ? c.extra == 1 : c.kind == kBending && (c.flags & 0xF00) == 0x200;
 }
 
 class SphereTest : public HostFixture {};
@@ -45,10 +54,11 @@ TEST_F(SphereTest, EntryChecksInTheirOrder) {
     bool changes;
   };
   const auto none = [](BitmapRecord*) {};
-  const auto badSize = [](BitmapRecord* b) { b->StructSize = 100; };
+  const auto size100 = [](BitmapRecord* b) { b->StructSize = 100; };
+  const auto gray32 = [](BitmapRecord* b) { b->Order = ORDER_GRAY; };
   const POINT mid{6, 5}, out{13, 5};  // the bitmap is 12 x 10
   const Case cases[] = {
-      {{kSpherize, 501, 0, mid, 0, 0}, badSize, ERROR_INV_STRUCT_SIZE, false},
+      {{kSpherize, 501, 0, mid, 0, 0}, size100, ERROR_INV_STRUCT_SIZE, false},
       {{kSpherize, 501, 0, mid, 0, 0}, none, ERROR_POINT_OUT_OF_RANGE, false},
       {{kSpherize, INT32_MIN, 0, mid, 0, 0}, none, ERROR_POINT_OUT_OF_RANGE, false},
       {{kSpherize, 0, 0, out, 0, 0x13}, none, SUCCESS, false},
@@ -56,7 +66,6 @@ TEST_F(SphereTest, EntryChecksInTheirOrder) {
       {{kSpherize, 500, 0, mid, 0, 0x13}, none, ERROR_INV_PARAMETER, false},
       {{kSpherize, -500, 0, mid, 0, 0x20}, none, ERROR_INV_PARAMETER, false},
       {{kSpherize, -500, 0, {-1, -1}, 0, 0x112}, none, SUCCESS, true},
-      {{kPunch, 501, 0, mid, 0, 0}, none, ERROR_POINT_OUT_OF_RANGE, false},
       {{kPunch, 0, 1001, mid, 0, 0}, none, ERROR_POINT_OUT_OF_RANGE, false},
       {{kPunch, 100, 0xFFFFFFFF, mid, 0, 0}, none, ERROR_POINT_OUT_OF_RANGE, false},
       {{kPunch, 0, 0, mid, 0, 0x13}, none, ERROR_INV_PARAMETER, false},
@@ -68,11 +77,18 @@ TEST_F(SphereTest, EntryChecksInTheirOrder) {
       {{kBending, 300, 0, out, 0, 0x300}, none, ERROR_POINT_OUT_OF_RANGE, false},
       {{kBending, 300, 0, mid, 0, 0x300}, none, ERROR_INV_PARAMETER, false},
       {{kBending, 300, 0, mid, 0, 0x133}, none, ERROR_INV_PARAMETER, false},
-      {{kBending, 300, 0, out, 0, 0x100}, none, ERROR_POINT_OUT_OF_RANGE, false},
       {{kBending, 300, 0, {12, 10}, 0, 0x1212}, none, SUCCESS, true},
+      {{kCylindrical, 50, 0, {}, 0, 1}, size100, ERROR_INV_STRUCT_SIZE, false},
+      {{kCylindrical, 50, 0, {}, 0, 1}, gray32, ERROR_INV_PARAMETER, false},
+      {{kCylindrical, 50, 0, {}, 0, 0}, gray32, ERROR_UNSUPPORTED_ORDER, false},
+      {{kCylindrical, 101, 0, {}, 0, 4}, none, ERROR_INV_PARAMETER, false},
+      {{kCylindrical, -101, 2, {}, 0, 0}, none, ERROR_POINT_OUT_OF_RANGE, false},
+      {{kCylindrical, 0, 2, {}, 0, 0}, none, SUCCESS, false},
+      {{kCylindrical, 100, 2, {}, 0, 0}, none, ERROR_INV_PARAMETER, false},
+      {{kCylindrical, -100, 1, {}, 0, 0}, none, SUCCESS, true},
   };
   for (const auto& c : cases) {
-    TestBitmap b(12, 10, 24);
+    TestBitmap b(12, 10, 32);
     ASSERT_TRUE(b.ok());
     b.FillNoise(7);
     ASSERT_EQ(HostSetOrientation(nullptr, b.get(), 272, 6, 0), SUCCESS);  // work happens in 1
@@ -83,14 +99,16 @@ TEST_F(SphereTest, EntryChecksInTheirOrder) {
     EXPECT_EQ(b->Orientation, 6);
     EXPECT_EQ(b.Stored() != before, c.changes) << kNames[c.call.kind] << " " << c.call.strength;
     b->StructSize = 272;
+    b->Order = ORDER_BGR;
   }
-  for (Kind kind : {kSpherize, kPunch, kBending})
-    EXPECT_EQ(Apply({kind, 100, 10, {0, 0}, 0, 0}, nullptr), ERROR_NO_BITMAP);
+  for (Kind kind : {kSpherize, kPunch, kBending, kCylindrical})
+    EXPECT_EQ(Apply({kind, 100, 0, {0, 0}, 0, 0}, nullptr), ERROR_NO_BITMAP);
 }
 
-TEST_F(SphereTest, BitsAboveTheCheckedOnesAreIgnored) {
+// Flag bits that no check looks at change nothing; 0x100 is spherize's mode 0 without folding.
+TEST_F(SphereTest, UncheckedFlagBitsAreIgnored) {
   const std::pair<Call, uint32_t> cases[] = {
-      {{kSpherize, 200, 0, {9, 7}, 0x123456, 0}, 0x100},  // mode 0, no fold handling
+      {{kSpherize, 200, 0, {9, 7}, 0x123456, 0}, 0x100},
       {{kSpherize, 200, 0, {9, 7}, 0x123456, 0x11}, 0xFFFFFF00},
       {{kPunch, -250, 0, {9, 7}, 0x123456, 0x12}, 0x8000FF00},
       {{kBending, 300, 0, {9, 7}, 0x123456, 0x111}, 0xFFFFF000},
@@ -99,10 +117,10 @@ TEST_F(SphereTest, BitsAboveTheCheckedOnesAreIgnored) {
     TestBitmap plain(19, 15, 24), marked(19, 15, 24);
     plain.FillNoise(3);
     marked.FillNoise(3);
-    Call withExtra = call;
-    withExtra.flags |= extra;
     ASSERT_EQ(Apply(call, plain.get()), SUCCESS);
-    ASSERT_EQ(Apply(withExtra, marked.get()), SUCCESS);
+    ASSERT_EQ(Apply({call.kind, call.strength, 0, call.center, call.fillColor, call.flags | extra},
+                    marked.get()),
+              SUCCESS);
     EXPECT_EQ(marked.Stored(), plain.Stored()) << kNames[call.kind];
   }
 }
@@ -122,15 +140,13 @@ struct Snap {
     return fxtest::SampleAt(data, rowBytes, bits, step, x, y, k);
   }
   uint32_t Clamp(double v) const {
-    const int64_t i = static_cast<int64_t>(v);
-    return static_cast<uint32_t>(std::clamp<int64_t>(i, 0, bits == 16 ? 65535 : 255));
+    return uint32_t(std::clamp<int64_t>(int64_t(v), 0, bits == 16 ? 65535 : 255));
   }
   // Bilinear interpolation over the bitmap rows listed in `table`.
   uint32_t Bilinear(const std::vector<int32_t>& table, double x, double y, int32_t k) const {
-    const int32_t n = static_cast<int32_t>(table.size());
-    int32_t ix = static_cast<int32_t>(x), iy = static_cast<int32_t>(y);
+    const int32_t n = int32_t(table.size());
+    int32_t ix = int32_t(x), iy = int32_t(y), ix1 = ix + 1, iy1 = iy + 1;
     const double fx = x - ix, fy = y - iy;
-    int32_t ix1 = ix + 1, iy1 = iy + 1;
     if (iy1 <= 0) iy = iy1 = 0;
     if (iy1 >= n) iy = iy1 = n - 1;
     if (ix1 >= width) ix = ix1 = width - 1;
@@ -142,7 +158,7 @@ struct Snap {
   }
   // Linear interpolation along row y.
   uint32_t Linear(int32_t y, double x, int32_t k) const {
-    const int32_t ix = static_cast<int32_t>(x), ix1 = std::min(ix + 1, width - 1);
+    const int32_t ix = int32_t(x), ix1 = std::min(ix + 1, width - 1);
     const double p0 = at(ix, y, k), p1 = at(ix1, y, k);
     return Clamp(p0 + (p1 - p0) * (x - ix));
   }
@@ -169,22 +185,19 @@ struct Expectation {
 // has already replaced its oldest row y - half by y + half at index 0.
 Expectation Evaluate(const Snap& s, RECT rc, const Call& c, std::array<uint32_t, 3> fill) {
   const double pi = 3.1415926535, k = std::abs(c.strength) / 100.0;
-  const int32_t shape = c.flags & 0xF00, mode = c.flags & 0xF;
-  const bool fold = c.flags & 0x10, alongRows = c.kind == kBending && shape != 0;
-  const bool ellipse = c.kind != kBending;
+  const int32_t mode = c.flags & 0xF, rows = rc.bottom - rc.top;
+  const bool fold = c.flags & 0x10, alongRows = c.kind == kBending && (c.flags & 0xF00) != 0;
   const int32_t a = (rc.right - rc.left - 1) / 2, b = (rc.bottom - rc.top - 1) / 2;
-  const int32_t rows = rc.bottom - rc.top;
   const double D = std::sqrt(double(a * a + b * b));
   const int32_t n = std::min(int32_t(D * 0.44 * k) + 3, rows), half = n / 2;
-  const POINT ctr =
-      alongRows ? POINT{(rc.left + rc.right) / 2, (rc.top + rc.bottom) / 2} : c.center;
-  const int32_t nk = s.step == 1 ? 1 : 3;
+  const POINT mid{(rc.left + rc.right) / 2, (rc.top + rc.bottom) / 2};
+  const POINT ctr = alongRows ? mid : c.center;
   Expectation e{{}, std::vector<bool>(size_t(s.width) * s.height), n != rows};
   for (int32_t y = 0; y < s.height; ++y)
     for (int32_t x = 0; x < s.width; ++x)
       for (int32_t kk = 0; kk < s.step; ++kk) e.samples.push_back(s.at(x, y, kk));
   const auto put = [&](int32_t x, int32_t y, const std::function<uint32_t(int32_t)>& value) {
-    for (int32_t kk = 0; kk < nk; ++kk)
+    for (int32_t kk = 0; kk < std::min(s.step, 3); ++kk)
       e.samples[(size_t(y) * s.width + x) * s.step + kk] = value(kk);
   };
   const auto fillAt = [&](int32_t x, int32_t y) {
@@ -198,28 +211,37 @@ Expectation Evaluate(const Snap& s, RECT rc, const Call& c, std::array<uint32_t,
     }
     const int32_t w = e.sliding ? half : y - rc.top;
     for (int32_t x = rc.left; x < rc.right; ++x) {
+      if (c.kind == kCylindrical) {
+        const int32_t A = (rc.right - rc.left) / 2, d = x - mid.x;
+        const double q = pi / (2.0 * A);
+        double t = c.strength < 0 ? A * std::sin(d * q) : std::asin(double(d) / A) / q;
+        t = (t - d) * k + d;
+        if (d == 0 || t * d <= 0) t = d;
+        const double sx = mid.x + t >= rc.right ? rc.right - 1 : std::max(mid.x + t, rc.left + 0.0);
+        put(x, y, [&](int32_t kk) { return s.Linear(y, sx, kk); });
+        continue;
+      }
       const int32_t dx = x - ctr.x, dy = y - ctr.y;
-      const double r = std::sqrt(double(dx * dx + dy * dy)),
-                   th = std::atan2(double(dy), double(dx));
+      const double r = std::sqrt(double(dx * dx + dy * dy)), th = std::atan2(dy, dx);
       const double co = std::cos(th), si = std::sin(th);
-      const double R = ellipse ? std::sqrt(double(a * a) * co * co + double(b * b) * si * si) : D;
+      const double R =
+          c.kind != kBending ? std::sqrt(double(a * a) * co * co + double(b * b) * si * si) : D;
       if (r > R) {
         e.beyond[size_t(y) * s.width + x] = true;
         continue;
       }
+      const double q = c.kind == kBending ? pi / (2.0 * D) : pi / 2.0;
+      const double ramp = (-1.0 * c.extra) / 1000.0;
       double rp = 0;
       if (R > 0 && c.kind == kSpherize)
-        rp = c.strength > 0 ? (std::asin(r / R) * (R / (pi / 2.0)) - r) * k + r
-                            : (R * std::sin(r * (pi / 2.0) / R) - r) * k + r;
+        rp = c.strength > 0 ? (std::asin(r / R) * (R / q) - r) * k + r
+                            : (R * std::sin(r * q / R) - r) * k + r;
       if (R > 0 && c.kind == kPunch)
-        rp = c.strength > 0
-                 ? (std::sqrt(r * R) - r) * (1.0 - std::exp((-1.0 * c.ramp) / 1000.0 * r)) * k + r
-                 : (r * r / R - r) * k + r;
-      if (R > 0 && c.kind == kBending) {
-        const double q = pi / (2.0 * D);
+        rp = c.strength > 0 ? (std::sqrt(r * R) - r) * (1.0 - std::exp(ramp * r)) * k + r
+                            : (r * r / R - r) * k + r;
+      if (R > 0 && c.kind == kBending)
         rp =
             c.strength > 0 ? (std::asin(r / D) / q - r) * k + r : (D * std::sin(r * q) - r) * k + r;
-      }
       if (fold && rp <= 0) {
         if (mode == 2 || (mode == 0 && dx == 0 && dy == 0)) continue;
         if (mode == 0) {
@@ -230,35 +252,25 @@ Expectation Evaluate(const Snap& s, RECT rc, const Call& c, std::array<uint32_t,
         }
         rp = 0;
       }
-      double sx = ctr.x + rp * co;
-      const bool inX = rc.left <= sx && sx < rc.right;
-      const auto clampX = [&] {
-        sx = sx >= rc.right ? rc.right - 1 : (sx < rc.left ? rc.left : sx);
-      };
-      if (alongRows) {
-        if (!inX && mode == 0) fillAt(x, y);
-        if (!inX && mode != 1) continue;
-        clampX();
-        put(x, y, [&](int32_t kk) { return s.Linear(y, sx, kk); });
-        continue;
-      }
-      double sy;
-      bool inside;
-      if (e.sliding) {
+      double sx = ctr.x + rp * co, sy = 0;
+      bool inside = rc.left <= sx && sx < rc.right;
+      if (e.sliding && !alongRows) {
         double d = rp * si - dy;
-        inside = inX && rc.top <= y + d && y + d < rc.bottom;
+        inside = inside && rc.top <= y + d && y + d < rc.bottom;
         if (!inside && mode == 1)
           d = y + d >= rc.bottom ? rc.bottom - 1 - y : (y + d < rc.top ? rc.top - y : d);
         sy = w + d;
-      } else {
+      } else if (!alongRows) {
         sy = (w - dy) + rp * si;
-        inside = inX && 0 <= sy && sy < n;
+        inside = inside && 0 <= sy && sy < n;
         if (!inside && mode == 1) sy = sy >= n ? n - 1 : (sy < 0 ? 0 : sy);
       }
       if (!inside && mode == 0) fillAt(x, y);
       if (!inside && mode != 1) continue;
-      if (!inside) clampX();
-      put(x, y, [&](int32_t kk) { return s.Bilinear(table, sx, sy, kk); });
+      if (!inside) sx = sx >= rc.right ? rc.right - 1 : (sx < rc.left ? rc.left : sx);
+      put(x, y, [&](int32_t kk) {
+        return alongRows ? s.Linear(y, sx, kk) : s.Bilinear(table, sx, sy, kk);
+      });
     }
   }
   return e;
@@ -284,18 +296,21 @@ TEST_F(SphereTest, PixelsMatchADirectEvaluation) {
       {48, ORDER_BGR, {kPunch, -150, 0, {25, 12}, 0x102030, 0}, none},       // N 18
       {8, ORDER_GRAY, {kPunch, -250, 0, {18, 14}, 0, 0x12}, part},           // N = rows 22
       {24, ORDER_RGB, {kPunch, 500, 1000, {35, 26}, 0xFFFFFF, 0x10}, part},  // whole
-      {24, ORDER_BGR, {kPunch, -300, 0, {20, 15}, 0, 0}, tall},
-      {16,
-       ORDER_GRAY,
-       {kPunch, 200, 1000, {20, 22}, 0, 1},
-       part},  // N 18, below bottom             // N 22, samples index 0
-      {24, ORDER_BGR, {kBending, 150, 0, {0, 0}, 0x0000FF, 0x10}, none},    // N 18
-      {16, ORDER_GRAY, {kBending, -300, 0, {30, 20}, 0, 2}, none},          // whole
-      {8, ORDER_GRAY, {kBending, 120, 0, {22, 16}, 0x808080, 0x12}, part},  // N 12
-      {24, ORDER_BGR, {kBending, 300, 0, {5, 5}, 0xFF8000, 0x110}, none},   // along rows
-      {48, ORDER_RGB, {kBending, -200, 0, {5, 5}, 0, 0x101}, odd},          // along rows
-      {8, ORDER_GRAY, {kBending, 250, 0, {5, 5}, 0x202020, 0x210}, odd},    // along columns
-      {64, ORDER_RGB, {kBending, 100, 0, {5, 5}, 0, 0x202}, none},          // along columns
+      {24, ORDER_BGR, {kPunch, -300, 0, {20, 15}, 0, 0}, tall},              // N 22: index 0
+      {16, ORDER_GRAY, {kPunch, 200, 1000, {20, 22}, 0, 1}, part},           // N 18: below
+      {24, ORDER_BGR, {kBending, 150, 0, {0, 0}, 0x0000FF, 0x10}, none},     // N 18
+      {16, ORDER_GRAY, {kBending, -300, 0, {30, 20}, 0, 2}, none},           // whole
+      {8, ORDER_GRAY, {kBending, 120, 0, {22, 16}, 0x808080, 0x12}, part},   // N 12
+      {24, ORDER_BGR, {kBending, 300, 0, {5, 5}, 0xFF8000, 0x110}, none},    // along rows
+      {48, ORDER_RGB, {kBending, -200, 0, {5, 5}, 0, 0x101}, odd},           // along rows
+      {8, ORDER_GRAY, {kBending, 250, 0, {5, 5}, 0x202020, 0x210}, odd},     // along columns
+      {64, ORDER_RGB, {kBending, 100, 0, {5, 5}, 0, 0x202}, none},           // along columns
+      {24, ORDER_BGR, {kCylindrical, 100, 0, {}, 0, 0}, none},
+      {48, ORDER_RGB, {kCylindrical, -70, 0, {}, 0, 0}, odd},
+      {8, ORDER_GRAY, {kCylindrical, 45, 1, {}, 0, 0}, none},
+      {32, ORDER_BGR, {kCylindrical, 80, 0, {}, 0, 0}, {5, 2, 28, 19}},
+      {64, ORDER_BGR, {kCylindrical, -35, 1, {}, 0, 0}, {3, 4, 24, 22}},
+      {16, ORDER_GRAY, {kCylindrical, 90, 0, {}, 0, 0}, {12, 3, 13, 20}},  // one column: A = 0
   };
   int slidingCases = 0;
   for (const auto& c : cases) {
@@ -306,7 +321,7 @@ TEST_F(SphereTest, PixelsMatchADirectEvaluation) {
     if (c.region.right > c.region.left) {
       ASSERT_EQ(HostSetRegionRect(b.get(), nullptr, &c.region, 1), SUCCESS);
     }
-    const uint8_t view = (c.call.flags & 0xF00) == 0x200 ? 5 : 1;  // columns run as rows
+    const uint8_t view = AlongColumns(c.call) ? 5 : 1;
     const auto look = [&](uint8_t o) { HostSetOrientation(nullptr, b.get(), 272, o, 0); };
     look(view);
     const Snap before(b.get());
@@ -318,7 +333,7 @@ TEST_F(SphereTest, PixelsMatchADirectEvaluation) {
     look(view);
     const Snap after(b.get());
     look(1);
-    slidingCases += e.sliding && (c.call.flags & 0xF00) == 0;
+    slidingCases += e.sliding && c.call.kind != kCylindrical && (c.call.flags & 0xF00) == 0;
     int moved = 0;
     for (int32_t y = 0; y < after.height; ++y)
       for (int32_t x = 0; x < after.width; ++x)
@@ -331,9 +346,9 @@ TEST_F(SphereTest, PixelsMatchADirectEvaluation) {
           }
           moved += got != before.at(x, y, k);
         }
-    EXPECT_GT(moved, 100);
+    EXPECT_EQ(moved > 100, rc.right - rc.left > 1);
   }
-  EXPECT_GE(slidingCases, 6);
+  EXPECT_GE(slidingCases, 8);
 }
 
 // Hand-worked pixels on the centre row of a 21 x 15 rectangle (a = 10, b = 7, centre row 7).
@@ -378,36 +393,38 @@ TEST_F(SphereTest, OutsideModesOnTheCentreRow) {
     const Snap s(b.get());
     ASSERT_EQ(Fx_SpherizeBitmap(b.get(), -500, POINT{10, 7}, 0x0000FF, mode), SUCCESS);
     const Snap t(b.get());
-    for (int32_t x = 14; x <= 19; ++x)
-      for (int32_t k = 0; k < 3; ++k) {
+    for (int32_t k = 0; k < 3; ++k) {
+      for (int32_t x = 14; x <= 19; ++x) {
         const uint32_t want = mode == 0 ? (k == 2 ? 255u : 0u) : s.at(mode == 1 ? 20 : x, 7, k);
         EXPECT_EQ(t.at(x, 7, k), want) << "mode " << mode << " x " << x;
       }
-    for (int32_t k = 0; k < 3; ++k) EXPECT_EQ(t.at(13, 7, k), s.at(20, 7, k)) << "mode " << mode;
+      EXPECT_EQ(t.at(13, 7, k), s.at(20, 7, k)) << "mode " << mode;
+    }
   }
 }
 
-TEST_F(SphereTest, RegionMaskKeepsOutsidePixels) {
-  for (Kind kind : {kSpherize, kPunch, kBending}) {
-    TestBitmap b(30, 24, 24);
-    b.FillNoise(4);
-    std::vector<uint8_t> mask(30 * 24);
-    for (int y = 0; y < 24; ++y)
-      for (int x = 0; x < 30; ++x) mask[y * 30 + x] = (x + y) % 3 != 0 && x > 4;
-    ASSERT_EQ(HostSetRegionMask(b.get(), mask.data(), 30), SUCCESS);
-    const Snap s(b.get());
-    ASSERT_EQ(Apply({kind, -300, 0, {16, 12}, 0xFFFFFF, 0}, b.get()), SUCCESS);
-    const Snap t(b.get());
-    int moved = 0;
-    for (int y = 0; y < 24; ++y)
-      for (int x = 0; x < 30; ++x)
-        for (int k = 0; k < 3; ++k) {
-          if (!mask[y * 30 + x]) {
-            ASSERT_EQ(t.at(x, y, k), s.at(x, y, k)) << kNames[kind];
-          }
-          moved += t.at(x, y, k) != s.at(x, y, k);
-        }
-    EXPECT_GT(moved, 50) << kNames[kind];
+// Linear samples worked by hand on a row of three four-sample pixels and on a gray row.
+TEST_F(SphereTest, LinearSamplesByHand) {
+  const uint8_t colour[] = {10, 200, 0, 77, 20, 100, 50, 88, 60, 0, 255, 99};  // B, G, R, A
+  const std::pair<double, std::array<uint8_t, 3>> cases[] = {
+      {0.0, {10, 200, 0}},  {1.5, {40, 50, 152}}, {0.25, {12, 175, 12}},
+      {2.9, {60, 0, 255}},  // the last pixel has no right neighbour
+      {-0.5, {5, 250, 0}},  // extrapolated, then clamped
+      {-1.0, {10, 200, 0}}, {1e12, {60, 0, 255}}, {NAN, {10, 200, 0}},  // held at the ends
+  };
+  for (const auto& [x, want] : cases) {
+    uint8_t out[4] = {1, 2, 3, 4};
+    fx::LinearSample8(colour, x, 4, 3, out);
+    EXPECT_EQ((std::array<uint8_t, 4>{out[0], out[1], out[2], out[3]}),
+              (std::array<uint8_t, 4>{want[0], want[1], want[2], 4}))
+        << x;
+  }
+  const uint16_t gray[] = {65535, 1000, 3};
+  for (const auto& [x, want] : {std::pair{0.5, 33267}, {-0.25, 65535}, {1.75, 252}, {2.0, 3}}) {
+    uint16_t out[2] = {7, 7};
+    fx::LinearSample16(gray, x, 1, 3, out);
+    EXPECT_EQ(out[0], want) << x;
+    EXPECT_EQ(out[1], 7);
   }
 }
 
@@ -417,13 +434,14 @@ TEST_F(SphereTest, EveryFailurePathCleansUp) {
       {{kSpherize, -500, 0, {4, 3}, 0, 1}, 16},    // whole rectangle
       {{kPunch, -300, 0, {4, 3}, 0, 0x10}, 48},    {{kPunch, 300, 100, {4, 3}, 0, 0}, 8},
       {{kBending, 200, 0, {4, 3}, 0, 0}, 24},      {{kBending, 200, 0, {4, 3}, 0, 0x100}, 16},
-      {{kBending, -200, 0, {4, 3}, 0, 0x201}, 32},
+      {{kBending, -200, 0, {4, 3}, 0, 0x201}, 32}, {{kCylindrical, 60, 0, {}, 0, 0}, 64},
+      {{kCylindrical, -60, 1, {}, 0, 0}, 8},
   };
   for (const auto& [call, bpp] : cases) {
     auto stats = fxtest::SweepFaults(
         [bpp] {
-          auto b = std::make_unique<TestBitmap>(8, 7, bpp,
-                                                bpp == 16 || bpp == 8 ? ORDER_GRAY : ORDER_BGR, 4);
+          const uint32_t order = bpp == 16 || bpp == 8 ? ORDER_GRAY : ORDER_BGR;
+          auto b = std::make_unique<TestBitmap>(8, 7, bpp, order, 4);
           b->FillNoise(3);
           return b;
         },
