@@ -27,6 +27,7 @@ struct BendRemap {
   double D;
   double q;  // pi / 2D
   bool outward;
+  double Reach(const SphereGeometry&) const { return D; }
   double Bound(const SphereGeometry&, double, double) const { return D; }
   double Map(double r, double) const {
     if (outward) return (std::asin(r / D) / q - r) * k + r;

@@ -20,6 +20,7 @@ struct PunchRemap {
   double k;
   double e;  // -ramp / 1000
   bool outward;
+  double Reach(const SphereGeometry& g) const { return EllipseReach(g); }
   double Bound(const SphereGeometry& g, double c, double s) const { return EllipseRadius(g, c, s); }
   double Map(double r, double R) const {
     if (outward) return (std::sqrt(r * R) - r) * (1.0 - std::exp(e * r)) * k + r;

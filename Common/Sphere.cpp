@@ -54,6 +54,7 @@ namespace {
 struct SpherizeRemap {
   double k;
   bool outward;
+  double Reach(const SphereGeometry& g) const { return EllipseReach(g); }
   double Bound(const SphereGeometry& g, double c, double s) const { return EllipseRadius(g, c, s); }
   double Map(double r, double R) const {
     constexpr double q = kSpherePi / 2.0;

@@ -1,10 +1,11 @@
 // The machinery shared by the sphere and cylinder distortions (spherize, punch, bending,
 // cylindrical). Spherize, punch and spherical bending move every pixel inside a bound around a
 // centre along its ray to a remapped radius; they differ only in the bound and the radius
-// function (a `Remap` with Bound(geometry, cos, sin) and Map(r, R)). This header holds their
-// outside modes and fold handling, the driver with its window of source rows (a sliding ring of
-// N rows around the output row, or every row of the rectangle when N reaches its height), and the
-// row-pair pass of the effects that remap within one row (cylindrical, cylindrical bending).
+// function (a `Remap` with Reach(geometry), Bound(geometry, cos, sin) and Map(r, R)). This
+// header holds their outside modes and fold handling, the driver with its window of source rows
+// (a sliding ring of N rows around the output row, or every row of the rectangle when N reaches
+// its height), and the row-pair pass of the effects that remap within one row (cylindrical,
+// cylindrical bending).
 #pragma once
 
 #include <cmath>
@@ -58,6 +59,12 @@ inline double EllipseRadius(const SphereGeometry& g, double c, double s) {
   return std::sqrt(static_cast<double>(g.a2) * c * c + static_cast<double>(g.b2) * s * s);
 }
 
+// A radius no ellipse radius exceeds: the longer half-axis with a margin far above the rounding
+// of EllipseRadius. Pixels beyond it are outside in every direction and skip the trigonometry.
+inline double EllipseReach(const SphereGeometry& g) {
+  return std::sqrt(static_cast<double>(g.a2 > g.b2 ? g.a2 : g.b2)) * 1.000000001;
+}
+
 // Rows of the source window: trunc(D·0.44·k) + 3, at most `rows`.
 int32_t SphereWindowSize(double D, double k, int32_t rows);
 
@@ -103,9 +110,11 @@ void SphereRow(const SphereGeometry& g, const RadialOptions& o, const Remap& rem
   const int32_t dy = y - cy;
   const int64_t dy2 = int64_t{dy} * dy;
   const double fdy = dy;
+  const double reach = remap.Reach(g);
   for (int32_t x = rc.left; x < rc.right; ++x) {
     const int32_t dx = x - cx;
     const double r = std::sqrt(static_cast<double>(int64_t{dx} * dx + dy2));
+    if (r > reach) continue;
     const double theta = std::atan2(fdy, static_cast<double>(dx));
     const double c = std::cos(theta), s = std::sin(theta);
     const double bound = remap.Bound(g, c, s);
