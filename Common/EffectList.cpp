@@ -5,6 +5,10 @@ namespace fx {
 
 // Geometric distortions
 extern const FxEffectDesc kSwirlEffect;
+extern const FxEffectDesc kSpherizeEffect;
+extern const FxEffectDesc kCylindricalEffect;
+extern const FxEffectDesc kBendingEffect;
+extern const FxEffectDesc kPunchEffect;
 
 // Blur, light and glow
 extern const FxEffectDesc kZoomBlurEffect;
@@ -24,6 +28,10 @@ extern const FxEffectDesc kPlasmaFilterEffect;
 const FxEffectDesc* const kEffectList[] = {
     // Geometric distortions
     &kSwirlEffect,
+    &kSpherizeEffect,
+    &kCylindricalEffect,
+    &kBendingEffect,
+    &kPunchEffect,
     // Blur, light and glow
     &kZoomBlurEffect,
     &kRadialBlurEffect,

@@ -1,4 +1,4 @@
-// The two named instantiations of the bilinear sampler.
+// The named instantiations of the bilinear and linear samplers.
 #include "Common/Samplers.h"
 
 namespace fx {
@@ -11,6 +11,15 @@ void BilinearSample8(uint8_t* const* rows, double x, double y, int32_t rowCount,
 void BilinearSample16(uint16_t* const* rows, double x, double y, int32_t rowCount,
                       int32_t pixelStep, int32_t width, uint16_t* out) {
   BilinearSample<uint16_t>(rows, x, y, rowCount, pixelStep, width, out);
+}
+
+void LinearSample8(const uint8_t* row, double x, int32_t pixelStep, int32_t width, uint8_t* out) {
+  LinearSample<uint8_t>(row, x, pixelStep, width, out);
+}
+
+void LinearSample16(const uint16_t* row, double x, int32_t pixelStep, int32_t width,
+                    uint16_t* out) {
+  LinearSample<uint16_t>(row, x, pixelStep, width, out);
 }
 
 }  // namespace fx

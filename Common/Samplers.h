@@ -1,6 +1,6 @@
 // Pixel samplers of the inverse-mapping effects: bilinear interpolation on a table of working
-// rows (no rounding, clamped at the table's edges, extrapolating between -1 and 0), and the
-// rotation of a ring of rows into a view.
+// rows (no rounding, clamped at the table's edges, extrapolating between -1 and 0), linear
+// interpolation along one row, and the rotation of a ring of rows into a view.
 #pragma once
 
 #include <cstdint>
@@ -57,6 +57,37 @@ void BilinearSample8(uint8_t* const* rows, double x, double y, int32_t rowCount,
                      int32_t width, uint8_t* out);
 void BilinearSample16(uint16_t* const* rows, double x, double y, int32_t rowCount,
                       int32_t pixelStep, int32_t width, uint16_t* out);
+
+// The linear sample at column x of one row: the pixel at trunc(x) and its right neighbour
+// (clamped to the last pixel), weighted by the fraction, truncated and clamped to the sample
+// range. Writes the first sample of a one-sample pixel, else the first three.
+// Positions at or before -1 (and NaN) take the first pixel and positions past the last pixel
+// take the last one; inside the row the result is that of the plain arithmetic.
+template <class T>
+inline void LinearSample(const T* row, double x, int32_t pixelStep, int32_t width, T* out) {
+  if (!(x > -1.0))
+    x = 0.0;
+  else if (x > width - 1)
+    x = width - 1;
+  const int32_t ix = static_cast<int32_t>(x);
+  const double fx = x - ix;
+  int32_t ix1 = ix + 1;
+  if (ix1 >= width) ix1 = width - 1;
+  const int32_t count = pixelStep == 1 ? 1 : 3;
+  const int32_t a = pixelStep == 1 ? ix : ix * pixelStep;
+  const int32_t b = pixelStep == 1 ? ix1 : ix1 * pixelStep;
+  for (int32_t k = 0; k < count; ++k) {
+    const int32_t p0 = row[a + k], p1 = row[b + k];
+    const double v = p0 + (p1 - p0) * fx;
+    int32_t value = static_cast<int32_t>(v);
+    if (value < 0) value = 0;
+    if (value > SampleTraits<T>::kMax) value = SampleTraits<T>::kMax;
+    out[k] = static_cast<T>(value);
+  }
+}
+
+void LinearSample8(const uint8_t* row, double x, int32_t pixelStep, int32_t width, uint8_t* out);
+void LinearSample16(const uint16_t* row, double x, int32_t pixelStep, int32_t width, uint16_t* out);
 
 // view[i] = ring[(i + start) mod count], start in 0 .. count - 1.
 template <class P>

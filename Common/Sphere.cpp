@@ -1,0 +1,124 @@
+// Spherize: wraps the image around a sphere (positive strength: the middle bulges towards the
+// viewer) or into a hollow (negative: the middle is pinched), inside the ellipse inscribed in the
+// rectangle and centred on a chosen point. Each pixel inside the ellipse takes the colour on the
+// same ray at a remapped radius; pixels outside it keep their values. Sources outside the
+// rectangle get the fill colour, the nearest edge's colour, or leave the pixel (flags bits 0-3);
+// flag 0x10 handles radii folded past the centre. Also the shared pieces of Sphere.h.
+//
+// Fold handling with the fill colour: the centre pixel is skipped when reached, but the pixels
+// beside it on its row (dx = 1 and dx = -1) fill it as well as themselves when they fold, so
+// with a strength that folds them the centre ends up filled too.
+//
+// Extreme inputs: a², b² and dx² + dy² are formed in 64 bits rather than wrapping in 32 (the same
+// for rectangles narrower than 46341 pixels); the window size is computed without overflow and
+// limited to the rectangle's height; a rectangle one or two pixels wide has a zero ellipse radius
+// at the centre pixel, whose remapped radius 0/0 is taken as its limit 0 (the pixel stays);
+// |strength| is compared in 64 bits, so INT32_MIN is out of range.
+#include "Common/Sphere.h"
+
+#include <cstdlib>
+
+#include "Common/RegistryDefs.h"
+#include "fxkit/effects.h"
+
+namespace fx {
+
+SphereGeometry MakeSphereGeometry(const RECT& rect) {
+  const int64_t a = (int64_t{rect.right} - rect.left - 1) / 2;
+  const int64_t b = (int64_t{rect.bottom} - rect.top - 1) / 2;
+  return SphereGeometry{rect, a * a, b * b, std::sqrt(static_cast<double>(a * a + b * b))};
+}
+
+int32_t SphereWindowSize(double D, double k, int32_t rows) {
+  const int64_t n = int64_t{TruncToInt32(D * 0.44 * k)} + 3;
+  return n > rows ? rows : static_cast<int32_t>(n);
+}
+
+int32_t RowPairPass::Open(BitmapRecord* bitmap) {
+  int32_t rc = CheckBitmapPresent(bitmap);
+  if (rc != SUCCESS) return rc;
+  rc = access_.Open(bitmap, 2);
+  if (rc != SUCCESS) return rc;
+  width_ = bitmap->Width;
+  rect_ = ProcessRect(bitmap);
+  step_ = access_.PixelStep();
+  const uint32_t bytes = static_cast<uint32_t>(access_.RowBytes() + 4 * step_);
+  if (!source_.AllocateCleared(bytes) || !destination_.AllocateCleared(bytes))
+    return ERROR_NO_MEMORY;
+  return SUCCESS;
+}
+
+namespace {
+
+// Positive strength: r' = (asin(r / R)·(R / q) - r)·k + r; negative: (R·sin(r·q / R) - r)·k + r.
+struct SpherizeRemap {
+  double k;
+  bool outward;
+  double Reach(const SphereGeometry& g) const { return EllipseReach(g); }
+  double Bound(const SphereGeometry& g, double c, double s) const { return EllipseRadius(g, c, s); }
+  double Map(double r, double R) const {
+    constexpr double q = kSpherePi / 2.0;
+    if (outward) return (std::asin(r / R) * (R / q) - r) * k + r;
+    return (R * std::sin(r * q / R) - r) * k + r;
+  }
+};
+
+const FxParamDesc kSpherizeParams[] = {
+    IntParam("strength", 100, -500, 500,
+             "positive bulges the middle, negative pinches it; |strength|/100 weights the "
+             "remapping; 0 does nothing"),
+    CenterParam("center", "centre of the sphere; inside the rectangle grown by one pixel"),
+    ColorParam("fillColor", 0,
+               "colour for sources outside the rectangle (mode 0); bit 26: low 16 bits are a "
+               "16-bit gray level"),
+    FlagsParam("flags", 0, 0, kAnyUInt32Max,
+               "bits 0-3: outside mode 0 fill, 1 nearest edge, 2 keep; 0x10: fold handling"),
+};
+
+const FxPreset kSpherizePresets[] = {
+    {"bulge", "strength=250 flags=1"},
+    {"pinch", "strength=-400 fillColor=#FFFFFF"},
+    {"folded", "strength=450 flags=0x10 fillColor=#FF0000"},
+};
+
+}  // namespace
+
+extern const FxEffectDesc kSpherizeEffect = {
+    "spherize",
+    "Fx_SpherizeBitmap",
+    FX_FAMILY_DISTORTION,
+    "Wraps the image around a sphere or into a hollow inside the inscribed ellipse",
+    kSpherizeParams,
+    CountOf(kSpherizeParams),
+    [](BitmapRecord* b, const FxValue* v) {
+      return Fx_SpherizeBitmap(b, ArgI32(v[0]), v[1].pt, ArgU32(v[2]), ArgU32(v[3]));
+    },
+    kSpherizePresets,
+    CountOf(kSpherizePresets),
+    0,
+};
+
+}  // namespace fx
+
+int32_t Fx_SpherizeBitmap(BitmapRecord* bitmap, int32_t strength, POINT center, uint32_t fillColor,
+                          uint32_t flags) {
+  int32_t rc = fx::CheckBitmap(bitmap);
+  if (rc != SUCCESS) return rc;
+  if (std::llabs(int64_t{strength}) > 500) return ERROR_POINT_OUT_OF_RANGE;
+  if (strength == 0) {
+    HostNothingToDo();
+    return SUCCESS;
+  }
+  fx::OrientationGuard orientation(bitmap);
+  const RECT rect = fx::ProcessRect(bitmap);
+  if (fx::IsEmpty(rect)) return ERROR_EMPTY_RECT;
+  if (!fx::CenterInGrownRect(rect, center)) return ERROR_POINT_OUT_OF_RANGE;
+  const fx::PreparedColor fill = fx::PrepareFillColor(bitmap, fillColor);
+  rc = fx::CheckOutsideFlags(flags);
+  if (rc != SUCCESS) return rc;
+  const double k = std::abs(strength) / 100.0;
+  return fx::SphereDriver(bitmap, k, fx::MakeRadialOptions(center, flags, fill),
+                          [&](const fx::SphereGeometry&) {
+                            return fx::SpherizeRemap{k, strength > 0};
+                          });
+}

@@ -1,0 +1,258 @@
+// The machinery shared by the sphere and cylinder distortions (spherize, punch, bending,
+// cylindrical). Spherize, punch and spherical bending move every pixel inside a bound around a
+// centre along its ray to a remapped radius; they differ only in the bound and the radius
+// function (a `Remap` with Reach(geometry), Bound(geometry, cos, sin) and Map(r, R)). This
+// header holds their outside modes and fold handling, the driver with its window of source rows
+// (a sliding ring of N rows around the output row, or every row of the rectangle when N reaches
+// its height), and the row-pair pass of the effects that remap within one row (cylindrical,
+// cylindrical bending).
+#pragma once
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+
+#include "Common/FillColor.h"
+#include "Common/Frame.h"
+#include "Common/RowCache.h"
+#include "Common/Samplers.h"
+
+namespace fx {
+
+inline constexpr double kSpherePi = 3.1415926535;
+
+// What happens to a pixel whose source lies outside the rectangle (flags bits 0-3).
+enum OutsideMode : int32_t { kOutsideFill = 0, kOutsideEdge = 1, kOutsideKeep = 2 };
+// Fold handling of remapped radii at or below zero (flags bit 4).
+inline constexpr uint32_t kFoldFlag = 0x10;
+
+// ERROR_INV_PARAMETER unless flags bits 4-7 are 0 or 0x10 and bits 0-3 are 0, 1 or 2; higher
+// bits are not looked at.
+inline int32_t CheckOutsideFlags(uint32_t flags) {
+  if ((flags & 0xF0) != 0 && (flags & 0xF0) != kFoldFlag) return ERROR_INV_PARAMETER;
+  if ((flags & 0x0F) > kOutsideKeep) return ERROR_INV_PARAMETER;
+  return SUCCESS;
+}
+
+// A call's choices: the centre, the outside mode, fold handling and the prepared fill colour.
+struct RadialOptions {
+  POINT center;
+  int32_t mode;
+  bool fold;
+  PreparedColor fill;
+};
+
+inline RadialOptions MakeRadialOptions(POINT center, uint32_t flags, const PreparedColor& fill) {
+  return RadialOptions{center, static_cast<int32_t>(flags & 0x0F), (flags & kFoldFlag) != 0, fill};
+}
+
+// The rectangle and what is derived from it.
+struct SphereGeometry {
+  RECT rect;
+  int64_t a2, b2;  // squared half-axes a = (right - left - 1) / 2, b = (bottom - top - 1) / 2
+  double D;        // sqrt(a² + b²), the half-diagonal
+};
+SphereGeometry MakeSphereGeometry(const RECT& rect);
+
+// sqrt(a²·c·c + b²·s·s): the distance of the inscribed ellipse's rim in direction (c, s).
+inline double EllipseRadius(const SphereGeometry& g, double c, double s) {
+  return std::sqrt(static_cast<double>(g.a2) * c * c + static_cast<double>(g.b2) * s * s);
+}
+
+// A radius no ellipse radius exceeds: the longer half-axis with a margin far above the rounding
+// of EllipseRadius. Pixels beyond it are outside in every direction and skip the trigonometry.
+inline double EllipseReach(const SphereGeometry& g) {
+  return std::sqrt(static_cast<double>(g.a2 > g.b2 ? g.a2 : g.b2)) * 1.000000001;
+}
+
+// Rows of the source window: trunc(D·0.44·k) + 3, at most `rows`.
+int32_t SphereWindowSize(double D, double k, int32_t rows);
+
+// Fold handling of a pixel whose remapped radius is at or below zero (fold handling on). Mode 1
+// takes the source at the centre (rp = 0) and lets the pixel go on; mode 2 keeps the pixel;
+// mode 0 fills it, except the centre pixel itself, which is skipped; on the centre's row the
+// pixels at dx = 1 and dx = -1 also fill their neighbour towards the centre, so the centre ends
+// filled when either of them folds. Returns true when the pixel is finished.
+template <class T>
+inline bool FoldPixel(const RadialOptions& o, const RECT& rect, int32_t x, int32_t dx, int32_t dy,
+                      int32_t step, T* row, double& rp) {
+  if (o.mode == kOutsideEdge) {
+    rp = 0;
+    return false;
+  }
+  if (o.mode == kOutsideKeep) return true;
+  if (dy == 0) {
+    if (dx == 0) return true;
+    if (dx == 1 && x != rect.left) WriteFill(row + int64_t{x - 1} * step, step, o.fill);
+    if (dx == -1 && x != rect.right - 1) WriteFill(row + int64_t{x + 1} * step, step, o.fill);
+  }
+  WriteFill(row + int64_t{x} * step, step, o.fill);
+  return true;
+}
+
+// Where a row of the sphere driver takes its sources: `rows` (n entries) with the output row at
+// index w. A sliding window tests the source row against the rectangle, a whole one against
+// the table.
+template <class T>
+struct SphereSources {
+  T* const* rows;
+  int32_t n;
+  int32_t w;
+  bool sliding;
+};
+
+// One output row y of spherize, punch or spherical bending, remapped in place in `out`.
+template <class T, class Remap>
+void SphereRow(const SphereGeometry& g, const RadialOptions& o, const Remap& remap,
+               const SphereSources<T>& src, int32_t y, int32_t step, int32_t width, T* out) {
+  const RECT& rc = g.rect;
+  const int32_t cx = o.center.x, cy = o.center.y;
+  const int32_t dy = y - cy;
+  const int64_t dy2 = int64_t{dy} * dy;
+  const double fdy = dy;
+  const double reach = remap.Reach(g);
+  for (int32_t x = rc.left; x < rc.right; ++x) {
+    const int32_t dx = x - cx;
+    const double r = std::sqrt(static_cast<double>(int64_t{dx} * dx + dy2));
+    if (r > reach) continue;
+    const double theta = std::atan2(fdy, static_cast<double>(dx));
+    const double c = std::cos(theta), s = std::sin(theta);
+    const double bound = remap.Bound(g, c, s);
+    if (r > bound) continue;
+    // A zero bound leaves only the centre (r = 0) inside; it stays where it is.
+    double rp = bound == 0 ? 0.0 : remap.Map(r, bound);
+    if (o.fold && rp <= 0 && FoldPixel(o, rc, x, dx, dy, step, out, rp)) continue;
+    T* pixel = out + int64_t{x} * step;
+    double sx = cx + rp * c;
+    const double oy = rp * s;
+    const bool inColumns = rc.left <= sx && sx < rc.right;
+    double sy;
+    if (src.sliding) {
+      double d = oy - dy;
+      const double row = y + d;
+      if (!(inColumns && rc.top <= row && row < rc.bottom)) {
+        if (o.mode == kOutsideFill) {
+          WriteFill(pixel, step, o.fill);
+          continue;
+        }
+        if (o.mode == kOutsideKeep) continue;
+        if (sx >= rc.right)
+          sx = rc.right - 1;
+        else if (sx < rc.left)
+          sx = rc.left;
+        if (row >= rc.bottom)
+          d = rc.bottom - 1 - y;
+        else if (row < rc.top)
+          d = rc.top - y;
+      }
+      sy = src.w + d;
+    } else {
+      sy = (src.w - dy) + oy;
+      if (!(inColumns && 0 <= sy && sy < src.n)) {
+        if (o.mode == kOutsideFill) {
+          WriteFill(pixel, step, o.fill);
+          continue;
+        }
+        if (o.mode == kOutsideKeep) continue;
+        if (sx >= rc.right)
+          sx = rc.right - 1;
+        else if (sx < rc.left)
+          sx = rc.left;
+        if (sy >= src.n)
+          sy = src.n - 1;
+        else if (sy < 0)
+          sy = 0;
+      }
+    }
+    BilinearSample<T>(src.rows, sx, sy, src.n, step, width, pixel);
+  }
+}
+
+// The sphere driver: opens the row access, builds the geometry of the rectangle, sizes the window
+// from its half-diagonal and k = |strength| / 100, allocates (ring table, view table, N rows, the
+// output row, all zero-filled), begins the write phase and remaps every row, sliding the window
+// (pre-filled from row top - N/2, rows clamped to the bitmap) or, when N reaches the height, from
+// every row of the rectangle. makeRemap(geometry) gives the effect's radius function.
+template <class MakeRemap>
+int32_t SphereDriver(BitmapRecord* bitmap, double k, const RadialOptions& o,
+                     MakeRemap&& makeRemap) {
+  int32_t rc = CheckBitmapPresent(bitmap);
+  if (rc != SUCCESS) return rc;
+  AccessOwner access;
+  rc = access.Open(bitmap, 2);
+  if (rc != SUCCESS) return rc;
+  const int32_t width = bitmap->Width, height = bitmap->Height;
+  const SphereGeometry g = MakeSphereGeometry(ProcessRect(bitmap));
+  const int32_t rows = g.rect.bottom - g.rect.top;
+  const int32_t step = access.PixelStep();
+  const size_t rowBytes = static_cast<size_t>(access.RowBytes()) + 4 * static_cast<size_t>(step);
+  const int32_t n = SphereWindowSize(g.D, k, rows);
+
+  SlidingRowWindow window;
+  rc = window.Allocate(n, rowBytes);
+  if (rc != SUCCESS) return rc;
+  HostBlock<uint8_t> output;
+  if (!output.AllocateCleared(static_cast<uint32_t>(rowBytes))) return ERROR_NO_MEMORY;
+  rc = BeginWritePhase(access, bitmap);
+  if (rc != SUCCESS) return rc;
+
+  const auto remap = makeRemap(g);
+  return WithSampleType(access.SampleBits(), [&](auto sample) -> int32_t {
+    using T = decltype(sample);
+    T* out = reinterpret_cast<T*>(output.get());
+    if (n != rows) {
+      return window.Slide(
+          access, g.rect.top, g.rect.bottom, height, [&](int32_t y, uint8_t** view) {
+            int32_t status = HostReadRow(access, output.get(), y, 0, nullptr);
+            if (status != SUCCESS) return status;
+            const SphereSources<T> src{reinterpret_cast<T* const*>(view), n, window.half(), true};
+            SphereRow<T>(g, o, remap, src, y, step, width, out);
+            return HostWriteRow(access, output.get(), y, 0, 0);
+          });
+    }
+    int32_t status = window.ReadAll(access, g.rect.top);
+    if (status != SUCCESS) return status;
+    return ProcessRows(access, g.rect.top, g.rect.bottom, output.get(), [&](int32_t y) {
+      const SphereSources<T> src{window.ringAs<T>(), n, y - g.rect.top, false};
+      SphereRow<T>(g, o, remap, src, y, step, width, out);
+    });
+  });
+}
+
+// The pass of the effects that remap within one row. Open opens the row access (mode 2), reads
+// the rectangle in the current orientation and allocates the source and destination buffers
+// (HostRowBytes + 4 x pixel step bytes each, zero-filled). Run begins the write phase and, for
+// every row y of the rectangle, reads the row into both buffers, calls row(y, source,
+// destination) and writes the destination back; it stops at the first failing host call.
+class RowPairPass {
+ public:
+  int32_t Open(BitmapRecord* bitmap);
+  const RECT& rect() const { return rect_; }
+  int32_t step() const { return step_; }
+  int32_t width() const { return width_; }
+  int32_t sampleBits() const { return access_.SampleBits(); }
+
+  template <class Row>
+  int32_t Run(BitmapRecord* bitmap, Row&& row) {
+    int32_t rc = BeginWritePhase(access_, bitmap);
+    if (rc != SUCCESS) return rc;
+    for (int32_t y = rect_.top; y < rect_.bottom; ++y) {
+      rc = HostReadRow(access_, source_.get(), y, 0, nullptr);
+      if (rc != SUCCESS) return rc;
+      rc = HostReadRow(access_, destination_.get(), y, 0, nullptr);
+      if (rc != SUCCESS) return rc;
+      row(y, source_.get(), destination_.get());
+      rc = HostWriteRow(access_, destination_.get(), y, 0, 0);
+      if (rc != SUCCESS) return rc;
+    }
+    return SUCCESS;
+  }
+
+ private:
+  AccessOwner access_;
+  HostBlock<uint8_t> source_, destination_;
+  RECT rect_{};
+  int32_t step_ = 0, width_ = 0;
+};
+
+}  // namespace fx
