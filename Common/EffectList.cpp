@@ -5,6 +5,7 @@ namespace fx {
 
 // Geometric distortions
 extern const FxEffectDesc kSwirlEffect;
+extern const FxEffectDesc kPolarEffect;
 
 // Blur, light and glow
 
@@ -17,6 +18,7 @@ extern const FxEffectDesc kSwirlEffect;
 const FxEffectDesc* const kEffectList[] = {
     // Geometric distortions
     &kSwirlEffect,
+    &kPolarEffect,
     // Blur, light and glow
     // Artistic, tile and texture
     // Procedural textures

@@ -10,6 +10,11 @@
 /* Twists the image around `center`: angle in degrees-per-e of the twist, 0 is a no-op. */
 FXKIT_API int32_t Fx_SwirlBitmap(BitmapRecord* bitmap, int32_t angle, POINT center, uint32_t flags);
 
+/* Converts the rectangle between rectangular and polar coordinates about its centre. flags bits
+ * 0-3: outside mode (0 fill with fillColor, 1 nearest edge, 2 keep); bits 4-7: 0 wraps rows into
+ * rings, 0x10 unrolls rings into rows. */
+FXKIT_API int32_t Fx_PolarBitmap(BitmapRecord* bitmap, uint32_t fillColor, uint32_t flags);
+
 /* Blur, light and glow --------------------------------------------------------------------- */
 
 /* Artistic, tile and texture --------------------------------------------------------------- */
