@@ -6,6 +6,7 @@ namespace fx {
 // Geometric distortions
 extern const FxEffectDesc kSwirlEffect;
 extern const FxEffectDesc kPolarEffect;
+extern const FxEffectDesc kRippleEffect;
 
 // Blur, light and glow
 
@@ -19,6 +20,7 @@ const FxEffectDesc* const kEffectList[] = {
     // Geometric distortions
     &kSwirlEffect,
     &kPolarEffect,
+    &kRippleEffect,
     // Blur, light and glow
     // Artistic, tile and texture
     // Procedural textures

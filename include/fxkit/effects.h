@@ -15,6 +15,13 @@ FXKIT_API int32_t Fx_SwirlBitmap(BitmapRecord* bitmap, int32_t angle, POINT cent
  * rings, 0x10 unrolls rings into rows. */
 FXKIT_API int32_t Fx_PolarBitmap(BitmapRecord* bitmap, uint32_t fillColor, uint32_t flags);
 
+/* Spreads damped concentric ripples from `center`: amplitude in pixels (0 is a no-op),
+ * frequency periods over the reference distance, phase in hundredths of a degree, attenuation
+ * 0 .. 1000. flags: 0 fill with fillColor, 1 nearest edge, 2 keep. */
+FXKIT_API int32_t Fx_RippleBitmap(BitmapRecord* bitmap, int32_t amplitude, int32_t frequency,
+                                  int32_t phase, int32_t attenuation, POINT center,
+                                  uint32_t fillColor, uint32_t flags);
+
 /* Blur, light and glow --------------------------------------------------------------------- */
 
 /* Artistic, tile and texture --------------------------------------------------------------- */
