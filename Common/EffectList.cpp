@@ -6,6 +6,7 @@ namespace fx {
 // Geometric distortions
 extern const FxEffectDesc kSwirlEffect;
 extern const FxEffectDesc kPolarEffect;
+extern const FxEffectDesc kTunnelEffect;
 extern const FxEffectDesc kRippleEffect;
 
 // Blur, light and glow
@@ -20,6 +21,7 @@ const FxEffectDesc* const kEffectList[] = {
     // Geometric distortions
     &kSwirlEffect,
     &kPolarEffect,
+    &kTunnelEffect,
     &kRippleEffect,
     // Blur, light and glow
     // Artistic, tile and texture
