@@ -115,8 +115,8 @@ int32_t RippleDriver(BitmapRecord* bitmap, const RECT& rect, const RippleWave& g
 }
 
 const FxParamDesc kRippleParams[] = {
-    IntParam("amplitude", 8, 0, kAnyInt32Max, "largest displacement in pixels; 0 does nothing"),
-    IntParam("frequency", 12, 1, kAnyInt32Max,
+    IntParam("amplitude", 10, 0, kAnyInt32Max, "largest displacement in pixels; 0 does nothing"),
+    IntParam("frequency", 10, 1, kAnyInt32Max,
              "wave periods between the centre and the farthest corner of the rectangle"),
     IntParam("phase", 0, -36000, 36000, "phase of the wave in hundredths of a degree"),
     IntParam("attenuation", 100, 0, 1000, "damping with the distance from the centre; 0 none"),
@@ -130,7 +130,7 @@ const FxParamDesc kRippleParams[] = {
 
 const FxPreset kRipplePresets[] = {
     {"pond", "amplitude=4 frequency=20 attenuation=0"},
-    {"splash", "amplitude=25 frequency=6 attenuation=600 phase=9000"},
+    {"splash", "amplitude=30 frequency=5 attenuation=200 phase=9000"},
     {"fill", "amplitude=15 frequency=8 flags=0 fillColor=#204080"},
 };
 

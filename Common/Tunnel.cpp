@@ -108,9 +108,9 @@ void TunnelRow(const TunnelView& g, T* const* cache, int32_t y, int32_t pixelSte
       if (g.fillMode) WriteFill(pixel, pixelStep, g.fill);
       continue;
     }
-    const double root = std::sqrt(disc);
-    const double near = root / (2 * a), far = -root / (2 * a);
-    const double t = std::fabs(near < far ? near : far);
+    // The ray length |min(√disc / 2a, −√disc / 2a)|: the two roots differ only in sign, so it
+    // is the positive one, with the same bits.
+    const double t = std::sqrt(disc) / (2 * a);
     const double hx = t * ux, hy = t * uy, hz = t * uz + g.Z;
     const double depth = std::fabs(hz) * g.s + g.offset;
     const double beta = std::atan2(hy, hx) + kPi;
