@@ -9,10 +9,12 @@
 //   along the tunnel works; fadeDistance × 100 is formed in 64 bits.
 // - fadeDistance 0 means the fade has already reached its end: every hit is faded by
 //   fadeEnd / 100 (the limit of an ever shorter fade distance), with no division by zero.
-// - The squares radius², dx², dy² and viewDistance² and their sum are formed in double
-//   precision (exact, and equal to the 32-bit values, while each coordinate stays below 46341
-//   and the sum below 2^31), so a large radius or view distance gives a sensible tunnel rather
-//   than a wrapped, negative square. dx and dy are formed in 64 bits for any centre.
+// - radius² is formed in 64 bits; dx², dy², viewDistance² and their sum in double precision
+//   (exact, and equal to the 32-bit values while each coordinate stays below 46341 and the sum
+//   below 2^31), so a large radius or view distance gives a sensible tunnel rather than a
+//   wrapped, negative square. dx and dy are exact for any centre.
+// - The vanishing point is tested before the ray is normalised, so a viewDistance of 0 never
+//   divides zero by zero there.
 // - The tile number and the position within the tile are formed in double precision: no 32-bit
 //   wrap for hits extremely deep down the tunnel.
 // - A rectangle one pixel wide (layout 0x20) or one pixel high (layout 0x10) has a single
