@@ -9,6 +9,9 @@ extern const FxEffectDesc kSpherizeEffect;
 extern const FxEffectDesc kCylindricalEffect;
 extern const FxEffectDesc kBendingEffect;
 extern const FxEffectDesc kPunchEffect;
+extern const FxEffectDesc kPolarEffect;
+extern const FxEffectDesc kTunnelEffect;
+extern const FxEffectDesc kRippleEffect;
 
 // Blur, light and glow
 extern const FxEffectDesc kZoomBlurEffect;
@@ -32,6 +35,9 @@ const FxEffectDesc* const kEffectList[] = {
     &kCylindricalEffect,
     &kBendingEffect,
     &kPunchEffect,
+    &kPolarEffect,
+    &kTunnelEffect,
+    &kRippleEffect,
     // Blur, light and glow
     &kZoomBlurEffect,
     &kRadialBlurEffect,

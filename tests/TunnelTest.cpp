@@ -1,0 +1,193 @@
+// Tunnel: entry checks, and both layouts and modes against a direct evaluation (tiles, the
+// vanishing point, fades both ways and past their limits, extreme sizes, thin rectangles).
+#include <algorithm>
+#include <cmath>
+
+#include "DistortionCheck.h"
+
+namespace {
+
+using fxtest::Snapshot;
+
+class TunnelTest : public fxtest::HostFixture {};
+
+struct Args {
+  POINT center{6, 4};
+  int32_t depthOffset = 0, viewDistance = 30, radius = 10, repeat = -1, rotation = 0,
+          depthScale = 100;
+  uint32_t fadeStart = 0, fadeEnd = 100;
+  int32_t fadeDistance = 2;
+  uint32_t fadeColor = 0, fillColor = 0x0000FF, flags = 0x21;
+};
+
+fxtest::Call Tunnel(const Args& a) {
+  return [=](BitmapRecord* b) {
+    return Fx_TunnelBitmap(b, a.center, a.depthOffset, a.viewDistance, a.radius, a.repeat,
+                           a.rotation, a.depthScale, a.fadeStart, a.fadeEnd, a.fadeDistance,
+                           a.fadeColor, a.fillColor, a.flags);
+  };
+}
+fxtest::Call With(std::function<void(Args&)> set) {
+  Args a;
+  set(a);
+  return Tunnel(a);
+}
+
+TEST_F(TunnelTest, EntryChecksInTheirOrder) {
+  const auto bad = ERROR_INV_PARAMETER;
+  fxtest::CheckEntryCases({
+      {"struct size before the storage test",
+       [](BitmapRecord* b) { b->StructSize = 271, b->Flags &= ~FLAG_ALLOCATED; }, Tunnel({}),
+       ERROR_INV_STRUCT_SIZE},
+      {"flag 0x200 before the storage test",
+       [](BitmapRecord* b) { b->Flags = (b->Flags | 0x200) & ~FLAG_ALLOCATED; }, Tunnel({}),
+       ERROR_UNSUPPORTED_FLAG},
+      {"storage before the parameters", [](BitmapRecord* b) { b->Flags &= ~FLAG_ALLOCATED; },
+       With([](Args& a) { a.repeat = -2; }), ERROR_NO_BITMAP},
+      {"repeat -2", nullptr, With([](Args& a) { a.repeat = -2; }), bad},
+      {"fadeStart 101", nullptr, With([](Args& a) { a.fadeStart = 101; }), bad},
+      {"fadeStart unsigned", nullptr, With([](Args& a) { a.fadeStart = 0xFFFFFFFFu; }), bad},
+      {"rotation -1", nullptr, With([](Args& a) { a.rotation = -1; }), bad},
+      {"flags 0x31", nullptr, With([](Args& a) { a.flags = 0x31; }), bad},
+      {"flags 0x10", nullptr, With([](Args& a) { a.flags = 0x10; }), bad},
+      {"flags 0x121: bits 8-11 in both words", nullptr, With([](Args& a) { a.flags = 0x121; }),
+       bad},
+      {"bits above 15 ignored", nullptr, With([](Args& a) { a.flags = 0xABC10022u; }), SUCCESS},
+      {"centre far off the image", nullptr, With([](Args& a) {
+         a.center = {-1000, 5000};
+       }),
+       SUCCESS},
+  });
+  EXPECT_EQ(Tunnel({})(nullptr), ERROR_NO_BITMAP);
+}
+
+// The tunnel's colour preparation, {b, g, r}: bit 26 is a gray level at every depth, gray data
+// mixes with >> 3.
+std::vector<uint32_t> TunnelColor(BitmapRecord* bitmap, uint32_t c) {
+  uint32_t r = c & 255, g = (c >> 8) & 255, b = (c >> 16) & 255;
+  const bool bit26 = c & (1u << 26);
+  if (bit26) r = g = b = (c & 0xFFFF) / 256;
+  const int32_t bpp = bitmap->BitsPerPixel;
+  if (bpp == 12 || bpp == 16 || bpp == 48 || bpp == 64) {
+    if (bit26)
+      r = g = b = c & 0xFFFF;
+    else
+      r *= 256, g *= 256, b *= 256;
+  }
+  if (bitmap->Order == ORDER_GRAY) r = g = b = (b + 5 * g + 2 * r) / 8;
+  return {b, g, r};
+}
+
+// One output sample, re-derived: the ray from the viewer through (x, y) meets the cylinder; its
+// angle and depth select the source, its length the fade. fadeDistance 0 fades by fadeEnd and a
+// one-pixel rectangle has no rotation offset (documented choices).
+uint32_t ExpectedTunnel(const Snapshot& s, BitmapRecord* b, const RECT& rc, const Args& a,
+                        int32_t x, int32_t y, int32_t k) {
+  const double pi = 3.1415926535;
+  const bool fillMode = (a.flags & 0xF) == 1, angleAcross = (a.flags & 0xF0) == 0x20;
+  const uint32_t fill = TunnelColor(b, a.fillColor)[s.step == 1 ? 0 : k];
+  const uint32_t kept = fillMode ? fill : s.at(x, y, k);
+  const double dx = double(x) - a.center.x, dy = double(y) - a.center.y, Z = a.viewDistance;
+  if (dx == 0 && dy == 0) return kept;
+  const double L = std::sqrt(dx * dx + dy * dy + Z * Z);
+  const double ux = dx / L, uy = dy / L, uz = Z / L, a2 = ux * ux + uy * uy;
+  const double disc = -4.0 * a2 * (-(double(a.radius) * a.radius));
+  if (disc < 0) return kept;
+  const double t = std::fabs(std::min(std::sqrt(disc) / (2 * a2), -std::sqrt(disc) / (2 * a2)));
+  const double hz = t * uz + Z;
+  const double depth = std::fabs(hz) * (a.depthScale / 100.0) + a.depthOffset;
+  const double beta = std::atan2(t * uy, t * ux) + pi;
+  const int rectW = rc.right - rc.left, rectH = rc.bottom - rc.top;
+  const int around = (angleAcross ? rectW : rectH) - 1, tile = angleAcross ? rectH : rectW;
+  double u = std::fabs(beta * around / (2.0 * pi)) + (around > 0 ? a.rotation % around : 0);
+  if (u > around) u -= around;
+  const double n = std::trunc(depth / tile);
+  if (a.repeat != -1 && n >= a.repeat) return kept;
+  const double col = angleAcross ? u + rc.left : depth - n * tile + rc.left;
+  const double row = angleAcross ? depth - n * tile : u;
+  const int32_t v = fxtest::ReferenceBilinear(
+      s, [&](int32_t i) { return rc.top + i; }, rectH, col, row, k);
+  double f = a.fadeEnd / 100.0;
+  if (a.fadeDistance != 0) {
+    const double slope = (double(a.fadeEnd) - double(a.fadeStart)) / (a.fadeDistance * 100 * 100.0);
+    f = std::clamp(std::fabs(t) * slope + a.fadeStart / 100.0, 0.0, 1.0);
+  }
+  const double faded = v * (1 - f) + TunnelColor(b, a.fadeColor)[s.step == 1 ? 0 : k] * f;
+  return uint32_t(std::clamp(faded, 0.0, double(s.max())));
+}
+
+TEST_F(TunnelTest, LayoutsModesTilesAndFadesMatchADirectEvaluation) {
+  struct Case {
+    const char* what;
+    fxtest::Scene scene;
+    Args args;  // flags give the layout; both modes are run
+  };
+  // args: center, depthOffset, viewDistance, radius, repeat, rotation, depthScale, fadeStart,
+  // fadeEnd, fadeDistance, fadeColor, fillColor, layout
+  // clang-format off
+  const Case cases[] = {
+      {"across, endless, fade to gray past its end", {32, 24, 24, ORDER_BGR, {}},
+       {{15, 11}, 0, 40, 20, -1, 0, 100, 0, 100, 2, 0x808080, 0x0000FF, 0x20}},
+      {"across, weakening fade past zero", {32, 24, 24, ORDER_BGR, {}},
+       {{15, 11}, 0, 30, 60, -1, 0, 100, 50, 0, 1, 0xFFFFFF, 0x0000FF, 0x20}},
+      {"down, two tiles, weakening fade", {30, 22, 48, ORDER_RGB, {}},
+       {{10, 8}, 2, 10, 12, 2, 7, 100, 80, 20, 1, 0xFFFFFF, 0x0000FF, 0x10}},
+      {"across, one tile, negative offset, constant fade, centre off the image",
+       {26, 20, 8, ORDER_GRAY, {}},
+       {{-5, 40}, -10, 25, 15, 1, 3, 50, 30, 30, 3, 0x808080, 0xFFFFFF, 0x20}},
+      {"down, 16-bit gray, literal levels", {21, 17, 16, ORDER_GRAY, {}},
+       {{9, 9}, 0, 50, 8, -1, 2, 100, 10, 90, 4, 0x0400C350, 0x04001234, 0x10}},
+      {"across in a region, rotated, three tiles", {30, 24, 32, ORDER_BGR, {4, 3, 25, 19}},
+       {{14, 10}, 3, 8, 9, 3, 100, 80, 0, 60, 2, 0x103050, 0x0000FF, 0x20}},
+      {"no tile at all", {16, 12, 24, ORDER_BGR, {}},
+       {{8, 6}, 0, 30, 10, 0, 0, 100, 0, 100, 2, 0, 0x0000FF, 0x20}},
+      {"radius and view distance beyond 32-bit squares", {24, 18, 24, ORDER_BGR, {}},
+       {{12, 9}, 0, 100000, 50000, -1, 0, 1, 0, 0, 50000, 0, 0x0000FF, 0x20}},
+      {"fadeDistance 0 fades by fadeEnd", {20, 16, 64, ORDER_BGR, {}},
+       {{10, 8}, 0, 30, 10, -1, 0, 100, 20, 60, 0, 0xFFFFFF, 0x0000FF, 0x10}},
+      {"one pixel wide, angle across", {14, 12, 24, ORDER_BGR, {6, 0, 7, 12}},
+       {{6, 5}, 0, 20, 6, -1, 5, 100, 0, 50, 2, 0, 0x0000FF, 0x20}},
+      {"one pixel high, angle down", {14, 12, 48, ORDER_BGR, {3, 5, 13, 6}},
+       {{6, 5}, 0, 20, 6, -1, 3, 100, 0, 50, 2, 0, 0x0000FF, 0x10}},
+  };
+  // clang-format on
+  for (const auto& c : cases) {
+    for (uint32_t mode : {1u, 2u}) {
+      SCOPED_TRACE(::testing::Message() << c.what << " mode " << mode);
+      Args args = c.args;
+      args.flags |= mode;
+      const int32_t changed = fxtest::CompareWithReference(
+          c.scene, Tunnel(args),
+          [&](const Snapshot& s, BitmapRecord* b, const RECT& rc, int32_t x, int32_t y, int32_t k) {
+            return ExpectedTunnel(s, b, rc, args, x, y, k);
+          });
+      if (args.repeat == 0 && mode == 2) {
+        EXPECT_EQ(changed, 0);  // nothing sampled, nothing filled
+      } else {
+        EXPECT_GT(changed, 5);
+      }
+    }
+  }
+}
+
+TEST_F(TunnelTest, FadeFromZeroToZeroLeavesSampledColoursUnfaded) {
+  fxtest::TestBitmap black(28, 20, 48), white(28, 20, 48);
+  black.FillSmooth();
+  white.FillSmooth();
+  const auto before = black.Stored();
+  Args args{{13, 9}, 0, 40, 12, -1, 0, 100, 0, 0, 1, 0, 0x0000FF, 0x22};
+  ASSERT_EQ(Tunnel(args)(black.get()), SUCCESS);
+  args.fadeColor = 0xFFFFFF;
+  ASSERT_EQ(Tunnel(args)(white.get()), SUCCESS);
+  EXPECT_NE(black.Stored(), before);
+  EXPECT_EQ(black.Stored(), white.Stored());  // the fade colour makes no difference
+}
+
+TEST_F(TunnelTest, EveryFailurePathCleansUp) {
+  for (uint32_t flags : {0x21u, 0x12u})
+    EXPECT_GT(fxtest::SweepSmall(16, ORDER_GRAY, 3, With([flags](Args& a) { a.flags = flags; }),
+                                 "tunnel"),
+              15);
+}
+
+}  // namespace
