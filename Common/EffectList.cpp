@@ -13,6 +13,8 @@ extern const FxEffectDesc kSwirlEffect;
 // Procedural textures
 
 // Content-aware rescaling
+extern const FxEffectDesc kIntelligentDownScaleEffect;
+extern const FxEffectDesc kIntelligentUpScaleEffect;
 
 const FxEffectDesc* const kEffectList[] = {
     // Geometric distortions
@@ -21,6 +23,8 @@ const FxEffectDesc* const kEffectList[] = {
     // Artistic, tile and texture
     // Procedural textures
     // Content-aware rescaling
+    &kIntelligentDownScaleEffect,
+    &kIntelligentUpScaleEffect,
 };
 const uint32_t kEffectListSize = CountOf(kEffectList);
 
