@@ -73,10 +73,12 @@ int32_t SeamCarver::Init(const uint8_t* energy, int32_t stride, int32_t width, i
   cells_.Reset(static_cast<int32_t*>(HostAllocMemory(
       static_cast<uint32_t>(height), static_cast<uint32_t>(width) * uint32_t{sizeof(int32_t)},
       __LINE__, __FILE__)));
-  log_.Reset(static_cast<int32_t*>(HostAllocMemory(
-      static_cast<uint32_t>(std::max(maxSeams, 1)),
-      static_cast<uint32_t>(height) * uint32_t{sizeof(int32_t)}, __LINE__, __FILE__)));
-  if (!cells_ || !log_ || !offset_.AllocateCleared(static_cast<uint32_t>(height)))
+  log_.Reset(static_cast<int32_t*>(
+      HostAllocMemory(static_cast<uint32_t>(height),
+                      static_cast<uint32_t>(std::max(maxSeams, 1)) * uint32_t{sizeof(int32_t)},
+                      __LINE__, __FILE__)));
+  if (!cells_ || !log_ || !offset_.AllocateCleared(static_cast<uint32_t>(height)) ||
+      !seam_.AllocateCleared(static_cast<uint32_t>(height)))
     return ERROR_NO_MEMORY;
   for (int32_t y = 0; y < height; ++y) {
     const uint8_t* e = energy + int64_t{y} * stride;
@@ -163,7 +165,7 @@ void SeamCarver::FindSeam() {
       c = k;
       break;
     }
-  int32_t* seam = log_.get() + int64_t{seams_} * h_;
+  int32_t* seam = seam_.get();
   seam[h_ - 1] = c;
   for (int32_t y = h_ - 1; y > 0; --y) {
     const int32_t* prev = Row(y - 1);
@@ -191,11 +193,12 @@ void SeamCarver::FindSeam() {
 
 void SeamCarver::RemoveSeam(bool updateCosts) {
   const int32_t w = w_, nw = w - 1;
-  const int32_t* seam = log_.get() + int64_t{seams_} * h_;
+  const int32_t* seam = seam_.get();
   int32_t changedLo = 1, changedHi = 0;  // D of the row above, empty
   for (int32_t y = 0; y < h_; ++y) {
     int32_t* row = Row(y);
     const int32_t s = seam[y];
+    log_[int64_t{y} * maxSeams_ + seams_] = s;
     // Close the gap from the shorter side; the row's start moves when the left part moves.
     if (s < nw - s) {
       std::memmove(row + 1, row, static_cast<size_t>(s) * sizeof(int32_t));
@@ -241,8 +244,9 @@ int32_t SeamCarver::Columns(int32_t y, int32_t* removed, uint8_t* kept) {
   int32_t top = 1;
   while (top * 2 <= n) top *= 2;
   if (kept) std::memset(kept, 1, static_cast<size_t>(n));
+  const int32_t* log = log_.get() + int64_t{y} * maxSeams_;
   for (int32_t i = 0; i < seams_; ++i) {
-    int32_t rank = log_[int64_t{i} * h_ + y] + 1, pos = 0;
+    int32_t rank = log[i] + 1, pos = 0;
     for (int32_t bit = top; bit; bit >>= 1)
       if (pos + bit <= n && t[pos + bit] < rank) pos += bit, rank -= t[pos];
     for (int32_t j = pos + 1; j <= n; j += j & -j) --t[j];  // column pos leaves
@@ -289,12 +293,12 @@ inline uint32_t MaskPixel(const uint8_t* row, int32_t bits, int32_t step, int32_
   return s[2] | s[1] << 8 | s[0] << 16;
 }
 
-// What every pass reads: the bitmap's working rows and its energy image.
+// What every pass reads up front: the bitmap's format and its energy image. The bitmap's own rows
+// are read once each, when its row is written back (nothing is written before).
 class PassInput {
  public:
   int32_t width = 0, height = 0, rowBytes = 0, pixelBytes = 0;
   int32_t maskCount = 0;      // the most removeColor pixels in one row
-  HostBlock<uint8_t> pixels;  // height rows of rowBytes
   HostBlock<uint8_t> energy;  // height rows of width bytes
 
   // Opens mask and bitmap and reads everything, as seen in the bitmap's orientation.
@@ -312,19 +316,10 @@ class PassInput {
       rc = BeginWritePhase(access, bitmap);
       if (rc != SUCCESS) return rc;
     }
-    pixels.Reset(static_cast<uint8_t*>(HostAllocMemory(
-        static_cast<uint32_t>(height), static_cast<uint32_t>(rowBytes), __LINE__, __FILE__)));
-    if (!pixels) return ERROR_NO_MEMORY;
-    for (int32_t y = 0; y < height; ++y) {
-      rc = HostReadRow(access, pixels.get() + int64_t{y} * rowBytes, y, 0, nullptr);
-      if (rc != SUCCESS) return rc;
-    }
     rc = BuildEnergy(bitmap);
     if (rc == SUCCESS && mask) rc = ApplyMask(mask, removeColor, keepColor);
     return rc;
   }
-
-  const uint8_t* Row(int32_t y) const { return pixels.get() + int64_t{y} * rowBytes; }
 
  private:
   // Pre-filter, channel mix, gray levels and edge energy of a copy of the whole picture.
@@ -493,15 +488,17 @@ int32_t RemovalPass(BitmapRecord* bitmap, BitmapRecord* mask, uint32_t removeCol
 
   {
     CallbackPause pause;
-    HostBlock<uint8_t> out, present;
-    if (!out.Allocate(static_cast<uint32_t>(in.rowBytes)) ||
+    HostBlock<uint8_t> source, out, present;
+    if (!source.Allocate(static_cast<uint32_t>(in.rowBytes)) ||
+        !out.Allocate(static_cast<uint32_t>(in.rowBytes)) ||
         !present.Allocate(static_cast<uint32_t>(in.width)))
       return ERROR_NO_MEMORY;
     const int32_t w = carver.width();
     for (int32_t y = 0; y < in.height; ++y) {
       rc = carver.Columns(y, nullptr, present.get());
+      if (rc == SUCCESS) rc = HostReadRow(access, source.get(), y, 0, nullptr);
       if (rc != SUCCESS) return rc;
-      const uint8_t* src = in.Row(y);
+      const uint8_t* src = source.get();
       WithPixelBytes(in.pixelBytes, [&](auto bytes) {
         int32_t k = 0;
         for (int32_t x = 0; x < in.width; ++x)
@@ -560,14 +557,16 @@ int32_t InsertionPass(BitmapRecord* bitmap, BitmapRecord* mask, uint32_t removeC
     if (out.RowBytes() != int64_t{wide} * in.pixelBytes) return ERROR_HOST_BAD_FORMAT;
     rc = HostBeginWrite(out);
     if (rc != SUCCESS) return rc;
-    HostBlock<uint8_t> row, present;
-    if (!row.Allocate(static_cast<uint32_t>(out.RowBytes())) ||
+    HostBlock<uint8_t> source, row, present;
+    if (!source.Allocate(static_cast<uint32_t>(in.rowBytes)) ||
+        !row.Allocate(static_cast<uint32_t>(out.RowBytes())) ||
         !present.Allocate(static_cast<uint32_t>(in.width)))
       return ERROR_NO_MEMORY;
     for (int32_t y = 0; y < in.height; ++y) {
       rc = carver.Columns(y, nullptr, present.get());  // 0: on a seam
+      if (rc == SUCCESS) rc = HostReadRow(access, source.get(), y, 0, nullptr);
       if (rc != SUCCESS) return rc;
-      const uint8_t* src = in.Row(y);
+      const uint8_t* src = source.get();
       WithPixelBytes(in.pixelBytes, [&](auto bytes) {
         int32_t k = 0;
         for (int32_t x = 0; x < in.width; ++x) {

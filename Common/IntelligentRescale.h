@@ -29,7 +29,7 @@ class SeamCarver {
   // middle. seam()[y] is its compacted column in row y. Needs width() >= 1 and seams() <
   // maxSeams.
   void FindSeam();
-  const int32_t* seam() const { return log_.get() + int64_t{seams_} * h_; }
+  const int32_t* seam() const { return seam_.get(); }
 
   // Takes the seam's pixel out of every row. With updateCosts, the cost map is then what a full
   // pass over the remaining pixels gives: recomputed only where it can differ, or everywhere
@@ -52,8 +52,9 @@ class SeamCarver {
 
   HostBlock<int32_t> cells_;  // h rows of `stride_` cells; row y's live cells start at offset_[y]
   HostBlock<int32_t> offset_;
-  HostBlock<int32_t> log_;    // seam i, row y: compacted column log_[i * h + y]
-  HostBlock<int32_t> tree_;   // order-statistic tree of Columns
+  HostBlock<int32_t> seam_;  // the seam found last
+  HostBlock<int32_t> log_;   // row y, seam i: compacted column log_[y * maxSeams + i]
+  HostBlock<int32_t> tree_;  // order-statistic tree of Columns
   int32_t stride_ = 0, w_ = 0, h_ = 0, seams_ = 0, maxSeams_ = 0;
   bool incremental_ = true;
 };

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <type_traits>
 
 #include "host/Host.h"
 #include "host/HostInternal.h"
@@ -81,23 +82,42 @@ int32_t Neighbourhood(BitmapRecord* bitmap, Args... args) {
 template <class T>
 constexpr int32_t kMax = sizeof(T) == 2 ? 65535 : 255;
 
+// Calls pixel(l, c, r) with the sample offsets of the left, centre and right pixel for every x,
+// the border columns repeated; kStep samples per pixel.
+template <int kStep, class Pixel>
+inline void AcrossRow(int32_t width, Pixel&& pixel) {
+  if (width == 1) return pixel(0, 0, 0);
+  pixel(0, 0, kStep);
+  for (int64_t c = kStep, end = int64_t{width - 1} * kStep; c < end; c += kStep)
+    pixel(c - kStep, c, c + kStep);
+  const int64_t last = int64_t{width - 1} * kStep;
+  pixel(last - kStep, last, last);
+}
+
+// Calls f(std::integral_constant<int, step>) for the working pixel sizes 1, 3 and 4.
+template <class F>
+void WithStep(int32_t step, F&& f) {
+  if (step == 1) return f(std::integral_constant<int, 1>{});
+  if (step == 3) return f(std::integral_constant<int, 3>{});
+  return f(std::integral_constant<int, 4>{});
+}
+
 template <class T>
 struct SmoothKernel {
   static void Row(const T* up, const T* mid, const T* down, T* out, int32_t width, int32_t step,
                   int32_t strength) {
-    const int32_t colours = std::min(step, 3);
-    for (int32_t x = 0; x < width; ++x) {
-      const int64_t l = int64_t{x > 0 ? x - 1 : x} * step, c = int64_t{x} * step,
-                    r = int64_t{x + 1 < width ? x + 1 : x} * step;
-      for (int32_t k = 0; k < colours; ++k) {
-        const int32_t sum = up[l + k] + 2 * up[c + k] + up[r + k] +
-                            2 * (mid[l + k] + 2 * mid[c + k] + mid[r + k]) + down[l + k] +
-                            2 * down[c + k] + down[r + k];
-        const int32_t blur = (sum + 8) >> 4;
-        out[c + k] = static_cast<T>((mid[c + k] * (100 - strength) + blur * strength + 50) / 100);
-      }
-      if (step == 4) out[c + 3] = mid[c + 3];
-    }
+    WithStep(step, [&](auto kStep) {
+      AcrossRow<kStep>(width, [&](int64_t l, int64_t c, int64_t r) {
+        for (int32_t k = 0; k < std::min<int32_t>(kStep, 3); ++k) {
+          const int32_t sum = up[l + k] + 2 * up[c + k] + up[r + k] +
+                              2 * (mid[l + k] + 2 * mid[c + k] + mid[r + k]) + down[l + k] +
+                              2 * down[c + k] + down[r + k];
+          const int32_t blur = (sum + 8) >> 4;
+          out[c + k] = static_cast<T>((mid[c + k] * (100 - strength) + blur * strength + 50) / 100);
+        }
+        if (kStep == 4) out[c + 3] = mid[c + 3];
+      });
+    });
   }
 };
 
@@ -105,32 +125,32 @@ template <class T>
 struct EnergyKernel {
   static void Row(const T* up, const T* mid, const T* down, T* out, int32_t width, int32_t step,
                   int64_t gain) {
-    const int32_t colours = std::min(step, 3);
-    for (int32_t x = 0; x < width; ++x) {
-      const int64_t l = int64_t{x > 0 ? x - 1 : x} * step, c = int64_t{x} * step,
-                    r = int64_t{x + 1 < width ? x + 1 : x} * step;
-      for (int32_t k = 0; k < colours; ++k) {
-        const int32_t gx =
-            (up[r + k] + 2 * mid[r + k] + down[r + k]) - (up[l + k] + 2 * mid[l + k] + down[l + k]);
-        const int32_t gy =
-            (down[l + k] + 2 * down[c + k] + down[r + k]) - (up[l + k] + 2 * up[c + k] + up[r + k]);
-        const int64_t e = int64_t{std::abs(gx) + std::abs(gy)} * gain / 800;
-        out[c + k] = static_cast<T>(std::min<int64_t>(e, kMax<T>));
-      }
-      if (step == 4) out[c + 3] = mid[c + 3];
-    }
+    WithStep(step, [&](auto kStep) {
+      AcrossRow<kStep>(width, [&](int64_t l, int64_t c, int64_t r) {
+        for (int32_t k = 0; k < std::min<int32_t>(kStep, 3); ++k) {
+          const int32_t gx = (up[r + k] + 2 * mid[r + k] + down[r + k]) -
+                             (up[l + k] + 2 * mid[l + k] + down[l + k]);
+          const int32_t gy = (down[l + k] + 2 * down[c + k] + down[r + k]) -
+                             (up[l + k] + 2 * up[c + k] + up[r + k]);
+          const int64_t e = int64_t{std::abs(gx) + std::abs(gy)} * gain / 800;
+          out[c + k] = static_cast<T>(std::min<int64_t>(e, kMax<T>));
+        }
+        if (kStep == 4) out[c + 3] = mid[c + 3];
+      });
+    });
   }
 };
 
 template <class T>
 void MixRow(T* row, int32_t width, int32_t step, int64_t wr, int64_t wg, int64_t wb) {
-  for (int32_t x = 0; x < width; ++x) {
-    T* p = row + int64_t{x} * step;
-    const int64_t b = p[0], g = step == 1 ? b : p[1], r = step == 1 ? b : p[2];
-    const int64_t v = std::clamp<int64_t>((r * wr + g * wg + b * wb + 500) / 1000, 0, kMax<T>);
-    const int32_t colours = std::min(step, 3);
-    for (int32_t k = 0; k < colours; ++k) p[k] = static_cast<T>(v);
-  }
+  WithStep(step, [&](auto kStep) {
+    for (T* p = row; p < row + int64_t{width} * kStep; p += kStep) {
+      const int64_t b = p[0], g = kStep == 1 ? b : p[1], r = kStep == 1 ? b : p[2];
+      const T v =
+          static_cast<T>(std::clamp<int64_t>((r * wr + g * wg + b * wb + 500) / 1000, 0, kMax<T>));
+      for (int32_t k = 0; k < std::min<int32_t>(kStep, 3); ++k) p[k] = v;
+    }
+  });
 }
 
 }  // namespace

@@ -2,10 +2,11 @@
 // quarter turns, trims and re-laying the storage for another orientation.
 //
 // Turns, trims and re-layouts move stored pixel values (bit-exact for every depth, palette
-// indices included); conversions go through working rows. A region moves with its pixels; a trim
-// that leaves no pixel of the region drops the region. Geometry works on the picture as seen in
-// the bitmap's orientation, and the result is seen in the same orientation (the re-layout alone
-// changes it).
+// indices included); conversions go through working rows. A trim compacts the rows in place and
+// keeps the stride (no new storage), unless a 1- or 4-bit row would start inside a byte. A region
+// moves with its pixels; a trim that leaves no pixel of the region drops the region. Geometry works
+// on the picture as seen in the bitmap's orientation, and the result is seen in the same
+// orientation (the re-layout alone changes it).
 //
 // Conversion choices: 16-bit samples become 8-bit by rounding (v + 128) / 257 and 8-bit become
 // 16-bit by v * 257, so 8 -> 16 -> 8 is lossless; colour becomes gray by (b + 5g + 2r + 4) / 8 at
@@ -15,6 +16,7 @@
 // or a fixed uniform palette; pixels map to the nearest entry.
 #include <algorithm>
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
 
 #include "host/Host.h"
@@ -423,8 +425,36 @@ int32_t HostTrimBitmap(BitmapRecord* bitmap, int32_t left, int32_t top, int32_t 
       int64_t{top} + height > bitmap->Height)
     return ERROR_HOST_BAD_ARGUMENT;
   if (width == bitmap->Width && height == bitmap->Height) return SUCCESS;
-  return TransformPicture(bitmap, bitmap->Orientation, width, height,
-                          Affine{left, top, 1, 0, 0, 1});
+  // The kept part is a rectangle of the storage too; the rows are compacted where they lie
+  // (the stride stays) unless a sub-byte row would have to start inside a byte.
+  const host::ViewMap view =
+      host::MakeViewMap(bitmap->Orientation, bitmap->StoredWidth, bitmap->StoredHeight);
+  const int32_t ax = view.sx0 + left * view.xx + top * view.yx;
+  const int32_t ay = view.sy0 + left * view.xy + top * view.yy;
+  const int32_t bx = view.sx0 + (left + width - 1) * view.xx + (top + height - 1) * view.yx;
+  const int32_t by = view.sy0 + (left + width - 1) * view.xy + (top + height - 1) * view.yy;
+  const int32_t ox = std::min(ax, bx), oy = std::min(ay, by);
+  const int32_t sw = std::abs(bx - ax) + 1, sh = std::abs(by - ay) + 1;
+  const int32_t bits =
+      host::StoredBitsPerPixel(host::FormatOf(bitmap->BitsPerPixel, bitmap->Order));
+  if (int64_t{ox} * bits % 8 != 0)
+    return TransformPicture(bitmap, bitmap->Orientation, width, height,
+                            Affine{left, top, 1, 0, 0, 1});
+  host::HostRegionData* region = nullptr;
+  if (bitmap->Region) {
+    rc = RemapRegion(host::RegionOf(bitmap), Affine{ox, oy, 1, 0, 0, 1}, sw, sh, &region);
+    if (rc != SUCCESS) return rc;
+    host::DeleteRegion(host::RegionOf(bitmap));
+  }
+  const int64_t stride = bitmap->BytesPerLine, bytes = (int64_t{sw} * bits + 7) / 8;
+  for (int32_t i = 0; i < sh; ++i)
+    std::memmove(bitmap->Data + i * stride,
+                 bitmap->Data + (oy + i) * stride + int64_t{ox} * bits / 8, size_t(bytes));
+  bitmap->StoredWidth = sw;
+  bitmap->StoredHeight = sh;
+  host::ViewSize(bitmap->Orientation, sw, sh, &bitmap->Width, &bitmap->Height);
+  bitmap->Region = reinterpret_cast<HostRegion*>(region);
+  return SUCCESS;
 }
 
 int32_t HostConvertBitmap(BitmapRecord* destination, BitmapRecord* source, uint32_t structSize,
