@@ -153,7 +153,8 @@ void SeamCarver::FindSeam() {
   const int32_t* bottom = Row(h_ - 1);
   int32_t cheapest = INT32_MAX;
   for (int32_t k = 0; k < w; ++k) cheapest = std::min(cheapest, bottom[k] >> 8);
-  // The least cost at or below the ceiling; beyond it, the cheapest columns compete.
+  // The columns of least cost: that cost is at or below the ceiling, or, when every cost is
+  // beyond it, the cheapest columns compete all the same.
   const int32_t least = cheapest;
   int32_t n = 0;
   for (int32_t k = 0; k < w; ++k) n += (bottom[k] >> 8) == least;

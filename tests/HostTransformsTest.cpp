@@ -203,42 +203,6 @@ TEST_F(HostTransformsTest, ConversionsRoundTripEveryDepth) {
   }
 }
 
-TEST_F(HostTransformsTest, PaletteTargetsWithoutAPaletteKeepOrApproximateTheColours) {
-  // Few colours: a palette of exactly those; many: the fixed cube, nearest entry.
-  for (bool many : {false, true}) {
-    TestBitmap b(20, 20, 24, ORDER_RGB);
-    RowAccess* a = nullptr;
-    ASSERT_EQ(HostOpenRowAccess(b.get(), &a, 2), SUCCESS);
-    ASSERT_EQ(HostBeginWrite(a), SUCCESS);
-    std::vector<uint8_t> row(60);
-    for (int y = 0; y < 20; ++y) {
-      for (int x = 0; x < 20; ++x) {
-        const int i = y * 20 + x;
-        row[x * 3] = uint8_t(many ? i % 256 : (i % 7) * 30);
-        row[x * 3 + 1] = uint8_t(many ? i / 2 % 256 : (i % 7) * 11);
-        row[x * 3 + 2] = uint8_t(many ? 255 - i % 256 : 100);
-      }
-      ASSERT_EQ(HostWriteRow(a, row.data(), y, 0, 0), SUCCESS);
-    }
-    HostCloseRowAccess(a);
-    const View before(b.get());
-    ASSERT_EQ(
-        HostConvertBitmap(b.get(), b.get(), 272, many ? 8 : 4, ORDER_BGR, nullptr, 0, 0, 0, 0),
-        SUCCESS);
-    const View after(b.get());
-    for (int y = 0; y < 20; ++y)
-      for (int x = 0; x < 20; ++x) {
-        int32_t distance = 0;
-        for (int k = 0; k < 3; ++k) {
-          const int32_t e = int32_t(after.at(x, y, k)) - int32_t(before.at(x, y, k));
-          distance += e * e;
-        }
-        // Exact with few colours; otherwise no farther than the cube's nearest corner can be.
-        ASSERT_LE(distance, many ? 3 * 25 * 25 : 0) << x << "," << y;
-      }
-  }
-}
-
 TEST_F(HostTransformsTest, CopyAndAssignHandOverStorage) {
   TestBitmap a(6, 5, 8, ORDER_BGR);
   a.FillNoise(1);

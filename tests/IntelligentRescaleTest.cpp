@@ -397,90 +397,101 @@ TEST_F(IntelligentRescaleTest, ARegionKeepsTheOutsideBeforeTheTrim) {
 }
 
 TEST_F(IntelligentRescaleTest, EntryChecksInTheirOrder) {
+  // clang-format off
+  enum Spoil { kNothing, kUnallocated, kSize0, kSize271, kGray32, kMaskSize, kMaskTall, kMaskBare,
+               kMaskOther };
+  // clang-format on
+  // Spoils one field of the 12 x 6 gray bitmap or its 24-bit mask, or puts it back.
+  auto apply = [](Spoil s, BitmapRecord* b, BitmapRecord* m, bool undo) {
+    switch (s) {
+      case kUnallocated:
+        b->Flags = undo ? FLAG_ALLOCATED : 0;
+        break;
+      case kSize0:
+        b->StructSize = undo ? 272 : 0;
+        break;
+      case kSize271:
+        b->StructSize = undo ? 272 : 271;
+        break;
+      case kGray32:
+        b->BitsPerPixel = undo ? 8 : 32;
+        break;
+      case kMaskSize:
+        m->StructSize = undo ? 272 : 4;
+        break;
+      case kMaskTall:
+        m->Height = undo ? 6 : 9;
+        break;
+      case kMaskBare:
+        m->Flags = undo ? FLAG_ALLOCATED : 0;
+        break;
+      case kMaskOther:  // unallocated, and of another width, height and depth
+        m->Flags = undo ? FLAG_ALLOCATED : 0, m->Width = undo ? 12 : 3, m->Height = undo ? 6 : 3;
+        m->BitsPerPixel = undo ? 24 : 8;
+        break;
+      case kNothing:
+        break;
+    }
+  };
   struct Case {
     const char* what;
-    std::function<void(BitmapRecord* b, BitmapRecord* mask)> spoil;
-    bool withMask;
-    int32_t width, height, steps, order;  // asked of a 12 x 6 gray bitmap
+    bool up;
+    Spoil spoil;
+    bool mask;
+    int32_t width, height, steps, order;
     uint32_t flags;
     int32_t expected;
-    bool unchanged;  // SUCCESS leaves the bitmap as it was, after a round trip through 24 bits
+    bool unchanged;  // nothing removed, and back from 24 bits as it was
   };
-  const auto none = [](BitmapRecord*, BitmapRecord*) {};
-  const auto unallocated = [](BitmapRecord*, BitmapRecord* m) { m->Flags = 0; };
-  const Case down[] = {
-      {"flags first", [](BitmapRecord* b, BitmapRecord*) { b->StructSize = 0; }, false, 8, 6, 1, 0,
-       1, ERROR_INV_PARAMETER, false},
-      {"struct size", [](BitmapRecord* b, BitmapRecord*) { b->StructSize = 271; }, false, 8, 6, 1,
-       0, 0, ERROR_INV_STRUCT_SIZE, false},
-      {"mask struct size", [](BitmapRecord*, BitmapRecord* m) { m->StructSize = 4; }, true, 8, 6, 1,
-       0, 0, ERROR_INV_STRUCT_SIZE, false},
-      {"mask size", [](BitmapRecord*, BitmapRecord* m) { m->Height = 9; }, true, 8, 6, 1, 0, 0,
-       ERROR_POINT_OUT_OF_RANGE, false},
-      {"unallocated mask", unallocated, true, 8, 6, 1, 0, 0, ERROR_INV_PARAMETER, false},
-      {"unallocated bitmap", [](BitmapRecord* b, BitmapRecord*) { b->Flags = 0; }, false, 8, 6, 1,
-       0, 0, ERROR_INV_PARAMETER, false},
-      {"the same size", none, false, 12, 6, 1, 0, 0, SUCCESS, true},
-      {"larger sizes are clamped", none, false, 40, 7, 1, 0, 0, SUCCESS, true},
-      {"order 2", none, false, 8, 4, 1, 2, 0, SUCCESS, true},
-  };
-  const Case up[] = {
-      {"flags first", [](BitmapRecord* b, BitmapRecord*) { b->StructSize = 0; }, false, 16, 6, 1, 0,
-       1, ERROR_INV_PARAMETER, false},
-      {"struct size", [](BitmapRecord* b, BitmapRecord*) { b->StructSize = 271; }, false, 16, 6, 1,
-       0, 0, ERROR_INV_STRUCT_SIZE, false},
-      {"mask size", [](BitmapRecord*, BitmapRecord* m) { m->Width = 13; }, true, 16, 6, 1, 0, 0,
-       ERROR_POINT_OUT_OF_RANGE, false},
-      {"unallocated mask of another size and depth",
-       [](BitmapRecord*, BitmapRecord* m) {
-         m->Flags = 0, m->Width = 3, m->Height = 3, m->BitsPerPixel = 8;
-       },
-       true, 16, 6, 1, 0, 0, ERROR_INV_PARAMETER, false},
-      {"unallocated mask", unallocated, true, 16, 6, 1, 0, 0, ERROR_INV_PARAMETER, false},
-      {"the same size", none, false, 12, 6, 1, 0, 0, SUCCESS, true},
-      {"smaller sizes are clamped", none, false, 3, 2, 1, 0, 0, SUCCESS, true},
-      {"order 2", none, false, 16, 8, 1, 2, 0, SUCCESS, true},
-      {"steps 0, width first, no height growth", none, false, 12, 5, 0, 0, 0, ERROR_INV_PARAMETER,
+  const Case cases[] = {
+      {"flags before the record", false, kSize0, false, 8, 6, 1, 0, 1, ERROR_INV_PARAMETER, false},
+      {"flags before the record", true, kSize0, false, 16, 6, 1, 0, 1, ERROR_INV_PARAMETER, false},
+      {"struct size", false, kSize271, false, 8, 6, 1, 0, 0, ERROR_INV_STRUCT_SIZE, false},
+      {"struct size", true, kSize271, false, 16, 6, 1, 0, 0, ERROR_INV_STRUCT_SIZE, false},
+      {"mask struct size", false, kMaskSize, true, 8, 6, 1, 0, 0, ERROR_INV_STRUCT_SIZE, false},
+      {"mask size", false, kMaskTall, true, 8, 6, 1, 0, 0, ERROR_POINT_OUT_OF_RANGE, false},
+      {"mask size", true, kMaskTall, true, 16, 6, 1, 0, 0, ERROR_POINT_OUT_OF_RANGE, false},
+      {"unallocated mask", false, kMaskBare, true, 8, 6, 1, 0, 0, ERROR_INV_PARAMETER, false},
+      {"unallocated mask", true, kMaskBare, true, 16, 6, 1, 0, 0, ERROR_INV_PARAMETER, false},
+      {"mask differing in all three", true, kMaskOther, true, 16, 6, 1, 0, 0, ERROR_INV_PARAMETER,
        false},
-      {"steps 0, height first: taken as 1", none, false, 14, 7, 0, 1, 0, SUCCESS, false},
+      {"unallocated bitmap", false, kUnallocated, false, 8, 6, 1, 0, 0, ERROR_INV_PARAMETER, false},
+      {"32-bit gray", false, kGray32, false, 8, 6, 1, 0, 0, ERROR_UNSUPPORTED_ORDER, false},
+      {"the same size", false, kNothing, false, 12, 6, 1, 0, 0, SUCCESS, true},
+      {"the same size", true, kNothing, false, 12, 6, 1, 0, 0, SUCCESS, true},
+      {"clamped to the size", false, kNothing, false, 40, 7, 1, 0, 0, SUCCESS, true},
+      {"clamped to the size", true, kNothing, false, 3, 2, 1, 0, 0, SUCCESS, true},
+      {"order 2", false, kNothing, false, 8, 4, 1, 2, 0, SUCCESS, true},
+      {"order 2", true, kNothing, false, 16, 8, 1, 2, 0, SUCCESS, true},
+      {"steps 0, width first, nothing to grow", true, kNothing, false, 12, 5, 0, 0, 0,
+       ERROR_INV_PARAMETER, false},
+      {"steps 0, height first: taken as 1", true, kNothing, false, 14, 7, 0, 1, 0, SUCCESS, false},
   };
-  for (bool isUp : {false, true}) {
-    for (const auto& c : isUp ? std::vector<Case>(std::begin(up), std::end(up))
-                              : std::vector<Case>(std::begin(down), std::end(down))) {
-      SCOPED_TRACE(std::string(c.what) + (isUp ? " up" : " down"));
-      TestBitmap b(12, 6, 8, ORDER_GRAY), mask(12, 6, 24, ORDER_BGR);
-      b.FillNoise(3);
-      const auto stored = b.Stored();
-      c.spoil(b.get(), mask.get());
-      BitmapRecord* m = c.withMask ? mask.get() : nullptr;
-      const int32_t rc =
-          isUp ? Fx_IntelligentUpScaleBitmap(b.get(), m, kNone, kNone, c.width, c.steps, c.height,
-                                             c.steps, c.order, c.flags)
-               : Fx_IntelligentDownScaleBitmap(b.get(), m, kNone, kNone, c.width, c.height, c.order,
-                                               c.flags);
-      EXPECT_EQ(rc, c.expected);
-      b->StructSize = 272, b->Flags |= FLAG_ALLOCATED;
-      mask->StructSize = 272, mask->Flags |= FLAG_ALLOCATED, mask->Width = 12, mask->Height = 6,
-      mask->BitsPerPixel = 24;
-      if (c.unchanged) {
-        EXPECT_EQ(b->BitsPerPixel, 8);
-        EXPECT_EQ(b.Stored(), stored);
-      }
-      if (c.what == std::string("steps 0, height first: taken as 1")) {
-        EXPECT_EQ(b->Width, 14);
-        EXPECT_EQ(b->Height, 7);
-      }
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.what) + (c.up ? " up" : " down"));
+    TestBitmap b(12, 6, 8, ORDER_GRAY), mask(12, 6, 24, ORDER_BGR);
+    b.FillNoise(3);
+    const auto stored = b.Stored();
+    apply(c.spoil, b.get(), mask.get(), false);
+    BitmapRecord* m = c.mask ? mask.get() : nullptr;
+    EXPECT_EQ(c.up ? Fx_IntelligentUpScaleBitmap(b.get(), m, kNone, kNone, c.width, c.steps,
+                                                 c.height, c.steps, c.order, c.flags)
+                   : Fx_IntelligentDownScaleBitmap(b.get(), m, kNone, kNone, c.width, c.height,
+                                                   c.order, c.flags),
+              c.expected);
+    apply(c.spoil, b.get(), mask.get(), true);
+    if (c.unchanged) {
+      EXPECT_EQ(b->BitsPerPixel, 8);
+      EXPECT_EQ(b.Stored(), stored);
+    } else if (c.expected == SUCCESS) {
+      EXPECT_EQ(b->Width, c.width);
+      EXPECT_EQ(b->Height, c.height);
     }
   }
   EXPECT_EQ(Fx_IntelligentDownScaleBitmap(nullptr, nullptr, kNone, kNone, 1, 1, 0, 0),
             ERROR_NO_BITMAP);
   EXPECT_EQ(Fx_IntelligentUpScaleBitmap(nullptr, nullptr, kNone, kNone, 1, 1, 1, 1, 0, 0),
             ERROR_NO_BITMAP);
-  TestBitmap gray32(4, 4, 24);
-  gray32->BitsPerPixel = 32, gray32->Order = ORDER_GRAY;
-  EXPECT_EQ(Fx_IntelligentDownScaleBitmap(gray32.get(), nullptr, kNone, kNone, 2, 4, 0, 0),
-            ERROR_UNSUPPORTED_ORDER);
-  gray32->BitsPerPixel = 24, gray32->Order = ORDER_BGR;
 }
 
 // Reports seen by the status callback, and an optional cancel once a percentage is reached.
@@ -572,6 +583,20 @@ TEST_F(IntelligentRescaleTest, RegistryDefaultsGiveAVisibleChange) {
     ASSERT_EQ(FxInvoke(e, b->get(), nullptr, 0), SUCCESS) << name;
     EXPECT_EQ((*b)->Width, std::string(name) == "intelligent-down-scale" ? 48 : 80);
     EXPECT_EQ((*b)->Height, 48);
+  }
+  // 640 x 480 to 480 x 480 by name, as the command line passes it: no column left black.
+  auto b = MakeBitmap(BandPicture(640, 480, 200, 300, 12));
+  FxNamedValue values[2] = {{"newWidth", {}, 0}, {"newHeight", {}, 0}};
+  values[0].value.i = 480, values[1].value.i = 480;
+  ASSERT_EQ(FxInvoke(FxFindEffect("intelligent-down-scale"), b->get(), values, 2), SUCCESS);
+  const Picture q = Read(b->get());
+  ASSERT_EQ(q.w, 480);
+  ASSERT_EQ(q.h, 480);
+  for (int x = 0; x < q.w; ++x) {
+    bool black = true;
+    for (int y = 0; y < q.h && black; ++y)
+      black = !q.at(x, y)[0] && !q.at(x, y)[1] && !q.at(x, y)[2];
+    ASSERT_FALSE(black) << "column " << x;
   }
 }
 
