@@ -27,6 +27,8 @@ extern const FxEffectDesc kPerlinEffect;
 extern const FxEffectDesc kPlasmaFilterEffect;
 
 // Content-aware rescaling
+extern const FxEffectDesc kIntelligentDownScaleEffect;
+extern const FxEffectDesc kIntelligentUpScaleEffect;
 
 const FxEffectDesc* const kEffectList[] = {
     // Geometric distortions
@@ -49,6 +51,8 @@ const FxEffectDesc* const kEffectList[] = {
     &kPerlinEffect,
     &kPlasmaFilterEffect,
     // Content-aware rescaling
+    &kIntelligentDownScaleEffect,
+    &kIntelligentUpScaleEffect,
 };
 const uint32_t kEffectListSize = CountOf(kEffectList);
 

@@ -79,6 +79,19 @@ void HostColorToPixel(void* buffer, COLORREF colour, int32_t bitsPerSample,
 // view[i] = ring[(centre + i - count / 2) mod count]: the centre slot lands in the middle entry.
 void HostCenterRowWindow(void* const* ring, void** view, int32_t count, int32_t centre);
 
+// Whole-image filters of the content-aware rescaling ------------------------------------------
+// Each works on the picture as seen, keeps a fourth sample, writes through the bitmap's region and
+// answers SUCCESS or the first host code.
+
+// Blends every sample with its 3 x 3 binomial blur by `strength` percent (0 .. 100).
+int32_t HostPreFilter(BitmapRecord* bitmap, int32_t strength, int32_t reserved1, int32_t reserved2);
+// Every colour pixel becomes the gray level (r*redWeight + g*greenWeight + b*blueWeight) / 1000,
+// rounded and saturated, in all three samples; a gray level is mixed as r = g = b.
+int32_t HostChannelMix(BitmapRecord* bitmap, int32_t redWeight, int32_t greenWeight,
+                       int32_t blueWeight);
+// Every sample becomes its Sobel edge strength (|gx| + |gy|) * gain / 800, saturated.
+int32_t HostEnergyFilter(BitmapRecord* bitmap, int32_t gain);
+
 // Fault injection, per thread (tests) ----------------------------------------------------------
 
 struct HostFaultPlan {

@@ -44,6 +44,46 @@ FXKIT_API uint32_t HostPaletteSize(int32_t bitsPerPixel);
 FXKIT_API int32_t HostSetOrientation(BitmapRecord* copy, BitmapRecord* bitmap, uint32_t structSize,
                                      uint32_t orientation, uint32_t mode);
 
+/* Whole-bitmap operations ------------------------------------------------------------------ *
+ * Geometry is that of the picture as seen in the bitmap's orientation; results are seen in the
+ * same orientation. Regions follow their pixels. A destination record distinct from the source is
+ * filled anew: free any storage it holds first. */
+
+/* Fills `destination` as an independent copy of `source` (pixels, palette, region). */
+FXKIT_API int32_t HostCopyBitmap(BitmapRecord* destination, BitmapRecord* source,
+                                 uint32_t structSize);
+
+/* Makes `destination` describe the bitmap of `source`: what `destination` owned is released first,
+ * and `source` is left without storage (its FLAG_ALLOCATED cleared). */
+FXKIT_API int32_t HostAssignBitmap(BitmapRecord* destination, BitmapRecord* source,
+                                   uint32_t structSize);
+
+/* Converts to bitsPerPixel/order (every depth the host holds), in place when destination is
+ * source. palette: paletteCount colours for a palette depth, or null for the source's palette,
+ * the image's own colours when they fit, else a uniform palette. flags and reserved: 0. */
+FXKIT_API int32_t HostConvertBitmap(BitmapRecord* destination, BitmapRecord* source,
+                                    uint32_t structSize, int32_t bitsPerPixel, uint32_t order,
+                                    const COLORREF* palette, uint32_t paletteCount, uint32_t flags,
+                                    int32_t reserved1, int32_t reserved2);
+
+/* Turns the bitmap into gray levels of bitsPerPixel (8, 12 or 16), (b + 5g + 2r + 4) / 8. */
+FXKIT_API int32_t HostGrayscaleBitmap(BitmapRecord* bitmap, int32_t bitsPerPixel);
+
+/* Turns the picture by a multiple of 9000 hundredths of a degree, counter-clockwise for positive
+ * angles; the size follows the turn. Other angles: ERROR_HOST_BAD_ARGUMENT. flags and fillColor
+ * are accepted for compatibility. */
+FXKIT_API int32_t HostRotateBitmap(BitmapRecord* bitmap, int32_t angle, uint32_t flags,
+                                   COLORREF fillColor);
+
+/* Keeps the rectangle (left, top, width, height) of the picture, which must lie inside it. */
+FXKIT_API int32_t HostTrimBitmap(BitmapRecord* bitmap, int32_t left, int32_t top, int32_t width,
+                                 int32_t height);
+
+/* Re-lays the storage so that the picture seen now is seen unchanged in `orientation` (1 .. 8):
+ * with 1, the stored rows become the picture's rows. A distinct destination gets a copy. */
+FXKIT_API int32_t HostChangeOrientation(BitmapRecord* destination, BitmapRecord* source,
+                                        uint32_t structSize, uint32_t orientation);
+
 /* Regions (coordinates as seen in the bitmap's current orientation) ------------------------- */
 
 /* Sets a rectangular region, clipped to the bitmap. reserved must be null; mode 1 replaces. */

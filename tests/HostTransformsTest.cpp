@@ -1,0 +1,356 @@
+// Whole-bitmap host operations: turns, trims, re-layouts, conversions, hand-over of storage and
+// the filters of the content-aware rescaling.
+#include <algorithm>
+#include <cstring>
+#include <functional>
+
+#include "TestSupport.h"
+
+namespace {
+
+using fxtest::HostFixture;
+using fxtest::TestBitmap;
+
+class HostTransformsTest : public HostFixture {};
+
+// A bitmap's picture in working samples.
+struct View {
+  std::vector<uint8_t> rows;
+  int32_t w, h, bits, step;
+  explicit View(BitmapRecord* b) : rows(fxtest::WorkingRows(b)), w(b->Width), h(b->Height) {
+    RowAccess* a = nullptr;
+    EXPECT_EQ(HostOpenRowAccess(b, &a, 2), SUCCESS);
+    bits = HostSampleBits(a), step = HostPixelStep(a);
+    HostCloseRowAccess(a);
+  }
+  uint32_t at(int32_t x, int32_t y, int32_t k) const {
+    return fxtest::SampleAt(rows, w * step * bits / 8, bits, step, x, y, k);
+  }
+};
+
+// Every stored pixel's value (palette index, gray level or packed samples), padding left out.
+std::vector<uint64_t> StoredPixels(const BitmapRecord* b) {
+  std::vector<uint64_t> out;
+  const int bits = b->BitsPerPixel == 12 ? 16 : b->BitsPerPixel;
+  for (int32_t y = 0; y < b->StoredHeight; ++y) {
+    const uint8_t* row = b->Data + int64_t{y} * b->BytesPerLine;
+    for (int32_t x = 0; x < b->StoredWidth; ++x) {
+      uint64_t v = 0;
+      if (bits == 1)
+        v = row[x / 8] >> (7 - x % 8) & 1;
+      else if (bits == 4)
+        v = x % 2 ? row[x / 2] & 15 : row[x / 2] >> 4;
+      else
+        std::memcpy(&v, row + int64_t{x} * bits / 8, size_t(bits / 8));
+      out.push_back(v);
+    }
+  }
+  out.push_back(uint64_t(b->StoredWidth) << 32 | uint32_t(b->StoredHeight));
+  return out;
+}
+
+using PixelMap =
+    std::function<void(int32_t x, int32_t y, int32_t w, int32_t h, int32_t* sx, int32_t* sy)>;
+
+TEST_F(HostTransformsTest, TurnsTrimsAndRelayoutsMovePixelsExactly) {
+  struct Case {
+    const char* what;
+    std::function<int32_t(BitmapRecord*)> op;
+    bool swaps;           // the result is h x w
+    int32_t dw, dh;       // otherwise the size changes by these
+    PixelMap source;      // result (x, y) shows picture (sx, sy) of the w x h original
+    uint8_t orientation;  // expected afterwards; 0: unchanged
+  };
+  const Case cases[] = {
+      {"turn 9000", [](BitmapRecord* b) { return HostRotateBitmap(b, 9000, 1, 0); }, true, 0, 0,
+       [](int x, int y, int w, int, int* sx, int* sy) { *sx = w - 1 - y, *sy = x; }, 0},
+      {"turn -9000", [](BitmapRecord* b) { return HostRotateBitmap(b, -9000, 1, 0); }, true, 0, 0,
+       [](int x, int y, int, int h, int* sx, int* sy) { *sx = y, *sy = h - 1 - x; }, 0},
+      {"turn 18000", [](BitmapRecord* b) { return HostRotateBitmap(b, 18000, 1, 0); }, false, 0, 0,
+       [](int x, int y, int w, int h, int* sx, int* sy) { *sx = w - 1 - x, *sy = h - 1 - y; }, 0},
+      {"turn 36000", [](BitmapRecord* b) { return HostRotateBitmap(b, 36000, 1, 0); }, false, 0, 0,
+       [](int x, int y, int, int, int* sx, int* sy) { *sx = x, *sy = y; }, 0},
+      {"trim", [](BitmapRecord* b) { return HostTrimBitmap(b, 2, 1, b->Width - 5, b->Height - 3); },
+       false, -5, -3, [](int x, int y, int, int, int* sx, int* sy) { *sx = x + 2, *sy = y + 1; },
+       0},
+      {"re-lay in 1", [](BitmapRecord* b) { return HostChangeOrientation(b, b, 272, 1); }, false, 0,
+       0, [](int x, int y, int, int, int* sx, int* sy) { *sx = x, *sy = y; }, 1},
+      {"re-lay in 7", [](BitmapRecord* b) { return HostChangeOrientation(b, b, 272, 7); }, false, 0,
+       0, [](int x, int y, int, int, int* sx, int* sy) { *sx = x, *sy = y; }, 7},
+  };
+  for (const auto& d : fxtest::AllDepths()) {
+    for (uint8_t orientation : {1, 6}) {
+      for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(d.name) + " orientation " + std::to_string(orientation) + " " +
+                     c.what);
+        TestBitmap b(11, 7, d.bitsPerPixel, d.order, orientation);
+        b.FillNoise(9);
+        const View before(b.get());
+        ASSERT_EQ(c.op(b.get()), SUCCESS);
+        EXPECT_EQ(b->Orientation, c.orientation ? c.orientation : orientation);
+        EXPECT_EQ(b->Width, c.swaps ? before.h : before.w + c.dw);
+        EXPECT_EQ(b->Height, c.swaps ? before.w : before.h + c.dh);
+        const View after(b.get());
+        for (int32_t y = 0; y < after.h; ++y)
+          for (int32_t x = 0; x < after.w; ++x) {
+            int32_t sx, sy;
+            c.source(x, y, before.w, before.h, &sx, &sy);
+            for (int32_t k = 0; k < after.step; ++k)
+              ASSERT_EQ(after.at(x, y, k), before.at(sx, sy, k)) << x << "," << y << " " << k;
+          }
+      }
+      // A turn and the turn back, or a re-layout and back, restore the stored pixels.
+      TestBitmap b(11, 7, d.bitsPerPixel, d.order, orientation);
+      b.FillNoise(4);
+      const auto stored = StoredPixels(b.get());
+      ASSERT_EQ(HostRotateBitmap(b.get(), 9000, 1, 0), SUCCESS);
+      ASSERT_EQ(HostRotateBitmap(b.get(), -9000, 1, 0), SUCCESS);
+      EXPECT_EQ(StoredPixels(b.get()), stored) << d.name;
+      ASSERT_EQ(HostChangeOrientation(b.get(), b.get(), 272, 1), SUCCESS);
+      if (orientation != 1) {
+        EXPECT_NE(StoredPixels(b.get()), stored) << d.name;  // the storage did move
+      }
+      ASSERT_EQ(HostChangeOrientation(b.get(), b.get(), 272, orientation), SUCCESS);
+      EXPECT_EQ(StoredPixels(b.get()), stored) << d.name;
+    }
+  }
+}
+
+TEST_F(HostTransformsTest, RegionsFollowTheirPixels) {
+  TestBitmap b(13, 9, 24, ORDER_BGR, 6);
+  std::vector<uint8_t> mask(13 * 9);
+  for (int y = 0; y < 9; ++y)
+    for (int x = 0; x < 13; ++x) mask[y * 13 + x] = (x - 4) * (x - 4) + (y - 3) * (y - 3) < 10;
+  ASSERT_EQ(HostSetRegionMask(b.get(), mask.data(), 13), SUCCESS);
+  ASSERT_EQ(HostRotateBitmap(b.get(), 9000, 1, 0), SUCCESS);
+  for (int y = 0; y < 13; ++y)
+    for (int x = 0; x < 9; ++x) EXPECT_EQ(HostIsInRegion(b.get(), x, y), mask[x * 13 + 12 - y]);
+  ASSERT_EQ(HostChangeOrientation(b.get(), b.get(), 272, 1), SUCCESS);
+  ASSERT_EQ(HostTrimBitmap(b.get(), 1, 2, 7, 9), SUCCESS);
+  RECT bounds;
+  HostGetRegionBounds(b.get(), nullptr, &bounds);
+  for (int y = 0; y < 9; ++y)
+    for (int x = 0; x < 7; ++x) {
+      const bool inside = mask[(x + 1) * 13 + 12 - (y + 2)];
+      EXPECT_EQ(HostIsInRegion(b.get(), x, y), inside);
+      if (inside) {
+        EXPECT_TRUE(x >= bounds.left && x < bounds.right && y >= bounds.top && y < bounds.bottom);
+      }
+    }
+  ASSERT_EQ(HostTrimBitmap(b.get(), 0, 0, 7, 1), SUCCESS);  // the region lies below row 0
+  EXPECT_EQ(HostHasRegion(b.get()), 0);
+  // A rectangle stays the same rectangle of pixels.
+  TestBitmap c(13, 9, 8, ORDER_GRAY, 3);
+  RECT r{2, 1, 6, 4};
+  ASSERT_EQ(HostSetRegionRect(c.get(), nullptr, &r, 1), SUCCESS);
+  ASSERT_EQ(HostRotateBitmap(c.get(), -9000, 1, 0), SUCCESS);  // (x, y) shows (y, 8 - x)
+  HostGetRegionBounds(c.get(), nullptr, &bounds);
+  EXPECT_EQ(bounds.left, 5);
+  EXPECT_EQ(bounds.top, 2);
+  EXPECT_EQ(bounds.right, 8);
+  EXPECT_EQ(bounds.bottom, 6);
+}
+
+TEST_F(HostTransformsTest, ConversionsRoundTripEveryDepth) {
+  for (const auto& d : fxtest::AllDepths()) {
+    for (bool inPlace : {true, false}) {
+      SCOPED_TRACE(std::string(d.name) + (inPlace ? " in place" : " into a new record"));
+      TestBitmap b(9, 6, d.bitsPerPixel, d.order, 8);
+      b.FillNoise(2);
+      RECT r{1, 1, 4, 3};
+      ASSERT_EQ(HostSetRegionRect(b.get(), nullptr, &r, 1), SUCCESS);
+      const auto stored = StoredPixels(b.get());
+      const View before(b.get());
+      BitmapRecord other{};
+      BitmapRecord* target = inPlace ? b.get() : &other;
+      ASSERT_EQ(HostConvertBitmap(target, b.get(), 272, 24, ORDER_BGR, nullptr, 0, 0, 0, 0),
+                SUCCESS);
+      EXPECT_EQ(target->BitsPerPixel, 24);
+      EXPECT_EQ(target->Orientation, 8);
+      EXPECT_EQ(HostHasRegion(target), 1);
+      const View colour(target);
+      for (int32_t y = 0; y < before.h; ++y)
+        for (int32_t x = 0; x < before.w; ++x)
+          for (int32_t k = 0; k < 3; ++k) {
+            const uint32_t v = before.at(x, y, before.step == 1 ? 0 : k);
+            ASSERT_EQ(colour.at(x, y, k), before.bits == 16 ? (v + 128) / 257 : v) << x << "," << y;
+          }
+      ASSERT_EQ(
+          HostConvertBitmap(target, target, 272, d.bitsPerPixel, d.order, nullptr, 0, 0, 0, 0),
+          SUCCESS);
+      EXPECT_EQ(target->BitsPerPixel, d.bitsPerPixel);
+      EXPECT_EQ(target->Order, d.order);
+      const View back(target);
+      for (int32_t y = 0; y < before.h; ++y)
+        for (int32_t x = 0; x < before.w; ++x)
+          for (int32_t k = 0; k < before.step; ++k) {
+            uint32_t want = before.at(x, y, k);
+            if (k == 3)
+              want = before.bits == 16 ? 65535 : 255;  // alpha comes back opaque
+            else if (before.bits == 16)
+              want = (want + 128) / 257 * 257;
+            if (d.bitsPerPixel == 12) want = (want >> 4) << 4 | want >> 12;
+            ASSERT_EQ(back.at(x, y, k), want) << x << "," << y << " " << k;
+          }
+      if (d.bitsPerPixel <= 8 && d.order != ORDER_GRAY && inPlace) {
+        EXPECT_EQ(StoredPixels(b.get()), stored);  // the kept palette gives back the same indices
+      }
+      if (!inPlace) {
+        EXPECT_EQ(StoredPixels(b.get()), stored);  // the source is left alone
+        HostFreeBitmap(&other);
+      }
+    }
+  }
+}
+
+TEST_F(HostTransformsTest, CopyAndAssignHandOverStorage) {
+  TestBitmap a(6, 5, 8, ORDER_BGR);
+  a.FillNoise(1);
+  RECT r{1, 1, 3, 3};
+  ASSERT_EQ(HostSetRegionRect(a.get(), nullptr, &r, 1), SUCCESS);
+  BitmapRecord copy{}, taker{};
+  taker.StructSize = 228;
+  ASSERT_EQ(HostCopyBitmap(&copy, a.get(), 272), SUCCESS);
+  EXPECT_NE(copy.Data, a->Data);
+  EXPECT_EQ(fxtest::WorkingRows(&copy), fxtest::WorkingRows(a.get()));
+  const uint8_t* data = copy.Data;
+  ASSERT_EQ(HostAssignBitmap(&taker, &copy, 272), SUCCESS);
+  EXPECT_EQ(taker.StructSize, 228u);
+  EXPECT_EQ(taker.Data, data);
+  EXPECT_EQ(HostHasRegion(&taker), 1);
+  EXPECT_EQ(copy.Flags & FLAG_ALLOCATED, 0u);
+  EXPECT_EQ(copy.Data, nullptr);
+  // Assigning over a bitmap releases what it held (the fixture counts the blocks).
+  ASSERT_EQ(HostAssignBitmap(a.get(), &taker, 272), SUCCESS);
+  EXPECT_EQ(a->Data, data);
+  HostFreeBitmap(&copy);
+  HostFreeBitmap(&taker);
+}
+
+// The filters against a direct evaluation, on a gray and a colour bitmap, with and without a
+// region (pixels outside keep their values).
+TEST_F(HostTransformsTest, FiltersFollowTheirFormulas) {
+  struct Case {
+    const char* what;
+    std::function<int32_t(BitmapRecord*)> op;
+    std::function<int64_t(const View&, int x, int y, int k)> expected;
+  };
+  auto clampedAt = [](const View& v, int x, int y, int k) {
+    return int64_t(v.at(std::clamp(x, 0, v.w - 1), std::clamp(y, 0, v.h - 1), k));
+  };
+  auto maximum = [](const View& v) { return v.bits == 16 ? 65535 : 255; };
+  const Case cases[] = {
+      {"pre-filter 30", [](BitmapRecord* b) { return HostPreFilter(b, 30, 0, 0); },
+       [&](const View& v, int x, int y, int k) {
+         const int w[3] = {1, 2, 1};
+         int64_t sum = 0;
+         for (int j = -1; j <= 1; ++j)
+           for (int i = -1; i <= 1; ++i) sum += w[i + 1] * w[j + 1] * clampedAt(v, x + i, y + j, k);
+         return (clampedAt(v, x, y, k) * 70 + (sum + 8) / 16 * 30 + 50) / 100;
+       }},
+      {"energy 135", [](BitmapRecord* b) { return HostEnergyFilter(b, 135); },
+       [&](const View& v, int x, int y, int k) {
+         int64_t gx = 0, gy = 0;
+         for (int t = -1; t <= 1; ++t) {
+           const int w = t == 0 ? 2 : 1;
+           gx += w * (clampedAt(v, x + 1, y + t, k) - clampedAt(v, x - 1, y + t, k));
+           gy += w * (clampedAt(v, x + t, y + 1, k) - clampedAt(v, x + t, y - 1, k));
+         }
+         return std::min<int64_t>((std::abs(gx) + std::abs(gy)) * 135 / 800, maximum(v));
+       }},
+      {"channel mix", [](BitmapRecord* b) { return HostChannelMix(b, 500, 300, 200); },
+       [&](const View& v, int x, int y, int) {
+         const int64_t b = v.at(x, y, 0), g = v.step == 1 ? b : v.at(x, y, 1),
+                       r = v.step == 1 ? b : v.at(x, y, 2);
+         return (r * 500 + g * 300 + b * 200 + 500) / 1000;
+       }},
+  };
+  for (const auto& c : cases) {
+    for (auto [bpp, order] :
+         {std::pair{8, ORDER_GRAY}, std::pair{48, ORDER_RGB}, std::pair{32, ORDER_BGR}}) {
+      for (bool region : {false, true}) {
+        SCOPED_TRACE(std::string(c.what) + " " + std::to_string(bpp) + (region ? " region" : ""));
+        TestBitmap b(7, 5, bpp, order, 5);
+        b.FillNoise(11);
+        if (region) {
+          RECT r{2, 1, 5, 4};
+          ASSERT_EQ(HostSetRegionRect(b.get(), nullptr, &r, 1), SUCCESS);
+        }
+        const View before(b.get());
+        ASSERT_EQ(c.op(b.get()), SUCCESS);
+        const View after(b.get());
+        for (int y = 0; y < before.h; ++y)
+          for (int x = 0; x < before.w; ++x)
+            for (int k = 0; k < before.step; ++k) {
+              const bool inside = HostIsInRegion(b.get(), x, y) != 0;
+              const int64_t want =
+                  inside && k < 3 ? c.expected(before, x, y, k) : before.at(x, y, k);
+              ASSERT_EQ(int64_t(after.at(x, y, k)), want) << x << "," << y << " " << k;
+            }
+      }
+    }
+  }
+  TestBitmap colour(4, 3, 24, ORDER_RGB);
+  colour.FillNoise(5);
+  const View before(colour.get());
+  ASSERT_EQ(HostGrayscaleBitmap(colour.get(), 16), SUCCESS);
+  EXPECT_EQ(colour->BitsPerPixel, 16);
+  const View gray(colour.get());
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 4; ++x)
+      EXPECT_EQ(gray.at(x, y, 0), (257 * before.at(x, y, 0) + 5 * 257 * before.at(x, y, 1) +
+                                   2 * 257 * before.at(x, y, 2) + 4) /
+                                      8);
+  EXPECT_EQ(HostRotateBitmap(colour.get(), 4500, 1, 0), ERROR_HOST_BAD_ARGUMENT);
+  EXPECT_EQ(HostTrimBitmap(colour.get(), 1, 0, 4, 3), ERROR_HOST_BAD_ARGUMENT);
+  EXPECT_EQ(HostGrayscaleBitmap(colour.get(), 10), ERROR_HOST_BAD_ARGUMENT);
+}
+
+TEST_F(HostTransformsTest, AFailedOperationLeavesTheBitmapAsItWas) {
+  struct Op {
+    const char* name;
+    std::function<int32_t(BitmapRecord*)> op;
+    bool allocates = true;
+  };
+  const Op ops[] = {
+      {"turn", [](BitmapRecord* b) { return HostRotateBitmap(b, 9000, 1, 0); }},
+      {"trim, compacted in place", [](BitmapRecord* b) { return HostTrimBitmap(b, 1, 1, 3, 3); },
+       false},
+      {"re-lay", [](BitmapRecord* b) { return HostChangeOrientation(b, b, 272, 1); }},
+      {"to 24 bits",
+       [](BitmapRecord* b) { return HostConvertBitmap(b, b, 272, 24, 0, nullptr, 0, 0, 0, 0); }},
+      {"to palette",
+       [](BitmapRecord* b) { return HostConvertBitmap(b, b, 272, 4, 0, nullptr, 0, 0, 0, 0); }},
+      {"pre-filter", [](BitmapRecord* b) { return HostPreFilter(b, 50, 0, 0); }},
+      {"energy", [](BitmapRecord* b) { return HostEnergyFilter(b, 100); }},
+  };
+  for (const auto& [name, op, allocates] : ops) {
+    int64_t n = 1;
+    for (;; ++n) {
+      TestBitmap b(6, 5, 48, ORDER_BGR, 6);
+      b.FillNoise(3);
+      std::vector<uint8_t> mask(30, 1);
+      ASSERT_EQ(HostSetRegionMask(b.get(), mask.data(), b->Width), SUCCESS);
+      const auto stored = StoredPixels(b.get());
+      const int32_t width = b->Width, orientation = b->Orientation;
+      HostFaultPlan plan;
+      plan.failAllocAt = n;
+      HostSetFaultPlan(plan);
+      const int32_t rc = op(b.get());
+      const bool hit = HostGetFaultCounts().allocs >= n;
+      HostSetFaultPlan(HostFaultPlan{});
+      if (!hit) {
+        EXPECT_EQ(rc, SUCCESS) << name;
+        break;
+      }
+      EXPECT_EQ(rc, ERROR_NO_MEMORY) << name << " #" << n;
+      EXPECT_EQ(StoredPixels(b.get()), stored) << name << " #" << n;
+      EXPECT_EQ(b->Width, width);
+      EXPECT_EQ(b->Orientation, orientation);
+      EXPECT_EQ(HostHasRegion(b.get()), 1);
+    }
+    EXPECT_EQ(n > 1, allocates) << name;
+  }
+}
+
+}  // namespace
