@@ -23,7 +23,8 @@
 //   green, red whatever its depth (16-bit samples by their high byte, gray as b = g = r); a mask
 //   smaller than the bitmap marks only where it overlaps.
 // - Rotation results are examined, and a height pass that fails turns the bitmap back first.
-//   Other failures leave the bitmap in 24-bit form, as the passes find it.
+//   A bitmap converted to 24 bits for the passes is converted back to its own depth and order
+//   on every exit, failures and cancels included.
 // - Up-scale height-first with a step count below 1 uses 1.
 // - Whole-image host operations and the write-back run with the status callback paused, so the
 //   caller sees only the seam progress and a cancel never leaves half-written rows.
@@ -607,19 +608,30 @@ int32_t CheckRecords(const BitmapRecord* bitmap, const BitmapRecord* mask) {
   return SUCCESS;
 }
 
-// Converts the bitmap to 24 bits for the passes unless it is 24-bit order 1, and back.
+// Converts the bitmap to 24 bits for the passes unless it is 24-bit order 1, and back to its
+// own depth and order when the call ends, on failure and cancel too, so the caller never gets
+// a bitmap in another format than it gave.
 class WorkingFormat {
  public:
   explicit WorkingFormat(BitmapRecord* b) : bitmap_(b), bits_(b->BitsPerPixel), order_(b->Order) {
     if (bits_ == 24 && order_ == ORDER_RGB) return;
-    converted_ = true;
     CallbackPause pause;
-    HostConvertBitmap(b, b, BITMAP_STRUCT_SIZE, 24, ORDER_BGR, nullptr, 0, 0, 0, 0);
+    // A failed conversion leaves the bitmap as it was; the passes work on any working format
+    // and report an unusable bitmap themselves.
+    converted_ = HostConvertBitmap(b, b, BITMAP_STRUCT_SIZE, 24, ORDER_BGR, nullptr, 0, 0, 0, 0) ==
+                 SUCCESS;
   }
-  void Restore() {
-    if (!converted_) return;
+  ~WorkingFormat() { Restore(); }
+  WorkingFormat(const WorkingFormat&) = delete;
+  WorkingFormat& operator=(const WorkingFormat&) = delete;
+
+  // Converts back now; the result of that conversion.
+  int32_t Restore() {
+    if (!converted_) return SUCCESS;
+    converted_ = false;
     CallbackPause pause;
-    HostConvertBitmap(bitmap_, bitmap_, BITMAP_STRUCT_SIZE, bits_, order_, nullptr, 0, 0, 0, 0);
+    return HostConvertBitmap(bitmap_, bitmap_, BITMAP_STRUCT_SIZE, bits_, order_, nullptr, 0, 0,
+                             0, 0);
   }
 
  private:
@@ -783,8 +795,7 @@ int32_t Fx_IntelligentDownScaleBitmap(BitmapRecord* bitmap, BitmapRecord* maskBi
     rc = order == 0 ? height() : width();
     if (rc != SUCCESS) return rc;
   }
-  format.Restore();
-  return SUCCESS;
+  return format.Restore();
 }
 
 int32_t Fx_IntelligentUpScaleBitmap(BitmapRecord* bitmap, BitmapRecord* maskBitmap,
@@ -809,10 +820,7 @@ int32_t Fx_IntelligentUpScaleBitmap(BitmapRecord* bitmap, BitmapRecord* maskBitm
     newHeight = h;
     order = 0;
   }
-  if (order != 0 && order != 1) {
-    format.Restore();
-    return SUCCESS;
-  }
+  if (order != 0 && order != 1) return format.Restore();
   if (order == 0 && (widthSteps < 1 || heightSteps < 1)) return ERROR_INV_PARAMETER;
   widthSteps = std::max(widthSteps, 1);
   heightSteps = std::max(heightSteps, 1);
@@ -845,6 +853,5 @@ int32_t Fx_IntelligentUpScaleBitmap(BitmapRecord* bitmap, BitmapRecord* maskBitm
   if (rc != SUCCESS) return rc;
   rc = order == 0 ? heightPhase() : widthPhase();
   if (rc != SUCCESS) return rc;
-  format.Restore();
-  return SUCCESS;
+  return format.Restore();
 }

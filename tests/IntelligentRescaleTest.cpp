@@ -552,6 +552,25 @@ TEST_F(IntelligentRescaleTest, ProgressRisesWithTheSeamsAndACancelStopsCleanly) 
   }
 }
 
+TEST_F(IntelligentRescaleTest, ACancelledCallGivesTheBitmapBackInItsOwnFormat) {
+  for (bool up : {false, true}) {
+    TestBitmap b(40, 6, 8, ORDER_GRAY);
+    b.FillNoise(11);
+    const auto before = b.Stored();
+    Reports r;
+    r.cancelAt = 50;
+    HostExchangeCallback(&Reports::Callback, &r, nullptr, nullptr);
+    const int32_t rc =
+        up ? Fx_IntelligentUpScaleBitmap(b.get(), nullptr, kNone, kNone, 60, 1, 6, 1, 0, 0)
+           : Fx_IntelligentDownScaleBitmap(b.get(), nullptr, kNone, kNone, 30, 6, 0, 0);
+    HostExchangeCallback(nullptr, nullptr, nullptr, nullptr);
+    EXPECT_EQ(rc, ERROR_HOST_CANCELLED) << up;
+    EXPECT_EQ(b->BitsPerPixel, 8) << up;
+    EXPECT_EQ(b->Order, ORDER_GRAY) << up;
+    EXPECT_EQ(b.Stored(), before) << up;
+  }
+}
+
 TEST_F(IntelligentRescaleTest, EveryFailurePathCleansUp) {
   const Picture p = BandPicture(16, 10, 5, 9, 6);
   auto make = [&] {
