@@ -276,7 +276,7 @@ TEST_F(CliImageTest, OutputFormatsByExtension) {
 
 TEST_F(CliImageTest, CardSizesAndElements) {
   struct Case {
-    const char* spec;
+    const char* name;
     int32_t w, h;  // 0: refused
   };
   const Case cases[] = {
@@ -285,12 +285,12 @@ TEST_F(CliImageTest, CardSizesAndElements) {
       {"@card:5x5x5", 0, 0}, {"@card:-5x5", 0, 0},    {"@card:99999x2", 0, 0}, {"@card:+5x5", 0, 0},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.spec);
+    SCOPED_TRACE(c.name);
     if (!c.w) {
-      EXPECT_THROW(fxcli::LoadImage(c.spec), UsageError);
+      EXPECT_THROW(fxcli::LoadImage(c.name), UsageError);
       continue;
     }
-    const fxcli::ImagePtr card = fxcli::LoadImage(c.spec);
+    const fxcli::ImagePtr card = fxcli::LoadImage(c.name);
     EXPECT_EQ(card->get()->Width, c.w);
     EXPECT_EQ(card->get()->Height, c.h);
     EXPECT_EQ(card->get()->BitsPerPixel, 24);

@@ -114,13 +114,13 @@ Rgb CardPixel(const Layout& l, int32_t x, int32_t y) {
 
 }  // namespace
 
-bool IsCardSpec(const std::string& spec) {
-  return spec == "@card" || spec.rfind("@card:", 0) == 0;
+bool IsCardName(const std::string& name) {
+  return name == "@card" || name.rfind("@card:", 0) == 0;
 }
 
-ImagePtr MakeCard(const std::string& spec) {
-  if (spec == "@card") return MakeCard(kCardWidth, kCardHeight);
-  const std::string size = spec.substr(6);
+ImagePtr MakeCard(const std::string& name) {
+  if (name == "@card") return MakeCard(kCardWidth, kCardHeight);
+  const std::string size = name.substr(6);
   const char* p = size.c_str();
   char* end = nullptr;
   errno = 0;
@@ -132,9 +132,9 @@ ImagePtr MakeCard(const std::string& spec) {
     h = std::strtol(p, &end, 10);
     ok = end != p && *end == '\0' && std::isdigit(static_cast<unsigned char>(*p)) && errno == 0;
   }
-  if (!ok) throw UsageError(spec + ": bad card size (use @card:WxH)");
+  if (!ok) throw UsageError(name + ": bad card size (use @card:WxH)");
   if (w < 1 || h < 1 || w > kMaxImageSide || h > kMaxImageSide || int64_t{w} * h > kMaxImagePixels)
-    throw UsageError(spec + ": card size out of range (1 .. " + std::to_string(kMaxImageSide) +
+    throw UsageError(name + ": card size out of range (1 .. " + std::to_string(kMaxImageSide) +
                      " per side)");
   return MakeCard(static_cast<int32_t>(w), static_cast<int32_t>(h));
 }

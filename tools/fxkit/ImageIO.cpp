@@ -409,10 +409,10 @@ std::vector<uint8_t> EncodeImage(const BitmapRecord& bitmap, FileFormat format) 
   return {};
 }
 
-ImagePtr LoadImage(const std::string& spec) {
-  if (IsCardSpec(spec)) return MakeCard(spec);
-  const std::vector<uint8_t> data = ReadFile(spec);
-  return DecodeImage(data.data(), data.size(), spec);
+ImagePtr LoadImage(const std::string& name) {
+  if (IsCardName(name)) return MakeCard(name);
+  const std::vector<uint8_t> data = ReadFile(name);
+  return DecodeImage(data.data(), data.size(), name);
 }
 
 void SaveImage(const BitmapRecord& bitmap, const std::string& path) {

@@ -30,7 +30,7 @@ ImagePtr DecodeImage(const uint8_t* data, size_t size, const std::string& what);
 std::vector<uint8_t> EncodeImage(const BitmapRecord& bitmap, FileFormat format);
 
 // An input: "@card", "@card:WxH", or a file path.
-ImagePtr LoadImage(const std::string& spec);
+ImagePtr LoadImage(const std::string& name);
 // Writes the bitmap to `path` in the format its extension names; a partly written file is
 // removed. Throws UsageError on failure.
 void SaveImage(const BitmapRecord& bitmap, const std::string& path);

@@ -289,7 +289,7 @@ void EffectArgs::Add(const std::string& word) {
       } catch (const UsageError& e) {
         throw UsageError(std::string(effect_.shortName) + ": " + name + ": " + e.what());
       }
-      slot.bitmapSpec = std::string(value);
+      slot.bitmapSource = std::string(value);
       break;
     default:
       slot.scalar = ParseScalar(param.kind, value, Where(word));
@@ -414,7 +414,7 @@ std::string EffectArgs::Describe(BitmapRecord* bitmap) {
                   ? JoinList(param.defaultArray, param.defaultArrayCount)
                   : "null";
     } else if (param.kind == FX_KIND_BITMAP) {
-      value = slot.given ? slot.bitmapSpec : DefaultBitmapText(param.defaultRule);
+      value = slot.given ? slot.bitmapSource : DefaultBitmapText(param.defaultRule);
     } else if (slot.given) {
       value = FormatScalar(param.kind, slot.scalar);
     } else if (param.defaultRule == FX_DEFAULT_COUNT) {

@@ -60,7 +60,7 @@ class EffectArgs {
     std::map<uint32_t, int64_t> fields;                       // record: field -> value
     std::map<uint32_t, std::map<uint32_t, int64_t>> records;  // record array
     ImagePtr bitmap;
-    std::string bitmapSpec;
+    std::string bitmapSource;
     std::vector<uint8_t> block;  // the built record(s)
   };
 
