@@ -42,7 +42,8 @@ test-asan: $(ASAN_BUILD)/build.ninja
 demo: build
 	@mkdir -p out
 	$(BUILD)/examples/swirl_demo out/swirl.ppm
-	@echo "demo written: out/swirl.ppm"
+	$(BUILD)/tools/fxkit/fxkit gallery @card out/gallery
+	@echo "gallery written: open file://$(CURDIR)/out/gallery/index.html"
 
 format:
 	clang-format -i $$(git ls-files '*.h' '*.cpp' '*.c')

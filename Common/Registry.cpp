@@ -31,30 +31,30 @@ struct InvokeScratch {
   }
 };
 
-void StoreField(uint8_t* record, const FxFieldDesc& f, int64_t value) {
-  if (f.kind == FX_KIND_POINT) {
-    POINT p{static_cast<int32_t>(value & 0xFFFFFFFF), static_cast<int32_t>(value >> 32)};
-    std::memcpy(record + f.offset, &p, sizeof(p));
-  } else {
-    uint32_t v = static_cast<uint32_t>(value);
-    std::memcpy(record + f.offset, &v, sizeof(v));
-  }
+POINT UnpackPoint(int64_t packed) {
+  const uint64_t u = static_cast<uint64_t>(packed);
+  return POINT{static_cast<int32_t>(static_cast<uint32_t>(u)),
+               static_cast<int32_t>(static_cast<uint32_t>(u >> 32))};
 }
 
-// A record holding every field's default; field 0 is the size.
-void FillDefaultRecord(uint8_t* record, const FxRecordDesc& desc) {
-  for (uint32_t i = 0; i < desc.fieldCount; ++i) StoreField(record, desc.fields[i], desc.fields[i].defaultValue);
-  uint32_t size = desc.size;
-  std::memcpy(record, &size, sizeof(size));
+// The bitmap's whole rectangle and the rectangle to process as the effects see them: in
+// orientation 1. A record with an orientation code outside 1 .. 8 is measured as it stands (the
+// export will refuse it), so the record is never left changed.
+struct Extent {
+  RECT whole, process;
+};
+Extent ExtentInOrientationOne(BitmapRecord* bitmap) {
+  if (!bitmap || bitmap->StructSize < BITMAP_STRUCT_SIZE_OLD) return Extent{};
+  const uint8_t saved = bitmap->Orientation;
+  const bool switchView = saved >= 2 && saved <= 8;
+  if (switchView) HostSetOrientation(nullptr, bitmap, BITMAP_STRUCT_SIZE, 1, 0);
+  Extent e{RECT{0, 0, bitmap->Width, bitmap->Height}, ProcessRect(bitmap)};
+  if (switchView) HostSetOrientation(nullptr, bitmap, BITMAP_STRUCT_SIZE, saved, 0);
+  return e;
 }
 
-// The centre of the rectangle to process as the effect will see it (orientation 1).
 POINT DefaultCenter(BitmapRecord* bitmap) {
-  if (!bitmap || bitmap->StructSize < BITMAP_STRUCT_SIZE_OLD) return POINT{0, 0};
-  uint8_t saved = bitmap->Orientation;
-  HostSetOrientation(nullptr, bitmap, BITMAP_STRUCT_SIZE, 1, 0);
-  RECT r = ProcessRect(bitmap);
-  HostSetOrientation(nullptr, bitmap, BITMAP_STRUCT_SIZE, saved, 0);
+  const RECT r = ExtentInOrientationOne(bitmap).process;
   return POINT{static_cast<int32_t>((int64_t{r.left} + r.right) / 2),
                static_cast<int32_t>((int64_t{r.top} + r.bottom) / 2)};
 }
@@ -133,13 +133,92 @@ int32_t FxFindParam(const FxEffectDesc* effect, const char* name) {
   return -1;
 }
 
+const char* FxResultName(int32_t code) {
+  switch (code) {
+#define FX_NAME(c) case c: return #c;
+    FX_NAME(SUCCESS)
+    FX_NAME(ERROR_NO_MEMORY)
+    FX_NAME(ERROR_NO_BITMAP)
+    FX_NAME(ERROR_POINT_OUT_OF_RANGE)
+    FX_NAME(ERROR_INV_PARAMETER)
+    FX_NAME(ERROR_EMPTY_RECT)
+    FX_NAME(ERROR_INV_STRUCT_SIZE)
+    FX_NAME(ERROR_NULL_INFO)
+    FX_NAME(ERROR_UNSUPPORTED_FLAG)
+    FX_NAME(ERROR_UNSUPPORTED_ORDER)
+    FX_NAME(ERROR_HOST_BAD_FORMAT)
+    FX_NAME(ERROR_HOST_BAD_RECORD)
+    FX_NAME(ERROR_HOST_ROW_RANGE)
+    FX_NAME(ERROR_HOST_WRONG_PHASE)
+    FX_NAME(ERROR_HOST_BAD_ARGUMENT)
+    FX_NAME(ERROR_HOST_INJECTED)
+    FX_NAME(ERROR_HOST_CANCELLED)
+    FX_NAME(FX_REGISTRY_UNKNOWN_PARAMETER)
+    FX_NAME(FX_REGISTRY_DUPLICATE_PARAMETER)
+    FX_NAME(FX_REGISTRY_COUNT_TOO_LARGE)
+    FX_NAME(FX_REGISTRY_ARRAY_TOO_SHORT)
+    FX_NAME(FX_REGISTRY_UNKNOWN_EFFECT)
+#undef FX_NAME
+  }
+  return nullptr;
+}
+
+int32_t FxFindField(const FxRecordDesc* record, const char* name) {
+  if (!record || !name) return -1;
+  for (uint32_t i = 0; i < record->fieldCount; ++i)
+    if (!std::strcmp(record->fields[i].name, name)) return static_cast<int32_t>(i);
+  return -1;
+}
+
+void FxStoreField(const FxFieldDesc* field, void* record, int64_t value) {
+  if (!field || !record) return;
+  auto* bytes = static_cast<uint8_t*>(record) + field->offset;
+  if (field->kind == FX_KIND_POINT) {
+    const POINT p = fx::UnpackPoint(value);
+    std::memcpy(bytes, &p, sizeof(p));
+  } else {
+    const uint32_t v = static_cast<uint32_t>(value);
+    std::memcpy(bytes, &v, sizeof(v));
+  }
+}
+
+void FxFillRecordDefaults(const FxRecordDesc* record, void* out) {
+  if (!record || !out) return;
+  std::memset(out, 0, record->size);
+  for (uint32_t i = 0; i < record->fieldCount; ++i)
+    FxStoreField(&record->fields[i], out, record->fields[i].defaultValue);
+  const uint32_t size = record->size;
+  std::memcpy(out, &size, sizeof(size));
+}
+
+int32_t FxScalarDefault(const FxParamDesc* p, BitmapRecord* bitmap, FxValue* value) {
+  if (!p || !value) return 0;
+  switch (p->defaultRule) {
+    case FX_DEFAULT_VALUE:
+      if (p->kind == FX_KIND_POINT)
+        value->pt = fx::UnpackPoint(p->defaultValue);
+      else
+        value->i = p->defaultValue;
+      return 1;
+    case FX_DEFAULT_CENTER: value->pt = fx::DefaultCenter(bitmap); return 1;
+    case FX_DEFAULT_WIDTH_PERCENT:
+      value->i = int64_t{fx::ExtentInOrientationOne(bitmap).whole.right} * p->defaultValue / 100;
+      return 1;
+    case FX_DEFAULT_HEIGHT_PERCENT:
+      value->i = int64_t{fx::ExtentInOrientationOne(bitmap).whole.bottom} * p->defaultValue / 100;
+      return 1;
+    default: return 0;
+  }
+}
+
 int32_t FxInvoke(const FxEffectDesc* effect, BitmapRecord* bitmap, const FxNamedValue* values,
                  uint32_t valueCount) {
-  if (!effect) return FX_REGISTRY_UNKNOWN_PARAMETER;
+  if (!effect) return FX_REGISTRY_UNKNOWN_EFFECT;
+  if (!values) valueCount = 0;
   const uint32_t n = effect->paramCount;
   std::vector<const FxNamedValue*> given(n, nullptr);
   for (uint32_t i = 0; i < valueCount; ++i) {
-    int32_t index = FxFindParam(effect, values[i].name);
+    const int32_t index = FxFindParam(effect, values[i].name);
     if (index < 0) return FX_REGISTRY_UNKNOWN_PARAMETER;
     if (given[index]) return FX_REGISTRY_DUPLICATE_PARAMETER;
     given[index] = &values[i];
@@ -154,28 +233,18 @@ int32_t FxInvoke(const FxEffectDesc* effect, BitmapRecord* bitmap, const FxNamed
     if (given[i]) {
       args[i] = given[i]->value;
       arrayCounts[i] = given[i]->count;
+      // An export reads a fixed-length array in full, whatever it was given.
+      if (p.kind == FX_KIND_INT_ARRAY && p.fixedCount && args[i].ptr &&
+          given[i]->count < p.fixedCount)
+        return FX_REGISTRY_ARRAY_TOO_SHORT;
       continue;
     }
+    if (FxScalarDefault(&p, bitmap, &args[i])) continue;
     switch (p.defaultRule) {
-      case FX_DEFAULT_VALUE:
-        if (p.kind == FX_KIND_POINT)
-          args[i].pt = POINT{static_cast<int32_t>(p.defaultValue & 0xFFFFFFFF),
-                             static_cast<int32_t>(p.defaultValue >> 32)};
-        else
-          args[i].i = p.defaultValue;
-        break;
-      case FX_DEFAULT_CENTER: args[i].pt = fx::DefaultCenter(bitmap); break;
-      case FX_DEFAULT_WIDTH_PERCENT:
-        args[i].i = bitmap ? int64_t{bitmap->Width} * p.defaultValue / 100 : 0;
-        break;
-      case FX_DEFAULT_HEIGHT_PERCENT:
-        args[i].i = bitmap ? int64_t{bitmap->Height} * p.defaultValue / 100 : 0;
-        break;
-      case FX_DEFAULT_NULL: args[i].ptr = nullptr; break;
       case FX_DEFAULT_IMAGE_COPY: {
         BitmapRecord* copy = scratch.Bitmap();
-        if (!bitmap || HostSetOrientation(copy, bitmap, BITMAP_STRUCT_SIZE,
-                                          bitmap->Orientation, 7) != SUCCESS)
+        if (!bitmap ||
+            HostSetOrientation(copy, bitmap, BITMAP_STRUCT_SIZE, bitmap->Orientation, 7) != SUCCESS)
           args[i].ptr = nullptr;
         else
           args[i].ptr = copy;
@@ -187,15 +256,15 @@ int32_t FxInvoke(const FxEffectDesc* effect, BitmapRecord* bitmap, const FxNamed
           args[i].ptr = p.defaultArray;
           arrayCounts[i] = p.defaultArrayCount;
         } else if (p.record) {
-          uint32_t records = p.kind == FX_KIND_RECORD_ARRAY ? p.defaultArrayCount : 1;
+          const uint32_t records = p.kind == FX_KIND_RECORD_ARRAY ? p.defaultArrayCount : 1;
           uint8_t* block = scratch.Bytes(size_t{p.record->size} * records);
           for (uint32_t r = 0; r < records; ++r)
-            fx::FillDefaultRecord(block + size_t{r} * p.record->size, *p.record);
+            FxFillRecordDefaults(p.record, block + size_t{r} * p.record->size);
           args[i].ptr = block;
           arrayCounts[i] = records;
         }
         break;
-      case FX_DEFAULT_COUNT: break;
+      default: args[i].ptr = nullptr; break;  // FX_DEFAULT_NULL
     }
   }
   for (uint32_t i = 0; i < n; ++i) {
@@ -203,15 +272,17 @@ int32_t FxInvoke(const FxEffectDesc* effect, BitmapRecord* bitmap, const FxNamed
     if (p.defaultRule != FX_DEFAULT_COUNT) continue;
     const bool arrayValid = p.arrayParam >= 0 && static_cast<uint32_t>(p.arrayParam) < n;
     const uint32_t available = arrayValid ? arrayCounts[p.arrayParam] : 0;
-    if (given[i]) {
-      args[i] = given[i]->value;
-      // A count beyond the values given would make the export read past them.
-      if (arrayValid && given[p.arrayParam] && args[i].i > 0 &&
-          static_cast<uint64_t>(args[i].i) > available)
-        return FX_REGISTRY_COUNT_TOO_LARGE;
-    } else {
+    if (!given[i]) {
       args[i].i = available;
+      continue;
     }
+    args[i] = given[i]->value;
+    // A count beyond the values there are would make the export read past them. The count is
+    // judged as the export's 32-bit type sees it; zero and negative counts go through.
+    const int64_t count = p.kind == FX_KIND_INT32 ? int64_t{static_cast<int32_t>(args[i].i)}
+                                                  : int64_t{static_cast<uint32_t>(args[i].i)};
+    if (arrayValid && count > 0 && static_cast<uint64_t>(count) > available)
+      return FX_REGISTRY_COUNT_TOO_LARGE;
   }
   return effect->call(bitmap, args.data());
 }

@@ -116,7 +116,9 @@ typedef struct FxNamedValue {
 /* Registry-level failures of FxInvoke, distinct from the effects' own codes. */
 #define FX_REGISTRY_UNKNOWN_PARAMETER (-30001)
 #define FX_REGISTRY_DUPLICATE_PARAMETER (-30002)
-#define FX_REGISTRY_COUNT_TOO_LARGE (-30003)
+#define FX_REGISTRY_COUNT_TOO_LARGE (-30003)   /* a count beyond the values of its array */
+#define FX_REGISTRY_ARRAY_TOO_SHORT (-30004)   /* fewer values than a fixed-length array holds */
+#define FX_REGISTRY_UNKNOWN_EFFECT (-30005)    /* null effect descriptor */
 
 FXKIT_API uint32_t FxEffectCount(void);
 FXKIT_API const FxEffectDesc* FxEffectAt(uint32_t index);
@@ -130,5 +132,18 @@ FXKIT_API int32_t FxFindParam(const FxEffectDesc* effect, const char* name);
  * Returns the export's result, or a FX_REGISTRY_* code when the values do not fit the effect. */
 FXKIT_API int32_t FxInvoke(const FxEffectDesc* effect, BitmapRecord* bitmap,
                            const FxNamedValue* values, uint32_t valueCount);
+
+/* The name of a result code: "SUCCESS", "ERROR_POINT_OUT_OF_RANGE", "ERROR_HOST_CANCELLED",
+ * "FX_REGISTRY_COUNT_TOO_LARGE", ...; null for a code without a name. */
+FXKIT_API const char* FxResultName(int32_t code);
+/* Index of a record field by name, or -1. */
+FXKIT_API int32_t FxFindField(const FxRecordDesc* record, const char* name);
+/* Fills record->size bytes at `out` with the field defaults; field 0 gets the record's size. */
+FXKIT_API void FxFillRecordDefaults(const FxRecordDesc* record, void* out);
+/* Stores one field value into a record (points as x | y << 32, like FxParamDesc defaults). */
+FXKIT_API void FxStoreField(const FxFieldDesc* field, void* record, int64_t value);
+/* The default FxInvoke gives a scalar parameter (integer, flags, colour, point) on this bitmap.
+ * Returns 1 with *value set, or 0 for records, arrays, bitmaps and counts. */
+FXKIT_API int32_t FxScalarDefault(const FxParamDesc* param, BitmapRecord* bitmap, FxValue* value);
 
 #endif

@@ -1,0 +1,348 @@
+// The fxkit command line end to end (the built binary, run as a child process), and every
+// registered effect's defaults and presets on the test card.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "TestSupport.h"
+#include "tools/fxkit/Card.h"
+#include "tools/fxkit/Describe.h"
+#include "tools/fxkit/ImageIO.h"
+#include "tools/fxkit/Values.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using fxtest::WorkingRows;
+
+struct Outcome {
+  int status = -1;
+  std::string out, err;
+};
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+class CliTest : public fxtest::HostFixture {
+ protected:
+  void SetUp() override {
+    HostFixture::SetUp();
+    char pattern[] = "/tmp/fxkit-cli-test-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override {
+    fs::remove_all(dir_);
+    HostFixture::TearDown();
+  }
+
+  std::string Path(const std::string& name) const { return (fs::path(dir_) / name).string(); }
+
+  // Runs the binary with the arguments; stdout and stderr are captured through files.
+  Outcome Fxkit(const std::vector<std::string>& args) const {
+    const std::string outPath = Path("stdout.txt"), errPath = Path("stderr.txt");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    std::vector<std::string> all = {FXKIT_CLI_PATH};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    Outcome run;
+    pid_t pid = 0;
+    const int rc = posix_spawn(&pid, FXKIT_CLI_PATH, &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) {
+      ADD_FAILURE() << "cannot run " << FXKIT_CLI_PATH << ": " << std::strerror(rc);
+      return run;
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    run.out = ReadText(outPath);
+    run.err = ReadText(errPath);
+    fs::remove(outPath);
+    fs::remove(errPath);
+    return run;
+  }
+
+  void WriteFile(const std::string& name, const std::vector<uint8_t>& bytes) const {
+    std::ofstream out(Path(name), std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+  }
+
+  std::string dir_;
+};
+
+// The same call made in this process: the bitmap the command should have written.
+using Prepare = std::function<void(BitmapRecord*)>;
+std::vector<uint8_t> Expected(fxcli::Image& image, const char* effect,
+                              const std::vector<std::string>& words, const Prepare& prepare) {
+  const FxEffectDesc* e = FxFindEffect(effect);
+  EXPECT_NE(e, nullptr);
+  fxcli::EffectArgs args(*e);
+  args.Add(words);
+  const std::vector<FxNamedValue>& values = args.Values();
+  const uint8_t orientation = image->Orientation;
+  if (prepare) prepare(image.get());
+  EXPECT_EQ(FxInvoke(e, image.get(), values.data(), uint32_t(values.size())), SUCCESS);
+  HostSetOrientation(nullptr, image.get(), BITMAP_STRUCT_SIZE, orientation, 0);
+  return WorkingRows(image.get());
+}
+
+TEST_F(CliTest, ApplyWritesWhatTheLibraryComputes) {
+  // A 16-bit colour input and a disc-shaped mask, as files.
+  fxtest::TestBitmap deep(64, 48, 48, ORDER_RGB);
+  deep.FillSmooth();
+  WriteFile("deep.ppm", fxcli::EncodeImage(*deep.get(), fxcli::FileFormat::Ppm));
+  fxtest::TestBitmap mask(320, 240, 8, ORDER_GRAY);
+  std::vector<uint8_t> inside(320 * 240);
+  for (int32_t y = 0; y < 240; ++y)
+    for (int32_t x = 0; x < 320; ++x) {
+      const bool in = (x - 150) * (x - 150) + (y - 125) * (y - 125) < 60 * 60;
+      mask->Data[int64_t{y} * mask->BytesPerLine + x] = in ? 200 : 0;
+      inside[size_t(y) * 320 + x] = in;
+    }
+  WriteFile("mask.pgm", fxcli::EncodeImage(*mask.get(), fxcli::FileFormat::Pgm));
+
+  struct Case {
+    const char* what;
+    std::vector<std::string> args;  // after "apply EFFECT INPUT OUTPUT"
+    const char* effect;
+    const char* input;
+    const char* output;
+    std::vector<std::string> words;
+    Prepare prepare;
+    int32_t outputBits;
+  };
+  const RECT region{150, 100, 250, 150};
+  const std::vector<Case> cases = {
+      // clang-format off
+      {"swirl on the card", {"angle=9000", "center=320,240"}, "swirl", "@card", "s.png",
+       {"angle=9000", "center=320,240"}, nullptr, 24},
+      {"export name, defaults, PPM out", {"--quiet"}, "Fx_SwirlBitmap", "@card:200x150", "s.ppm",
+       {}, nullptr, 24},
+      {"region", {"--region=100x50+150+100", "angle=-3000"}, "swirl", "@card:320x240", "r.png",
+       {"angle=-3000"}, [&](BitmapRecord* b) { HostSetRegionRect(b, nullptr, &region, 1); }, 24},
+      {"region mask", {"angle=2000", "--region-mask=" + Path("mask.pgm")}, "swirl",
+       "@card:320x240", "m.png", {"angle=2000"},
+       [&](BitmapRecord* b) { HostSetRegionMask(b, inside.data(), 320); }, 24},
+      {"orientation", {"--orientation=6", "angle=1500", "center=100,200"}, "swirl",
+       "@card:320x240", "o.png", {"angle=1500", "center=100,200"},
+       [](BitmapRecord* b) { HostSetOrientation(nullptr, b, BITMAP_STRUCT_SIZE, 6, 0); }, 24},
+      {"16-bit stays 16-bit", {"angle=2500"}, "swirl", "deep.ppm", "d.png", {"angle=2500"},
+       nullptr, 48},
+      // clang-format on
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string input = c.input[0] == '@' ? c.input : Path(c.input);
+    std::vector<std::string> args = {"apply", c.effect, input, Path(c.output)};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const Outcome run = Fxkit(args);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out, "");
+    const fxcli::ImagePtr written = fxcli::LoadImage(Path(c.output));
+    EXPECT_EQ(written->get()->BitsPerPixel, c.outputBits);
+    const fxcli::ImagePtr reference = fxcli::LoadImage(input);
+    const std::vector<uint8_t> original = WorkingRows(reference->get());
+    const std::vector<uint8_t> expected = Expected(*reference, c.effect, c.words, c.prepare);
+    EXPECT_NE(expected, original) << "the call changes the image";
+    EXPECT_TRUE(WorkingRows(written->get()) == expected) << "written pixels differ";
+  }
+}
+
+TEST_F(CliTest, EffectErrorsExitOneAndWriteNothing) {
+  struct Case {
+    std::vector<std::string> words;
+    const char* stderrText;
+  };
+  const Case cases[] = {
+      {{"center=1000,5"}, "fxkit: swirl: ERROR_POINT_OUT_OF_RANGE (-11)\n"},
+      {{"flags=1"}, "fxkit: swirl: ERROR_INV_PARAMETER (-13)\n"},
+      // A real SIGINT part-way: the effect stops through the status callback, nothing leaks
+      // (the tool reports leaked host blocks) and no file is written.
+      {{"--interrupt-at=10"}, "fxkit: swirl: ERROR_HOST_CANCELLED (-2100)\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.words[0]);
+    std::vector<std::string> args = {"apply", "swirl", "@card", Path("out.png")};
+    args.insert(args.end(), c.words.begin(), c.words.end());
+    const Outcome run = Fxkit(args);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, c.stderrText);
+    EXPECT_EQ(run.out, "");
+    EXPECT_FALSE(fs::exists(Path("out.png")));
+  }
+}
+
+TEST_F(CliTest, UsageErrorsExitTwoWithOneLineNamingTheCulprit) {
+  WriteFile("cut.ppm", {'P', '6', '\n', '4', ' ', '4', '\n', '2', '5', '5', '\n', 1, 2, 3});
+  WriteFile("small.pgm", fxcli::EncodeImage(*fxcli::MakeCard(8, 8)->get(), fxcli::FileFormat::Pgm));
+  const std::string out = Path("out.png");
+  struct Case {
+    std::vector<std::string> args;
+    std::string culprit;
+  };
+  const std::vector<Case> cases = {
+      {{"apply", "nope", "@card", out}, "unknown effect 'nope'"},
+      {{"apply", "swirl", "@card", out, "foo=1"}, "unknown parameter 'foo'"},
+      {{"apply", "swirl", "@card", out, "angle=abc"}, "angle=abc"},
+      {{"apply", "swirl", "@card", out, "angle=1", "angle=2"}, "angle given twice"},
+      {{"apply", "swirl", "@card", Path("out.tif")}, "out.tif"},
+      {{"apply", "swirl", Path("missing.png"), out}, "missing.png"},
+      {{"apply", "swirl", Path("cut.ppm"), out}, "cut.ppm: truncated"},
+      {{"apply", "swirl", "@card:0x1", out}, "@card:0x1"},
+      {{"apply", "swirl", "@card", out, "--region=5x5"}, "--region=5x5"},
+      {{"apply", "swirl", "@card", out, "--region=10x10+700+0"}, "outside the image"},
+      {{"apply", "swirl", "@card", out, "--region-mask=" + Path("small.pgm")}, "mask is 8x8"},
+      {{"apply", "swirl", "@card", out, "--orientation=0"}, "--orientation=0"},
+      {{"apply", "swirl", "@card", out, "--srand=abc"}, "--srand=abc"},
+      {{"apply", "swirl", "@card"}, "OUTPUT"},
+      {{"apply", "swirl", "@card", out, "--bogus"}, "--bogus"},
+      {{"bogus"}, "unknown command 'bogus'"},
+      {{"help", "nope"}, "unknown effect 'nope'"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.culprit);
+    const Outcome run = Fxkit(c.args);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err.rfind("fxkit: ", 0), 0u) << run.err;
+    EXPECT_NE(run.err.find(c.culprit), std::string::npos) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    EXPECT_FALSE(fs::exists(out));
+  }
+}
+
+TEST_F(CliTest, ListHelpAndVersion) {
+  Outcome run = Fxkit({"--version"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, std::string(FxVersion()) + "\n");
+
+  run = Fxkit({"list"});
+  EXPECT_EQ(run.status, 0);
+  std::string exports;
+  for (uint32_t i = 0; i < FxEffectCount(); ++i) {
+    const FxEffectDesc* e = FxEffectAt(i);
+    EXPECT_NE(run.out.find(std::string("  ") + e->shortName + " "), std::string::npos);
+    EXPECT_NE(run.out.find(std::string(FxFamilyName(e->family)) + "\n"), std::string::npos);
+    exports += std::string(e->exportName) + "\n";
+  }
+  EXPECT_EQ(Fxkit({"list", "--exports"}).out, exports);
+
+  // Every effect's help names each parameter and shows its presets.
+  for (uint32_t i = 0; i < FxEffectCount(); ++i) {
+    const FxEffectDesc* e = FxEffectAt(i);
+    SCOPED_TRACE(e->shortName);
+    const std::string help = fxcli::EffectHelpText(*e);
+    for (uint32_t p = 0; p < e->paramCount; ++p)
+      EXPECT_NE(help.find(std::string("  ") + e->params[p].name), std::string::npos)
+          << e->params[p].name;
+    for (uint32_t p = 0; p < e->presetCount; ++p)
+      EXPECT_NE(help.find(e->presets[p].values), std::string::npos);
+  }
+  EXPECT_EQ(Fxkit({"help", "Fx_SwirlBitmap"}).out, fxcli::EffectHelpText(*FxFindEffect("swirl")));
+  run = Fxkit({"help", "swirl"});
+  for (const char* text : {"angle=N", "int32", "default 400", "center=X,Y",
+                           "default centre of the rectangle", "flags=N", "range 0x0..0x0"})
+    EXPECT_NE(run.out.find(text), std::string::npos) << text;
+}
+
+TEST_F(CliTest, GalleryWritesEveryRunAndTheContactSheet) {
+  const Outcome run = Fxkit({"gallery", "@card:96x72", Path("g"), "--quiet"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("index.html"), std::string::npos);
+  const std::string html = ReadText(Path("g/index.html"));
+  EXPECT_TRUE(fs::exists(Path("g/input.png")));
+  for (uint32_t i = 0; i < FxEffectCount(); ++i) {
+    const FxEffectDesc* e = FxEffectAt(i);
+    const std::string file = std::string(e->shortName) + ".png";
+    EXPECT_TRUE(fs::exists(Path("g/" + file))) << file;
+    EXPECT_NE(html.find("src=\"" + file + "\""), std::string::npos) << file;
+    EXPECT_EQ(fxcli::LoadImage(Path("g/" + file))->get()->Width, 96);
+  }
+  EXPECT_NE(html.find("SUCCESS (1)"), std::string::npos);
+  EXPECT_NE(html.find(" ms"), std::string::npos);
+}
+
+// Every registered effect, on the 640 x 480 card ----------------------------------------------
+
+std::string TestName(const FxEffectDesc& e, const char* suffix = "") {
+  std::string name = std::string(e.shortName) + suffix;
+  for (char& c : name)
+    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+  return name;
+}
+
+class EffectDefaultsTest : public fxtest::HostFixture,
+                           public ::testing::WithParamInterface<uint32_t> {};
+
+TEST_P(EffectDefaultsTest, SucceedVisiblyOnTheCard) {
+  const FxEffectDesc& e = *FxEffectAt(GetParam());
+  const fxcli::ImagePtr card = fxcli::MakeCard(fxcli::kCardWidth, fxcli::kCardHeight);
+  const std::vector<uint8_t> before = WorkingRows(card->get());
+  HostFixTickCount(1000);
+  HostFixTime(1700000000);
+  EXPECT_EQ(FxInvoke(&e, card->get(), nullptr, 0), SUCCESS);
+  HostReleaseClocks();
+  EXPECT_EQ(card->get()->Orientation, 1);
+  EXPECT_NE(WorkingRows(card->get()), before) << "the defaults change nothing";
+}
+
+INSTANTIATE_TEST_SUITE_P(Registry, EffectDefaultsTest, ::testing::Range(0u, FxEffectCount()),
+                         [](const ::testing::TestParamInfo<uint32_t>& info) {
+                           return TestName(*FxEffectAt(info.param));
+                         });
+
+struct PresetRef {
+  uint32_t effect, preset;
+};
+
+std::vector<PresetRef> AllPresets() {
+  std::vector<PresetRef> all;
+  for (uint32_t i = 0; i < FxEffectCount(); ++i)
+    for (uint32_t p = 0; p < FxEffectAt(i)->presetCount; ++p) all.push_back({i, p});
+  return all;
+}
+
+class EffectPresetTest : public fxtest::HostFixture,
+                         public ::testing::WithParamInterface<PresetRef> {};
+
+TEST_P(EffectPresetTest, ParsesAndSucceedsOnTheCard) {
+  const FxEffectDesc& e = *FxEffectAt(GetParam().effect);
+  const FxPreset& preset = e.presets[GetParam().preset];
+  const fxcli::ImagePtr card = fxcli::MakeCard(fxcli::kCardWidth, fxcli::kCardHeight);
+  fxcli::EffectArgs args(e);
+  ASSERT_NO_THROW(args.Add(fxcli::SplitWords(preset.values))) << preset.values;
+  const std::vector<FxNamedValue>& values = args.Values();
+  HostFixTickCount(1000);
+  HostFixTime(1700000000);
+  EXPECT_EQ(FxInvoke(&e, card->get(), values.data(), uint32_t(values.size())), SUCCESS)
+      << preset.values;
+  HostReleaseClocks();
+}
+
+INSTANTIATE_TEST_SUITE_P(Registry, EffectPresetTest, ::testing::ValuesIn(AllPresets()),
+                         [](const ::testing::TestParamInfo<PresetRef>& info) {
+                           return TestName(*FxEffectAt(info.param.effect)) + "_" +
+                                  std::to_string(info.param.preset);
+                         });
+
+}  // namespace

@@ -1,0 +1,437 @@
+// PNG (libpng), JPEG (libjpeg) and PPM/PGM codecs over memory buffers, and file reading and
+// writing. libpng and libjpeg report errors by longjmp: everything that must survive the jump
+// lives in a heap-allocated state object created before setjmp, and the jump target only turns
+// the recorded message into a UsageError.
+#include "tools/fxkit/ImageIO.h"
+
+#include <bit>
+#include <cerrno>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+// clang-format off
+#include <png.h>
+#include <jpeglib.h>
+#include <jerror.h>
+// clang-format on
+
+#include "tools/fxkit/Card.h"
+
+namespace fxcli {
+
+namespace {
+
+constexpr bool kLittleEndian = std::endian::native == std::endian::little;
+// Largest input file read into memory.
+constexpr size_t kMaxFileBytes = size_t{1} << 30;
+// Deflate expands at most about 1032:1; a PNG holding less compressed data than its rows need
+// by that ratio is truncated (or hostile), and is refused before its pixels are allocated.
+constexpr double kMaxDeflateRatio = 1100.0;
+
+std::string SizeText(int64_t w, int64_t h) {
+  return std::to_string(w) + "x" + std::to_string(h);
+}
+
+void CheckDimensions(int64_t w, int64_t h, const std::string& what) {
+  if (w < 1 || h < 1) throw UsageError(what + ": zero-sized image (" + SizeText(w, h) + ")");
+  if (w > kMaxImageSide || h > kMaxImageSide || w * h > kMaxImagePixels)
+    throw UsageError(what + ": image too large (" + SizeText(w, h) + ")");
+}
+
+// PNG ------------------------------------------------------------------------------------------
+
+struct PngState {
+  png_structp png = nullptr;
+  png_infop info = nullptr;
+  bool writing = false;
+  const uint8_t* data = nullptr;  // reading: the buffer and position
+  size_t size = 0, pos = 0;
+  std::vector<uint8_t>* out = nullptr;  // writing
+  char message[256] = "corrupt PNG data";
+  ImagePtr image;
+  std::vector<png_bytep> rows;
+  std::vector<uint8_t> buffer;
+  ~PngState() {
+    if (writing)
+      png_destroy_write_struct(&png, &info);
+    else
+      png_destroy_read_struct(&png, &info, nullptr);
+  }
+};
+
+void PngError(png_structp png, png_const_charp message) {
+  auto* state = static_cast<PngState*>(png_get_error_ptr(png));
+  std::snprintf(state->message, sizeof(state->message), "%s", message);
+  png_longjmp(png, 1);
+}
+
+void PngWarning(png_structp, png_const_charp) {}
+
+void PngRead(png_structp png, png_bytep out, size_t n) {
+  auto* state = static_cast<PngState*>(png_get_io_ptr(png));
+  if (n > state->size - state->pos) png_error(png, "truncated file");
+  std::memcpy(out, state->data + state->pos, n);
+  state->pos += n;
+}
+
+void PngWrite(png_structp png, png_bytep data, size_t n) {
+  auto* state = static_cast<PngState*>(png_get_io_ptr(png));
+  state->out->insert(state->out->end(), data, data + n);
+}
+
+void PngFlush(png_structp) {}
+
+ImagePtr DecodePng(const uint8_t* data, size_t size, const std::string& what) {
+  auto state = std::make_unique<PngState>();
+  PngState* s = state.get();
+  s->data = data;
+  s->size = size;
+  s->png = png_create_read_struct(PNG_LIBPNG_VER_STRING, s, PngError, PngWarning);
+  if (!s->png || !(s->info = png_create_info_struct(s->png)))
+    throw UsageError(what + ": out of memory");
+  if (setjmp(png_jmpbuf(s->png))) throw UsageError(what + ": " + s->message);
+
+  png_set_read_fn(s->png, s, PngRead);
+  png_set_user_limits(s->png, kMaxImageSide, kMaxImageSide);
+  png_set_chunk_malloc_max(s->png, size_t{16} << 20);
+  png_read_info(s->png, s->info);
+  png_uint_32 width = 0, height = 0;
+  int bitDepth = 0, colorType = 0;
+  png_get_IHDR(s->png, s->info, &width, &height, &bitDepth, &colorType, nullptr, nullptr, nullptr);
+  CheckDimensions(width, height, what);
+  const double rawBytes = double(height) * (double(png_get_rowbytes(s->png, s->info)) + 1);
+  if (rawBytes > kMaxDeflateRatio * double(size))
+    throw UsageError(what + ": truncated file (too little data for " + SizeText(width, height) +
+                     ")");
+
+  // Palettes become RGB, transparency becomes alpha, and gray with alpha becomes RGBA (there
+  // is no gray+alpha bitmap format).
+  const bool transparency = png_get_valid(s->png, s->info, PNG_INFO_tRNS) != 0;
+  if (colorType == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(s->png);
+  if (colorType == PNG_COLOR_TYPE_GRAY && bitDepth < 8) png_set_expand_gray_1_2_4_to_8(s->png);
+  if (transparency) png_set_tRNS_to_alpha(s->png);
+  if (colorType == PNG_COLOR_TYPE_GRAY_ALPHA || (colorType == PNG_COLOR_TYPE_GRAY && transparency))
+    png_set_gray_to_rgb(s->png);
+  if (bitDepth == 16 && kLittleEndian) png_set_swap(s->png);
+  png_set_interlace_handling(s->png);
+  png_read_update_info(s->png, s->info);
+
+  const SampleLayout layout{png_get_channels(s->png, s->info), png_get_bit_depth(s->png, s->info)};
+  if ((layout.channels != 1 && layout.channels != 3 && layout.channels != 4) ||
+      (layout.bits != 8 && layout.bits != 16))
+    throw UsageError(what + ": unsupported PNG layout");
+  s->image = NewImageFor(int32_t(width), int32_t(height), layout, what);
+  if (png_get_rowbytes(s->png, s->info) > size_t(s->image->get()->BytesPerLine))
+    throw UsageError(what + ": unsupported PNG layout");
+  s->rows.resize(height);
+  for (png_uint_32 y = 0; y < height; ++y) s->rows[y] = s->image->Row(int32_t(y));
+  png_read_image(s->png, s->rows.data());
+  png_read_end(s->png, nullptr);  // a file cut before its end chunk is truncated too
+  return std::move(s->image);
+}
+
+std::vector<uint8_t> EncodePng(const BitmapRecord& b) {
+  std::vector<uint8_t> out;
+  auto state = std::make_unique<PngState>();
+  PngState* s = state.get();
+  s->writing = true;
+  s->out = &out;
+  s->png = png_create_write_struct(PNG_LIBPNG_VER_STRING, s, PngError, PngWarning);
+  if (!s->png || !(s->info = png_create_info_struct(s->png)))
+    throw UsageError("PNG: out of memory");
+  if (setjmp(png_jmpbuf(s->png))) throw UsageError(std::string("PNG: ") + s->message);
+
+  const SampleLayout layout = NaturalLayout(b);
+  const int colorType = layout.channels == 1   ? PNG_COLOR_TYPE_GRAY
+                        : layout.channels == 3 ? PNG_COLOR_TYPE_RGB
+                                               : PNG_COLOR_TYPE_RGBA;
+  png_set_write_fn(s->png, s, PngWrite, PngFlush);
+  png_set_IHDR(s->png, s->info, png_uint_32(b.StoredWidth), png_uint_32(b.StoredHeight),
+               layout.bits, colorType, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+               PNG_FILTER_TYPE_DEFAULT);
+  png_write_info(s->png, s->info);
+  if (layout.bits == 16 && kLittleEndian) png_set_swap(s->png);
+  s->buffer.resize(size_t(b.StoredWidth) * layout.channels * (layout.bits / 8));
+  for (int32_t y = 0; y < b.StoredHeight; ++y) {
+    ExportRow(b, y, layout, s->buffer.data());
+    png_write_row(s->png, s->buffer.data());
+  }
+  png_write_end(s->png, nullptr);
+  return out;
+}
+
+// JPEG -----------------------------------------------------------------------------------------
+
+struct JpegState {
+  jpeg_error_mgr error{};
+  jmp_buf jump;
+  char message[JMSG_LENGTH_MAX] = "corrupt JPEG data";
+  bool truncated = false;
+  bool decompressing = false, compressing = false;
+  jpeg_decompress_struct in{};
+  jpeg_compress_struct out{};
+  unsigned char* outBuffer = nullptr;
+  unsigned long outSize = 0;
+  ImagePtr image;
+  std::vector<uint8_t> row;
+  ~JpegState() {
+    if (decompressing) jpeg_destroy_decompress(&in);
+    if (compressing) jpeg_destroy_compress(&out);
+    std::free(outBuffer);
+  }
+};
+
+void JpegErrorExit(j_common_ptr cinfo) {
+  auto* state = static_cast<JpegState*>(cinfo->client_data);
+  cinfo->err->format_message(cinfo, state->message);
+  std::longjmp(state->jump, 1);
+}
+
+// Warnings are ignored except the premature end of data, which means a truncated file.
+void JpegMessage(j_common_ptr cinfo, int level) {
+  auto* state = static_cast<JpegState*>(cinfo->client_data);
+  if (level < 0 && cinfo->err->msg_code == JWRN_JPEG_EOF) state->truncated = true;
+}
+
+ImagePtr DecodeJpeg(const uint8_t* data, size_t size, const std::string& what) {
+  auto state = std::make_unique<JpegState>();
+  JpegState* s = state.get();
+  s->in.err = jpeg_std_error(&s->error);
+  s->error.error_exit = JpegErrorExit;
+  s->error.emit_message = JpegMessage;
+  s->in.client_data = s;
+  if (setjmp(s->jump)) throw UsageError(what + ": " + s->message);
+  jpeg_create_decompress(&s->in);
+  s->decompressing = true;
+  jpeg_mem_src(&s->in, data, static_cast<unsigned long>(size));
+  jpeg_read_header(&s->in, TRUE);
+  CheckDimensions(s->in.image_width, s->in.image_height, what);
+  const bool cmyk = s->in.jpeg_color_space == JCS_CMYK || s->in.jpeg_color_space == JCS_YCCK;
+  s->in.out_color_space = s->in.num_components == 1 ? JCS_GRAYSCALE : cmyk ? JCS_CMYK : JCS_RGB;
+  jpeg_start_decompress(&s->in);
+  const SampleLayout layout{cmyk ? 3 : int32_t(s->in.output_components), 8};
+  if (layout.channels != 1 && layout.channels != 3)
+    throw UsageError(what + ": unsupported JPEG colour space");
+  s->image = NewImageFor(int32_t(s->in.output_width), int32_t(s->in.output_height), layout, what);
+  if (cmyk) s->row.resize(size_t(s->in.output_width) * 4);
+  while (s->in.output_scanline < s->in.output_height) {
+    uint8_t* target = s->image->Row(int32_t(s->in.output_scanline));
+    JSAMPROW line = cmyk ? s->row.data() : target;
+    if (jpeg_read_scanlines(&s->in, &line, 1) != 1) break;
+    // Adobe CMYK JPEGs store inverted samples: each channel is c * k / 255.
+    if (cmyk)
+      for (uint32_t x = 0; x < s->in.output_width; ++x)
+        for (int k = 0; k < 3; ++k)
+          target[3 * x + k] = uint8_t((s->row[4 * x + k] * s->row[4 * x + 3] + 127) / 255);
+  }
+  jpeg_finish_decompress(&s->in);
+  if (s->truncated) throw UsageError(what + ": truncated file");
+  return std::move(s->image);
+}
+
+std::vector<uint8_t> EncodeJpeg(const BitmapRecord& b) {
+  auto state = std::make_unique<JpegState>();
+  JpegState* s = state.get();
+  s->out.err = jpeg_std_error(&s->error);
+  s->error.error_exit = JpegErrorExit;
+  s->out.client_data = s;
+  if (setjmp(s->jump)) throw UsageError(std::string("JPEG: ") + s->message);
+  jpeg_create_compress(&s->out);
+  s->compressing = true;
+  jpeg_mem_dest(&s->out, &s->outBuffer, &s->outSize);
+  const SampleLayout layout{NaturalLayout(b).channels == 1 ? 1 : 3, 8};
+  s->out.image_width = JDIMENSION(b.StoredWidth);
+  s->out.image_height = JDIMENSION(b.StoredHeight);
+  s->out.input_components = layout.channels;
+  s->out.in_color_space = layout.channels == 1 ? JCS_GRAYSCALE : JCS_RGB;
+  jpeg_set_defaults(&s->out);
+  jpeg_set_quality(&s->out, 92, TRUE);
+  jpeg_start_compress(&s->out, TRUE);
+  s->row.resize(size_t(b.StoredWidth) * layout.channels);
+  for (int32_t y = 0; y < b.StoredHeight; ++y) {
+    ExportRow(b, y, layout, s->row.data());
+    JSAMPROW line = s->row.data();
+    jpeg_write_scanlines(&s->out, &line, 1);
+  }
+  jpeg_finish_compress(&s->out);
+  return std::vector<uint8_t>(s->outBuffer, s->outBuffer + s->outSize);
+}
+
+// PPM / PGM ------------------------------------------------------------------------------------
+
+bool IsSpace(uint8_t c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
+
+// Reads one header number after whitespace and comments; false at the end of the data or on a
+// character that does not start a number.
+bool PnmNumber(const uint8_t* data, size_t size, size_t& pos, int64_t& value) {
+  while (pos < size) {
+    if (data[pos] == '#') {
+      while (pos < size && data[pos] != '\n' && data[pos] != '\r') ++pos;
+    } else if (IsSpace(data[pos])) {
+      ++pos;
+    } else {
+      break;
+    }
+  }
+  if (pos >= size || data[pos] < '0' || data[pos] > '9') return false;
+  value = 0;
+  while (pos < size && data[pos] >= '0' && data[pos] <= '9') {
+    value = value * 10 + (data[pos++] - '0');
+    if (value > INT32_MAX) return false;
+  }
+  return true;
+}
+
+ImagePtr DecodePnm(const uint8_t* data, size_t size, const std::string& what) {
+  const bool color = data[1] == '6';
+  size_t pos = 2;
+  int64_t width = 0, height = 0, maxval = 0;
+  if (!PnmNumber(data, size, pos, width) || !PnmNumber(data, size, pos, height) ||
+      !PnmNumber(data, size, pos, maxval))
+    throw UsageError(what + ": bad or truncated " + (color ? "PPM" : "PGM") + " header");
+  if (pos >= size || !IsSpace(data[pos]))
+    throw UsageError(what + ": bad " + std::string(color ? "PPM" : "PGM") + " header");
+  ++pos;  // the single whitespace character before the samples
+  CheckDimensions(width, height, what);
+  if (maxval < 1 || maxval > 65535)
+    throw UsageError(what + ": bad maxval " + std::to_string(maxval) + " (1 .. 65535)");
+  const SampleLayout layout{color ? 3 : 1, maxval > 255 ? 16 : 8};
+  const int64_t sampleBytes = layout.bits / 8;
+  const int64_t rowSamples = width * layout.channels;
+  if (int64_t(size - pos) < rowSamples * sampleBytes * height)
+    throw UsageError(what + ": truncated file (" + SizeText(width, height) + " needs " +
+                     std::to_string(rowSamples * sampleBytes * height) + " bytes of samples)");
+  ImagePtr image = NewImageFor(int32_t(width), int32_t(height), layout, what);
+  const uint32_t full = layout.bits == 16 ? 65535u : 255u;
+  const uint8_t* p = data + pos;
+  for (int32_t y = 0; y < height; ++y) {
+    uint8_t* row = image->Row(y);
+    for (int64_t i = 0; i < rowSamples; ++i, p += sampleBytes) {
+      uint32_t v = layout.bits == 16 ? uint32_t(p[0]) << 8 | p[1] : p[0];
+      // Other maxvals are scaled to the full range, rounding; samples above maxval saturate.
+      if (uint32_t(maxval) != full)
+        v = v >= uint32_t(maxval) ? full : (v * full + uint32_t(maxval) / 2) / uint32_t(maxval);
+      if (layout.bits == 16) {
+        const uint16_t s = uint16_t(v);
+        std::memcpy(row + 2 * i, &s, 2);
+      } else {
+        row[i] = uint8_t(v);
+      }
+    }
+  }
+  return image;
+}
+
+std::vector<uint8_t> EncodePnm(const BitmapRecord& b, bool color) {
+  const SampleLayout layout{color ? 3 : 1, NaturalLayout(b).bits};
+  const std::string header = std::string(color ? "P6\n" : "P5\n") + std::to_string(b.StoredWidth) +
+                             " " + std::to_string(b.StoredHeight) + "\n" +
+                             (layout.bits == 16 ? "65535" : "255") + "\n";
+  const size_t rowBytes = size_t(b.StoredWidth) * layout.channels * (layout.bits / 8);
+  std::vector<uint8_t> out(header.begin(), header.end());
+  out.reserve(out.size() + rowBytes * b.StoredHeight);
+  std::vector<uint8_t> row(rowBytes);
+  for (int32_t y = 0; y < b.StoredHeight; ++y) {
+    ExportRow(b, y, layout, row.data());
+    if (layout.bits == 16)
+      for (size_t i = 0; i < rowBytes; i += 2) {
+        uint16_t v;
+        std::memcpy(&v, &row[i], 2);
+        row[i] = uint8_t(v >> 8);
+        row[i + 1] = uint8_t(v);
+      }
+    out.insert(out.end(), row.begin(), row.end());
+  }
+  return out;
+}
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+bool EndsWith(const std::string& s, const char* suffix) {
+  const size_t n = std::strlen(suffix);
+  return s.size() >= n && s.compare(s.size() - n, n, suffix) == 0;
+}
+
+std::vector<uint8_t> ReadFile(const std::string& path) {
+  std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
+  if (!file) throw UsageError(path + ": " + std::strerror(errno));
+  std::vector<uint8_t> data;
+  uint8_t chunk[1 << 16];
+  for (;;) {
+    const size_t n = std::fread(chunk, 1, sizeof(chunk), file.get());
+    data.insert(data.end(), chunk, chunk + n);
+    if (data.size() > kMaxFileBytes) throw UsageError(path + ": file too large");
+    if (n < sizeof(chunk)) break;
+  }
+  if (std::ferror(file.get())) throw UsageError(path + ": " + std::strerror(errno));
+  return data;
+}
+
+}  // namespace
+
+FileFormat FormatForPath(const std::string& path) {
+  const std::string lower = Lower(path);
+  if (EndsWith(lower, ".png")) return FileFormat::Png;
+  if (EndsWith(lower, ".jpg") || EndsWith(lower, ".jpeg")) return FileFormat::Jpeg;
+  if (EndsWith(lower, ".ppm")) return FileFormat::Ppm;
+  if (EndsWith(lower, ".pgm")) return FileFormat::Pgm;
+  throw UsageError(path + ": unknown output format (use .png, .jpg, .ppm or .pgm)");
+}
+
+ImagePtr DecodeImage(const uint8_t* data, size_t size, const std::string& what) {
+  if (size == 0) throw UsageError(what + ": empty file");
+  if (size >= 8 && png_sig_cmp(data, 0, 8) == 0) return DecodePng(data, size, what);
+  if (size >= 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF)
+    return DecodeJpeg(data, size, what);
+  if (size >= 2 && data[0] == 'P' && (data[1] == '5' || data[1] == '6'))
+    return DecodePnm(data, size, what);
+  throw UsageError(what + ": not a PNG, JPEG, PPM (P6) or PGM (P5) file");
+}
+
+std::vector<uint8_t> EncodeImage(const BitmapRecord& bitmap, FileFormat format) {
+  switch (format) {
+    case FileFormat::Png:
+      return EncodePng(bitmap);
+    case FileFormat::Jpeg:
+      return EncodeJpeg(bitmap);
+    case FileFormat::Ppm:
+      return EncodePnm(bitmap, true);
+    case FileFormat::Pgm:
+      return EncodePnm(bitmap, false);
+  }
+  return {};
+}
+
+ImagePtr LoadImage(const std::string& name) {
+  if (IsCardName(name)) return MakeCard(name);
+  const std::vector<uint8_t> data = ReadFile(name);
+  return DecodeImage(data.data(), data.size(), name);
+}
+
+void SaveImage(const BitmapRecord& bitmap, const std::string& path) {
+  const FileFormat format = FormatForPath(path);
+  std::vector<uint8_t> bytes;
+  try {
+    bytes = EncodeImage(bitmap, format);
+  } catch (const UsageError& e) {
+    throw UsageError(path + ": " + e.what());
+  }
+  FILE* file = std::fopen(path.c_str(), "wb");
+  if (!file) throw UsageError(path + ": " + std::strerror(errno));
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  const int writeErrno = errno;
+  if (std::fclose(file) != 0 || !written) {
+    const int err = written ? errno : writeErrno;
+    std::remove(path.c_str());
+    throw UsageError(path + ": cannot write: " + std::strerror(err));
+  }
+}
+
+}  // namespace fxcli

@@ -1,0 +1,38 @@
+// Image files for the command line: PNG (8/16-bit gray, RGB, RGBA), JPEG, and binary PPM/PGM
+// with maxval 255 or 65535, plus the built-in test card as an input.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tools/fxkit/Image.h"
+
+namespace fxcli {
+
+enum class FileFormat { Png, Jpeg, Ppm, Pgm };
+
+// The format an output path asks for by its extension (.png, .jpg, .jpeg, .ppm, .pgm, any
+// case). Throws UsageError naming the path for any other.
+FileFormat FormatForPath(const std::string& path);
+
+// Decodes a PNG, JPEG, PPM or PGM image held in memory, recognised by its first bytes. Gray
+// becomes 8 or 16 bpp (Order 2); RGB 24 or 48 bpp and RGBA 32 or 64 bpp, red first (Order 1);
+// palette PNGs become RGB (RGBA with transparency); gray+alpha PNGs become RGBA. Bad data
+// (wrong magic, truncation, zero or absurd size, corrupt streams) throws UsageError("<what>:
+// ...") and never crashes.
+ImagePtr DecodeImage(const uint8_t* data, size_t size, const std::string& what);
+
+// Encodes the bitmap's stored pixels (the orientation-1 layout). PNG keeps the depth (8 or 16
+// bits per sample) and alpha; PPM writes colour and PGM gray at 8 or 16 bits (maxval 255 or
+// 65535, big-endian samples); JPEG writes 8-bit gray or RGB at quality 92.
+std::vector<uint8_t> EncodeImage(const BitmapRecord& bitmap, FileFormat format);
+
+// An input: "@card", "@card:WxH", or a file path.
+ImagePtr LoadImage(const std::string& name);
+// Writes the bitmap to `path` in the format its extension names; a partly written file is
+// removed. Throws UsageError on failure.
+void SaveImage(const BitmapRecord& bitmap, const std::string& path);
+
+}  // namespace fxcli

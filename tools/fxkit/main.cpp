@@ -1,0 +1,327 @@
+// fxkit: try the library's effects on image files from the command line.
+//   fxkit list | help EFFECT | apply EFFECT INPUT OUTPUT [name=value ...] [options] |
+//   gallery [INPUT] [OUTDIR] | --version
+// Exit status: 0 success; 1 the effect returned an error (OUTPUT not written); 2 usage errors and
+// unreadable or unwritable files.
+#include <signal.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "tools/fxkit/Card.h"
+#include "tools/fxkit/Describe.h"
+#include "tools/fxkit/Gallery.h"
+#include "tools/fxkit/ImageIO.h"
+#include "tools/fxkit/Values.h"
+
+namespace {
+
+using fxcli::UsageError;
+
+volatile std::sig_atomic_t gInterrupted = 0;
+
+extern "C" void OnInterrupt(int) {
+  gInterrupted = 1;
+}
+
+// Ctrl-C while installed asks the running effect to stop through the status callback. The
+// handler resets itself, so a second Ctrl-C ends the process at once.
+class InterruptGuard {
+ public:
+  InterruptGuard() {
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND;
+    sigaction(SIGINT, &action, &previous_);
+  }
+  ~InterruptGuard() { sigaction(SIGINT, &previous_, nullptr); }
+  InterruptGuard(const InterruptGuard&) = delete;
+  InterruptGuard& operator=(const InterruptGuard&) = delete;
+
+ private:
+  struct sigaction previous_ {};
+};
+
+// The progress bar on stderr: drawn only when stderr is a terminal, and only once the effect
+// has run for half a second.
+class Progress {
+ public:
+  Progress(bool enabled, int32_t interruptAt)
+      : enabled_(enabled), interruptAt_(interruptAt), start_(std::chrono::steady_clock::now()) {}
+  ~Progress() {
+    if (shown_) std::fprintf(stderr, "\r%*s\r", kWidth + 8, "");
+  }
+
+  static int32_t Callback(int32_t percent, void* user) {
+    return static_cast<Progress*>(user)->Report(percent);
+  }
+
+ private:
+  static constexpr int kWidth = 40;
+
+  int32_t Report(int32_t percent) {
+    // Test hook (--interrupt-at): a real SIGINT at a known point of the run.
+    if (interruptAt_ >= 0 && percent >= interruptAt_ && !raised_) {
+      raised_ = true;
+      std::raise(SIGINT);
+    }
+    if (gInterrupted) return ERROR_HOST_CANCELLED;
+    if (!enabled_ || percent == last_) return SUCCESS;
+    if (std::chrono::steady_clock::now() - start_ < std::chrono::milliseconds(500)) return SUCCESS;
+    last_ = percent;
+    shown_ = true;
+    const int p = percent < 0 ? 0 : percent > 100 ? 100 : percent;
+    const int filled = p * kWidth / 100;
+    std::fprintf(stderr, "\r[%.*s%*s] %3d%%", filled, "########################################",
+                 kWidth - filled, "", p);
+    std::fflush(stderr);
+    return SUCCESS;
+  }
+
+  bool enabled_;
+  int32_t interruptAt_;
+  std::chrono::steady_clock::time_point start_;
+  bool shown_ = false, raised_ = false;
+  int32_t last_ = -1;
+};
+
+// Installs a status callback for the current thread and puts the previous one back.
+class CallbackGuard {
+ public:
+  CallbackGuard(FxStatusCallback callback, void* user) {
+    HostExchangeCallback(callback, user, &previous_, &previousUser_);
+  }
+  ~CallbackGuard() { HostExchangeCallback(previous_, previousUser_, nullptr, nullptr); }
+  CallbackGuard(const CallbackGuard&) = delete;
+  CallbackGuard& operator=(const CallbackGuard&) = delete;
+
+ private:
+  FxStatusCallback previous_ = nullptr;
+  void* previousUser_ = nullptr;
+};
+
+int64_t ParseOption(const std::string& option, const std::string& text, int64_t min, int64_t max) {
+  int64_t v = 0;
+  if (!fxcli::ParseInt64(text, v) || v < min || v > max)
+    throw UsageError(option + "=" + text + ": expected an integer in " + std::to_string(min) +
+                     " .. " + std::to_string(max));
+  return v;
+}
+
+// --region=WxH+X+Y (offsets may be negative: +-3 or -3).
+RECT ParseRegion(const std::string& text) {
+  const std::string what = "--region=" + text;
+  const size_t x = text.find('x');
+  const size_t sign = text.find_first_of("+-", x == std::string::npos ? 0 : x);
+  const size_t sign2 = sign == std::string::npos ? sign : text.find_first_of("+-", sign + 2);
+  int64_t w = 0, h = 0, left = 0, top = 0;
+  if (x == std::string::npos || sign == std::string::npos || sign2 == std::string::npos ||
+      !fxcli::ParseInt64(text.substr(0, x), w) ||
+      !fxcli::ParseInt64(text.substr(x + 1, sign - x - 1), h) ||
+      !fxcli::ParseInt64(text.substr(sign, sign2 - sign), left) ||
+      !fxcli::ParseInt64(text.substr(sign2), top) || w < 1 || h < 1 ||
+      left < -fxcli::kMaxImageSide || top < -fxcli::kMaxImageSide || left > fxcli::kMaxImageSide ||
+      top > fxcli::kMaxImageSide || w > fxcli::kMaxImageSide || h > fxcli::kMaxImageSide)
+    throw UsageError(what + ": expected WxH+X+Y");
+  return RECT{int32_t(left), int32_t(top), int32_t(left + w), int32_t(top + h)};
+}
+
+struct ApplyRequest {
+  std::string effect, input, output;
+  std::vector<std::string> words;
+  std::string region, regionMask, srand, tick, time, orientation;
+  bool quiet = false;
+  int32_t interruptAt = -1;
+};
+
+int Apply(const ApplyRequest& r) {
+  const FxEffectDesc* effect = FxFindEffect(r.effect.c_str());
+  if (!effect) throw UsageError("unknown effect '" + r.effect + "' (see fxkit list)");
+  fxcli::FormatForPath(r.output);  // refuse an unknown output format before any work
+  if (!r.region.empty() && !r.regionMask.empty())
+    throw UsageError("give --region or --region-mask, not both");
+
+  // Everything that can be checked without the input is checked first.
+  const bool hasRegion = !r.region.empty();
+  const RECT rect = hasRegion ? ParseRegion(r.region) : RECT{};
+  const int64_t orientation =
+      r.orientation.empty() ? 0 : ParseOption("--orientation", r.orientation, 1, 8);
+  const int64_t seed = r.srand.empty() ? 0 : ParseOption("--srand", r.srand, INT32_MIN, UINT32_MAX);
+  const int64_t tick = r.tick.empty() ? 0 : ParseOption("--tick", r.tick, 0, UINT32_MAX);
+  const int64_t time = r.time.empty() ? 0 : ParseOption("--time", r.time, INT64_MIN, INT64_MAX);
+  fxcli::EffectArgs args(*effect);
+  args.Add(r.words);
+  const std::vector<FxNamedValue>& values = args.Values();
+
+  fxcli::ImagePtr image = fxcli::LoadImage(r.input);
+  BitmapRecord* bitmap = image->get();
+  // Regions and masks are given in the file's own coordinates, before any --orientation.
+  if (hasRegion && HostSetRegionRect(bitmap, nullptr, &rect, 1) != SUCCESS)
+    throw UsageError("--region=" + r.region + ": outside the image");
+  if (!r.regionMask.empty()) {
+    fxcli::ImagePtr mask = fxcli::LoadImage(r.regionMask);
+    if (mask->get()->Width != bitmap->Width || mask->get()->Height != bitmap->Height)
+      throw UsageError(r.regionMask + ": mask is " + std::to_string(mask->get()->Width) + "x" +
+                       std::to_string(mask->get()->Height) + ", the image " +
+                       std::to_string(bitmap->Width) + "x" + std::to_string(bitmap->Height));
+    const std::vector<uint8_t> inside = fxcli::NonZeroMask(*mask->get());
+    if (HostSetRegionMask(bitmap, inside.data(), bitmap->Width) != SUCCESS)
+      throw UsageError(r.regionMask + ": the mask has no non-zero pixel");
+  }
+  if (orientation)
+    HostSetOrientation(nullptr, bitmap, BITMAP_STRUCT_SIZE, uint32_t(orientation), 0);
+  if (!r.srand.empty()) HostSeedRandom(uint32_t(seed));
+  if (!r.tick.empty()) HostFixTickCount(uint32_t(tick));
+  if (!r.time.empty()) HostFixTime(time);
+
+  InterruptGuard interrupt;
+  int32_t rc;
+  {
+    Progress progress(!r.quiet && isatty(STDERR_FILENO), r.interruptAt);
+    CallbackGuard callback(&Progress::Callback, &progress);
+    rc = FxInvoke(effect, bitmap, values.data(), uint32_t(values.size()));
+  }
+  if (rc == SUCCESS && gInterrupted) rc = ERROR_HOST_CANCELLED;
+  if (rc <= FX_REGISTRY_UNKNOWN_PARAMETER && rc >= FX_REGISTRY_UNKNOWN_EFFECT)
+    throw UsageError(std::string(effect->shortName) + ": " + fxcli::ResultText(rc));
+  if (rc != SUCCESS) {
+    std::fprintf(stderr, "fxkit: %s: %s\n", effect->shortName, fxcli::ResultText(rc).c_str());
+    return 1;
+  }
+  HostSetOrientation(nullptr, bitmap, BITMAP_STRUCT_SIZE, 1, 0);  // write the stored layout
+  fxcli::SaveImage(*bitmap, r.output);
+  return 0;
+}
+
+int Gallery(const fxcli::GalleryOptions& options, bool quiet) {
+  const std::vector<fxcli::GalleryRun> runs = fxcli::RunGallery(options, quiet ? nullptr : stdout);
+  size_t failed = 0;
+  for (const fxcli::GalleryRun& r : runs) failed += r.file.empty();
+  std::printf("gallery: %zu runs, %zu failed: open %s/index.html\n", runs.size(), failed,
+              options.outDir.c_str());
+  return failed ? 1 : 0;
+}
+
+int Run(int argc, char** argv) {
+  CLI::App app{"fxkit: image special effects on PNG, JPEG, PPM and PGM files", "fxkit"};
+  app.set_version_flag("--version", std::string(FxVersion()));
+  app.require_subcommand(1);
+  app.footer(
+      "Examples:\n"
+      "  fxkit list\n"
+      "  fxkit help swirl\n"
+      "  fxkit apply swirl @card out.png angle=9000 center=320,240\n"
+      "  fxkit gallery @card out/gallery");
+
+  CLI::App* list = app.add_subcommand("list", "List the effects by family");
+  bool names = false, exports = false;
+  list->add_flag("--names", names, "Only the short names, one per line");
+  list->add_flag("--exports", exports, "Only the export names, one per line");
+
+  CLI::App* help = app.add_subcommand("help", "Describe an effect: parameters, defaults, ranges");
+  std::string helpEffect;
+  help->add_option("EFFECT", helpEffect, "Short name (swirl) or export name (Fx_SwirlBitmap)");
+
+  CLI::App* apply = app.add_subcommand("apply", "Apply an effect to an image file");
+  ApplyRequest request;
+  apply->add_option("EFFECT", request.effect, "Short name or export name")->required();
+  apply->add_option("INPUT", request.input, "PNG, JPEG, PPM or PGM file, or @card[:WxH]")
+      ->required();
+  apply->add_option("OUTPUT", request.output, "Output file; .png, .jpg, .ppm or .pgm")->required();
+  apply->add_option("VALUES", request.words, "Parameters as name=value (see fxkit help EFFECT)");
+  apply->add_option("--region", request.region, "Process a rectangular region WxH+X+Y");
+  apply->add_option("--region-mask", request.regionMask,
+                    "Process the non-zero pixels of a mask image of the same size");
+  apply->add_option("--srand", request.srand, "Seed the random generator before the call");
+  apply->add_option("--tick", request.tick, "Fix the tick count (milliseconds)");
+  apply->add_option("--time", request.time, "Fix the calendar time (seconds)");
+  apply->add_option("--orientation", request.orientation,
+                    "Process the image as seen in orientation 1..8 (written in its stored layout)");
+  apply->add_flag("--quiet", request.quiet, "No progress bar");
+  apply->add_option("--interrupt-at", request.interruptAt)->group("");  // tests: SIGINT at N%
+
+  CLI::App* gallery = app.add_subcommand("gallery", "Every effect with its defaults and presets");
+  fxcli::GalleryOptions galleryOptions;
+  std::string gallerySeed, galleryTick, galleryTime;
+  bool galleryQuiet = false;
+  gallery->add_option("INPUT", galleryOptions.input, "Input image (default @card)");
+  gallery->add_option("OUTDIR", galleryOptions.outDir, "Output directory (default gallery)");
+  gallery->add_option("--srand", gallerySeed, "Seed before every run (default 1)");
+  gallery->add_option("--tick", galleryTick, "Tick count for every run (default 1000000)");
+  gallery->add_option("--time", galleryTime, "Calendar time for every run (default 1700000000)");
+  gallery->add_flag("--quiet", galleryQuiet, "Only the summary line");
+
+  if (argc > 1 && argv[1][0] != '-') {
+    bool known = false;
+    for (const CLI::App* sub : app.get_subcommands({})) known |= sub->get_name() == argv[1];
+    if (!known)
+      throw UsageError(std::string("unknown command '") + argv[1] +
+                       "' (commands: list, help, apply, gallery)");
+  }
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    std::fprintf(stderr, "fxkit: %s (see fxkit --help)\n", e.what());
+    return 2;
+  }
+
+  if (list->parsed()) {
+    const fxcli::ListStyle style = exports ? fxcli::ListStyle::ExportNames
+                                   : names ? fxcli::ListStyle::ShortNames
+                                           : fxcli::ListStyle::Families;
+    std::fputs(fxcli::EffectListText(style).c_str(), stdout);
+    return 0;
+  }
+  if (help->parsed()) {
+    if (helpEffect.empty()) {
+      std::fputs(app.help().c_str(), stdout);
+      return 0;
+    }
+    const FxEffectDesc* effect = FxFindEffect(helpEffect.c_str());
+    if (!effect) throw UsageError("unknown effect '" + helpEffect + "' (see fxkit list)");
+    std::fputs(fxcli::EffectHelpText(*effect).c_str(), stdout);
+    return 0;
+  }
+  if (apply->parsed()) return Apply(request);
+  if (!gallerySeed.empty())
+    galleryOptions.seed = uint32_t(ParseOption("--srand", gallerySeed, INT32_MIN, UINT32_MAX));
+  if (!galleryTick.empty())
+    galleryOptions.tick = uint32_t(ParseOption("--tick", galleryTick, 0, UINT32_MAX));
+  if (!galleryTime.empty())
+    galleryOptions.time = ParseOption("--time", galleryTime, INT64_MIN, INT64_MAX);
+  return Gallery(galleryOptions, galleryQuiet);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int status;
+  try {
+    status = Run(argc, argv);
+  } catch (const UsageError& e) {
+    std::fprintf(stderr, "fxkit: %s\n", e.what());
+    status = 2;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "fxkit: %s\n", e.what());
+    status = 2;
+  }
+  // Everything the tool made has been released by now; the host must hold nothing.
+  if (const int64_t live = HostLiveBlocks(); live != 0) {
+    std::fprintf(stderr, "fxkit: internal error: %lld host blocks not released\n",
+                 static_cast<long long>(live));
+    if (status == 0) status = 3;
+  }
+  return status;
+}
