@@ -12,7 +12,7 @@ CMAKE_FLAGS ?=
 SAN_ENV = ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:abort_on_error=1 \
           UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 
-.PHONY: all deps build test test-plain test-asan demo bench fuzz format clean
+.PHONY: all deps build test test-plain test-asan demo bench bench-build compare fuzz format clean
 
 all: build
 
@@ -55,6 +55,12 @@ $(BENCH_BUILD)/build.ninja:
 	cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DFXKIT_BENCH=ON \
 	  -DFXKIT_TESTS=OFF $(CMAKE_FLAGS)
 
-bench: deps $(BENCH_BUILD)/build.ninja
+bench-build: deps $(BENCH_BUILD)/build.ninja
 	cmake --build $(BENCH_BUILD) -j $(JOBS)
+
+bench: bench-build
 	$(BENCH_BUILD)/bench/fxkit_bench --benchmark_filter='$(FILTER)' --benchmark_min_time=0.5
+
+compare: bench-build
+	./tools/install-deps.sh imagemagick python3
+	./bench/compare

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "fxkit/fxkit.h"
+#include "tools/fxkit/Values.h"
 
 namespace {
 
@@ -38,10 +39,18 @@ void Paint(BitmapRecord* b) {
 struct Scenario {
   const FxEffectDesc* effect;
   int32_t bitsPerPixel;
-  std::vector<FxNamedValue> values;
+  const char* preset;  // values in command-line syntax, or null for the defaults
 };
 
 void RunEffect(benchmark::State& state, Scenario scenario) {
+  fxcli::EffectArgs args(*scenario.effect);
+  try {
+    if (scenario.preset) args.Add(fxcli::SplitWords(scenario.preset));
+  } catch (const fxcli::UsageError& e) {
+    state.SkipWithError(e.what());
+    return;
+  }
+  const std::vector<FxNamedValue>& values = args.Values();
   BitmapRecord pristine{}, work{};
   if (HostCreateBitmap(&pristine, 272, 1, kWidth, kHeight, scenario.bitsPerPixel, ORDER_BGR,
                        nullptr, 1, nullptr, 0) != SUCCESS) {
@@ -58,8 +67,7 @@ void RunEffect(benchmark::State& state, Scenario scenario) {
     HostFixTickCount(1000);
     HostFixTime(1700000000);
     state.ResumeTiming();
-    rc = FxInvoke(scenario.effect, &work, scenario.values.data(),
-                  static_cast<uint32_t>(scenario.values.size()));
+    rc = FxInvoke(scenario.effect, &work, values.data(), static_cast<uint32_t>(values.size()));
   }
   HostFreeBitmap(&work);
   HostFreeBitmap(&pristine);
@@ -68,16 +76,21 @@ void RunEffect(benchmark::State& state, Scenario scenario) {
                                                 benchmark::Counter::kIsIterationInvariantRate);
 }
 
+// Names: "swirl/24" for the defaults, "swirl:strong/48" for a preset.
 void RegisterAll() {
   for (uint32_t i = 0; i < FxEffectCount(); ++i) {
     const FxEffectDesc* effect = FxEffectAt(i);
-    for (int32_t bits : {24, 48}) {
-      std::string name = effect->shortName;
-      name.append("/").append(std::to_string(bits));
-      benchmark::RegisterBenchmark(name.c_str(), RunEffect,
-                                   Scenario{effect, bits, {}})
-          ->Unit(benchmark::kMillisecond)
-          ->UseRealTime();
+    for (uint32_t p = 0; p <= effect->presetCount; ++p) {
+      const FxPreset* preset = p ? &effect->presets[p - 1] : nullptr;
+      for (int32_t bits : {24, 48}) {
+        std::string name = effect->shortName;
+        if (preset) name.append(":").append(preset->name);
+        name.append("/").append(std::to_string(bits));
+        benchmark::RegisterBenchmark(name.c_str(), RunEffect,
+                                     Scenario{effect, bits, preset ? preset->values : nullptr})
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
+      }
     }
   }
 }
