@@ -1,18 +1,18 @@
 // Test support implementation.
 #include "TestSupport.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace fxtest {
 
 const std::vector<Depth>& AllDepths() {
-  static const std::vector<Depth> depths = {
-      {1, ORDER_BGR, "pal1"},   {4, ORDER_BGR, "pal4"},   {8, ORDER_BGR, "pal8"},
-      {8, ORDER_GRAY, "gray8"}, {12, ORDER_GRAY, "gray12"}, {16, ORDER_GRAY, "gray16"},
-      {24, ORDER_BGR, "bgr24"}, {24, ORDER_RGB, "rgb24"}, {32, ORDER_BGR, "bgr32"},
-      {32, ORDER_RGB, "rgb32"}, {48, ORDER_BGR, "bgr48"}, {48, ORDER_RGB, "rgb48"},
-      {64, ORDER_BGR, "bgr64"}, {64, ORDER_RGB, "rgb64"},
-  };
+  static const std::vector<Depth> depths = [] {
+    std::vector<Depth> out;
+    for (const fxrel::Format& f : fxrel::Formats())
+      out.push_back({f.bitsPerPixel, f.order, f.name});
+    return out;
+  }();
   return depths;
 }
 
@@ -26,23 +26,12 @@ TestBitmap::TestBitmap(int32_t width, int32_t height, int32_t bitsPerPixel, uint
                               palette, orientation, nullptr, 0);
 }
 
-TestBitmap::~TestBitmap() { HostFreeBitmap(&record_); }
+TestBitmap::~TestBitmap() {
+  HostFreeBitmap(&record_);
+}
 
 void TestBitmap::FillNoise(uint32_t seed) {
-  uint32_t state = seed * 2654435761u + 1;
-  const uint32_t paletteMask = record_.PaletteCount ? record_.PaletteCount - 1 : 0;
-  for (int32_t y = 0; y < record_.StoredHeight; ++y) {
-    uint8_t* row = record_.Data + int64_t{y} * record_.BytesPerLine;
-    int64_t bytes = (int64_t{record_.StoredWidth} * (record_.BitsPerPixel == 12 ? 16 : record_.BitsPerPixel) + 7) / 8;
-    for (int64_t i = 0; i < bytes; ++i) {
-      state = state * 1664525u + 1013904223u;
-      uint8_t v = static_cast<uint8_t>(state >> 24);
-      if (record_.BitsPerPixel == 8 && record_.Order != ORDER_GRAY) v &= paletteMask;
-      row[i] = v;
-    }
-    if (record_.BitsPerPixel == 12)
-      for (int32_t x = 0; x < record_.StoredWidth; ++x) row[2 * x + 1] &= 0x0F;
-  }
+  fxrel::FillNoise(&record_, seed);
 }
 
 void TestBitmap::FillSmooth() {
@@ -60,7 +49,8 @@ void TestBitmap::FillSmooth() {
                                 : 255;
         if (step == 1) v = ((x * 7 + y * 3) % 256 + ((x / 5) % 2) * 60) % 256;
         if (bits == 16)
-          reinterpret_cast<uint16_t*>(row.data())[x * step + k] = static_cast<uint16_t>(v * 257 + (x % 3));
+          reinterpret_cast<uint16_t*>(row.data())[x * step + k] =
+              static_cast<uint16_t>(v * 257 + (x % 3));
         else
           row[x * step + k] = static_cast<uint8_t>(v);
       }
@@ -71,13 +61,7 @@ void TestBitmap::FillSmooth() {
 }
 
 std::vector<uint8_t> TestBitmap::Stored() const {
-  int64_t bytes = (int64_t{record_.StoredWidth} * (record_.BitsPerPixel == 12 ? 16 : record_.BitsPerPixel) + 7) / 8;
-  std::vector<uint8_t> out;
-  for (int32_t y = 0; y < record_.StoredHeight; ++y) {
-    const uint8_t* row = record_.Data + int64_t{y} * record_.BytesPerLine;
-    out.insert(out.end(), row, row + bytes);
-  }
-  return out;
+  return fxrel::StoredBytes(&record_);
 }
 
 std::vector<uint8_t> WorkingRows(BitmapRecord* bitmap) {
@@ -139,79 +123,218 @@ void HostFixture::TearDown() {
 
 namespace {
 
-enum class FaultKind { Alloc, Read, Write, Begin, Open };
+enum class FaultKind { Alloc, Read, Write, Begin, Open, Cancel };
 
 int64_t CountOf(const HostFaultCounts& c, FaultKind kind) {
   switch (kind) {
-    case FaultKind::Alloc: return c.allocs;
-    case FaultKind::Read: return c.reads;
-    case FaultKind::Write: return c.writes;
-    case FaultKind::Begin: return c.begins;
-    case FaultKind::Open: return c.opens;
+    case FaultKind::Alloc:
+      return c.allocs;
+    case FaultKind::Read:
+      return c.reads;
+    case FaultKind::Write:
+      return c.writes;
+    case FaultKind::Begin:
+      return c.begins;
+    case FaultKind::Open:
+      return c.opens;
+    case FaultKind::Cancel:
+      return 0;
   }
   return 0;
 }
 
 const char* NameOf(FaultKind kind) {
   switch (kind) {
-    case FaultKind::Alloc: return "alloc";
-    case FaultKind::Read: return "read";
-    case FaultKind::Write: return "write";
-    case FaultKind::Begin: return "begin";
-    case FaultKind::Open: return "open";
+    case FaultKind::Alloc:
+      return "alloc";
+    case FaultKind::Read:
+      return "read";
+    case FaultKind::Write:
+      return "write";
+    case FaultKind::Begin:
+      return "begin";
+    case FaultKind::Open:
+      return "open";
+    case FaultKind::Cancel:
+      return "cancel";
   }
   return "?";
 }
 
+constexpr int32_t kInjected = -2077;   // a host code no host operation answers by itself
+constexpr int32_t kCancelled = -3777;  // the callback's answer, outside every code range
+
+// Counts status reports; answers kCancelled at report `cancelAt` (never when 0).
+struct ReportCounter {
+  int64_t reports = 0;
+  int64_t cancelAt = 0;
+  int64_t afterCancel = 0;
+  static int32_t Callback(int32_t /*percent*/, void* userData) {
+    auto* self = static_cast<ReportCounter*>(userData);
+    ++self->reports;
+    if (self->cancelAt > 0 && self->reports > self->cancelAt) ++self->afterCancel;
+    return self->cancelAt > 0 && self->reports >= self->cancelAt ? kCancelled : SUCCESS;
+  }
+};
+
+// 1 .. total, or at most `cap` of them: the first half, the last quarter and evenly spaced
+// points between.
+std::vector<int64_t> PointsOf(int64_t total, int64_t cap) {
+  std::vector<int64_t> points;
+  if (cap <= 0 || total <= cap) {
+    for (int64_t n = 1; n <= total; ++n) points.push_back(n);
+    return points;
+  }
+  const int64_t head = cap / 2, tail = cap / 4, middle = cap - head - tail;
+  for (int64_t n = 1; n <= head; ++n) points.push_back(n);
+  for (int64_t i = 1; i <= middle; ++i)
+    points.push_back(head + (total - tail - head) * i / (middle + 1));
+  for (int64_t n = total - tail + 1; n <= total; ++n) points.push_back(n);
+  points.erase(std::unique(points.begin(), points.end()), points.end());
+  return points;
+}
+
+// A TestBitmap with the call the old interface gives.
+class LegacyCall : public PreparedCall {
+ public:
+  LegacyCall(std::unique_ptr<TestBitmap> bitmap, const std::function<int32_t(BitmapRecord*)>& call)
+      : bitmap_(std::move(bitmap)), call_(call) {}
+  BitmapRecord* bitmap() override { return bitmap_->get(); }
+  int32_t Run() override { return call_(bitmap_->get()); }
+
+ private:
+  std::unique_ptr<TestBitmap> bitmap_;
+  const std::function<int32_t(BitmapRecord*)>& call_;
+};
+
 }  // namespace
 
-SweepStats SweepFaults(const std::function<std::unique_ptr<TestBitmap>()>& make,
-                       const std::function<int32_t(BitmapRecord*)>& call,
-                       const std::string& label, int32_t rowFailureCode) {
+SweepStats SweepFaults(const std::function<std::unique_ptr<PreparedCall>()>& prepare,
+                       const SweepOptions& options, const std::string& label) {
   SweepStats stats;
-  constexpr int32_t kInjected = -2077;
-  for (FaultKind kind :
-       {FaultKind::Alloc, FaultKind::Read, FaultKind::Write, FaultKind::Begin, FaultKind::Open}) {
-    for (int64_t n = 1; n < 200000; ++n) {
-      auto bitmap = make();
-      const std::vector<uint8_t> before = bitmap->Stored();
-      const uint8_t orientation = (*bitmap)->Orientation;
+  const uint32_t traits = options.effect ? options.effect->traits : 0;
+  const bool untouchedBeforeWrite = !(traits & (FX_TRAIT_WHOLE_IMAGE | FX_TRAIT_RESIZES));
+
+  // The unhindered call: how many operations of each kind and reports there are to fail.
+  HostFaultCounts total;
+  ReportCounter dry;
+  {
+    auto call = prepare();
+    HostExchangeCallback(&ReportCounter::Callback, &dry, nullptr, nullptr);
+    HostSetFaultPlan(HostFaultPlan{});
+    const int32_t rc = call->Run();
+    total = HostGetFaultCounts();
+    HostExchangeCallback(nullptr, nullptr, nullptr, nullptr);
+    if (rc != SUCCESS) {
+      ADD_FAILURE() << label << ": the unhindered call answered " << rc;
+      return stats;
+    }
+  }
+
+  for (FaultKind kind : {FaultKind::Alloc, FaultKind::Read, FaultKind::Write, FaultKind::Begin,
+                         FaultKind::Open, FaultKind::Cancel}) {
+    if (kind == FaultKind::Cancel && !options.cancel) break;
+    const int64_t available = kind == FaultKind::Cancel ? dry.reports : CountOf(total, kind);
+    for (int64_t n : PointsOf(available, options.maxPointsPerKind)) {
+      auto call = prepare();
+      BitmapRecord* bitmap = call->bitmap();
+      const fxrel::Snapshot before = fxrel::Take(bitmap);
+      ReportCounter counter;
+      counter.cancelAt = kind == FaultKind::Cancel ? n : 0;
+      HostExchangeCallback(&ReportCounter::Callback, &counter, nullptr, nullptr);
       const int64_t blocks = HostLiveBlocks();
       HostFaultPlan plan;
       plan.code = kInjected;
       switch (kind) {
-        case FaultKind::Alloc: plan.failAllocAt = n; break;
-        case FaultKind::Read: plan.failReadAt = n; break;
-        case FaultKind::Write: plan.failWriteAt = n; break;
-        case FaultKind::Begin: plan.failBeginAt = n; break;
-        case FaultKind::Open: plan.failOpenAt = n; break;
+        case FaultKind::Alloc:
+          plan.failAllocAt = n;
+          break;
+        case FaultKind::Read:
+          plan.failReadAt = n;
+          break;
+        case FaultKind::Write:
+          plan.failWriteAt = n;
+          break;
+        case FaultKind::Begin:
+          plan.failBeginAt = n;
+          break;
+        case FaultKind::Open:
+          plan.failOpenAt = n;
+          break;
+        case FaultKind::Cancel:
+          break;
       }
       HostSetFaultPlan(plan);
-      const int32_t rc = call(bitmap->get());
+      const int32_t rc = call->Run();
       const HostFaultCounts counts = HostGetFaultCounts();
       HostSetFaultPlan(HostFaultPlan{});
       const std::string where = label + " " + NameOf(kind) + " #" + std::to_string(n);
-      EXPECT_EQ(HostLiveBlocks(), blocks) << where;
-      EXPECT_EQ((*bitmap)->Orientation, orientation) << where;
-      if (CountOf(counts, kind) < n) {
-        EXPECT_EQ(rc, SUCCESS) << where << ": the unhindered call failed";
-        break;
+
+      const int32_t expected = kind == FaultKind::Alloc    ? ERROR_NO_MEMORY
+                               : kind == FaultKind::Cancel ? kCancelled
+                                                           : kInjected;
+      EXPECT_EQ(rc, expected) << where;
+      if (kind == FaultKind::Cancel) {
+        EXPECT_GE(counter.reports, n) << where << ": fewer reports than the unhindered call";
+        EXPECT_EQ(counter.afterCancel, 0) << where << ": reports went on after the cancel";
+      } else {
+        EXPECT_GE(CountOf(counts, kind), n)
+            << where << ": fewer operations than the unhindered call";
+      }
+      if (options.effect) {
+        fxrel::CallContext context;
+        context.effect = options.effect;
+        context.rc = rc;
+        context.blocksBefore = blocks;
+        context.callback = &ReportCounter::Callback;
+        context.userData = &counter;
+        context.extraCodesAllowed = true;
+        EXPECT_EQ(fxrel::CheckCall(context, before, bitmap), "") << where;
+      } else {
+        EXPECT_EQ(HostLiveBlocks(), blocks) << where;
+        EXPECT_EQ(bitmap->Orientation, before.orientation) << where;
+        FxStatusCallback callback = nullptr;
+        HostExchangeCallback(&ReportCounter::Callback, &counter, &callback, nullptr);
+        EXPECT_EQ(callback, &ReportCounter::Callback) << where << ": callback not restored";
+      }
+      HostExchangeCallback(nullptr, nullptr, nullptr, nullptr);
+      const int64_t writesBefore = counts.writes - (kind == FaultKind::Write ? 1 : 0);
+      if (writesBefore == 0 && untouchedBeforeWrite) {
+        EXPECT_EQ(fxrel::StoredBytes(bitmap), before.stored) << where << ": pixels changed";
       }
       ++stats.points;
-      int32_t expected = kInjected;
-      if (kind == FaultKind::Alloc)
-        expected = ERROR_NO_MEMORY;
-      else if (kind != FaultKind::Open && rowFailureCode != 0)
-        expected = rowFailureCode;
-      EXPECT_EQ(rc, expected) << where;
-      const int64_t writesBefore = counts.writes - (kind == FaultKind::Write ? 1 : 0);
-      if (writesBefore == 0) {
-        EXPECT_EQ(bitmap->Stored(), before) << where << ": pixels changed";
+      switch (kind) {
+        case FaultKind::Alloc:
+          ++stats.allocs;
+          break;
+        case FaultKind::Read:
+          ++stats.reads;
+          break;
+        case FaultKind::Write:
+          ++stats.writes;
+          break;
+        case FaultKind::Begin:
+          ++stats.begins;
+          break;
+        case FaultKind::Open:
+          ++stats.opens;
+          break;
+        case FaultKind::Cancel:
+          ++stats.cancels;
+          break;
       }
       if (::testing::Test::HasFailure()) return stats;
     }
   }
   return stats;
+}
+
+SweepStats SweepFaults(const std::function<std::unique_ptr<TestBitmap>()>& make,
+                       const std::function<int32_t(BitmapRecord*)>& call,
+                       const std::string& label) {
+  return SweepFaults(
+      [&]() -> std::unique_ptr<PreparedCall> { return std::make_unique<LegacyCall>(make(), call); },
+      SweepOptions{}, label);
 }
 
 }  // namespace fxtest

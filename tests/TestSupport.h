@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "ReliabilityHarness.h"
 #include "fxkit/fxkit.h"
 #include "host/Host.h"
 
@@ -67,18 +68,42 @@ class HostFixture : public ::testing::Test {
   int64_t baselineBlocks_ = 0;
 };
 
-// The fault-path sweep. `make` builds a fresh bitmap, `call` runs the effect on it. For each
-// kind of failure (allocation, row read, row write, write preparation, open) the 1st, 2nd, ...
-// operation is failed until the call gets through; each time the code must be the expected one,
-// no block may leak, the orientation must come back, and a failure before the first row write
-// must leave the pixels unchanged. Returns the number of fault points exercised.
-// `rowFailureCode`: for effects that answer a failed read, write or write preparation with a
-// code of their own (0: the host's code is expected back unchanged).
+// The fault-path sweep. For each kind of failure (allocation, row read, row write, write
+// preparation, open) the 1st, 2nd, ... operation of a fresh call is failed, up to the number the
+// unhindered call makes; then the status callback cancels at its 1st, 2nd, ... report. Each time
+// the code must be ERROR_NO_MEMORY, the injected host code or the callback's answer, no block may
+// leak, the orientation and the callback must come back, no report may follow a cancel, and a
+// failure before the first row write must leave the pixels unchanged.
 struct SweepStats {
-  int64_t points = 0;
+  int64_t points = 0;  // fault points exercised, cancels included
+  int64_t allocs = 0, reads = 0, writes = 0, begins = 0, opens = 0, cancels = 0;
 };
+
+// A call made ready for one sweep step: everything it needs exists before Run, so the fault
+// plan counts only the operations of the code under test.
+class PreparedCall {
+ public:
+  virtual ~PreparedCall() = default;
+  virtual BitmapRecord* bitmap() = 0;
+  virtual int32_t Run() = 0;
+};
+
+struct SweepOptions {
+  // When set, every step is also checked with fxrel::CheckCall under the effect's traits
+  // (region, fourth samples, geometry), and its traits decide whether the pixels must stay
+  // unchanged before the first row write.
+  const FxEffectDesc* effect = nullptr;
+  bool cancel = true;
+  // 0: every point; otherwise at most this many per kind (the first half, the last quarter and
+  // evenly spaced points between).
+  int64_t maxPointsPerKind = 0;
+};
+
+SweepStats SweepFaults(const std::function<std::unique_ptr<PreparedCall>()>& prepare,
+                       const SweepOptions& options, const std::string& label);
+
+// `make` builds a fresh bitmap, `call` runs the effect on it; every point, cancels included.
 SweepStats SweepFaults(const std::function<std::unique_ptr<TestBitmap>()>& make,
-                       const std::function<int32_t(BitmapRecord*)>& call,
-                       const std::string& label, int32_t rowFailureCode = 0);
+                       const std::function<int32_t(BitmapRecord*)>& call, const std::string& label);
 
 }  // namespace fxtest

@@ -1,0 +1,95 @@
+// Different bitmaps processed on several threads at once give exactly the pixels, codes and
+// progress reports of serial runs: the generator, the status callback and the fault plan are
+// per thread, and the effects keep no state of their own.
+#include <cstdio>
+#include <thread>
+
+#include "TestSupport.h"
+
+namespace {
+
+using fxrel::RegionKind;
+using fxrel::Scene;
+
+struct Job {
+  const FxEffectDesc* effect;
+  Scene scene;
+};
+
+struct Result {
+  int32_t rc = 0;
+  std::vector<uint8_t> pixels;
+  std::vector<int32_t> reports;
+  int32_t width = 0, height = 0;
+};
+
+int32_t Record(int32_t percent, void* userData) {
+  static_cast<std::vector<int32_t>*>(userData)->push_back(percent);
+  return SUCCESS;
+}
+
+Result RunJob(const Job& job) {
+  Result r;
+  fxrel::Bitmap bitmap;
+  if (fxrel::MakeScene(bitmap, job.scene) != SUCCESS) return r;
+  fxrel::EffectCall call(job.effect);
+  call.Resolve(bitmap.get());
+  HostExchangeCallback(&Record, &r.reports, nullptr, nullptr);
+  r.rc = call.Invoke(bitmap.get());
+  HostExchangeCallback(nullptr, nullptr, nullptr, nullptr);
+  r.pixels = fxrel::StoredBytes(bitmap.get());
+  r.width = bitmap->Width;
+  r.height = bitmap->Height;
+  return r;
+}
+
+class ReliabilityThreadTest : public fxtest::HostFixture {};
+
+TEST_F(ReliabilityThreadTest, ParallelRunsMatchSerialRuns) {
+  const char* const formats[] = {"bgr24", "gray16", "rgb32", "pal8", "bgr48", "gray12"};
+  std::vector<Job> jobs;
+  for (uint32_t e = 0; e < FxEffectCount(); ++e)
+    for (uint32_t f = 0; f < std::size(formats); ++f) {
+      fxrel::Format format = fxrel::Formats().front();
+      for (const auto& candidate : fxrel::Formats())
+        if (std::string(candidate.name) == formats[f]) format = candidate;
+      const RegionKind region = static_cast<RegionKind>(f % 3);
+      jobs.push_back({FxEffectAt(e),
+                      Scene{format, 16, 12, uint8_t(f % 2 ? 6 : 1), region, 1000 + e * 10 + f}});
+    }
+
+  std::vector<Result> serial;
+  for (const Job& job : jobs) serial.push_back(RunJob(job));
+
+  // Every thread runs every job, starting at a different one, so that different effects and
+  // formats overlap in time.
+  constexpr size_t kThreads = 4;
+  std::vector<std::vector<Result>> parallel(kThreads, std::vector<Result>(jobs.size()));
+  std::vector<std::thread> threads;
+  for (size_t t = 0; t < kThreads; ++t)
+    threads.emplace_back([&, t] {
+      for (size_t k = 0; k < jobs.size(); ++k) {
+        const size_t j = (k + t * jobs.size() / kThreads) % jobs.size();
+        parallel[t][j] = RunJob(jobs[j]);
+      }
+    });
+  for (auto& thread : threads) thread.join();
+
+  for (size_t t = 0; t < kThreads; ++t)
+    for (size_t j = 0; j < jobs.size(); ++j) {
+      const std::string where = std::string(jobs[j].effect->shortName) + " " +
+                                fxrel::Describe(jobs[j].scene) + " thread " + std::to_string(t);
+      const Result& a = serial[j];
+      const Result& b = parallel[t][j];
+      EXPECT_EQ(a.rc, SUCCESS) << where;
+      EXPECT_EQ(b.rc, a.rc) << where;
+      EXPECT_EQ(b.width, a.width) << where;
+      EXPECT_EQ(b.height, a.height) << where;
+      EXPECT_TRUE(b.pixels == a.pixels) << where << ": other pixels than the serial run";
+      EXPECT_EQ(b.reports, a.reports) << where << ": other progress reports";
+    }
+  std::printf("[ stats    ] %zu jobs on %zu threads, %zu effects\n", jobs.size(), kThreads,
+              size_t{FxEffectCount()});
+}
+
+}  // namespace
