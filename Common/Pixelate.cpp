@@ -306,7 +306,7 @@ extern const FxEffectDesc kPixelateEffect = {
     },
     kPixelatePresets,
     CountOf(kPixelatePresets),
-    0,
+    FX_TRAIT_FAILURE_AS_NO_MEMORY,
 };
 
 }  // namespace fx

@@ -108,6 +108,9 @@ struct HostFaultCounts {
   int64_t writes = 0;
   int64_t begins = 0;
   int64_t opens = 0;
+  // The injected fault hit while the status callback was switched off, that is inside a
+  // whole-image host operation whose result an effect may leave unexamined.
+  bool hitWhilePaused = false;
 };
 // Installs a plan and resets the counters; a default plan disarms.
 void HostSetFaultPlan(const HostFaultPlan& plan);

@@ -69,6 +69,9 @@ bool FaultOnWrite(int32_t* code);
 bool FaultOnBegin(int32_t* code);
 bool FaultOnOpen(int32_t* code);
 
+// Whether this thread has a status callback installed (not switched off).
+bool StatusCallbackInstalled();
+
 // Counted raw allocation without the fault hook (used by the hooks' own callers).
 void* CountedAlloc(size_t bytes);
 void CountedFree(void* block);

@@ -23,7 +23,11 @@ std::atomic<int64_t> gLiveBlocks{0};
 thread_local HostFaultPlan tPlan;
 thread_local HostFaultCounts tCounts;
 
-bool Hit(int64_t count, int64_t at) { return at > 0 && count == at; }
+bool Hit(int64_t count, int64_t at) {
+  if (at <= 0 || count != at) return false;
+  tCounts.hitWhilePaused = !host::StatusCallbackInstalled();
+  return true;
+}
 
 }  // namespace
 

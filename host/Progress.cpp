@@ -1,5 +1,6 @@
 // Progress reporting over the per-thread status callback; any answer but SUCCESS cancels.
 #include "host/Host.h"
+#include "host/HostInternal.h"
 
 namespace {
 thread_local FxStatusCallback tCallback = nullptr;
@@ -13,6 +14,8 @@ void HostExchangeCallback(FxStatusCallback newCallback, void* newUserData,
   tCallback = newCallback;
   tUserData = newUserData;
 }
+
+bool host::StatusCallbackInstalled() { return tCallback != nullptr; }
 
 int32_t HostReportStatus(int32_t percent) {
   return tCallback ? tCallback(percent, tUserData) : SUCCESS;

@@ -19,10 +19,11 @@ void MakePalette(COLORREF* palette) {
     palette[i] = ((i * 37) & 0xFF) | ((i * 91 + 17) & 0xFF) << 8 | ((i * 53 + 101) & 0xFF) << 16;
 }
 
+// Bytes of pixels in a stored row; never past the stride, whatever the record's depth says.
 int64_t StoredRowBytes(const BitmapRecord* b) {
   const int32_t bits = b->BitsPerPixel == 12 ? 16 : b->BitsPerPixel;
-  if (bits <= 0 || b->StoredWidth <= 0) return 0;
-  return (int64_t{b->StoredWidth} * bits + 7) / 8;
+  if (bits <= 0 || b->StoredWidth <= 0 || b->BytesPerLine <= 0) return 0;
+  return std::min<int64_t>((int64_t{b->StoredWidth} * bits + 7) / 8, b->BytesPerLine);
 }
 
 bool IsPointKind(FxKind kind) {
@@ -221,8 +222,7 @@ struct EffectCall::Arg {
   bool recordsMade = false;
   std::vector<int32_t> ints;  // INT_ARRAY
   std::unique_ptr<Bitmap> bitmap;
-  bool bitmapMissing = false;  // a default copy that could not be made: passed as null
-  int axis = -1;               // a point coordinate set over the default
+  int axis = -1;  // a point coordinate set over the default
   int32_t axisValue = 0;
 };
 
@@ -356,16 +356,14 @@ void EffectCall::Resolve(BitmapRecord* bitmap) {
         a.bitmap = std::make_unique<Bitmap>();
         if (!bitmap || HostSetOrientation(a.bitmap->get(), bitmap, BITMAP_STRUCT_SIZE,
                                           bitmap->Orientation, 7) != SUCCESS) {
-          a.bitmap.reset();
-          a.bitmapMissing = true;
+          a.bitmap.reset();  // passed as null
         }
         break;
       }
       case FX_DEFAULT_TEXTURE:
         a.bitmap = std::make_unique<Bitmap>();
         if (a.bitmap->Create(128, 128, 8, ORDER_GRAY, 1, 77) != SUCCESS) {
-          a.bitmap.reset();
-          a.bitmapMissing = true;
+          a.bitmap.reset();  // passed as null
         }
         break;
       case FX_DEFAULT_ARRAY:
@@ -442,12 +440,9 @@ int32_t EffectCall::Invoke(BitmapRecord* bitmap, int run) const {
   return FxInvoke(effect_, bitmap, values.data(), n);
 }
 
-int64_t EffectCall::ValueOf(uint32_t param) const {
-  return args_[param]->value;
-}
-
 bool IsKnownCode(int32_t rc) {
   switch (rc) {
+    case 0:  // answered by an export that resets an out-of-range field of its record
     case SUCCESS:
     case ERROR_NO_MEMORY:
     case ERROR_NO_BITMAP:

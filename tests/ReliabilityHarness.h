@@ -112,9 +112,6 @@ class EffectCall {
   // FxInvoke with every parameter named.
   int32_t Invoke(BitmapRecord* bitmap, int run = 0) const;
 
-  // The value a scalar parameter holds after Resolve (for reports).
-  int64_t ValueOf(uint32_t param) const;
-
  private:
   struct Arg;
   Arg& EnsureRecords(uint32_t param);

@@ -71,7 +71,8 @@ class HostFixture : public ::testing::Test {
 // The fault-path sweep. For each kind of failure (allocation, row read, row write, write
 // preparation, open) the 1st, 2nd, ... operation of a fresh call is failed, up to the number the
 // unhindered call makes; then the status callback cancels at its 1st, 2nd, ... report. Each time
-// the code must be ERROR_NO_MEMORY, the injected host code or the callback's answer, no block may
+// the code must be ERROR_NO_MEMORY, the injected host code or the callback's answer (or
+// ERROR_NO_MEMORY where the effect's FX_TRAIT_FAILURE_AS_NO_MEMORY says so), no block may
 // leak, the orientation and the callback must come back, no report may follow a cancel, and a
 // failure before the first row write must leave the pixels unchanged.
 struct SweepStats {
@@ -97,6 +98,9 @@ struct SweepOptions {
   // 0: every point; otherwise at most this many per kind (the first half, the last quarter and
   // evenly spaced points between).
   int64_t maxPointsPerKind = 0;
+  // For effects that answer a failed read, write, write preparation or a cancel with a code of
+  // their own (0: the host's code or the callback's answer is expected back unchanged).
+  int32_t rowFailureCode = 0;
 };
 
 SweepStats SweepFaults(const std::function<std::unique_ptr<PreparedCall>()>& prepare,
@@ -104,6 +108,7 @@ SweepStats SweepFaults(const std::function<std::unique_ptr<PreparedCall>()>& pre
 
 // `make` builds a fresh bitmap, `call` runs the effect on it; every point, cancels included.
 SweepStats SweepFaults(const std::function<std::unique_ptr<TestBitmap>()>& make,
-                       const std::function<int32_t(BitmapRecord*)>& call, const std::string& label);
+                       const std::function<int32_t(BitmapRecord*)>& call, const std::string& label,
+                       int32_t rowFailureCode = 0);
 
 }  // namespace fxtest

@@ -93,6 +93,8 @@ typedef struct FxPreset {
 #define FX_TRAIT_WHOLE_IMAGE 0x8u   /* changes pixels through whole-image host operations, not
                                        only through row writes */
 #define FX_TRAIT_PROGRESS 0x10u     /* reports progress of its own besides the row writes */
+#define FX_TRAIT_FAILURE_AS_NO_MEMORY 0x20u /* answers failed row operations, write preparations
+                                               and cancels with ERROR_NO_MEMORY, not their code */
 
 typedef struct FxEffectDesc {
   const char* shortName;  /* "swirl", "zoom-blur" */
