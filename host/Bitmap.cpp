@@ -341,6 +341,8 @@ int32_t HostSetOrientation(BitmapRecord* copy, BitmapRecord* b, uint32_t structS
   if (!b) return ERROR_NO_BITMAP;
   if (copy && mode == 7) return CopyRecord(copy, b, structSize, orientation);
   if (!host::ValidOrientation(orientation)) return ERROR_HOST_BAD_ARGUMENT;
+  // A record whose orientation names no view keeps it: once changed, it could not be set back.
+  if (!host::ValidOrientation(b->Orientation)) return ERROR_HOST_BAD_RECORD;
   b->Orientation = static_cast<uint8_t>(orientation);
   host::ViewSize(orientation, b->StoredWidth, b->StoredHeight, &b->Width, &b->Height);
   return SUCCESS;

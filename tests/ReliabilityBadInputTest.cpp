@@ -65,6 +65,11 @@ TEST_P(ReliabilityBadInputTest, SpoiledBitmapRecordsAreRefusedUntouched) {
       {"Order 2 with 32 bits", [](BitmapRecord* b) { b->Order = ORDER_GRAY; }, refused},
       {"flag 0x200", [](BitmapRecord* b) { b->Flags |= FLAG_UNSUPPORTED; },
        [](int32_t) { return true; }},
+      // Orientation codes no view has: nothing to restore them to once changed.
+      {"Orientation 0", [](BitmapRecord* b) { b->Orientation = 0; }, refused},
+      {"Orientation 9", [](BitmapRecord* b) { b->Orientation = 9; }, refused},
+      {"BitsPerPixel 7", [](BitmapRecord* b) { b->BitsPerPixel = 7; }, refused},
+      {"no pixel storage", [](BitmapRecord* b) { b->Data = nullptr; }, refused},
   };
   const Scene scene{FormatNamed("bgr32"), 12, 9, 6, RegionKind::Rect, 5};
   for (const Case& c : cases) {
@@ -81,7 +86,19 @@ TEST_P(ReliabilityBadInputTest, SpoiledBitmapRecordsAreRefusedUntouched) {
     if (rc != SUCCESS && !(effect()->traits & FX_TRAIT_RESIZES)) {
       EXPECT_TRUE(fxrel::StoredBytes(bitmap.get()) == pixels) << where << ": pixels changed";
     }
-    bitmap->StructSize = intact.StructSize;  // let the owner free it normally
+    // The registry's own defaults, formed from the spoiled record, must not disturb it either.
+    const fxrel::Snapshot spoiled = fxrel::Take(bitmap.get());
+    fxrel::CallContext context;
+    context.effect = effect();
+    context.blocksBefore = HostLiveBlocks();
+    fxrel::PrepareRun(effect(), 0);
+    context.rc = FxInvoke(effect(), bitmap.get(), nullptr, 0);
+    EXPECT_EQ(fxrel::CheckCall(context, spoiled, bitmap.get()), "") << where << " (defaults)";
+    ++calls_;
+    // Let the owner free it normally.
+    bitmap->StructSize = intact.StructSize;
+    bitmap->BitsPerPixel = intact.BitsPerPixel;
+    if (!bitmap->Data) bitmap->Data = intact.Data;
   }
 
   // A null bitmap, with arguments that would suit a real one.
