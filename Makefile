@@ -7,12 +7,13 @@ FUZZ_BUILD ?= build-fuzz
 JOBS ?= $(shell nproc)
 FILTER ?=
 FUZZ_SECONDS ?= 300
+FUZZ_SMOKE_SECONDS ?= 60
 CMAKE_FLAGS ?=
 
 SAN_ENV = ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:abort_on_error=1 \
           UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 
-.PHONY: all deps build test test-plain test-asan demo bench bench-build compare fuzz format clean
+.PHONY: all deps build test test-plain test-asan demo bench bench-build compare fuzz fuzz-build test-fuzz format clean
 
 all: build
 
@@ -25,7 +26,7 @@ $(BUILD)/build.ninja:
 build: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
 
-test: deps test-plain test-asan
+test: deps test-plain test-fuzz test-asan
 
 test-plain: $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
@@ -64,3 +65,27 @@ bench: bench-build
 compare: bench-build
 	./tools/install-deps.sh imagemagick python3
 	./bench/compare
+
+# Fuzzing: clang, libFuzzer, ASan and UBSan over the whole library. New inputs go to
+# $(FUZZ_BUILD)/corpus; a crash is written to $(FUZZ_BUILD)/artifacts/ and belongs in
+# fuzz/regressions/ once fixed, so every later run replays it.
+FUZZ_RUN = $(SAN_ENV) $(FUZZ_BUILD)/fuzz/fxkit_fuzz -timeout=10 -rss_limit_mb=2048 \
+           -print_final_stats=1 -artifact_prefix=$(FUZZ_BUILD)/artifacts/
+
+$(FUZZ_BUILD)/build.ninja:
+	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+	  -DCMAKE_CXX_COMPILER=clang++ -DFXKIT_FUZZ=ON -DFXKIT_TESTS=OFF -DFXKIT_TOOLS=OFF $(CMAKE_FLAGS)
+
+fuzz-build: $(FUZZ_BUILD)/build.ninja
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fxkit_fuzz
+	@mkdir -p $(FUZZ_BUILD)/corpus $(FUZZ_BUILD)/artifacts
+
+# `make fuzz FUZZ_SECONDS=N`: a fuzzing session of N seconds.
+fuzz: deps fuzz-build
+	$(FUZZ_RUN) -max_total_time=$(FUZZ_SECONDS) $(FUZZ_BUILD)/corpus fuzz/corpus fuzz/regressions
+
+# The bounded smoke run of `make test`: the seed corpus and every regression input first, then
+# new inputs from a fixed seed for FUZZ_SMOKE_SECONDS.
+test-fuzz: fuzz-build
+	$(FUZZ_RUN) -seed=1 -max_total_time=$(FUZZ_SMOKE_SECONDS) $(FUZZ_BUILD)/corpus fuzz/corpus \
+	  fuzz/regressions
