@@ -5,6 +5,8 @@
 #include <cstring>
 #include <sstream>
 
+#include "host/HostInternal.h"
+
 namespace fxrel {
 
 namespace {
@@ -153,6 +155,13 @@ std::string Describe(const Scene& s) {
          kRegions[static_cast<int>(s.region)];
 }
 
+int64_t OwnedBlocks(const BitmapRecord* b) {
+  if (!b) return 0;
+  return int64_t{(b->HostFlags & host::kHostOwnsData) && b->Data} +
+         int64_t{(b->HostFlags & host::kHostOwnsPalette) && b->Palette} +
+         int64_t{b->Region != nullptr};
+}
+
 std::vector<uint8_t> StoredBytes(const BitmapRecord* b) {
   std::vector<uint8_t> out;
   if (!b || !b->Data || b->StoredHeight <= 0) return out;
@@ -201,6 +210,7 @@ Snapshot Take(BitmapRecord* b) {
   s.structSize = b->StructSize;
   s.orientation = b->Orientation;
   s.hasRegion = HostHasRegion(b) != 0;
+  s.ownedBlocks = OwnedBlocks(b);
   s.working = ReadWorking(b, &s.sampleBits, &s.pixelStep, &s.rowBytes);
   if (!s.working.empty()) {
     s.inRegion.resize(size_t(s.width) * s.height);
@@ -468,7 +478,8 @@ std::string CheckCall(const CallContext& c, const Snapshot& before, BitmapRecord
   const bool resizes = traits & FX_TRAIT_RESIZES;
   if (!c.extraCodesAllowed && !IsKnownCode(c.rc))
     problems << "unknown result code " << c.rc << "\n";
-  const int64_t leaked = HostLiveBlocks() - c.blocksBefore;
+  const int64_t leaked =
+      (HostLiveBlocks() - OwnedBlocks(b)) - (c.blocksBefore - before.ownedBlocks);
   if (leaked != 0) problems << leaked << " host blocks leaked\n";
   FxStatusCallback callback = nullptr;
   void* userData = nullptr;

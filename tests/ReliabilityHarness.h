@@ -70,10 +70,14 @@ struct Snapshot {
   uint32_t order = 0, flags = 0, structSize = 0;
   uint8_t orientation = 0;
   bool hasRegion = false;
+  int64_t ownedBlocks = 0;        // host blocks the record holds (storage, palette, region)
   std::vector<uint8_t> inRegion;  // per view pixel: inside the region (all 1 without one)
 };
 // Reads the snapshot with no fault plan armed (row access allocates).
 Snapshot Take(BitmapRecord* bitmap);
+// Host blocks a record holds: its storage and palette when the host owns them, its region. An
+// effect that replaces the storage or drops the region changes them without leaking.
+int64_t OwnedBlocks(const BitmapRecord* bitmap);
 // Stored rows of a bitmap (padding excluded); empty for a record without storage.
 std::vector<uint8_t> StoredBytes(const BitmapRecord* bitmap);
 
@@ -132,7 +136,7 @@ bool IsKnownCode(int32_t rc);
 struct CallContext {
   const FxEffectDesc* effect = nullptr;
   int32_t rc = SUCCESS;
-  int64_t blocksBefore = 0;
+  int64_t blocksBefore = 0;             // HostLiveBlocks() just before the call
   FxStatusCallback callback = nullptr;  // the pair installed around the call
   void* userData = nullptr;
   bool extraCodesAllowed = false;  // codes injected by the caller (faults, cancels)
