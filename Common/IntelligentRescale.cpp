@@ -610,25 +610,25 @@ int32_t CheckRecords(const BitmapRecord* bitmap, const BitmapRecord* mask) {
 
 // Converts the bitmap to 24 bits for the passes unless it is 24-bit order 1, and back to its
 // own depth and order when the call ends, on failure and cancel too, so the caller never gets
-// a bitmap in another format than it gave.
+// a bitmap in another format than it gave. A failed conversion leaves the bitmap as it was; the
+// passes work on any working format, and since an up-scale pass makes its new bitmap in order 1,
+// the format is compared at the end rather than remembered as converted or not.
 class WorkingFormat {
  public:
   explicit WorkingFormat(BitmapRecord* b) : bitmap_(b), bits_(b->BitsPerPixel), order_(b->Order) {
     if (bits_ == 24 && order_ == ORDER_RGB) return;
     CallbackPause pause;
-    // A failed conversion leaves the bitmap as it was; the passes work on any working format
-    // and report an unusable bitmap themselves.
-    converted_ = HostConvertBitmap(b, b, BITMAP_STRUCT_SIZE, 24, ORDER_BGR, nullptr, 0, 0, 0, 0) ==
-                 SUCCESS;
+    HostConvertBitmap(b, b, BITMAP_STRUCT_SIZE, 24, ORDER_BGR, nullptr, 0, 0, 0, 0);
   }
   ~WorkingFormat() { Restore(); }
   WorkingFormat(const WorkingFormat&) = delete;
   WorkingFormat& operator=(const WorkingFormat&) = delete;
 
-  // Converts back now; the result of that conversion.
+  // Converts back now when the format differs; the result of that conversion.
   int32_t Restore() {
-    if (!converted_) return SUCCESS;
-    converted_ = false;
+    if (done_) return SUCCESS;
+    done_ = true;
+    if (bitmap_->BitsPerPixel == bits_ && bitmap_->Order == order_) return SUCCESS;
     CallbackPause pause;
     return HostConvertBitmap(bitmap_, bitmap_, BITMAP_STRUCT_SIZE, bits_, order_, nullptr, 0, 0,
                              0, 0);
@@ -638,7 +638,7 @@ class WorkingFormat {
   BitmapRecord* bitmap_;
   int32_t bits_;
   uint32_t order_;
-  bool converted_ = false;
+  bool done_ = false;
 };
 
 // A quarter turn, the work on the turned bitmap, and the turn back, also when the work fails.
