@@ -96,7 +96,8 @@ struct Canceller {
   }
 };
 
-void DecodeParams(Input& in, const FxEffectDesc* effect, fxrel::EffectCall& call) {
+void DecodeParams(Input& in, const FxEffectDesc* effect, BitmapRecord* bitmap,
+                  fxrel::EffectCall& call) {
   for (uint32_t i = 0; i < effect->paramCount; ++i) {
     const FxParamDesc& p = effect->params[i];
     const uint8_t selector = in.U8();
@@ -165,6 +166,12 @@ void DecodeParams(Input& in, const FxEffectDesc* effect, fxrel::EffectCall& call
           break;
         }
         if (selector % 16 < 8) break;
+        if (selector % 16 == 9) {  // a copy of the bitmap itself: a mask of the same size
+          auto copy = std::make_unique<fxrel::Bitmap>();
+          HostSetOrientation(copy->get(), bitmap, BITMAP_STRUCT_SIZE, bitmap->Orientation, 7);
+          call.SetBitmap(i, std::move(copy));
+          break;
+        }
         const fxrel::Format& f = fxrel::Formats()[in.U8() % fxrel::Formats().size()];
         auto b = std::make_unique<fxrel::Bitmap>();
         const int32_t w = 1 + in.U8() % kMaxSide, h = 1 + in.U8() % kMaxSide;
@@ -217,7 +224,7 @@ int32_t RunOne(const uint8_t* data, size_t size, int twin, std::vector<uint8_t>*
   }
 
   fxrel::EffectCall call(effect);
-  DecodeParams(in, effect, call);
+  DecodeParams(in, effect, bitmap.get(), call);
   call.Resolve(bitmap.get());
 
   // Spoil the record after the arguments were resolved against the intact bitmap.
