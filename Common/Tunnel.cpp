@@ -36,6 +36,7 @@ constexpr double kPi = 3.1415926535;
 constexpr uint32_t kAngleAlongRows = 0x10;     // layout: angle down the rows, depth across
 constexpr uint32_t kAngleAlongColumns = 0x20;  // layout: angle across the columns, depth down
 constexpr uint32_t kModeFill = 1;
+constexpr uint32_t kModeKeep = 2;
 
 // The tunnel's own colour preparation: bit 26 gives a 16-bit gray level at every depth (its
 // high byte at 8 bits), and gray data mixes the three components with >> 3.
@@ -256,7 +257,9 @@ int32_t Fx_TunnelBitmap(BitmapRecord* bitmap, POINT center, int32_t depthOffset,
   if (rc != SUCCESS) return rc;
   if (repeat < -1 || fadeStart > 100 || fadeEnd > 100 || rotation < 0) return ERROR_INV_PARAMETER;
   const uint32_t layout = flags & 0xFFF0, mode = flags & 0xFF0F;
-  if ((layout != 0x10 && layout != 0x20) || (mode != 1 && mode != 2)) return ERROR_INV_PARAMETER;
+  if ((layout != fx::kAngleAlongRows && layout != fx::kAngleAlongColumns) ||
+      (mode != fx::kModeFill && mode != fx::kModeKeep))
+    return ERROR_INV_PARAMETER;
   const fx::TunnelParams p{center,
                            depthOffset,
                            viewDistance,
