@@ -8,8 +8,6 @@
 // Fold handling with the fill colour fills the centre pixel through its row neighbours, as in
 // spherize. Extreme inputs: those of spherize (64-bit squares, bounded window); a rectangle of at
 // most two pixels each way has D = 0, and its centre pixel (the only one within D) stays.
-#include <cstdlib>
-
 #include "Common/RegistryDefs.h"
 #include "Common/Sphere.h"
 #include "fxkit/effects.h"
@@ -86,6 +84,27 @@ int32_t CylindricalBendDriver(BitmapRecord* bitmap, double k, bool outward, Radi
   });
 }
 
+// The shapes, once the entry checks have passed.
+int32_t BendingWork(BitmapRecord* bitmap, double k, bool outward, const RadialOptions& options,
+                    uint32_t flags) {
+  switch (flags & kShapeMask) {
+    case kShapeSpherical:
+      return SphereDriver(bitmap, k, options, [&](const SphereGeometry& g) {
+        return MakeBendRemap(g, k, outward);
+      });
+    case kShapeHorizontal:
+      return CylindricalBendDriver(bitmap, k, outward, options);
+    case kShapeVertical: {
+      HostSetOrientation(nullptr, bitmap, BITMAP_STRUCT_SIZE, 5, 0);
+      const int32_t rc = CylindricalBendDriver(bitmap, k, outward, options);
+      HostSetOrientation(nullptr, bitmap, BITMAP_STRUCT_SIZE, 1, 0);
+      return rc;
+    }
+    default:
+      return ERROR_INV_PARAMETER;
+  }
+}
+
 const FxParamDesc kBendingParams[] = {
     IntParam("strength", 100, -500, 500,
              "positive: asin form (bulge), negative: sin form; |strength|/100 weights the "
@@ -93,9 +112,7 @@ const FxParamDesc kBendingParams[] = {
     CenterParam("center",
                 "centre of the spherical bend; inside the rectangle grown by one pixel (checked "
                 "for every shape)"),
-    ColorParam("fillColor", 0,
-               "colour for sources outside the rectangle (mode 0); bit 26: low 16 bits are a "
-               "16-bit gray level"),
+    kSphereFillParam,
     FlagsParam("flags", 0, 0, kAnyUInt32Max,
                "bits 0-3: outside mode 0 fill, 1 nearest edge, 2 keep; 0x10: fold handling; "
                "shape 0 spherical, 0x100 cylindrical along rows, 0x200 along columns"),
@@ -128,36 +145,5 @@ extern const FxEffectDesc kBendingEffect = {
 
 int32_t Fx_BendingBitmap(BitmapRecord* bitmap, int32_t strength, POINT center, uint32_t fillColor,
                          uint32_t flags) {
-  int32_t rc = fx::CheckBitmap(bitmap);
-  if (rc != SUCCESS) return rc;
-  if (std::llabs(int64_t{strength}) > 500) return ERROR_POINT_OUT_OF_RANGE;
-  if (strength == 0) {
-    HostNothingToDo();
-    return SUCCESS;
-  }
-  fx::OrientationGuard orientation(bitmap);
-  const RECT rect = fx::ProcessRect(bitmap);
-  if (fx::IsEmpty(rect)) return ERROR_EMPTY_RECT;
-  if (!fx::CenterInGrownRect(rect, center)) return ERROR_POINT_OUT_OF_RANGE;
-  const fx::PreparedColor fill = fx::PrepareFillColor(bitmap, fillColor);
-  rc = fx::CheckOutsideFlags(flags);
-  if (rc != SUCCESS) return rc;
-  const double k = std::abs(strength) / 100.0;
-  const bool outward = strength > 0;
-  const fx::RadialOptions options = fx::MakeRadialOptions(center, flags, fill);
-  switch (flags & fx::kShapeMask) {
-    case fx::kShapeSpherical:
-      return fx::SphereDriver(bitmap, k, options, [&](const fx::SphereGeometry& g) {
-        return fx::MakeBendRemap(g, k, outward);
-      });
-    case fx::kShapeHorizontal:
-      return fx::CylindricalBendDriver(bitmap, k, outward, options);
-    case fx::kShapeVertical:
-      HostSetOrientation(nullptr, bitmap, BITMAP_STRUCT_SIZE, 5, 0);
-      rc = fx::CylindricalBendDriver(bitmap, k, outward, options);
-      HostSetOrientation(nullptr, bitmap, BITMAP_STRUCT_SIZE, 1, 0);
-      return rc;
-    default:
-      return ERROR_INV_PARAMETER;
-  }
+  return fx::SphereEntry(bitmap, strength, center, fillColor, flags, fx::BendingWork);
 }

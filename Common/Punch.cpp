@@ -36,11 +36,8 @@ const FxParamDesc kPunchParams[] = {
               "how fast the outward push grows from the centre (positive strength); 0 makes "
               "a positive strength do nothing"),
     CenterParam("center", "centre of the effect; inside the rectangle grown by one pixel"),
-    ColorParam("fillColor", 0,
-               "colour for sources outside the rectangle (mode 0); bit 26: low 16 bits are a "
-               "16-bit gray level"),
-    FlagsParam("flags", 0, 0, kAnyUInt32Max,
-               "bits 0-3: outside mode 0 fill, 1 nearest edge, 2 keep; 0x10: fold handling"),
+    kSphereFillParam,
+    kSphereFlagsParam,
 };
 
 const FxPreset kPunchPresets[] = {

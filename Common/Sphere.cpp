@@ -34,6 +34,26 @@ int32_t SphereWindowSize(double D, double k, int32_t rows) {
   return n > rows ? rows : static_cast<int32_t>(n);
 }
 
+int32_t SphereEntry(BitmapRecord* bitmap, int32_t strength, POINT center, uint32_t fillColor,
+                    uint32_t flags, SphereWork work) {
+  int32_t rc = CheckBitmap(bitmap);
+  if (rc != SUCCESS) return rc;
+  if (std::llabs(int64_t{strength}) > 500) return ERROR_POINT_OUT_OF_RANGE;
+  if (strength == 0) {
+    HostNothingToDo();
+    return SUCCESS;
+  }
+  OrientationGuard orientation(bitmap);
+  const RECT rect = ProcessRect(bitmap);
+  if (IsEmpty(rect)) return ERROR_EMPTY_RECT;
+  if (!CenterInGrownRect(rect, center)) return ERROR_POINT_OUT_OF_RANGE;
+  const PreparedColor fill = PrepareFillColor(bitmap, fillColor);
+  rc = CheckOutsideFlags(flags);
+  if (rc != SUCCESS) return rc;
+  return work(bitmap, std::abs(strength) / 100.0, strength > 0,
+              MakeRadialOptions(center, flags, fill), flags);
+}
+
 int32_t RowPairPass::Open(BitmapRecord* bitmap) {
   int32_t rc = CheckBitmapPresent(bitmap);
   if (rc != SUCCESS) return rc;
@@ -68,11 +88,8 @@ const FxParamDesc kSpherizeParams[] = {
              "positive bulges the middle, negative pinches it; |strength|/100 weights the "
              "remapping; 0 does nothing"),
     CenterParam("center", "centre of the sphere; inside the rectangle grown by one pixel"),
-    ColorParam("fillColor", 0,
-               "colour for sources outside the rectangle (mode 0); bit 26: low 16 bits are a "
-               "16-bit gray level"),
-    FlagsParam("flags", 0, 0, kAnyUInt32Max,
-               "bits 0-3: outside mode 0 fill, 1 nearest edge, 2 keep; 0x10: fold handling"),
+    kSphereFillParam,
+    kSphereFlagsParam,
 };
 
 const FxPreset kSpherizePresets[] = {
@@ -102,23 +119,11 @@ extern const FxEffectDesc kSpherizeEffect = {
 
 int32_t Fx_SpherizeBitmap(BitmapRecord* bitmap, int32_t strength, POINT center, uint32_t fillColor,
                           uint32_t flags) {
-  int32_t rc = fx::CheckBitmap(bitmap);
-  if (rc != SUCCESS) return rc;
-  if (std::llabs(int64_t{strength}) > 500) return ERROR_POINT_OUT_OF_RANGE;
-  if (strength == 0) {
-    HostNothingToDo();
-    return SUCCESS;
-  }
-  fx::OrientationGuard orientation(bitmap);
-  const RECT rect = fx::ProcessRect(bitmap);
-  if (fx::IsEmpty(rect)) return ERROR_EMPTY_RECT;
-  if (!fx::CenterInGrownRect(rect, center)) return ERROR_POINT_OUT_OF_RANGE;
-  const fx::PreparedColor fill = fx::PrepareFillColor(bitmap, fillColor);
-  rc = fx::CheckOutsideFlags(flags);
-  if (rc != SUCCESS) return rc;
-  const double k = std::abs(strength) / 100.0;
-  return fx::SphereDriver(bitmap, k, fx::MakeRadialOptions(center, flags, fill),
-                          [&](const fx::SphereGeometry&) {
-                            return fx::SpherizeRemap{k, strength > 0};
-                          });
+  return fx::SphereEntry(bitmap, strength, center, fillColor, flags,
+                         [](BitmapRecord* b, double k, bool outward, const fx::RadialOptions& o,
+                            uint32_t) {
+                           return fx::SphereDriver(b, k, o, [&](const fx::SphereGeometry&) {
+                             return fx::SpherizeRemap{k, outward};
+                           });
+                         });
 }

@@ -14,6 +14,7 @@
 
 #include "Common/FillColor.h"
 #include "Common/Frame.h"
+#include "Common/RegistryDefs.h"
 #include "Common/RowCache.h"
 #include "Common/Samplers.h"
 
@@ -33,6 +34,15 @@ inline int32_t CheckOutsideFlags(uint32_t flags) {
   if ((flags & 0x0F) > kOutsideKeep) return ERROR_INV_PARAMETER;
   return SUCCESS;
 }
+
+// The descriptors' fill colour, and the outside flags of spherize and punch.
+inline constexpr FxParamDesc kSphereFillParam =
+    ColorParam("fillColor", 0,
+               "colour for sources outside the rectangle (mode 0); bit 26: low 16 bits are a "
+               "16-bit gray level");
+inline constexpr FxParamDesc kSphereFlagsParam =
+    FlagsParam("flags", 0, 0, kAnyUInt32Max,
+               "bits 0-3: outside mode 0 fill, 1 nearest edge, 2 keep; 0x10: fold handling");
 
 // A call's choices: the centre, the outside mode, fold handling and the prepared fill colour.
 struct RadialOptions {
@@ -64,6 +74,15 @@ inline double EllipseRadius(const SphereGeometry& g, double c, double s) {
 inline double EllipseReach(const SphereGeometry& g) {
   return std::sqrt(static_cast<double>(g.a2 > g.b2 ? g.a2 : g.b2)) * 1.000000001;
 }
+
+// The export of spherize and bending up to their own work, in order: the bitmap checks, strength
+// beyond ±500 refused and 0 doing nothing, then in orientation 1 the rectangle (not empty), the
+// centre (inside it grown by one pixel), the fill colour prepared and the outside flags checked;
+// work(bitmap, k = |strength| / 100, strength > 0, options, flags) does the rest.
+using SphereWork = int32_t (*)(BitmapRecord* bitmap, double k, bool outward,
+                               const RadialOptions& options, uint32_t flags);
+int32_t SphereEntry(BitmapRecord* bitmap, int32_t strength, POINT center, uint32_t fillColor,
+                    uint32_t flags, SphereWork work);
 
 // Rows of the source window: trunc(D·0.44·k) + 3, at most `rows`.
 int32_t SphereWindowSize(double D, double k, int32_t rows);
@@ -125,46 +144,26 @@ void SphereRow(const SphereGeometry& g, const RadialOptions& o, const Remap& rem
     T* pixel = out + int64_t{x} * step;
     double sx = cx + rp * c;
     const double oy = rp * s;
-    const bool inColumns = rc.left <= sx && sx < rc.right;
-    double sy;
-    if (src.sliding) {
-      double d = oy - dy;
-      const double row = y + d;
-      if (!(inColumns && rc.top <= row && row < rc.bottom)) {
-        if (o.mode == kOutsideFill) {
-          WriteFill(pixel, step, o.fill);
-          continue;
-        }
-        if (o.mode == kOutsideKeep) continue;
-        if (sx >= rc.right)
-          sx = rc.right - 1;
-        else if (sx < rc.left)
-          sx = rc.left;
-        if (row >= rc.bottom)
-          d = rc.bottom - 1 - y;
-        else if (row < rc.top)
-          d = rc.top - y;
+    // The source row: a sliding window tests row y + d against the rectangle and samples at
+    // w + d; a whole one tests and samples at table position (w - dy) + oy.
+    double d = oy - dy, v = src.sliding ? y + d : (src.w - dy) + oy;
+    const double lo = src.sliding ? rc.top : 0, hi = src.sliding ? rc.bottom : src.n;
+    if (!(rc.left <= sx && sx < rc.right && lo <= v && v < hi)) {
+      if (o.mode == kOutsideFill) {
+        WriteFill(pixel, step, o.fill);
+        continue;
       }
-      sy = src.w + d;
-    } else {
-      sy = (src.w - dy) + oy;
-      if (!(inColumns && 0 <= sy && sy < src.n)) {
-        if (o.mode == kOutsideFill) {
-          WriteFill(pixel, step, o.fill);
-          continue;
-        }
-        if (o.mode == kOutsideKeep) continue;
-        if (sx >= rc.right)
-          sx = rc.right - 1;
-        else if (sx < rc.left)
-          sx = rc.left;
-        if (sy >= src.n)
-          sy = src.n - 1;
-        else if (sy < 0)
-          sy = 0;
+      if (o.mode == kOutsideKeep) continue;
+      if (sx >= rc.right)
+        sx = rc.right - 1;
+      else if (sx < rc.left)
+        sx = rc.left;
+      if (v >= hi || v < lo) {
+        v = v >= hi ? hi - 1 : lo;
+        d = v - y;
       }
     }
-    BilinearSample<T>(src.rows, sx, sy, src.n, step, width, pixel);
+    BilinearSample<T>(src.rows, sx, src.sliding ? src.w + d : v, src.n, step, width, pixel);
   }
 }
 
