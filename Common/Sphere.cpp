@@ -119,11 +119,11 @@ extern const FxEffectDesc kSpherizeEffect = {
 
 int32_t Fx_SpherizeBitmap(BitmapRecord* bitmap, int32_t strength, POINT center, uint32_t fillColor,
                           uint32_t flags) {
-  return fx::SphereEntry(bitmap, strength, center, fillColor, flags,
-                         [](BitmapRecord* b, double k, bool outward, const fx::RadialOptions& o,
-                            uint32_t) {
-                           return fx::SphereDriver(b, k, o, [&](const fx::SphereGeometry&) {
-                             return fx::SpherizeRemap{k, outward};
-                           });
-                         });
+  return fx::SphereEntry(
+      bitmap, strength, center, fillColor, flags,
+      [](BitmapRecord* b, double k, bool outward, const fx::RadialOptions& o, uint32_t) {
+        return fx::SphereDriver(b, k, o, [&](const fx::SphereGeometry&) {
+          return fx::SpherizeRemap{k, outward};
+        });
+      });
 }
