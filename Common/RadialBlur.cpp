@@ -33,7 +33,7 @@ struct RadialGeometry {
 
 // One output row. rows: the window (rowCount rows, the row of y at index w). Pixels whose
 // sample count is 0 are left as they are in `out`, which starts as the source row.
-template <class T, int C>
+template <int C, class T>
 void RadialBlurRow(const RadialGeometry& g, T* const* rows, int32_t rowCount, int32_t w, int32_t y,
                    int32_t pixelStep, T* out) {
   const int32_t dy = y - g.cy;
@@ -71,9 +71,7 @@ void RadialBlurRow(const RadialGeometry& g, T* const* rows, int32_t rowCount, in
 }
 
 int32_t RadialBlurDriver(BitmapRecord* bitmap, uint32_t length, int32_t spread, const RECT& rect,
-                         POINT center) {
-  const uint32_t ref = RayReferenceDistance(rect, center);
-  if (ref == 0) return SUCCESS;
+                         POINT center, uint32_t ref) {
   uint32_t q = ref / length;
   if (q == 0) {
     length = ref;
@@ -81,35 +79,19 @@ int32_t RadialBlurDriver(BitmapRecord* bitmap, uint32_t length, int32_t spread, 
   }
   const double theta = std::atan2(static_cast<double>(spread), static_cast<double>(q));
 
-  AccessOwner access;
-  int32_t rc = access.Open(bitmap, 2);
-  if (rc != SUCCESS) return rc;
-  const int32_t pixelStep = access.PixelStep();
-  const int32_t height = bitmap->Height;
-
   const int64_t h = static_cast<int64_t>(ref * std::sin(theta));
-  RayWindow window;
-  rc = window.Allocate(2 * h + 1, height, size_t(access.RowBytes()) + 4 * size_t(pixelStep));
-  if (rc != SUCCESS) return rc;
-  HostBlock<uint8_t> out;
-  if (!access.AllocRowBuffer(out)) return ERROR_NO_MEMORY;
-  rc = BeginWritePhase(access, bitmap);
+  RayPass pass;
+  const int32_t rc = pass.Open(bitmap, 2 * h + 1);
   if (rc != SUCCESS) return rc;
 
   const RadialGeometry g{
       rect, center.x, center.y, bitmap->Width, theta, double(length) / ref, (theta / 2.0) / length};
-  const int32_t rowCount = window.rowCount();
-  return WithSampleType(access.SampleBits(), [&](auto sample) {
-    using T = decltype(sample);
-    return WithChannels(pixelStep, [&](auto channels) {
-      return window.Run(
-          access, rect, height, out.get(), [&](int32_t y, uint8_t* const* rows, int32_t w) {
-            RadialBlurRow<T, decltype(channels)::value>(g, reinterpret_cast<T* const*>(rows),
-                                                        rowCount, w, y, pixelStep,
-                                                        reinterpret_cast<T*>(out.get()));
-          });
-    });
-  });
+  return pass.Run(bitmap, rect,
+                  [&](auto channels, auto rows, int32_t rowCount, int32_t w, int32_t y,
+                      int32_t pixelStep, auto out) {
+                    RadialBlurRow<decltype(channels)::value>(g, rows, rowCount, w, y, pixelStep,
+                                                             out);
+                  });
 }
 
 const FxParamDesc kRadialBlurParams[] = {
@@ -156,9 +138,7 @@ int32_t Fx_RadialBlurBitmap(BitmapRecord* bitmap, uint32_t length, int32_t sprea
     HostNothingToDo();
     return SUCCESS;
   }
-  fx::OrientationGuard orientation(bitmap);
-  const RECT rect = fx::ProcessRect(bitmap);
-  if (fx::IsEmpty(rect)) return ERROR_EMPTY_RECT;
-  if (!fx::CenterInGrownRect(rect, center)) return ERROR_POINT_OUT_OF_RANGE;
-  return fx::RadialBlurDriver(bitmap, length, spread, rect, center);
+  return fx::RunRayBlur(bitmap, center, [&](const RECT& rect, uint32_t ref) {
+    return fx::RadialBlurDriver(bitmap, length, spread, rect, center, ref);
+  });
 }

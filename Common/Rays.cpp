@@ -15,10 +15,13 @@ uint32_t RayReferenceDistance(const RECT& rect, POINT center) {
   return d >= 4294967295.0 ? UINT32_MAX : static_cast<uint32_t>(d);
 }
 
-int32_t RayWindow::Allocate(int64_t requestedRows, int32_t height, size_t windowRowBytes) {
-  whole_ = requestedRows >= height;
-  const int32_t n = whole_ ? height : static_cast<int32_t>(requestedRows);
-  return rows_.Allocate(n, windowRowBytes);
+int32_t RayPass::Open(BitmapRecord* bitmap, int64_t requestedRows) {
+  const int32_t rc = access_.Open(bitmap, 2);
+  if (rc != SUCCESS) return rc;
+  height_ = bitmap->Height;
+  whole_ = requestedRows >= height_;
+  const int32_t n = whole_ ? height_ : static_cast<int32_t>(requestedRows);
+  return rows_.Allocate(n, size_t(access_.RowBytes()) + 4 * size_t(access_.PixelStep()));
 }
 
 }  // namespace fx

@@ -58,47 +58,70 @@ struct ChannelSums {
   }
 };
 
-// The source rows the ray kernels sample. When the requested window (2·half + 1 rows) reaches
-// the bitmap's height, every row is read once (whole mode, the window row of y is y); otherwise
-// a ring of N rows slides along with the output row (the window row of y is half), each row
-// read clamped to the bitmap. Either way the window holds the unchanged image.
-class RayWindow {
- public:
-  // Allocates, in this order, the ring table, the view table and N rows of windowRowBytes bytes.
-  int32_t Allocate(int64_t requestedRows, int32_t height, size_t windowRowBytes);
-  bool whole() const { return whole_; }
-  int32_t rowCount() const { return rows_.size(); }
+// The end of both exports: in orientation 1, the rectangle (not empty) and the centre (inside it
+// grown by one pixel), then blur(rect, R). R = 0 cannot occur with such a centre; were it to,
+// the bitmap would stay as it is.
+template <class Blur>
+int32_t RunRayBlur(BitmapRecord* bitmap, POINT center, Blur&& blur) {
+  OrientationGuard orientation(bitmap);
+  const RECT rect = ProcessRect(bitmap);
+  if (IsEmpty(rect)) return ERROR_EMPTY_RECT;
+  if (!CenterInGrownRect(rect, center)) return ERROR_POINT_OUT_OF_RANGE;
+  const uint32_t ref = RayReferenceDistance(rect, center);
+  return ref == 0 ? SUCCESS : blur(rect, ref);
+}
 
-  // For every output row y of rect: the row starts as the source row y (so columns the kernel
-  // leaves alone, and a fourth sample, keep their values), produce(y, rows, w) fills it from the
-  // window rows (row of y at index w), and it is written back. Stops at the first host code
+// The frame of a ray blur: the row access, the window of source rows and the output row. When
+// the requested window (2·half + 1 rows) reaches the bitmap's height, every row is read once
+// (whole mode, the window row of y is y); otherwise a ring of N rows slides along with the
+// output row (the window row of y is half), each row read clamped to the bitmap. Either way the
+// window holds the unchanged image.
+class RayPass {
+ public:
+  // Opens the row access (mode 2) and allocates, in this order, the ring table, the view table
+  // and the window rows (a working row and four pixels each).
+  int32_t Open(BitmapRecord* bitmap, int64_t requestedRows);
+
+  // Allocates the output row and begins the write phase. Then, for every output row y of rect,
+  // the row starts as the source row y (so columns the kernel leaves alone, and a fourth sample,
+  // keep their values), row(channels, rows, rowCount, w, y, pixelStep, out) fills it from the
+  // window rows (row of y at index w) with samples of type T (uint8_t or uint16_t) and channels
+  // an std::integral_constant (3 or 1), and it is written back. Stops at the first host code
   // other than SUCCESS.
-  template <class Produce>
-  int32_t Run(RowAccess* access, const RECT& rect, int32_t height, uint8_t* out,
-              Produce&& produce) {
-    const size_t rowBytes = static_cast<size_t>(HostRowBytes(access));
-    if (whole_) {
-      int32_t rc = rows_.ReadAll(access, 0);
-      if (rc != SUCCESS) return rc;
-      uint8_t* const* rows = rows_.ring();
-      for (int32_t y = rect.top; y < rect.bottom; ++y) {
-        std::memcpy(out, rows[y], rowBytes);
-        produce(y, rows, y);
-        rc = HostWriteRow(access, out, y, 0, 0);
-        if (rc != SUCCESS) return rc;
-      }
-      return SUCCESS;
-    }
-    const int32_t half = rows_.half();
-    return rows_.Slide(access, rect.top, rect.bottom, height, [&](int32_t y, uint8_t** view) {
-      std::memcpy(out, view[half], rowBytes);
-      produce(y, static_cast<uint8_t* const*>(view), half);
-      return HostWriteRow(access, out, y, 0, 0);
+  template <class Row>
+  int32_t Run(BitmapRecord* bitmap, const RECT& rect, Row&& row) {
+    HostBlock<uint8_t> out;
+    if (!access_.AllocRowBuffer(out)) return ERROR_NO_MEMORY;
+    const int32_t rc = BeginWritePhase(access_, bitmap);
+    if (rc != SUCCESS) return rc;
+    const int32_t pixelStep = access_.PixelStep(), rowCount = rows_.size();
+    const size_t rowBytes = static_cast<size_t>(access_.RowBytes());
+    return WithSampleType(access_.SampleBits(), [&](auto sample) {
+      using T = decltype(sample);
+      return WithChannels(pixelStep, [&](auto channels) {
+        const auto produce = [&](int32_t y, uint8_t* const* rows, int32_t w) {
+          std::memcpy(out.get(), rows[w], rowBytes);
+          row(channels, reinterpret_cast<T* const*>(rows), rowCount, w, y, pixelStep,
+              reinterpret_cast<T*>(out.get()));
+          return HostWriteRow(access_, out.get(), y, 0, 0);
+        };
+        if (!whole_) {
+          return rows_.Slide(
+              access_, rect.top, rect.bottom, height_,
+              [&](int32_t y, uint8_t** view) { return produce(y, view, rows_.half()); });
+        }
+        int32_t status = rows_.ReadAll(access_, 0);
+        for (int32_t y = rect.top; status == SUCCESS && y < rect.bottom; ++y)
+          status = produce(y, rows_.ring(), y);
+        return status;
+      });
     });
   }
 
  private:
+  AccessOwner access_;
   SlidingRowWindow rows_;
+  int32_t height_ = 0;
   bool whole_ = false;
 };
 

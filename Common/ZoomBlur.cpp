@@ -105,7 +105,7 @@ inline int64_t Clamp64(int64_t v, int64_t lo, int64_t hi) {
 
 // One output row. rows: the window (rowCount rows, the row of y at index w). Pixels whose
 // sample count is 0 are left as they are in `out`, which starts as the source row.
-template <class T, int C>
+template <int C, class T>
 void ZoomBlurRow(const ZoomGeometry& g, T* const* rows, int32_t rowCount, int32_t w, int32_t y,
                  int32_t pixelStep, T* out) {
   const int32_t dy = y - g.cy;
@@ -142,43 +142,24 @@ void ZoomBlurRow(const ZoomGeometry& g, T* const* rows, int32_t rowCount, int32_
 }
 
 int32_t ZoomBlurDriver(BitmapRecord* bitmap, uint32_t length, double s, const RECT& rect,
-                       POINT center) {
-  const uint32_t ref = RayReferenceDistance(rect, center);
-  if (ref == 0) return SUCCESS;
+                       POINT center, uint32_t ref) {
   if (length > ref) length = ref;
 
-  AccessOwner access;
-  int32_t rc = access.Open(bitmap, 2);
-  if (rc != SUCCESS) return rc;
-  const int32_t pixelStep = access.PixelStep();
-  const int32_t height = bitmap->Height;
-
   const int64_t half = int64_t{length} * (static_cast<int64_t>(s) + 1);
-  RayWindow window;
-  rc = window.Allocate(2 * half + 1, height, size_t(access.RowBytes()) + 4 * size_t(pixelStep));
+  RayPass pass;
+  int32_t rc = pass.Open(bitmap, 2 * half + 1);
   if (rc != SUCCESS) return rc;
   RayTable rays;
   if (!rays.Allocate(length)) return ERROR_NO_MEMORY;
-  HostBlock<uint8_t> out;
-  if (!access.AllocRowBuffer(out)) return ERROR_NO_MEMORY;
-  rc = BeginWritePhase(access, bitmap);
-  if (rc != SUCCESS) return rc;
   rays.Fill();
 
   const ZoomGeometry g{rect,           center.x,    center.y, bitmap->Width, length,
                        double(length), double(ref), s,        &rays};
-  const int32_t rowCount = window.rowCount();
-  return WithSampleType(access.SampleBits(), [&](auto sample) {
-    using T = decltype(sample);
-    return WithChannels(pixelStep, [&](auto channels) {
-      return window.Run(
-          access, rect, height, out.get(), [&](int32_t y, uint8_t* const* rows, int32_t w) {
-            ZoomBlurRow<T, decltype(channels)::value>(g, reinterpret_cast<T* const*>(rows),
-                                                      rowCount, w, y, pixelStep,
-                                                      reinterpret_cast<T*>(out.get()));
-          });
-    });
-  });
+  return pass.Run(bitmap, rect,
+                  [&](auto channels, auto rows, int32_t rowCount, int32_t w, int32_t y,
+                      int32_t pixelStep, auto out) {
+                    ZoomBlurRow<decltype(channels)::value>(g, rows, rowCount, w, y, pixelStep, out);
+                  });
 }
 
 const FxParamDesc kZoomBlurParams[] = {
@@ -226,9 +207,7 @@ int32_t Fx_ZoomBlurBitmap(BitmapRecord* bitmap, uint32_t length, uint32_t streng
     HostNothingToDo();
     return SUCCESS;
   }
-  fx::OrientationGuard orientation(bitmap);
-  const RECT rect = fx::ProcessRect(bitmap);
-  if (fx::IsEmpty(rect)) return ERROR_EMPTY_RECT;
-  if (!fx::CenterInGrownRect(rect, center)) return ERROR_POINT_OUT_OF_RANGE;
-  return fx::ZoomBlurDriver(bitmap, length, strength / 10.0, rect, center);
+  return fx::RunRayBlur(bitmap, center, [&](const RECT& rect, uint32_t ref) {
+    return fx::ZoomBlurDriver(bitmap, length, strength / 10.0, rect, center, ref);
+  });
 }
