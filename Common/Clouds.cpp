@@ -3,21 +3,19 @@
 // them as a difference or an average at a given opacity. The same seed gives the same clouds.
 //
 // Extreme inputs: see Common/Noise.cpp (lattice size, zero octaves).
-#include "Common/Noise.h"
-#include "Common/RegistryDefs.h"
+#include "Common/NoiseEffects.h"
 #include "fxkit/effects.h"
 
 namespace fx {
 namespace {
 
 const FxParamDesc kCloudsParams[] = {
-    UIntParam("seed", 1, 0, kAnyUInt32Max, "seed of the generator; the same seed, the same clouds"),
-    UIntParam("frequency", 4, 0, 16, "lattice cells across the longer side at the first octave"),
-    UIntParam("octaves", 6, 0, 16, "octaves summed, each of double frequency and half amplitude"),
-    UIntParam("opacity", 100, 0, 100,
-              "weight of the clouds in the difference and average, percent"),
-    ColorParam("backColor", 0x000000, "colour where the noise is 0"),
-    ColorParam("foreColor", 0xFFFFFF, "colour where the noise is 1"),
+    kNoiseSeedParam,
+    kNoiseFrequencyParam,
+    kNoiseOctavesParam,
+    kNoiseOpacityParam,
+    kNoiseBackParam,
+    kNoiseForeParam,
     FlagsParam("flags", 0, 0, 2, "0 replace the pixels, 1 difference, 2 average"),
 };
 
@@ -52,13 +50,8 @@ int32_t Fx_CloudsBitmap(BitmapRecord* bitmap, uint32_t seed, uint32_t frequency,
   const int32_t rc = fx::CheckBitmap(bitmap, false);
   if (rc != SUCCESS) return rc;
   if (flags >= 3 || frequency >= 17 || octaves >= 17 || opacity >= 101) return ERROR_INV_PARAMETER;
-  fx::NoisePaint paint;
-  paint.seed = seed;
-  paint.frequency = frequency;
-  paint.octaves = octaves;
-  paint.opacity = opacity;
-  paint.backColor = backColor;
-  paint.foreColor = foreColor;
+  fx::NoisePaint paint =
+      fx::BaseNoisePaint(seed, frequency, octaves, opacity, backColor, foreColor);
   paint.modulation = fx::NoiseModulation::kNone;
   const fx::NoiseBlend blend = flags == 0   ? fx::NoiseBlend::kReplace
                                : flags == 1 ? fx::NoiseBlend::kDifference

@@ -3,21 +3,19 @@
 // colour then replaces the pixels or is averaged or differenced with them at a given opacity.
 //
 // Extreme inputs: see Common/Noise.cpp (ring distances and the wave product in 64 bits).
-#include "Common/Noise.h"
-#include "Common/RegistryDefs.h"
+#include "Common/NoiseEffects.h"
 #include "fxkit/effects.h"
 
 namespace fx {
 namespace {
 
 const FxParamDesc kPerlinParams[] = {
-    UIntParam("seed", 1, 0, kAnyUInt32Max, "seed of the generator; the same seed, the same noise"),
-    UIntParam("frequency", 4, 0, 16, "lattice cells across the longer side at the first octave"),
-    UIntParam("octaves", 6, 0, 16, "octaves summed, each of double frequency and half amplitude"),
-    UIntParam("opacity", 100, 0, 100,
-              "weight of the texture in the average and difference, percent"),
-    ColorParam("backColor", 0x000000, "colour at level 0"),
-    ColorParam("foreColor", 0xFFFFFF, "colour at the top level"),
+    kNoiseSeedParam,
+    kNoiseFrequencyParam,
+    kNoiseOctavesParam,
+    kNoiseOpacityParam,
+    kNoiseBackParam,
+    kNoiseForeParam,
     SizeParam("centerX", FX_DEFAULT_WIDTH_PERCENT, 50, kAnyInt32Min, kAnyInt32Max,
               "ring centre, columns from the rectangle's left"),
     SizeParam("centerY", FX_DEFAULT_HEIGHT_PERCENT, 50, kAnyInt32Min, kAnyInt32Max,
@@ -65,13 +63,8 @@ int32_t Fx_PerlinBitmap(BitmapRecord* bitmap, uint32_t seed, uint32_t frequency,
   if (rc != SUCCESS) return rc;
   if (flags > 0x33 || frequency > 16 || octaves > 16 || opacity > 100 || amount > 100)
     return ERROR_INV_PARAMETER;
-  fx::NoisePaint paint;
-  paint.seed = seed;
-  paint.frequency = frequency;
-  paint.octaves = octaves;
-  paint.opacity = opacity;
-  paint.backColor = backColor;
-  paint.foreColor = foreColor;
+  fx::NoisePaint paint =
+      fx::BaseNoisePaint(seed, frequency, octaves, opacity, backColor, foreColor);
   paint.centerX = centerX;
   paint.centerY = centerY;
   paint.waveFrequency = waveFrequency;
