@@ -9,11 +9,12 @@
 // wide or one pixel high has no sensible polar mapping in either direction (the ring scale is
 // infinite or undefined): every row is read and written back unchanged and the call succeeds.
 #include <cmath>
+#include <type_traits>
 
 #include "Common/FillColor.h"
 #include "Common/Frame.h"
+#include "Common/RectPass.h"
 #include "Common/RegistryDefs.h"
-#include "Common/RowCache.h"
 #include "Common/Samplers.h"
 #include "fxkit/effects.h"
 
@@ -93,14 +94,6 @@ void ToRectangularRow(const PolarGeometry& g, T* const* cache, int32_t y, int32_
 }
 
 int32_t PolarDriver(BitmapRecord* bitmap, const PreparedColor& fill, uint32_t flags) {
-  int32_t rc = CheckBitmapPresent(bitmap);
-  if (rc != SUCCESS) return rc;
-  AccessOwner access;
-  rc = access.Open(bitmap, 2);
-  if (rc != SUCCESS) return rc;
-  const int32_t pixelStep = access.PixelStep();
-  const int32_t width = bitmap->Width;
-
   PolarGeometry g{};
   g.rect = ProcessRect(bitmap);
   g.cx = static_cast<int32_t>((int64_t{g.rect.left} + g.rect.right) / 2);
@@ -120,25 +113,15 @@ int32_t PolarDriver(BitmapRecord* bitmap, const PreparedColor& fill, uint32_t fl
   g.mode = flags & 0x0F;
   g.fill = fill;
   const bool toRectangular = (flags & 0xF0) == kToRectangular;
-
-  RectRowCache cache;
-  rc = cache.Build(access, g.rect);
-  if (rc != SUCCESS) return rc;
-  rc = BeginWritePhase(access, bitmap);
-  if (rc != SUCCESS) return rc;
-
-  return WithSampleType(access.SampleBits(), [&](auto sample) {
-    using T = decltype(sample);
-    T* out = reinterpret_cast<T*>(cache.output());
-    T* const* rows = cache.rowsAs<T>();
-    return ProcessRows(access, g.rect.top, g.rect.bottom, cache.output(), [&](int32_t y) {
-      if (thin) return;
-      if (toRectangular)
-        ToRectangularRow<T>(g, rows, y, pixelStep, width, out);
-      else
-        ToPolarRow<T>(g, rows, y, pixelStep, width, out);
-    });
-  });
+  return RunOverCachedRect(bitmap, g.rect,
+                           [&](auto rows, int32_t y, int32_t pixelStep, int32_t width, auto out) {
+                             using T = std::remove_pointer_t<decltype(out)>;
+                             if (thin) return;
+                             if (toRectangular)
+                               ToRectangularRow<T>(g, rows, y, pixelStep, width, out);
+                             else
+                               ToPolarRow<T>(g, rows, y, pixelStep, width, out);
+                           });
 }
 
 const FxParamDesc kPolarParams[] = {

@@ -24,8 +24,8 @@
 
 #include "Common/FillColor.h"
 #include "Common/Frame.h"
+#include "Common/RectPass.h"
 #include "Common/RegistryDefs.h"
-#include "Common/RowCache.h"
 #include "Common/Samplers.h"
 #include "fxkit/effects.h"
 
@@ -145,14 +145,6 @@ struct TunnelParams {
 };
 
 int32_t TunnelDriver(BitmapRecord* bitmap, const TunnelParams& p) {
-  int32_t rc = CheckBitmapPresent(bitmap);
-  if (rc != SUCCESS) return rc;
-  AccessOwner access;
-  rc = access.Open(bitmap, 2);
-  if (rc != SUCCESS) return rc;
-  const int32_t pixelStep = access.PixelStep();
-  const int32_t width = bitmap->Width;
-
   TunnelView g{};
   g.rect = ProcessRect(bitmap);
   g.rectW = g.rect.right - g.rect.left;
@@ -179,19 +171,10 @@ int32_t TunnelDriver(BitmapRecord* bitmap, const TunnelParams& p) {
   g.fill = p.fill;
   g.fade = p.fade;
 
-  RectRowCache cache;
-  rc = cache.Build(access, g.rect);
-  if (rc != SUCCESS) return rc;
-  rc = BeginWritePhase(access, bitmap);
-  if (rc != SUCCESS) return rc;
-
-  return WithSampleType(access.SampleBits(), [&](auto sample) {
-    using T = decltype(sample);
-    T* out = reinterpret_cast<T*>(cache.output());
-    return ProcessRows(access, g.rect.top, g.rect.bottom, cache.output(), [&](int32_t y) {
-      TunnelRow<T>(g, cache.rowsAs<T>(), y, pixelStep, width, out);
-    });
-  });
+  return RunOverCachedRect(bitmap, g.rect,
+                           [&](auto rows, int32_t y, int32_t pixelStep, int32_t width, auto out) {
+                             TunnelRow(g, rows, y, pixelStep, width, out);
+                           });
 }
 
 const FxParamDesc kTunnelParams[] = {
