@@ -13,8 +13,8 @@
 
 #include "Common/FillColor.h"
 #include "Common/Frame.h"
-#include "Common/RectPass.h"
 #include "Common/RegistryDefs.h"
+#include "Common/RowCache.h"
 #include "Common/Samplers.h"
 #include "fxkit/effects.h"
 

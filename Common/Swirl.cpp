@@ -57,14 +57,6 @@ void SwirlRow(const SwirlGeometry& g, T* const* cache, int32_t y, int32_t pixelS
 }
 
 int32_t SwirlDriver(BitmapRecord* bitmap, int32_t angle, POINT center) {
-  int32_t rc = CheckBitmapPresent(bitmap);
-  if (rc != SUCCESS) return rc;
-  AccessOwner access;
-  rc = access.Open(bitmap, 2);
-  if (rc != SUCCESS) return rc;
-  const int32_t pixelStep = access.PixelStep();
-  const int32_t width = bitmap->Width;
-
   SwirlGeometry g;
   g.rect = ProcessRect(bitmap);
   g.cx = center.x;
@@ -75,20 +67,9 @@ int32_t SwirlDriver(BitmapRecord* bitmap, int32_t angle, POINT center) {
   g.b2 = b * b;
   g.rows = g.rect.bottom - g.rect.top;
   g.turn = angle / 180.0;
-
-  RectRowCache cache;
-  rc = cache.Build(access, g.rect);
-  if (rc != SUCCESS) return rc;
-  rc = BeginWritePhase(access, bitmap);
-  if (rc != SUCCESS) return rc;
-
-  return WithSampleType(access.SampleBits(), [&](auto sample) {
-    using T = decltype(sample);
-    T* out = reinterpret_cast<T*>(cache.output());
-    return ProcessRows(access, g.rect.top, g.rect.bottom, cache.output(), [&](int32_t y) {
-      SwirlRow<T>(g, cache.rowsAs<T>(), y, pixelStep, width, out);
-    });
-  });
+  return RunOverCachedRect(bitmap, g.rect,
+                           [&](auto* const* cache, int32_t y, int32_t pixelStep, int32_t width,
+                               auto* out) { SwirlRow(g, cache, y, pixelStep, width, out); });
 }
 
 const FxParamDesc kSwirlParams[] = {
