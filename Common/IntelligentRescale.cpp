@@ -715,9 +715,10 @@ const FxParamDesc kUpScaleParams[] = {
     FlagsParam("flags", 0, 0, 0, "reserved, must be 0"),
 };
 
+// Sized for a full-HD picture; smaller ones clamp to just under twice their size.
 const FxPreset kUpScalePresets[] = {
-    {"wide-in-steps", "newWidth=960 widthSteps=4"},
-    {"both-axes", "newWidth=800 newHeight=600 heightSteps=2"},
+    {"wide-in-steps", "newWidth=2400 widthSteps=4"},
+    {"both-axes", "newWidth=2400 newHeight=1350 heightSteps=2"},
 };
 
 constexpr uint32_t kRescaleTraits =
