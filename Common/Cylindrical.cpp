@@ -30,12 +30,7 @@ void CylinderColumns(const RECT& rect, int32_t strength, double* columns) {
     double s = strength < 0 ? a * std::sin(d * q) : std::asin(static_cast<double>(d) / a) / q;
     s = (s - d) * k + d;
     if (d == 0 || s * d <= 0) s = d;  // the axis, and displacements across it, stay put
-    double sx = cx + s;
-    if (sx >= rect.right)
-      sx = rect.right - 1;
-    else if (sx < rect.left)
-      sx = rect.left;
-    columns[x - rect.left] = sx;
+    columns[x - rect.left] = ClampToSpan(cx + s, rect.left, rect.right);
   }
 }
 

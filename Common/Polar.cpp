@@ -49,14 +49,8 @@ inline void Place(const PolarGeometry& g, T* const* cache, double sx, double sy,
       WriteFill(pixel, pixelStep, g.fill);
       return;
     }
-    if (sx >= g.rect.right)
-      sx = g.rect.right - 1;
-    else if (sx < g.rect.left)
-      sx = g.rect.left;
-    if (sy >= g.rows)
-      sy = g.rows - 1;
-    else if (sy < 0)
-      sy = 0;
+    sx = ClampToSpan(sx, g.rect.left, g.rect.right);
+    sy = ClampToSpan(sy, 0, g.rows);
   }
   BilinearSample<T>(cache, sx, sy, g.rows, pixelStep, width, pixel);
 }

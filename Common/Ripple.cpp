@@ -56,10 +56,7 @@ void RippleRow(const RippleWave& g, T* const* window, int32_t rowCount, int32_t 
         WriteFill(pixel, pixelStep, g.fill);
         continue;
       }
-      if (sx >= g.rect.right)
-        sx = g.rect.right - 1;
-      else if (sx < g.rect.left)
-        sx = g.rect.left;
+      sx = ClampToSpan(sx, g.rect.left, g.rect.right);
       if (sy >= g.rect.bottom)
         oy = g.rect.bottom - 1 - y;
       else if (sy < g.rect.top)

@@ -18,11 +18,18 @@ inline double LimitCoordinate(double v) {
   return v > 0 ? kSampleCoordinateLimit : -kSampleCoordinateLimit;  // NaN goes low
 }
 
+// Clamps a source coordinate into [lo, hi - 1]: the edge pixels stand in for positions outside.
+inline double ClampToSpan(double v, int32_t lo, int32_t hi) {
+  if (v >= hi) return hi - 1;
+  if (v < lo) return lo;
+  return v;
+}
+
 // The bilinear sample at (x, y): x in pixels of the row, y an index into `rows`. Writes the
 // first sample of a one-sample pixel, else the first three; a fourth sample is left alone.
 template <class T>
-inline void BilinearSample(T* const* rows, double x, double y, int32_t rowCount,
-                           int32_t pixelStep, int32_t width, T* out) {
+inline void BilinearSample(T* const* rows, double x, double y, int32_t rowCount, int32_t pixelStep,
+                           int32_t width, T* out) {
   x = LimitCoordinate(x);
   y = LimitCoordinate(y);
   int32_t iy = static_cast<int32_t>(y), ix = static_cast<int32_t>(x);

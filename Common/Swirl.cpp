@@ -28,8 +28,8 @@ struct SwirlGeometry {
 };
 
 template <class T>
-void SwirlRow(const SwirlGeometry& g, T* const* cache, int32_t y, int32_t pixelStep,
-              int32_t width, T* out) {
+void SwirlRow(const SwirlGeometry& g, T* const* cache, int32_t y, int32_t pixelStep, int32_t width,
+              T* out) {
   const int32_t dy = y - g.cy;
   for (int32_t x = g.rect.left; x < g.rect.right; ++x) {
     const int32_t dx = x - g.cx;
@@ -38,20 +38,13 @@ void SwirlRow(const SwirlGeometry& g, T* const* cache, int32_t y, int32_t pixelS
     double theta = std::atan2(static_cast<double>(dy), static_cast<double>(dx));
     if (theta < 0) theta = theta + kPi * 2.0;
     const double c = std::cos(theta), s = std::sin(theta);
-    const double bigR = std::sqrt(static_cast<double>(g.a2) * c * c + static_cast<double>(g.b2) * s * s);
+    const double bigR =
+        std::sqrt(static_cast<double>(g.a2) * c * c + static_cast<double>(g.b2) * s * s);
     const double t = std::log(bigR / r) * g.turn;
     if (t == 0 || r > bigR) continue;
     const double phi = theta + t;
-    double sx = r * std::cos(phi) + g.cx;
-    double sy = r * std::sin(phi) + g.cy - g.rect.top;
-    if (sx >= g.rect.right)
-      sx = g.rect.right - 1;
-    else if (sx < g.rect.left)
-      sx = g.rect.left;
-    if (sy >= g.rows)
-      sy = g.rows - 1;
-    else if (sy < 0)
-      sy = 0;
+    const double sx = ClampToSpan(r * std::cos(phi) + g.cx, g.rect.left, g.rect.right);
+    const double sy = ClampToSpan(r * std::sin(phi) + g.cy - g.rect.top, 0, g.rows);
     BilinearSample<T>(cache, sx, sy, g.rows, pixelStep, width, out + int64_t{x} * pixelStep);
   }
 }

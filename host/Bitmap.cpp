@@ -122,6 +122,15 @@ int32_t ValidateForAccess(const BitmapRecord* b) {
   return SUCCESS;
 }
 
+void DetachStorage(BitmapRecord* b) {
+  b->Data = nullptr;
+  b->Palette = nullptr;
+  b->PaletteCount = 0;
+  b->Region = nullptr;
+  b->HostFlags = 0;
+  b->Flags &= ~FLAG_ALLOCATED;
+}
+
 }  // namespace host
 
 using host::PixelFormat;
@@ -270,12 +279,7 @@ int32_t HostFreeBitmap(BitmapRecord* b) {
   if ((b->HostFlags & host::kHostOwnsData) && b->Data) FX_FREE(b->Data);
   if ((b->HostFlags & host::kHostOwnsPalette) && b->Palette) FX_FREE(b->Palette);
   if (b->Region) host::DeleteRegion(host::RegionOf(b));
-  b->Data = nullptr;
-  b->Palette = nullptr;
-  b->PaletteCount = 0;
-  b->Region = nullptr;
-  b->HostFlags = 0;
-  b->Flags &= ~FLAG_ALLOCATED;
+  host::DetachStorage(b);
   return SUCCESS;
 }
 

@@ -26,6 +26,9 @@ constexpr uint32_t kHostOwnsPalette = 0x2;
 constexpr int32_t kMaxDimension = 1 << 24;
 constexpr int64_t kMaxStorageBytes = int64_t{1} << 34;
 
+// Clears the record's storage fields without freeing them: their owner has freed or taken them.
+void DetachStorage(BitmapRecord* bitmap);
+
 bool ValidOrientation(uint32_t orientation);
 bool IsTransposed(uint32_t orientation);
 

@@ -368,12 +368,7 @@ int32_t HostAssignBitmap(BitmapRecord* destination, BitmapRecord* source, uint32
   HostFreeBitmap(destination);
   std::memcpy(reinterpret_cast<uint8_t*>(destination) + kFieldsBegin,
               reinterpret_cast<const uint8_t*>(source) + kFieldsBegin, kFieldsEnd - kFieldsBegin);
-  source->Data = nullptr;
-  source->Palette = nullptr;
-  source->PaletteCount = 0;
-  source->Region = nullptr;
-  source->HostFlags = 0;
-  source->Flags &= ~FLAG_ALLOCATED;
+  host::DetachStorage(source);
   return SUCCESS;
 }
 
