@@ -340,7 +340,8 @@ TEST_F(RegistryInvokeTest, ValuesThatDoNotFitAreRefused) {
       {{Int("nope", 1)}, FX_REGISTRY_UNKNOWN_PARAMETER},
       {{Int("flags", 1), Int("flags", 2)}, FX_REGISTRY_DUPLICATE_PARAMETER},
   };
-  for (const auto& [values, code] : cases) EXPECT_EQ(CallProbe(values), code) << values[0].name;
+  for (size_t i = 0; i < std::size(cases); ++i)
+    EXPECT_EQ(CallProbe(cases[i].first), cases[i].second) << "case " << i;
   EXPECT_EQ(FxInvoke(nullptr, nullptr, nullptr, 0), FX_REGISTRY_UNKNOWN_EFFECT);
 }
 
