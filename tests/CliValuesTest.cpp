@@ -186,6 +186,9 @@ TEST_F(CliArgsTest, EveryKindBuildsItsValue) {
   counted.Add({"curve=1,2,3,4", "curveCount=4", "count=-3"});
   EXPECT_EQ(Find(counted.Values(), "curveCount")->value.i, 4);
   EXPECT_EQ(Find(counted.Values(), "count")->value.i, -3);  // the export judges it
+  EffectArgs last(kEffect);
+  last.Add("lights[1023].kind=1");  // the highest index there may be
+  EXPECT_EQ(Find(last.Values(), "lights")->count, 1024u);
 }
 
 TEST_F(CliArgsTest, BadWordsNameTheCulprit) {

@@ -314,6 +314,8 @@ TEST_F(RegistryInvokeTest, GivenValuesAndCountsReachTheExport) {
   EXPECT_EQ(gSeen.curve, Values({1, 2, 3, 4, 5}));  // the count follows the given array
   ASSERT_EQ(CallProbe({Ptr("curve", five, 5), Int("curveCount", 2)}), SUCCESS);
   EXPECT_EQ(gSeen.curve, Values({1, 2}));
+  ASSERT_EQ(CallProbe({Ptr("curve", five, 5), Int("curveCount", 5)}), SUCCESS);  // every value
+  EXPECT_EQ(gSeen.curve, Values({1, 2, 3, 4, 5}));
   ASSERT_EQ(CallProbe({Ptr("lights", three, 3)}), SUCCESS);
   ASSERT_EQ(gSeen.lights.size(), 3u);
   EXPECT_EQ(gSeen.lights[2].x, 3);
