@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <map>
-#include <regex>
 #include <set>
 #include <sstream>
 
@@ -25,21 +25,25 @@ std::string ReadSource(const char* relative) {
 }
 
 // Every "FXKIT_API int32_t Fx_...(BitmapRecord* bitmap, type name, ...)" declaration: the
-// parameters after the bitmap as (type with its spaces collapsed, name).
+// parameters after the bitmap as (type, name), the type's words joined by single spaces.
 using Declared = std::vector<std::pair<std::string, std::string>>;
 std::map<std::string, Declared> ReadExportDeclarations() {
   const std::string source = ReadSource("/include/fxkit/effects.h");
-  const std::regex declaration(R"(FXKIT_API\s+int32_t\s+(Fx_\w+)\s*\(([^)]*)\))");
-  const std::regex parameter(R"(^\s*([\s\S]*?)\s*\b(\w+)\s*$)"), spaces(R"(\s+)");
+  const std::string marker = "FXKIT_API int32_t ";
   std::map<std::string, Declared> exports;
-  for (std::sregex_iterator it(source.begin(), source.end(), declaration), end; it != end; ++it) {
-    Declared& params = exports[(*it)[1]];
-    std::stringstream list((*it)[2].str());
+  for (size_t at = source.find(marker); at != std::string::npos; at = source.find(marker, at + 1)) {
+    const size_t open = source.find('(', at), close = source.find(')', open);
+    Declared& params = exports[source.substr(at + marker.size(), open - at - marker.size())];
+    std::stringstream list(source.substr(open + 1, close - open - 1));
     std::string item;
     std::getline(list, item, ',');  // the bitmap the export works on
-    for (std::smatch m; std::getline(list, item, ',');)
-      if (std::regex_match(item, m, parameter))
-        params.emplace_back(std::regex_replace(m[1].str(), spaces, " "), m[2]);
+    while (std::getline(list, item, ',')) {
+      std::stringstream words(item);
+      std::vector<std::string> w{std::istream_iterator<std::string>(words), {}};
+      std::string type;
+      for (size_t i = 0; i + 1 < w.size(); ++i) type += (i ? " " : "") + w[i];
+      params.emplace_back(type, w.empty() ? "" : w.back());
+    }
   }
   return exports;
 }
@@ -62,8 +66,9 @@ bool KindFitsType(FxKind kind, const std::string& type) {
 // Short names: the words of the export name between Fx_ and Bitmap (and after it), lower case,
 // joined by '-'.
 std::string ShortNameOf(std::string exportName) {
-  exportName = std::regex_replace(exportName.substr(3), std::regex("Bitmap"), "",
-                                  std::regex_constants::format_first_only);
+  exportName.erase(0, 3);
+  if (const size_t bitmap = exportName.find("Bitmap"); bitmap != std::string::npos)
+    exportName.erase(bitmap, 6);
   std::string name;
   for (char c : exportName) {
     if (std::isupper(uint8_t(c)) && !name.empty()) name += '-';
@@ -127,14 +132,19 @@ TEST(RegistryTest, DescriptorsMatchTheExportDeclarations) {
 }
 
 TEST(RegistryTest, EveryResultCodeHasItsName) {
-  const std::string source =
-      ReadSource("/include/fxkit/types.h") + ReadSource("/include/fxkit/registry.h");
-  const std::regex define(R"(#define\s+(SUCCESS|ERROR_\w+|FX_REGISTRY_\w+)\s+\(?(-?\d+)\)?)");
+  std::stringstream lines(ReadSource("/include/fxkit/types.h") +
+                          ReadSource("/include/fxkit/registry.h"));
   int found = 0;
-  for (std::sregex_iterator it(source.begin(), source.end(), define), end; it != end; ++it) {
-    const char* known = FxResultName(std::stoi((*it)[2]));
-    ASSERT_NE(known, nullptr) << (*it)[1];
-    EXPECT_EQ(known, (*it)[1]);
+  for (std::string line; std::getline(lines, line);) {
+    std::stringstream words(line);
+    std::string define, name, value;
+    words >> define >> name >> value;
+    if (define != "#define" ||
+        (name != "SUCCESS" && name.rfind("ERROR_", 0) != 0 && name.rfind("FX_REGISTRY_", 0) != 0))
+      continue;
+    const char* known = FxResultName(std::stoi(value.substr(value[0] == '(')));  // "(-11)"
+    ASSERT_NE(known, nullptr) << name;
+    EXPECT_EQ(known, name);
     ++found;
   }
   EXPECT_GE(found, 20);
