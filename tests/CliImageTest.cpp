@@ -1,6 +1,7 @@
 // Image files and the test card: lossless round trips for every format and depth, hand-made
 // files decoded as their bytes say, and bad files refused with a message (never a crash).
 #include <cstring>
+#include <tuple>
 
 #include "TestSupport.h"
 #include "tools/fxkit/Card.h"
@@ -12,6 +13,7 @@ using fxcli::FileFormat;
 using fxcli::UsageError;
 using fxtest::TestBitmap;
 using fxtest::WorkingRows;
+using namespace std::string_literals;
 
 std::vector<uint8_t> Bytes(const std::string& text) {
   return std::vector<uint8_t>(text.begin(), text.end());
@@ -23,143 +25,95 @@ fxcli::ImagePtr Decode(const std::vector<uint8_t>& data) {
 
 class CliImageTest : public fxtest::HostFixture {};
 
-TEST_F(CliImageTest, LosslessRoundTrips) {
-  struct Case {
-    fxtest::Depth depth;
-    int32_t decodedBits;  // bits per pixel of the decoded bitmap
-    std::vector<FileFormat> formats;
-  };
-  const std::vector<Case> cases = {
-      {{8, ORDER_GRAY, "gray8"}, 8, {FileFormat::Png, FileFormat::Pgm}},
-      {{16, ORDER_GRAY, "gray16"}, 16, {FileFormat::Png, FileFormat::Pgm}},
-      {{12, ORDER_GRAY, "gray12"}, 16, {FileFormat::Png, FileFormat::Pgm}},
-      {{24, ORDER_RGB, "rgb24"}, 24, {FileFormat::Png, FileFormat::Ppm}},
-      {{24, ORDER_BGR, "bgr24"}, 24, {FileFormat::Png, FileFormat::Ppm}},
-      {{32, ORDER_RGB, "rgb32"}, 32, {FileFormat::Png}},
-      {{32, ORDER_BGR, "bgr32"}, 32, {FileFormat::Png}},
-      {{48, ORDER_RGB, "rgb48"}, 48, {FileFormat::Png, FileFormat::Ppm}},
-      {{48, ORDER_BGR, "bgr48"}, 48, {FileFormat::Png, FileFormat::Ppm}},
-      {{64, ORDER_BGR, "bgr64"}, 64, {FileFormat::Png}},
-      {{8, ORDER_BGR, "pal8"}, 24, {FileFormat::Png, FileFormat::Ppm}},
-      {{4, ORDER_BGR, "pal4"}, 24, {FileFormat::Png, FileFormat::Ppm}},
-  };
-  for (const Case& c : cases) {
-    TestBitmap source(13, 7, c.depth.bitsPerPixel, c.depth.order);
+// Working sample i of a snapshot whose samples are `bytes` wide (1, or 2 in native order).
+uint32_t Sample(const std::vector<uint8_t>& rows, int bytes, size_t i) {
+  uint16_t v = rows[i];
+  if (bytes == 2) std::memcpy(&v, &rows[2 * i], 2);
+  return v;
+}
+
+// Every stored format through every lossless file format. PNG keeps the picture as it is; PPM
+// drops alpha and repeats gray in its three samples; PGM keeps (b + 5 g + 2 r + 4) / 8 of colour.
+TEST_F(CliImageTest, RoundTripsThroughPngPpmAndPgm) {
+  for (const fxtest::Depth& d : fxtest::AllDepths()) {
+    TestBitmap source(13, 7, d.bitsPerPixel, d.order);
     ASSERT_TRUE(source.ok());
-    source.FillNoise(uint32_t(c.depth.bitsPerPixel) * 7 + c.depth.order);
-    const std::vector<uint8_t> expected = WorkingRows(source.get());
-    for (FileFormat format : c.formats) {
-      SCOPED_TRACE(std::string(c.depth.name) + " format " + std::to_string(int(format)));
+    source.FillNoise(uint32_t(d.bitsPerPixel) * 7 + d.order);
+    const std::vector<uint8_t> in = WorkingRows(source.get());
+    const int wide = d.bitsPerPixel == 12 || d.bitsPerPixel == 16 || d.bitsPerPixel >= 48 ? 2 : 1;
+    const int inStep = d.order == ORDER_GRAY                          ? 1
+                       : d.bitsPerPixel == 32 || d.bitsPerPixel == 64 ? 4
+                                                                      : 3;
+    for (FileFormat format : {FileFormat::Png, FileFormat::Ppm, FileFormat::Pgm}) {
+      SCOPED_TRACE(std::string(d.name) + " format " + std::to_string(int(format)));
+      const int outStep = format == FileFormat::Png ? inStep : format == FileFormat::Ppm ? 3 : 1;
       const fxcli::ImagePtr decoded = Decode(fxcli::EncodeImage(*source.get(), format));
       EXPECT_EQ(decoded->get()->Width, 13);
       EXPECT_EQ(decoded->get()->Height, 7);
-      EXPECT_EQ(decoded->get()->BitsPerPixel, c.decodedBits);
-      EXPECT_EQ(decoded->get()->Order, c.depth.order == ORDER_GRAY ? ORDER_GRAY : ORDER_RGB);
-      EXPECT_EQ(WorkingRows(decoded->get()), expected);
+      EXPECT_EQ(decoded->get()->BitsPerPixel, 8 * wide * outStep);
+      EXPECT_EQ(decoded->get()->Order, outStep == 1 ? ORDER_GRAY : ORDER_RGB);
+      const std::vector<uint8_t> out = WorkingRows(decoded->get());
+      for (size_t p = 0; p < 13 * 7; ++p) {
+        const auto at = [&](int k) { return Sample(in, wide, p * inStep + k); };
+        for (int k = 0; k < outStep; ++k)
+          ASSERT_EQ(Sample(out, wide, p * outStep + k),
+                    inStep == 1    ? at(0)
+                    : outStep == 1 ? (at(0) + 5 * at(1) + 2 * at(2) + 4) / 8
+                                   : at(k))
+              << p << " " << k;
+      }
     }
   }
-}
-
-// Conversions where the file cannot hold the bitmap as it is, checked against the working rows.
-TEST_F(CliImageTest, ConvertingWrites) {
-  for (int32_t bits : {32, 64}) {  // alpha is dropped in PPM
-    TestBitmap rgba(9, 5, bits, ORDER_BGR);
-    rgba.FillNoise(5);
-    const std::vector<uint8_t> in = WorkingRows(rgba.get());
-    const fxcli::ImagePtr out = Decode(fxcli::EncodeImage(*rgba.get(), FileFormat::Ppm));
-    ASSERT_EQ(out->get()->BitsPerPixel, bits == 32 ? 24 : 48);
-    const std::vector<uint8_t> got = WorkingRows(out->get());
-    const int32_t sampleBytes = bits / 32;
-    for (int32_t p = 0; p < 9 * 5; ++p)
-      EXPECT_EQ(0, std::memcmp(&got[size_t(p) * 3 * sampleBytes], &in[size_t(p) * 4 * sampleBytes],
-                               size_t(3 * sampleBytes)))
-          << p;
-  }
-  TestBitmap colour(9, 5, 24, ORDER_BGR);
-  colour.FillNoise(6);
-  const std::vector<uint8_t> in = WorkingRows(colour.get());  // b, g, r per pixel
-  const fxcli::ImagePtr gray = Decode(fxcli::EncodeImage(*colour.get(), FileFormat::Pgm));
-  ASSERT_EQ(gray->get()->BitsPerPixel, 8);
-  const std::vector<uint8_t> levels = WorkingRows(gray->get());
-  for (size_t p = 0; p < levels.size(); ++p)
-    EXPECT_EQ(levels[p], (in[3 * p] + 5 * in[3 * p + 1] + 2 * in[3 * p + 2] + 4) / 8) << p;
-
-  TestBitmap mono(9, 5, 8, ORDER_GRAY);
-  mono.FillNoise(7);
-  const std::vector<uint8_t> g = WorkingRows(mono.get());
-  const std::vector<uint8_t> rgb =
-      WorkingRows(Decode(fxcli::EncodeImage(*mono.get(), FileFormat::Ppm))->get());
-  ASSERT_EQ(rgb.size(), 3 * g.size());
-  for (size_t p = 0; p < g.size(); ++p)
-    for (int k = 0; k < 3; ++k) EXPECT_EQ(rgb[3 * p + k], g[p]) << p;
 }
 
 TEST_F(CliImageTest, JpegIsCloseAndEightBit) {
-  for (const fxtest::Depth& d :
-       {fxtest::Depth{8, ORDER_GRAY, "gray8"}, fxtest::Depth{48, ORDER_RGB, "rgb48"}}) {
-    SCOPED_TRACE(d.name);
-    TestBitmap source(32, 24, d.bitsPerPixel, d.order);
+  for (const auto& [bits, order] : {std::pair{8, ORDER_GRAY}, std::pair{48, ORDER_RGB}}) {
+    SCOPED_TRACE(bits);
+    const int wide = bits == 48 ? 2 : 1, channels = order == ORDER_GRAY ? 1 : 3;
     // Smooth gradients in every channel: what JPEG keeps well.
-    const bool wide = d.bitsPerPixel == 48;
-    const int32_t channels = d.order == ORDER_GRAY ? 1 : 3;
     std::vector<uint8_t> smooth;
-    for (int32_t y = 0; y < 24; ++y)
-      for (int32_t x = 0; x < 32; ++x)
-        for (int32_t k = 0; k < channels; ++k) {
-          const uint16_t v = uint16_t((k == 0 ? 6 * x : k == 1 ? 9 * y : 4 * (x + y)) + 20);
-          const uint16_t s = wide ? uint16_t(v * 257) : v;
-          smooth.push_back(uint8_t(s));
-          if (wide) smooth.push_back(uint8_t(s >> 8));
-        }
+    for (int32_t i = 0; i < 32 * 24 * channels; ++i) {
+      const int32_t x = i / channels % 32, y = i / channels / 32, k = i % channels;
+      const uint16_t v = uint16_t((20 + (3 + k) * x + (5 - k) * y) * (wide == 2 ? 257 : 1));
+      smooth.insert(smooth.end(), reinterpret_cast<const uint8_t*>(&v),
+                    reinterpret_cast<const uint8_t*>(&v) + wide);
+    }
+    TestBitmap source(32, 24, bits, order);
     fxtest::WriteWorkingRows(source.get(), smooth);
     const fxcli::ImagePtr decoded = Decode(fxcli::EncodeImage(*source.get(), FileFormat::Jpeg));
-    ASSERT_EQ(decoded->get()->BitsPerPixel, d.order == ORDER_GRAY ? 8 : 24);
+    ASSERT_EQ(decoded->get()->BitsPerPixel, 8 * channels);
     const std::vector<uint8_t> got = WorkingRows(decoded->get());
-    const std::vector<uint8_t> want = WorkingRows(source.get());
     double error = 0;
-    for (size_t i = 0; i < got.size(); ++i) {
-      uint16_t w16 = 0;
-      if (wide) std::memcpy(&w16, &want[2 * i], 2);
-      error += std::abs(double(got[i]) - (wide ? w16 / 257.0 : double(want[i])));
-    }
+    for (size_t i = 0; i < got.size(); ++i)
+      error += std::abs(got[i] - Sample(smooth, wide, i) / (wide == 2 ? 257.0 : 1.0));
     EXPECT_LT(error / double(got.size()), 2.0);
   }
 }
 
 TEST_F(CliImageTest, HandMadeFilesDecodeAsWritten) {
-  // 16-bit PPM: big-endian samples; working rows are blue, green, red.
-  const fxcli::ImagePtr ppm =
-      Decode(Bytes(std::string("P6\n# made by hand\n2 1\n65535\n") +
-                   std::string("\x12\x34\x00\x01\xFF\xFE", 6) + std::string(6, '\0')));
-  ASSERT_EQ(ppm->get()->BitsPerPixel, 48);
-  std::vector<uint8_t> rows = WorkingRows(ppm->get());
-  std::vector<uint16_t> samples(rows.size() / 2);
-  std::memcpy(samples.data(), rows.data(), rows.size());
-  EXPECT_EQ(samples, std::vector<uint16_t>({0xFFFE, 0x0001, 0x1234, 0, 0, 0}));
-
   struct Case {
     std::string file;
     int32_t bits;
-    std::vector<uint32_t> levels;
+    std::vector<uint32_t> samples;  // working samples: blue, green, red for colour
   };
   const Case cases[] = {
-      {std::string("P5 3 1 255 ") + std::string("\x00\x80\xFF", 3), 8, {0, 128, 255}},
+      // 16-bit PPM: big-endian samples.
+      {"P6\n# made by hand\n2 1\n65535\n\x12\x34\x00\x01\xFF\xFE\0\0\0\0\0\0"s,
+       48,
+       {0xFFFE, 0x0001, 0x1234, 0, 0, 0}},
+      {"P5 3 1 255 \x00\x80\xFF"s, 8, {0, 128, 255}},
       // Other maxvals scale to the full range, rounding; samples above maxval saturate.
-      {std::string("P5\n3 1\n1000\n") + std::string("\x01\xF4\x03\xE8\x04\xB0", 6),
-       16,
-       {32768, 65535, 65535}},
-      {std::string("P5\n3 1\n15\n") + std::string("\x07\x0F\x00", 3), 8, {119, 255, 0}},
+      {"P5\n3 1\n1000\n\x01\xF4\x03\xE8\x04\xB0"s, 16, {32768, 65535, 65535}},
+      {"P5\n3 1\n15\n\x07\x0F\x00"s, 8, {119, 255, 0}},
   };
   for (const Case& c : cases) {
-    const fxcli::ImagePtr pgm = Decode(Bytes(c.file));
-    ASSERT_EQ(pgm->get()->BitsPerPixel, c.bits);
-    ASSERT_EQ(pgm->get()->Order, ORDER_GRAY);
-    rows = WorkingRows(pgm->get());
-    for (size_t i = 0; i < c.levels.size(); ++i) {
-      uint32_t v = rows[i];
-      if (c.bits == 16) v = uint32_t(rows[2 * i]) | uint32_t(rows[2 * i + 1]) << 8;
-      EXPECT_EQ(v, c.levels[i]) << i;
-    }
+    SCOPED_TRACE(c.bits);
+    const fxcli::ImagePtr image = Decode(Bytes(c.file));
+    ASSERT_EQ(image->get()->BitsPerPixel, c.bits);
+    EXPECT_EQ(image->get()->Order, c.bits == 48 ? ORDER_RGB : ORDER_GRAY);
+    const std::vector<uint8_t> rows = WorkingRows(image->get());
+    for (size_t i = 0; i < c.samples.size(); ++i)
+      EXPECT_EQ(Sample(rows, c.bits == 8 ? 1 : 2, i), c.samples[i]) << i;
   }
 }
 
@@ -254,56 +208,34 @@ TEST_F(CliImageTest, TruncationAndCorruptionNeverCrash) {
 }
 
 TEST_F(CliImageTest, OutputFormatsByExtension) {
-  struct Case {
-    const char* path;
-    bool ok;
-    FileFormat format;
-  };
-  const Case cases[] = {
-      {"a.png", true, FileFormat::Png},      {"dir.x/A.PNG", true, FileFormat::Png},
-      {"a.jpg", true, FileFormat::Jpeg},     {"a.JPEG", true, FileFormat::Jpeg},
-      {"a.ppm", true, FileFormat::Ppm},      {"a.pgm", true, FileFormat::Pgm},
-      {"a.tif", false, FileFormat::Png},     {"png", false, FileFormat::Png},
-      {"a.png.bak", false, FileFormat::Png},
-  };
-  for (const Case& c : cases) {
-    if (c.ok)
-      EXPECT_EQ(fxcli::FormatForPath(c.path), c.format) << c.path;
-    else
-      EXPECT_THROW(fxcli::FormatForPath(c.path), UsageError) << c.path;
-  }
+  const std::pair<const char*, FileFormat> known[] = {
+      {"a.png", FileFormat::Png},   {"dir.x/A.PNG", FileFormat::Png}, {"a.jpg", FileFormat::Jpeg},
+      {"a.JPEG", FileFormat::Jpeg}, {"a.ppm", FileFormat::Ppm},       {"a.pgm", FileFormat::Pgm}};
+  for (const auto& [path, format] : known) EXPECT_EQ(fxcli::FormatForPath(path), format) << path;
+  for (const char* path : {"a.tif", "png", "a.png.bak"})
+    EXPECT_THROW(fxcli::FormatForPath(path), UsageError) << path;
 }
 
-TEST_F(CliImageTest, CardSizesAndElements) {
-  struct Case {
-    const char* name;
-    int32_t w, h;  // 0: refused
-  };
-  const Case cases[] = {
-      {"@card", 640, 480},   {"@card:32x16", 32, 16}, {"@card:1x1", 1, 1},     {"@card:3x2", 3, 2},
-      {"@card:32", 0, 0},    {"@card:x5", 0, 0},      {"@card:5x", 0, 0},      {"@card:0x5", 0, 0},
-      {"@card:5x5x5", 0, 0}, {"@card:-5x5", 0, 0},    {"@card:99999x2", 0, 0}, {"@card:+5x5", 0, 0},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    if (!c.w) {
-      EXPECT_THROW(fxcli::LoadImage(c.name), UsageError);
-      continue;
-    }
-    const fxcli::ImagePtr card = fxcli::LoadImage(c.name);
-    EXPECT_EQ(card->get()->Width, c.w);
-    EXPECT_EQ(card->get()->Height, c.h);
-    EXPECT_EQ(card->get()->BitsPerPixel, 24);
+TEST_F(CliImageTest, CardSizesAndBars) {
+  const std::tuple<const char*, int32_t, int32_t> sizes[] = {
+      {"@card", 640, 480}, {"@card:32x16", 32, 16}, {"@card:1x1", 1, 1}, {"@card:3x2", 3, 2}};
+  for (const auto& [name, w, h] : sizes) {
+    const fxcli::ImagePtr card = fxcli::LoadImage(name);
+    EXPECT_EQ(card->get()->Width, w) << name;
+    EXPECT_EQ(card->get()->Height, h) << name;
+    EXPECT_EQ(card->get()->BitsPerPixel, 24) << name;
   }
+  for (const char* name : {"@card:32", "@card:x5", "@card:5x", "@card:0x5", "@card:5x5x5",
+                           "@card:-5x5", "@card:99999x2", "@card:+5x5"})
+    EXPECT_THROW(fxcli::LoadImage(name), UsageError) << name;
 
   const fxcli::ImagePtr card = fxcli::MakeCard(640, 480);
-  auto rgb = [&](int32_t x, int32_t y) {
-    const uint8_t* p = card->Row(y) + 3 * x;
-    return uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
-  };
   const uint32_t bars[8] = {0xFFFFFF, 0xFFFF00, 0x00FFFF, 0x00FF00,
                             0xFF00FF, 0xFF0000, 0x0000FF, 0x000000};
-  for (int i = 0; i < 8; ++i) EXPECT_EQ(rgb(40 + 80 * i, 5), bars[i]) << "bar " << i;
+  for (int i = 0; i < 8; ++i) {
+    const uint8_t* p = card->Row(5) + 3 * (40 + 80 * i);  // red first
+    EXPECT_EQ(uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2], bars[i]) << "bar " << i;
+  }
 }
 
 }  // namespace

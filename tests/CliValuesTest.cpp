@@ -11,82 +11,62 @@ namespace {
 using fxcli::EffectArgs;
 using fxcli::UsageError;
 
-TEST(CliValuesTest, Integers) {
-  struct Case {
-    const char* text;
-    bool ok;
-    int64_t value;
+TEST(CliValuesTest, IntegersPointsAndColours) {
+  // Decimal or 0x hex with an optional sign, within 64 bits.
+  const std::pair<const char*, int64_t> integers[] = {
+      {"0", 0},
+      {"-5", -5},
+      {"+7", 7},
+      {"0x1F", 31},
+      {"-0x10", -16},
+      {"0X7fffffffffffffff", INT64_MAX},
+      {"9223372036854775807", INT64_MAX},
+      {"-9223372036854775808", INT64_MIN},
   };
-  const Case cases[] = {
-      {"0", true, 0},
-      {"-5", true, -5},
-      {"+7", true, 7},
-      {"0x1F", true, 31},
-      {"-0x10", true, -16},
-      {"0X7fffffffffffffff", true, INT64_MAX},
-      {"9223372036854775807", true, INT64_MAX},
-      {"-9223372036854775808", true, INT64_MIN},
-      {"9223372036854775808", false, 0},
-      {"0x10000000000000000", false, 0},
-      {"", false, 0},
-      {"-", false, 0},
-      {"0x", false, 0},
-      {"1.5", false, 0},
-      {"12a", false, 0},
-      {" 1", false, 0},
-      {"0x1g", false, 0},
-  };
-  for (const Case& c : cases) {
+  for (const auto& [text, value] : integers) {
     int64_t v = 0;
-    EXPECT_EQ(fxcli::ParseInt64(c.text, v), c.ok) << c.text;
-    if (c.ok) {
-      EXPECT_EQ(v, c.value) << c.text;
-    }
+    EXPECT_TRUE(fxcli::ParseInt64(text, v)) << text;
+    EXPECT_EQ(v, value) << text;
   }
-}
+  for (const char* text :
+       {"9223372036854775808", "0x10000000000000000", "", "-", "0x", "1.5", "12a", " 1", "0x1g"}) {
+    int64_t v = 0;
+    EXPECT_FALSE(fxcli::ParseInt64(text, v)) << text;
+  }
 
-TEST(CliValuesTest, ScalarKinds) {
   struct Case {
     FxKind kind;
     const char* text;
-    bool ok;
     int64_t packed;
   };
-  const int64_t point34 = int64_t{3} | int64_t{uint32_t(-4)} << 32;
   const Case cases[] = {
-      {FX_KIND_INT32, "-1", true, -1},
-      {FX_KIND_INT32, "0xFFFFFFFF", true, -1},  // the same 32-bit word
-      {FX_KIND_INT32, "-2147483648", true, INT32_MIN},
-      {FX_KIND_INT32, "-2147483649", false, 0},
-      {FX_KIND_UINT32, "-1", true, 0xFFFFFFFF},
-      {FX_KIND_UINT32, "4294967295", true, 0xFFFFFFFF},
-      {FX_KIND_UINT32, "4294967296", false, 0},
-      {FX_KIND_FLAGS, "0x10", true, 16},
-      {FX_KIND_COLOR, "#102030", true, 0x302010},  // #RRGGBB to 0x00BBGGRR
-      {FX_KIND_COLOR, "#FFfF00", true, 0x00FFFF},
-      {FX_KIND_COLOR, "0x00302010", true, 0x302010},
-      {FX_KIND_COLOR, "#10203", false, 0},
-      {FX_KIND_COLOR, "#1020304", false, 0},
-      {FX_KIND_COLOR, "#10203g", false, 0},
-      {FX_KIND_INT32, "#102030", false, 0},
-      {FX_KIND_POINT, "3,-4", true, point34},
-      {FX_KIND_POINT, "0x10,0", true, 16},
-      {FX_KIND_POINT, "3", false, 0},
-      {FX_KIND_POINT, "1,2,3", false, 0},
-      {FX_KIND_POINT, "1,", false, 0},
-      {FX_KIND_POINT, "2147483648,0", false, 0},
+      {FX_KIND_INT32, "-1", -1},
+      {FX_KIND_INT32, "0xFFFFFFFF", -1},  // the same 32-bit word
+      {FX_KIND_INT32, "-2147483648", INT32_MIN},
+      {FX_KIND_UINT32, "-1", 0xFFFFFFFF},
+      {FX_KIND_UINT32, "4294967295", 0xFFFFFFFF},
+      {FX_KIND_FLAGS, "0x10", 16},
+      {FX_KIND_COLOR, "#102030", 0x302010},  // #RRGGBB to 0x00BBGGRR
+      {FX_KIND_COLOR, "#FFfF00", 0x00FFFF},
+      {FX_KIND_COLOR, "0x00302010", 0x302010},
+      {FX_KIND_POINT, "3,-4", int64_t{3} | int64_t{uint32_t(-4)} << 32},
+      {FX_KIND_POINT, "0x10,0", 16},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
-    if (!c.ok) {
-      EXPECT_THROW(fxcli::ParseScalar(c.kind, c.text, "x"), UsageError);
-      continue;
-    }
-    const int64_t packed = fxcli::ParseScalar(c.kind, c.text, "x");
-    EXPECT_EQ(packed, c.packed);
+    EXPECT_EQ(fxcli::ParseScalar(c.kind, c.text, "x"), c.packed);
     // Formatting and parsing again gives the same word.
-    EXPECT_EQ(fxcli::ParseScalar(c.kind, fxcli::FormatScalar(c.kind, packed), "x"), packed);
+    EXPECT_EQ(fxcli::ParseScalar(c.kind, fxcli::FormatScalar(c.kind, c.packed), "x"), c.packed);
   }
+  const std::pair<FxKind, const char*> refused[] = {
+      {FX_KIND_INT32, "-2147483649"}, {FX_KIND_UINT32, "4294967296"},
+      {FX_KIND_COLOR, "#10203"},      {FX_KIND_COLOR, "#1020304"},
+      {FX_KIND_COLOR, "#10203g"},     {FX_KIND_INT32, "#102030"},
+      {FX_KIND_POINT, "3"},           {FX_KIND_POINT, "1,2,3"},
+      {FX_KIND_POINT, "1,"},          {FX_KIND_POINT, "2147483648,0"},
+  };
+  for (const auto& [kind, text] : refused)
+    EXPECT_THROW(fxcli::ParseScalar(kind, text, "x"), UsageError) << text;
 }
 
 // A descriptor with every kind: two records sharing a field name, arrays with and without a
@@ -168,54 +148,47 @@ TEST_F(CliArgsTest, EveryKindBuildsItsValue) {
   EXPECT_EQ(Find(v, "center")->value.pt.y, -20);
   EXPECT_EQ(Find(v, "fillColor")->value.i, 0x0080FF);
   EXPECT_EQ(Find(v, "curveCount"), nullptr);  // omitted: the registry counts the curve
-
+  // Records: the size filled in, named fields set, the others at their defaults.
   const auto* info = static_cast<const Rec*>(Find(v, "info")->value.ptr);
-  EXPECT_EQ(info->size, sizeof(Rec));  // filled in
-  EXPECT_EQ(info->tileWidth, 16);
-  EXPECT_EQ(info->shared, 0x55u);
-  EXPECT_EQ(info->where.x, 1);
-  EXPECT_EQ(info->where.y, 2);
+  EXPECT_EQ((std::vector<int64_t>{info->size, info->tileWidth, info->shared, info->where.x,
+                                  info->where.y}),
+            (std::vector<int64_t>{sizeof(Rec), 16, 0x55, 1, 2}));
   const auto* extra = static_cast<const uint32_t*>(Find(v, "extra")->value.ptr);
-  EXPECT_EQ(extra[0], 8u);
-  EXPECT_EQ(extra[1], 4u);
-
+  EXPECT_EQ((std::vector<uint32_t>{extra[0], extra[1]}), (std::vector<uint32_t>{8, 4}));
   const FxNamedValue* curve = Find(v, "curve");
   ASSERT_EQ(curve->count, 4u);
   const auto* values = static_cast<const int32_t*>(curve->value.ptr);
   EXPECT_EQ(std::vector<int32_t>(values, values + 4), std::vector<int32_t>({1, -2, 3, 0x010000}));
   EXPECT_EQ(Find(v, "corners")->count, 8u);
-
   const FxNamedValue* lights = Find(v, "lights");
   ASSERT_EQ(lights->count, 3u);  // highest index + 1
   const auto* l = static_cast<const Light*>(lights->value.ptr);
   for (int i = 0; i < 3; ++i) {
     EXPECT_EQ(l[i].size, sizeof(Light)) << i;
-    EXPECT_EQ(l[i].y, 22) << i;  // unnamed fields keep their defaults
+    EXPECT_EQ(l[i].x, i == 2 ? -9 : 11) << i;
+    EXPECT_EQ(l[i].y, 22) << i;
+    EXPECT_EQ(l[i].kind, i == 0 ? 1u : 0u) << i;
   }
-  EXPECT_EQ(l[0].kind, 1u);
-  EXPECT_EQ(l[1].x, 11);
-  EXPECT_EQ(l[2].x, -9);
-
   const auto* bump = static_cast<const BitmapRecord*>(Find(v, "bumpBitmap")->value.ptr);
   EXPECT_EQ(bump->Width, 8);
   EXPECT_EQ(bump->Height, 6);
-}
 
-TEST_F(CliArgsTest, SizeNullsAndCounts) {
-  EffectArgs args(kEffect);
-  args.Add({"info.size=99", "curve=null", "lights=null", "curveCount=0", "bumpBitmap=null"});
-  const std::vector<FxNamedValue>& v = args.Values();
-  ASSERT_EQ(v.size(), 5u);
-  EXPECT_EQ(static_cast<const Rec*>(Find(v, "info")->value.ptr)->size, 99u);
-  EXPECT_EQ(Find(v, "curve")->value.ptr, nullptr);
-  EXPECT_EQ(Find(v, "lights")->value.ptr, nullptr);
-  EXPECT_EQ(Find(v, "curveCount")->value.i, 0);
-  EXPECT_EQ(Find(v, "bumpBitmap")->value.ptr, nullptr);
-
+  // "null" for pointers, a size given on purpose, counts passed on as given.
+  EffectArgs nulls(kEffect);
+  nulls.Add({"info.size=99", "curve=null", "lights=null", "curveCount=0", "bumpBitmap=null"});
+  const std::vector<FxNamedValue>& n = nulls.Values();
+  ASSERT_EQ(n.size(), 5u);
+  EXPECT_EQ(static_cast<const Rec*>(Find(n, "info")->value.ptr)->size, 99u);
+  for (const char* name : {"curve", "lights", "bumpBitmap"})
+    EXPECT_EQ(Find(n, name)->value.ptr, nullptr) << name;
+  EXPECT_EQ(Find(n, "curveCount")->value.i, 0);
   EffectArgs counted(kEffect);
   counted.Add({"curve=1,2,3,4", "curveCount=4", "count=-3"});
   EXPECT_EQ(Find(counted.Values(), "curveCount")->value.i, 4);
   EXPECT_EQ(Find(counted.Values(), "count")->value.i, -3);  // the export judges it
+  EffectArgs last(kEffect);
+  last.Add("lights[1023].kind=1");  // the highest index there may be
+  EXPECT_EQ(Find(last.Values(), "lights")->count, 1024u);
 }
 
 TEST_F(CliArgsTest, BadWordsNameTheCulprit) {
