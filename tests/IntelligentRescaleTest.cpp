@@ -211,10 +211,9 @@ std::vector<uint8_t> Working(const Picture& p, int32_t bpp) {
 }
 
 // The picture as seen in the orientation.
-std::unique_ptr<TestBitmap> MakeBitmap(const Picture& p, uint8_t orientation = 1,
-                                       int32_t bpp = 24) {
-  auto b =
-      std::make_unique<TestBitmap>(p.w, p.h, bpp, bpp == 24 ? ORDER_RGB : ORDER_BGR, orientation);
+std::unique_ptr<TestBitmap> MakeBitmap(const Picture& p, uint8_t orientation = 1, int32_t bpp = 24,
+                                       uint32_t order = ORDER_RGB) {
+  auto b = std::make_unique<TestBitmap>(p.w, p.h, bpp, order, orientation);
   fxtest::WriteWorkingRows(b->get(), Working(p, bpp));
   return b;
 }
@@ -226,8 +225,8 @@ Picture Read(BitmapRecord* b) {
 // W = 100 with a flat band of 40 columns: seams take the band's inner columns, so the band's
 // width shows the number of seams and the cut right-hand noise shows the trims. Turned cases
 // carve the transposed picture height first; the carving follows the view; in a region of the
-// upper rows only they lose seams, the trim cuts every row. A 48-bit picture goes through the
-// passes' 24-bit copy and comes back at its own depth, v x 257 exactly.
+// upper rows only they lose seams, the trim cuts every row. Other formats go through the
+// passes' 24-bit copy and come back in their own (48 bits: v x 257 exactly).
 TEST_F(IntelligentRescaleTest, SeamsComeFromTheFlatBandInTheStatedCounts) {
   struct Case {
     const char* what;
@@ -236,13 +235,15 @@ TEST_F(IntelligentRescaleTest, SeamsComeFromTheFlatBandInTheStatedCounts) {
     uint8_t view = 1;
     int regionRows = 12;
     int32_t bpp = 24;
+    uint32_t order = ORDER_RGB;
   };
   const Case cases[] = {
       {"100 -> 90: 7 seams, 3 columns trimmed", false, false, 90, 1, -7, 3, 6},
       {"100 -> 97: exactly 3 seams", false, false, 97, 1, -3, 0},
       {"100 -> 97 in a region of 5 rows", false, false, 97, 1, -3, 0, 1, 5},
-      {"100 -> 64: 33 seams", false, false, 64, 1, -33, 3, 1, 12, 48},
-      {"100 -> 110: one pass of 17 seams, 7 trimmed", true, false, 110, 5, 17, 7},
+      {"100 -> 64: 33 seams, 48 bits", false, false, 64, 1, -33, 3, 1, 12, 48, ORDER_BGR},
+      {"100 -> 110: one pass of 17 seams, 7 trimmed", true, false, 110, 5, 17, 7, 1, 12, 24,
+       ORDER_BGR},
       {"100 -> 150 in passes to 120, 140, 150", true, false, 150, 5, 27 + 27 + 17, 21, 3},
       {"height 100 -> 90, height first", false, true, 90, 1, -7, 3, 8},
       {"height 100 -> 150 in steps", true, true, 150, 5, 71, 21, 5},
@@ -250,7 +251,7 @@ TEST_F(IntelligentRescaleTest, SeamsComeFromTheFlatBandInTheStatedCounts) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     const Picture p = BandPicture(100, 12, 30, 70, 5);
-    auto b = MakeBitmap(c.turned ? Transposed(p) : p, c.view, c.bpp);
+    auto b = MakeBitmap(c.turned ? Transposed(p) : p, c.view, c.bpp, c.order);
     if (c.regionRows < 12) {
       const RECT rows{0, 0, 100, c.regionRows};
       ASSERT_EQ(HostSetRegionRect(b->get(), nullptr, &rows, 1), SUCCESS);
@@ -269,6 +270,7 @@ TEST_F(IntelligentRescaleTest, SeamsComeFromTheFlatBandInTheStatedCounts) {
     ASSERT_EQ((*b)->Width, want.w);
     ASSERT_EQ((*b)->Height, want.h);
     EXPECT_EQ((*b)->BitsPerPixel, c.bpp);
+    EXPECT_EQ((*b)->Order, c.order);
     EXPECT_EQ(fxtest::WorkingRows(b->get()), Working(want, c.bpp));
   }
 }
