@@ -5,6 +5,7 @@
 #include <array>
 #include <cstring>
 #include <functional>
+#include <numeric>
 
 #include "Common/IntelligentRescale.h"
 #include "EffectCheck.h"
@@ -404,7 +405,7 @@ TEST_F(IntelligentRescaleTest, ProgressRisesWithTheSeamsAndACancelLeavesTheBitma
     std::vector<int32_t> expected;
   };
   std::vector<int32_t> all(101);
-  for (int i = 0; i <= 100; ++i) all[i] = i;
+  std::iota(all.begin(), all.end(), 0);
   const Case cases[] = {
       {"7 seams: (s + 1) x 100 / 7", false, 100, 90, {0, 14, 28, 42, 57, 71, 85, 100}},
       {"147 seams: every hundredth", false, 300, 150, all},

@@ -221,8 +221,9 @@ TEST(SphereTest, PixelsMatchADirectEvaluation) {
       {{30, 40, 64, ORDER_BGR, {4, 3, 22, 24}, 0, 5}, {kCylindrical, -35, 1, {}, 0, 0}},
       {with(gray16, {12, 3, 13, 20}), {kCylindrical, 90, 0, {}, 0, 0}},         // one column
       // Strength 300 folds the pixels near the centre (at dx = 1, r' = -0.087 of 21 x 15): in
-      // mode 0 the centre takes the fill of its row neighbours, of one alone at a border.
-      {{21, 15, 24, ORDER_BGR}, {kSpherize, 300, 0, {20, 7}, 0x3060C0, 0x10}},
+      // mode 0 the centre takes the fill of its row neighbours, of one alone at a border (and
+      // one just past the right border fills nothing outside).
+      {{21, 15, 24, ORDER_BGR, {0, 0, 20, 15}}, {kSpherize, 300, 0, {20, 7}, 0x3060C0, 0x10}},
       {{21, 15, 24, ORDER_BGR}, {kPunch, -300, 0, {0, 7}, 0x3060C0, 0x10}},
       {{21, 15, 24, ORDER_BGR}, {kBending, 300, 0, {10, 7}, 0x3060C0, 0x11}},
       {{21, 15, 48, ORDER_BGR}, {kBending, 300, 0, {}, 0x3060C0, 0x110}},
