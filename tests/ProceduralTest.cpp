@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <utility>
 
 #include "Common/Noise.h"
 #include "EffectCheck.h"
@@ -294,41 +295,38 @@ TEST(ProceduralTest, PlasmaMatchesADirectEvaluation) {
   }
 }
 
-TEST(ProceduralTest, PlasmaEntryChecks) {
-  // Record fields by index: 1-3 periods, 4 ImagePercent, 5 Shift, 6 Wavelength, 7 Style.
-  struct Case {
-    int32_t bpp;
-    uint32_t structSize, bitmapFlags, flags;
-    int field;
-    uint32_t value;
-    int32_t expected;
-  };
-  const Case cases[] = {
-      {24, 1, 0, 1, 0, 32, ERROR_INV_STRUCT_SIZE},  // bitmap size before flags
-      {24, 272, 0x200, 1, 0, 32, ERROR_INV_PARAMETER},
-      {24, 272, 0x200, 0, 0, 32, ERROR_UNSUPPORTED_FLAG},
-      {24, 272, 0, 0, 0, 28, ERROR_INV_STRUCT_SIZE},
-      {24, 272, 0, 0, 6, 0, ERROR_INV_PARAMETER},     // wavelength 0
-      {24, 272, 0, 0, 7, 0x37, ERROR_INV_PARAMETER},  // pattern 7
-      {24, 272, 0, 0, 7, 0x44, ERROR_INV_PARAMETER},  // colour style 0x40
-      {24, 272, 0, 0, 5, 256, ERROR_INV_PARAMETER},   // shift beyond 8 bits
-      {12, 272, 0, 0, 5, 4096, ERROR_INV_PARAMETER},  // beyond 12 bits
-      {16, 272, 0, 0, 5, 4096, SUCCESS},
-      {24, 272, 0, 0, 0, 32, SUCCESS},                // blue period 300 unused by style 0x14
-      {24, 272, 0, 0, 7, 0x34, ERROR_INV_PARAMETER},  // but beyond 8 bits for style 0x30
-      {24, 272, 0, 0, 4, 101, 0},                     // ImagePercent reset, nothing done
-  };
-  for (const auto& c : cases) {
-    TestBitmap b(9, 7, c.bpp, c.bpp == 24 ? ORDER_BGR : ORDER_GRAY, 5);
-    b.FillNoise(2);
-    const auto before = b.Stored();
+// A call with the record field `field` set to `value` (1-3 periods, 4 ImagePercent, 5 Shift,
+// 6 Wavelength, 7 Style); only an ImagePercent beyond 100 is reset, answering 0.
+Call PlasmaWith(int field, uint32_t value, uint32_t flags = 0) {
+  return [=](BitmapRecord* b) {
     PlasmaInfo info = Plasma(0x14, 50, 0, 300, 10, 20, 300);
-    reinterpret_cast<uint32_t*>(&info)[c.field] = c.value;
-    b->StructSize = c.structSize, b->Flags |= c.bitmapFlags;
-    EXPECT_EQ(Fx_PlasmaFilterBitmap(b.get(), &info, c.flags), c.expected) << c.field << c.value;
-    b->StructSize = 272, b->Flags &= ~c.bitmapFlags;
-    EXPECT_EQ(b.Stored() == before, c.expected != SUCCESS);
-    EXPECT_EQ(info.ImagePercent, c.expected == 0 ? 0u : 50u);
+    reinterpret_cast<uint32_t*>(&info)[field] = value;
+    const int32_t rc = Fx_PlasmaFilterBitmap(b, &info, flags);
+    EXPECT_EQ(info.ImagePercent, rc == 0 ? 0u : 50u);
+    return rc;
+  };
+}
+
+TEST(ProceduralTest, PlasmaEntryChecks) {
+  const auto bad = ERROR_INV_PARAMETER;
+  const auto flag200 = [](BitmapRecord* b) { b->Flags |= 0x200; };
+  CheckEntryCases({
+      {"bitmap size before flags", StructSize(1), PlasmaWith(0, 32, 1), ERROR_INV_STRUCT_SIZE},
+      {"flags before flag 0x200", flag200, PlasmaWith(0, 32, 1), bad},
+      {"flag 0x200", flag200, PlasmaWith(0, 32), ERROR_UNSUPPORTED_FLAG},
+      {"record size 28", nullptr, PlasmaWith(0, 28), ERROR_INV_STRUCT_SIZE},
+      {"wavelength 0", nullptr, PlasmaWith(6, 0), bad},
+      {"pattern 7", nullptr, PlasmaWith(7, 0x37), bad},
+      {"colour style 0x40", nullptr, PlasmaWith(7, 0x44), bad},
+      {"shift beyond 8 bits", nullptr, PlasmaWith(5, 256), bad},
+      {"blue period 300 unused by style 0x14", nullptr, PlasmaWith(0, 32), SUCCESS, kSome},
+      {"but beyond 8 bits for style 0x30", nullptr, PlasmaWith(7, 0x34), bad},
+      {"ImagePercent 101 reset, nothing done", nullptr, PlasmaWith(4, 101), 0},
+  });
+  // The shift's limit follows the sample size: 12 bits on 12-bit gray, 16 on 16-bit gray.
+  for (auto [bpp, expected] : {std::pair{12, bad}, {16, SUCCESS}}) {
+    TestBitmap b(9, 7, bpp, ORDER_GRAY);
+    EXPECT_EQ(PlasmaWith(5, 4096)(b.get()), expected) << bpp;
   }
 }
 
