@@ -7,19 +7,15 @@
 
 namespace {
 
-using fxtest::kSome;
-using fxtest::Snapshot;
+using namespace fxtest;
 
-class PolarTest : public fxtest::HostFixture {};
-
-fxtest::Call Polar(uint32_t fillColor, uint32_t flags) {
+Call Polar(uint32_t fillColor, uint32_t flags) {
   return [=](BitmapRecord* b) { return Fx_PolarBitmap(b, fillColor, flags); };
 }
 
-TEST_F(PolarTest, EntryChecksInTheirOrder) {
-  fxtest::CheckEntryCases({
-      {"struct size before flags", [](BitmapRecord* b) { b->StructSize = 271; }, Polar(0, 0x20),
-       ERROR_INV_STRUCT_SIZE},
+TEST(PolarTest, EntryChecksInTheirOrder) {
+  CheckEntryCases({
+      {"struct size before flags", StructSize(271), Polar(0, 0x20), ERROR_INV_STRUCT_SIZE},
       {"direction 0x20 before mode 3", nullptr, Polar(0, 0x23), ERROR_POINT_OUT_OF_RANGE},
       {"mode 3", nullptr, Polar(0, 3), ERROR_INV_PARAMETER},
       {"higher bits ignored", nullptr, Polar(0, 0x112), SUCCESS, kSome},
@@ -28,48 +24,46 @@ TEST_F(PolarTest, EntryChecksInTheirOrder) {
 
 // One output sample, re-derived from the two mappings. A one-pixel-thin rectangle is left as
 // it is (documented: it has no polar mapping).
-uint32_t ExpectedPolar(const Snapshot& s, const RECT& rc, uint32_t flags,
-                       const std::vector<uint32_t>& fill, int32_t x, int32_t y, int32_t k) {
-  const double T = 2.0 * 3.1415926535;
+uint32_t ExpectedPolar(const Sample& p, uint32_t fillColor, uint32_t flags) {
+  const double T = 2.0 * kPi;
+  const RECT& rc = p.rc;
   const int w = rc.right - rc.left - 1, h = rc.bottom - rc.top - 1, rows = h + 1;
-  if (w == 0 || h == 0) return s.at(x, y, k);
+  if (w == 0 || h == 0) return p.before();
   const int cx = (rc.left + rc.right) / 2, cyr = (rc.top + rc.bottom) / 2 - rc.top;
   const double D = std::sqrt(w * w / 4.0 + h * h / 4.0);
   const double m = D / (std::min(w, h) / 2.0);
   double sx, sy;
   if ((flags & 0xF0) == 0) {
-    const int dx = x - cx, dy = (y - rc.top) - cyr;
+    const int dx = p.x - cx, dy = (p.y - rc.top) - cyr;
     double theta = std::atan2(double(dy), double(dx));
     if (theta < 0) theta += T;
     sx = (w / T) * theta + rc.left;
     sy = (h / D * m) * std::sqrt(double(dx * dx + dy * dy));
   } else {
-    const double rho = D * (y - rc.top) / h * (1 / m), phi = (T / w) * (x - rc.left);
+    const double rho = D * (p.y - rc.top) / h * (1 / m), phi = (T / w) * (p.x - rc.left);
     sx = rho * std::cos(phi) + cx;
     sy = rho * std::sin(phi) + cyr;
   }
-  const bool inside = sx >= rc.left && sx < rc.right && sy >= 0 && sy < rows;
-  if (!inside && (flags & 0xF) == 2) return s.at(x, y, k);
-  if (!inside && (flags & 0xF) == 0) return s.step == 1 ? fill[0] : fill[k];
-  if (!inside) {
+  if (!(sx >= rc.left && sx < rc.right && sy >= 0 && sy < rows)) {
+    if ((flags & 0xF) == 2) return p.before();
+    if ((flags & 0xF) == 0) return ReferenceFill(p.bitmap, fillColor)[p.s.step == 1 ? 0 : p.k];
     if (sx >= rc.right) sx = rc.right - 1;
     if (sx < rc.left) sx = rc.left;
     if (sy >= rows) sy = rows - 1;
     if (sy < 0) sy = 0;
   }
-  return fxtest::ReferenceBilinear(
-      s, [&](int32_t i) { return rc.top + i; }, rows, sx, sy, k);
+  return ReferenceBilinear(p.s, rc, sx, sy, p.k);
 }
 
-TEST_F(PolarTest, BothDirectionsAndOutsideModesMatchADirectEvaluation) {
+TEST(PolarTest, BothDirectionsAndOutsideModesMatchADirectEvaluation) {
   struct Case {
-    fxtest::Scene scene;
+    Scene scene;
     uint32_t fillColor;
   };
   const Case cases[] = {
       {{15, 11, 24, ORDER_BGR, {}}, 0x3060C0},              // odd sizes
       {{16, 12, 48, ORDER_RGB, {}}, 0x00FF8040},            // even sizes, 16-bit samples
-      {{14, 17, 8, ORDER_GRAY, {}}, 0x405060},              // taller than wide
+      {{14, 17, 8, ORDER_GRAY, {}}, 0x405067},              // taller than wide
       {{13, 10, 16, ORDER_GRAY, {}}, 0x0400ABCD},           // bit 26: a literal 16-bit level
       {{19, 14, 32, ORDER_BGR, {3, 2, 14, 11}}, 0x10E020},  // region; fourth sample kept
       {{12, 10, 24, ORDER_BGR, {5, 0, 6, 10}}, 0xFFFFFF},   // one pixel wide
@@ -79,11 +73,9 @@ TEST_F(PolarTest, BothDirectionsAndOutsideModesMatchADirectEvaluation) {
     for (uint32_t flags : {0x00u, 0x01u, 0x02u, 0x10u, 0x11u, 0x12u}) {
       SCOPED_TRACE(::testing::Message() << c.scene.width << "x" << c.scene.height << " bpp "
                                         << c.scene.bpp << " flags " << flags);
-      const int32_t changed = fxtest::CompareWithReference(
+      const int32_t changed = CompareWithReference(
           c.scene, Polar(c.fillColor, flags),
-          [&](const Snapshot& s, BitmapRecord* b, const RECT& rc, int32_t x, int32_t y, int32_t k) {
-            return ExpectedPolar(s, rc, flags, fxtest::ReferenceFill(b, c.fillColor), x, y, k);
-          });
+          [&](const Sample& p) { return ExpectedPolar(p, c.fillColor, flags); });
       const RECT& r = c.scene.region;
       EXPECT_EQ(changed > 20, r.right - r.left != 1 && r.bottom - r.top != 1);  // thin: unchanged
     }

@@ -4,18 +4,14 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <tuple>
+#include <utility>
 
 #include "Common/Noise.h"
 #include "EffectCheck.h"
 
 namespace {
 
-using fxtest::kSome;
-using fxtest::Snapshot;
-using fxtest::TestBitmap;
-
-class ProceduralTest : public fxtest::HostFixture {};
+using namespace fxtest;
 
 // The gradient noise written out directly from its definition.
 struct RefNoise {
@@ -70,9 +66,11 @@ double Prepared(uint32_t c, const Snapshot& s, int k) {
 
 enum Blend { kReplace, kDifference, kAverage, kKeep };
 
-// Texture sample t for the level v (truncated and clamped), blended into s.
-uint32_t Shade(const Snapshot& s, double v, uint32_t back, uint32_t fore, int k, Blend blend,
-               int opacity, uint32_t sample) {
+// Texture sample t for the level v (truncated and clamped), blended into the sample.
+uint32_t Shade(const Sample& p, double v, uint32_t back, uint32_t fore, Blend blend, int opacity) {
+  const Snapshot& s = p.s;
+  const int k = p.k;
+  const uint32_t sample = p.before();
   const double m = s.max();
   const int level = int(std::clamp(double(int64_t(v)), 0.0, m));
   const int t = int(Prepared(fore, s, k) / m * level + Prepared(back, s, k) / m * (m - level));
@@ -89,7 +87,7 @@ uint32_t Shade(const Snapshot& s, double v, uint32_t back, uint32_t fore, int k,
   }
 }
 
-TEST_F(ProceduralTest, TablesForSeedOneFollowTheGenerator) {
+TEST(ProceduralTest, TablesForSeedOneFollowTheGenerator) {
   // The classic generator from seed 1 yields 41, 18467, 6334, 26500, 19169, 15724, ...
   // P[0] = 41 & 511; (18467, 6334) give (-477, -322)/512, too long; (26500, 19169) give
   // (388, 225)/512, accepted; P[1] = 15724 & 511 = 364.
@@ -103,9 +101,9 @@ TEST_F(ProceduralTest, TablesForSeedOneFollowTheGenerator) {
   EXPECT_NEAR(t.grad()[0].y, 225.0 / len, 1e-15);
 }
 
-TEST_F(ProceduralTest, CloudsMatchADirectEvaluation) {
+TEST(ProceduralTest, CloudsMatchADirectEvaluation) {
   struct Case {
-    fxtest::Scene scene;  // its seed is also the effect's
+    Scene scene;  // its seed is also the effect's
     uint32_t frequency, octaves, opacity, back, fore, flags;
   };
   const Case cases[] = {
@@ -116,6 +114,10 @@ TEST_F(ProceduralTest, CloudsMatchADirectEvaluation) {
       {{23, 13, 16, ORDER_GRAY, {6, 0, 15, 13}, 11}, 5, 4, 100, 0xFFFFFF, 0x000000, 0},
       {{17, 11, 24, ORDER_BGR, {}, 21}, 4, 5, 0, 0x000000, 0xFFFFFF, 1},  // |t - s|
       {{17, 11, 24, ORDER_BGR, {}, 21}, 4, 5, 0, 0x000000, 0xFFFFFF, 2},  // the image kept
+      // No octave, or frequency 0: the uniform level 0.58 × 0.94, 139 or 35729.
+      {{17, 11, 24, ORDER_BGR, {}, 3}, 5, 0, 100, 0x000000, 0xFFFFFF, 0},
+      {{17, 11, 48, ORDER_BGR, {}, 4}, 0, 3, 100, 0x000000, 0xFFFFFF, 0},
+      {{17, 11, 16, ORDER_GRAY, {}, 6}, 7, 0, 100, 0x000000, 0xFFFFFF, 0},
       // Wider than the 512 cell indices: octave 5 at frequency 16 wraps them along each row.
       {{530, 2, 24, ORDER_BGR, {}, 8}, 16, 7, 100, 0x000000, 0xFFFFFF, 0},
   };
@@ -123,38 +125,23 @@ TEST_F(ProceduralTest, CloudsMatchADirectEvaluation) {
     SCOPED_TRACE(::testing::Message() << "bpp " << c.scene.bpp << " flags " << c.flags);
     const RefNoise ref(c.scene.seed);
     const Blend blend = c.flags == 0 ? kReplace : c.flags == 1 ? kDifference : kAverage;
-    const int32_t changed = fxtest::CompareWithReference(
+    const int32_t changed = CompareWithReference(
         c.scene,
         [&](BitmapRecord* b) {
           return Fx_CloudsBitmap(b, c.scene.seed, c.frequency, c.octaves, c.opacity, c.back, c.fore,
                                  c.flags);
         },
-        [&](const Snapshot& s, BitmapRecord*, const RECT& r, int32_t x, int32_t y, int32_t k) {
+        [&](const Sample& p) {
+          const RECT& r = p.rc;
           const int length = std::max(r.right - r.left, r.bottom - r.top);
-          const double n = ref.N(x - r.left, y - r.top, length, c.frequency, c.octaves);
-          return Shade(s, std::floor(s.max() * n), c.back, c.fore, k, blend, c.opacity,
-                       s.at(x, y, k));
+          const double n = ref.N(p.x - r.left, p.y - r.top, length, c.frequency, c.octaves);
+          return Shade(p, std::floor(p.s.max() * n), c.back, c.fore, blend, c.opacity);
         });
     EXPECT_EQ(changed > 40, c.opacity != 0 || c.flags != 2);
   }
 }
 
-// No octave, or frequency 0, paints the uniform level 0.58 × 0.94 of the range.
-TEST_F(ProceduralTest, CloudsWithoutOctavesPaintOneLevel) {
-  for (auto [bpp, frequency, octaves, level] : {std::tuple{24, 5u, 0u, 139u},
-                                                {24, 0u, 9u, 139u},
-                                                {48, 0u, 3u, 35729u},
-                                                {16, 7u, 0u, 35729u}}) {
-    TestBitmap b(17, 11, bpp, bpp == 16 ? ORDER_GRAY : ORDER_BGR);
-    b.FillNoise(4);
-    ASSERT_EQ(Fx_CloudsBitmap(b.get(), 3, frequency, octaves, 100, 0, 0xFFFFFF, 0), SUCCESS);
-    const Snapshot s = Snapshot::Of(b.get());
-    for (int32_t i = 0; i < 17 * 11 * s.step; ++i)
-      ASSERT_EQ(s.at(i / s.step % 17, i / s.step / 17, i % s.step), level) << bpp;
-  }
-}
-
-TEST_F(ProceduralTest, PerlinModesAndBlendsMatchADirectEvaluation) {
+TEST(ProceduralTest, PerlinModesAndBlendsMatchADirectEvaluation) {
   const int32_t cx = 6, cy = 4, wave = 37, amount = 3;
   for (int32_t bpp : {24, 48}) {
     for (uint32_t mode : {0x00u, 0x10u, 0x20u, 0x30u})
@@ -166,14 +153,15 @@ TEST_F(ProceduralTest, PerlinModesAndBlendsMatchADirectEvaluation) {
                            : blend == 1 ? kAverage
                            : blend == 2 ? kDifference
                                         : (bpp == 24 ? kKeep : kAverage);
-        const int32_t changed = fxtest::CompareWithReference(
+        const int32_t changed = CompareWithReference(
             {19, 12, bpp, ORDER_BGR, {}, flags + 1},
             [&](BitmapRecord* b) {
               return Fx_PerlinBitmap(b, 9, 3, 4, 70, 0x204080, 0xF0E0C0, cx, cy, wave,
                                      mode == 0x20 ? 15 : amount, flags);
             },
-            [&](const Snapshot& s, BitmapRecord*, const RECT&, int32_t x, int32_t y, int32_t k) {
-              const double m = s.max();
+            [&](const Sample& p) {
+              const double m = p.s.max();
+              const int32_t x = p.x, y = p.y;
               double v = std::floor(m * ref.N(x, y, 19, 3, 4));
               if (mode == 0x00)
                 v = std::sin(wave / 100.0 *
@@ -183,28 +171,27 @@ TEST_F(ProceduralTest, PerlinModesAndBlendsMatchADirectEvaluation) {
                 v = std::sin(((x + y) * wave) / 100.0) * v * amount;
               else if (mode == 0x20)
                 v = ((bpp == 24 ? 510.0 : 131070.0) / (std::fabs(v) + m) - 1.0 + 15 / 100.0) * m;
-              return Shade(s, v, 0x204080, 0xF0E0C0, k, kind, 70, s.at(x, y, k));
+              return Shade(p, v, 0x204080, 0xF0E0C0, kind, 70);
             });
         EXPECT_EQ(changed == 0, kind == kKeep);
       }
   }
 }
 
-fxtest::Call Clouds(uint32_t frequency, uint32_t octaves, uint32_t opacity, uint32_t flags) {
+Call Clouds(uint32_t frequency, uint32_t octaves, uint32_t opacity, uint32_t flags) {
   return [=](BitmapRecord* b) {
     return Fx_CloudsBitmap(b, ~0u, frequency, octaves, opacity, 0, ~0u, flags);
   };
 }
-fxtest::Call Perlin(uint32_t opacity, int32_t center, int32_t wave, uint32_t amount,
-                    uint32_t flags) {
+Call Perlin(uint32_t opacity, int32_t center, int32_t wave, uint32_t amount, uint32_t flags) {
   return [=](BitmapRecord* b) {
     return Fx_PerlinBitmap(b, 1, 4, 4, opacity, 0, ~0u, center, center, wave, amount, flags);
   };
 }
 
-TEST_F(ProceduralTest, NoiseEntryChecks) {
+TEST(ProceduralTest, NoiseEntryChecks) {
   const auto bad = ERROR_INV_PARAMETER;
-  fxtest::CheckEntryCases({
+  CheckEntryCases({
       {"clouds flags 3", nullptr, Clouds(4, 4, 50, 3), bad},
       {"clouds frequency 17", nullptr, Clouds(17, 4, 50, 0), bad},
       {"clouds octaves 17", nullptr, Clouds(4, 17, 50, 0), bad},
@@ -256,7 +243,7 @@ struct PlasmaRef {
                                       {info.RedPeriod, info.GreenPeriod, info.BluePeriod}};
       for (int k = 0; k < 3; ++k) {
         const uint32_t period = periods[(info.Style >> 4) & 3][k];
-        c[k] = period ? uint32_t(n / 2 + n / 2 * std::sin(3.1415926535 * i / period)) : 0;
+        c[k] = period ? uint32_t(n / 2 + n / 2 * std::sin(kPi * i / period)) : 0;
       }
     }
     std::array<uint32_t, 3> out;
@@ -270,9 +257,9 @@ PlasmaInfo Plasma(uint32_t style, uint32_t percent, uint32_t shift, uint32_t wav
   return PlasmaInfo{32, red, green, blue, percent, shift, wavelength, style};
 }
 
-TEST_F(ProceduralTest, PlasmaMatchesADirectEvaluation) {
+TEST(ProceduralTest, PlasmaMatchesADirectEvaluation) {
   struct Case {
-    fxtest::Scene scene;
+    Scene scene;
     PlasmaInfo info;
   };
   const Case cases[] = {
@@ -287,64 +274,60 @@ TEST_F(ProceduralTest, PlasmaMatchesADirectEvaluation) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::Message() << "bpp " << c.scene.bpp << " style " << c.info.Style);
-    fxtest::Scene scene = c.scene;
+    Scene scene = c.scene;
     scene.seed = c.info.Style + 1;
-    const int32_t changed = fxtest::CompareWithReference(
+    const int32_t changed = CompareWithReference(
         scene,
         [&](BitmapRecord* b) {
           PlasmaInfo info = c.info;
           return Fx_PlasmaFilterBitmap(b, &info, 0);
         },
-        [&](const Snapshot& s, BitmapRecord*, const RECT& r, int32_t x, int32_t y, int32_t k) {
-          const PlasmaRef ref{c.info, s.bits == 16 ? 65536u : 256u};
+        [&](const Sample& p) {
+          const RECT& r = p.rc;
+          const PlasmaRef ref{c.info, p.s.bits == 16 ? 65536u : 256u};
           const auto t =
-              ref.Color(ref.Index(x - r.left, y - r.top, r.right - r.left, r.bottom - r.top));
-          const uint32_t add = s.step == 1 ? (t[2] + 5 * t[1] + 2 * t[0]) / 8 : t[2 - k];
-          return std::min<uint32_t>((s.at(x, y, k) * c.info.ImagePercent + 50) / 100 + add,
-                                    uint32_t(s.max()));
+              ref.Color(ref.Index(p.x - r.left, p.y - r.top, r.right - r.left, r.bottom - r.top));
+          const uint32_t add = p.s.step == 1 ? (t[2] + 5 * t[1] + 2 * t[0]) / 8 : t[2 - p.k];
+          return std::min<uint32_t>((p.before() * c.info.ImagePercent + 50) / 100 + add,
+                                    uint32_t(p.s.max()));
         });
     EXPECT_EQ(changed == 0, c.info.ImagePercent == 100);
   }
 }
 
-TEST_F(ProceduralTest, PlasmaEntryChecks) {
-  // Record fields by index: 1-3 periods, 4 ImagePercent, 5 Shift, 6 Wavelength, 7 Style.
-  struct Case {
-    int32_t bpp;
-    uint32_t structSize, bitmapFlags, flags;
-    int field;
-    uint32_t value;
-    int32_t expected;
-  };
-  const Case cases[] = {
-      {24, 1, 0, 1, 0, 32, ERROR_INV_STRUCT_SIZE},  // bitmap size before flags
-      {24, 272, 0x200, 1, 0, 32, ERROR_INV_PARAMETER},
-      {24, 272, 0x200, 0, 0, 32, ERROR_UNSUPPORTED_FLAG},
-      {24, 272, 0, 0, 0, 28, ERROR_INV_STRUCT_SIZE},
-      {24, 272, 0, 0, 6, 0, ERROR_INV_PARAMETER},     // wavelength 0
-      {24, 272, 0, 0, 7, 0x37, ERROR_INV_PARAMETER},  // pattern 7
-      {24, 272, 0, 0, 7, 0x44, ERROR_INV_PARAMETER},  // colour style 0x40
-      {24, 272, 0, 0, 5, 256, ERROR_INV_PARAMETER},   // shift beyond 8 bits
-      {12, 272, 0, 0, 5, 4096, ERROR_INV_PARAMETER},  // beyond 12 bits
-      {16, 272, 0, 0, 5, 4096, SUCCESS},
-      {24, 272, 0, 0, 0, 32, SUCCESS},                // blue period 300 unused by style 0x14
-      {24, 272, 0, 0, 7, 0x34, ERROR_INV_PARAMETER},  // but beyond 8 bits for style 0x30
-      {24, 272, 0, 0, 4, 101, 0},                     // ImagePercent reset, nothing done
-  };
-  for (const auto& c : cases) {
-    TestBitmap b(9, 7, c.bpp, c.bpp == 24 ? ORDER_BGR : ORDER_GRAY, 5);
-    b.FillNoise(2);
-    const auto before = b.Stored();
+// A call with the record field `field` set to `value` (1-3 periods, 4 ImagePercent, 5 Shift,
+// 6 Wavelength, 7 Style); only an ImagePercent beyond 100 is reset, answering 0.
+Call PlasmaWith(int field, uint32_t value, uint32_t flags = 0) {
+  return [=](BitmapRecord* b) {
     PlasmaInfo info = Plasma(0x14, 50, 0, 300, 10, 20, 300);
-    reinterpret_cast<uint32_t*>(&info)[c.field] = c.value;
-    b->StructSize = c.structSize, b->Flags |= c.bitmapFlags;
-    EXPECT_EQ(Fx_PlasmaFilterBitmap(b.get(), &info, c.flags), c.expected) << c.field << c.value;
-    b->StructSize = 272, b->Flags &= ~c.bitmapFlags;
-    EXPECT_EQ(b.Stored() == before, c.expected != SUCCESS);
-    EXPECT_EQ(info.ImagePercent, c.expected == 0 ? 0u : 50u);
+    reinterpret_cast<uint32_t*>(&info)[field] = value;
+    const int32_t rc = Fx_PlasmaFilterBitmap(b, &info, flags);
+    EXPECT_EQ(info.ImagePercent, rc == 0 ? 0u : 50u);
+    return rc;
+  };
+}
+
+TEST(ProceduralTest, PlasmaEntryChecks) {
+  const auto bad = ERROR_INV_PARAMETER;
+  const auto flag200 = [](BitmapRecord* b) { b->Flags |= 0x200; };
+  CheckEntryCases({
+      {"bitmap size before flags", StructSize(1), PlasmaWith(0, 32, 1), ERROR_INV_STRUCT_SIZE},
+      {"flags before flag 0x200", flag200, PlasmaWith(0, 32, 1), bad},
+      {"flag 0x200", flag200, PlasmaWith(0, 32), ERROR_UNSUPPORTED_FLAG},
+      {"record size 28", nullptr, PlasmaWith(0, 28), ERROR_INV_STRUCT_SIZE},
+      {"wavelength 0", nullptr, PlasmaWith(6, 0), bad},
+      {"pattern 7", nullptr, PlasmaWith(7, 0x37), bad},
+      {"colour style 0x40", nullptr, PlasmaWith(7, 0x44), bad},
+      {"shift beyond 8 bits", nullptr, PlasmaWith(5, 256), bad},
+      {"blue period 300 unused by style 0x14", nullptr, PlasmaWith(0, 32), SUCCESS, kSome},
+      {"but beyond 8 bits for style 0x30", nullptr, PlasmaWith(7, 0x34), bad},
+      {"ImagePercent 101 reset, nothing done", nullptr, PlasmaWith(4, 101), 0},
+  });
+  // The shift's limit follows the sample size: 12 bits on 12-bit gray, 16 on 16-bit gray.
+  for (auto [bpp, expected] : {std::pair{12, bad}, {16, SUCCESS}}) {
+    TestBitmap b(9, 7, bpp, ORDER_GRAY);
+    EXPECT_EQ(PlasmaWith(5, 4096)(b.get()), expected) << bpp;
   }
-  TestBitmap b(4, 4, 24);
-  EXPECT_EQ(Fx_PlasmaFilterBitmap(b.get(), nullptr, 0), ERROR_NULL_INFO);
 }
 
 }  // namespace
