@@ -319,11 +319,9 @@ int32_t EffectCall::Invoke(BitmapRecord* bitmap, int run) const {
   for (uint32_t i = 0; i < n; ++i) {
     const Arg& a = args_[i];
     FxNamedValue& v = values[i];
-    v.name = effect_->params[i].name;
-    v.count = 0;
+    v = FxNamedValue{effect_->params[i].name, a.value, 0};
     switch (effect_->params[i].kind) {
       case FX_KIND_POINT:
-        v.value = a.value;
         if (a.coordinate[0]) v.value.pt.x = *a.coordinate[0];
         if (a.coordinate[1]) v.value.pt.y = *a.coordinate[1];
         break;
@@ -339,8 +337,7 @@ int32_t EffectCall::Invoke(BitmapRecord* bitmap, int run) const {
       case FX_KIND_BITMAP:
         v.value.ptr = a.null || !a.bitmap ? nullptr : a.bitmap->get();
         break;
-      default:
-        v.value = a.value;
+      default:  // scalars
         break;
     }
   }

@@ -115,7 +115,7 @@ class EffectCall {
   // Takes ownership of a bitmap for a bitmap parameter.
   void SetBitmap(uint32_t param, std::unique_ptr<Bitmap> bitmap);
 
-  // Defaults for every parameter not set (centre and percentages from the bitmap as it is).
+  // Defaults for every parameter not set, as the registry forms them for `bitmap`.
   void Resolve(BitmapRecord* bitmap);
   // Fixes the generator and clocks as PrepareRun does, then calls FxInvoke naming every
   // parameter.
