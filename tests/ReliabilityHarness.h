@@ -21,19 +21,24 @@ struct Format {
   const char* name;
 };
 const std::vector<Format>& Formats();
+const Format& FormatNamed(const char* name);  // the first format for an unknown name
 
 // A bitmap the harness creates and frees.
 class Bitmap {
  public:
   Bitmap() = default;
-  ~Bitmap();
+  virtual ~Bitmap();
   Bitmap(const Bitmap&) = delete;
   Bitmap& operator=(const Bitmap&) = delete;
 
-  // Width x Height as seen in `orientation`; pixels filled from `seed`. Returns the host's code.
+  // Width x Height as seen in `orientation`, zero pixels. Returns the host's code.
+  int32_t Allocate(int32_t width, int32_t height, int32_t bitsPerPixel, uint32_t order,
+                   uint8_t orientation);
+  // As Allocate, with the pixels filled from `seed`.
   int32_t Create(int32_t width, int32_t height, int32_t bitsPerPixel, uint32_t order,
                  uint8_t orientation, uint32_t seed);
   BitmapRecord* get() { return &record_; }
+  const BitmapRecord* get() const { return &record_; }
   BitmapRecord* operator->() { return &record_; }
 
  private:
@@ -61,25 +66,28 @@ struct Scene {
 int32_t MakeScene(Bitmap& bitmap, const Scene& scene);
 std::string Describe(const Scene& scene);
 
-// Everything a call may change, taken before it.
-struct Snapshot {
-  std::vector<uint8_t> stored;   // stored rows, padding excluded
-  std::vector<uint8_t> working;  // working rows of the current view (empty when unreadable)
-  int32_t width = 0, height = 0, storedWidth = 0, storedHeight = 0, bitsPerPixel = 0;
+// The working rows of the current view and their layout; no rows when the bitmap is unreadable.
+struct Working {
+  std::vector<uint8_t> rows;
   int32_t sampleBits = 0, pixelStep = 0, rowBytes = 0;
-  uint32_t order = 0, flags = 0, structSize = 0;
-  uint8_t orientation = 0;
-  bool hasRegion = false;
-  int64_t ownedBlocks = 0;        // host blocks the record holds (storage, palette, region)
-  std::vector<uint8_t> inRegion;  // per view pixel: inside the region (all 1 without one)
 };
-// Reads the snapshot with no fault plan armed (row access allocates).
-Snapshot Take(BitmapRecord* bitmap);
+Working ReadWorking(BitmapRecord* bitmap);
+// Stored rows of a bitmap (padding excluded); empty for a record without storage.
+std::vector<uint8_t> StoredBytes(const BitmapRecord* bitmap);
 // Host blocks a record holds: its storage and palette when the host owns them, its region. An
 // effect that replaces the storage or drops the region changes them without leaking.
 int64_t OwnedBlocks(const BitmapRecord* bitmap);
-// Stored rows of a bitmap (padding excluded); empty for a record without storage.
-std::vector<uint8_t> StoredBytes(const BitmapRecord* bitmap);
+
+// Everything a call may change, taken before it with no fault plan armed (row access allocates).
+struct Snapshot {
+  BitmapRecord record{};
+  std::vector<uint8_t> stored;
+  Working working;
+  std::vector<uint8_t> inRegion;  // per view pixel: inside the region (all 1 without one)
+  bool hasRegion = false;
+  int64_t ownedBlocks = 0;
+};
+Snapshot Take(BitmapRecord* bitmap);
 
 // The resolved arguments of one call. Values set explicitly stay; Resolve gives every other
 // parameter its registry default for the bitmap. All storage, bitmap copies included, is made
@@ -90,13 +98,11 @@ class EffectCall {
   ~EffectCall();
   EffectCall(const EffectCall&) = delete;
   EffectCall& operator=(const EffectCall&) = delete;
-
   const FxEffectDesc* effect() const { return effect_; }
 
   // Scalars (int32, uint32, flags, colour and count parameters); the value is the 32-bit
   // pattern, passed sign-extended for int32 kinds and zero-extended for the others.
   void SetValue(uint32_t param, int64_t value);
-  void SetPoint(uint32_t param, POINT point);
   // One coordinate (axis 0: x, 1: y) of a point; the other keeps its default.
   void SetPointCoordinate(uint32_t param, int axis, int32_t value);
   // Record, array or bitmap pointer null (its count parameter then defaults to 0).
@@ -109,32 +115,33 @@ class EffectCall {
   // Takes ownership of a bitmap for a bitmap parameter.
   void SetBitmap(uint32_t param, std::unique_ptr<Bitmap> bitmap);
 
-  // Defaults for every parameter not set (centre and percentages from the bitmap as it is).
+  // Defaults for every parameter not set, as the registry forms them for `bitmap`.
   void Resolve(BitmapRecord* bitmap);
-  // Seeds the generator and fixes the clocks for the effect's traits (run 0 and run 1 of a pair
-  // see different generator and clock values unless the traits say they are used), then calls
-  // FxInvoke with every parameter named.
+  // Fixes the generator and clocks as PrepareRun does, then calls FxInvoke naming every
+  // parameter.
   int32_t Invoke(BitmapRecord* bitmap, int run = 0) const;
 
  private:
   struct Arg;
+  Arg& Given(uint32_t param);  // marks the argument set and not null
   Arg& EnsureRecords(uint32_t param);
   const FxEffectDesc* effect_;
-  std::vector<std::unique_ptr<Arg>> args_;
+  std::vector<Arg> args_;
 };
 
-// Sets the generator and the clocks as Invoke does for `run` without calling anything.
+// Seeds the generator and fixes the clocks for `run`: run 1 sees other values than run 0
+// unless the effect's traits say it uses them, so an undeclared use shows as a difference.
 void PrepareRun(const FxEffectDesc* effect, int run);
 
 // The 32-bit pattern of `value` in the canonical int64 form of the parameter's kind.
 int64_t Canonical(FxKind kind, int64_t value);
 
-// A result code the library or the registry can answer.
+// A result code the library names.
 bool IsKnownCode(int32_t rc);
 
 // What a finished call is checked against.
 struct CallContext {
-  const FxEffectDesc* effect = nullptr;
+  const FxEffectDesc* effect = nullptr;  // null: a call outside the registry, traits unknown
   int32_t rc = SUCCESS;
   int64_t blocksBefore = 0;             // HostLiveBlocks() just before the call
   FxStatusCallback callback = nullptr;  // the pair installed around the call
@@ -143,13 +150,13 @@ struct CallContext {
 };
 
 // Problems with a finished call, one per line; empty when clean. Checks the code, the live
-// blocks, the status callback, the orientation, the geometry and format (unless the effect
-// resizes), that a readable bitmap stays readable, that no pixel outside the region changed
-// (unless the effect resizes), and that a fourth sample kept its value (unless the effect
-// works through whole-image operations).
+// blocks, the status callback and the orientation; then, for a registry effect, the geometry
+// and format (unless the effect resizes), that a readable bitmap stays readable, that no pixel
+// outside the region changed (unless the effect resizes), and that a fourth sample kept its
+// value (unless the effect works through whole-image operations).
 std::string CheckCall(const CallContext& context, const Snapshot& before, BitmapRecord* after);
 
-// Short name with characters GoogleTest accepts in test names.
-std::string TestName(const FxEffectDesc* effect);
+// Resolves `call` against `bitmap`, invokes it and checks it; *rc gets the effect's code.
+std::string InvokeChecked(EffectCall& call, BitmapRecord* bitmap, int32_t* rc, int run = 0);
 
 }  // namespace fxrel

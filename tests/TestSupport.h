@@ -16,36 +16,26 @@
 
 namespace fxtest {
 
-struct Depth {
-  int32_t bitsPerPixel;
-  uint32_t order;
-  const char* name;
-};
+using Depth = fxrel::Format;
 // Every stored format the host supports.
 const std::vector<Depth>& AllDepths();
 
-// A host-allocated bitmap freed on destruction.
-class TestBitmap {
+// A host-allocated bitmap with zero pixels, freed on destruction.
+class TestBitmap : public fxrel::Bitmap {
  public:
   TestBitmap(int32_t width, int32_t height, int32_t bitsPerPixel, uint32_t order = ORDER_BGR,
-             uint8_t orientation = 1);
-  ~TestBitmap();
-  TestBitmap(const TestBitmap&) = delete;
-  TestBitmap& operator=(const TestBitmap&) = delete;
-
-  BitmapRecord* get() { return &record_; }
-  BitmapRecord* operator->() { return &record_; }
+             uint8_t orientation = 1)
+      : created_(Allocate(width, height, bitsPerPixel, order, orientation)) {}
   bool ok() const { return created_ == SUCCESS; }
 
   // Deterministic pseudo-random stored bytes (palette indices stay inside the palette).
-  void FillNoise(uint32_t seed);
+  void FillNoise(uint32_t seed) { fxrel::FillNoise(get(), seed); }
   // Smooth content: gradients and a few edges, as seen in the current view. Working values.
   void FillSmooth();
   // Stored bytes of every row (padding excluded).
-  std::vector<uint8_t> Stored() const;
+  std::vector<uint8_t> Stored() const { return fxrel::StoredBytes(get()); }
 
  private:
-  BitmapRecord record_{};
   int32_t created_;
 };
 
@@ -60,6 +50,10 @@ void WriteWorkingRows(BitmapRecord* bitmap, const std::vector<uint8_t>& rows);
 uint32_t SampleAt(const std::vector<uint8_t>& rows, int32_t rowBytes, int32_t sampleBits,
                   int32_t pixelStep, int32_t x, int32_t y, int32_t k);
 
+// The test name of a registry index: the effect's short name with '_' for what GoogleTest
+// refuses.
+std::string EffectName(const ::testing::TestParamInfo<uint32_t>& info);
+
 // Checks every test ends with the host blocks it started with, no fault plan and no callback.
 class HostFixture : public ::testing::Test {
  protected:
@@ -69,8 +63,8 @@ class HostFixture : public ::testing::Test {
 };
 
 // The fault-path sweep. For each kind of failure (allocation, row read, row write, write
-// preparation, open) the 1st, 2nd, ... operation of a fresh call is failed, up to the number the
-// unhindered call makes; then the status callback cancels at its 1st, 2nd, ... report. Each time
+// preparation, open) the 1st, 2nd, ... operation of a fresh call is failed until the call makes
+// fewer and succeeds; then the status callback cancels at its 1st, 2nd, ... report. Each time
 // the code must be ERROR_NO_MEMORY, the injected host code or the callback's answer (or
 // ERROR_NO_MEMORY where the effect's FX_TRAIT_FAILURE_AS_NO_MEMORY says so), no block may
 // leak, the orientation and the callback must come back, no report may follow a cancel, and a
@@ -78,35 +72,18 @@ class HostFixture : public ::testing::Test {
 struct SweepStats {
   int64_t points = 0;  // fault points exercised, cancels included
   int64_t allocs = 0, reads = 0, writes = 0, begins = 0, opens = 0, cancels = 0;
+
+  SweepStats& operator+=(const SweepStats& other);
+  std::string Summary() const;  // "N fault points (alloc N, read N, ...)"
 };
 
-// A call made ready for one sweep step: everything it needs exists before Run, so the fault
-// plan counts only the operations of the code under test.
-class PreparedCall {
- public:
-  virtual ~PreparedCall() = default;
-  virtual BitmapRecord* bitmap() = 0;
-  virtual int32_t Run() = 0;
-};
+// A registered effect with its defaults on fresh bitmaps of `scene`, every step also checked
+// with fxrel::CheckCall under the effect's traits, which decide whether the pixels must stay
+// unchanged before the first row write.
+SweepStats SweepFaults(const FxEffectDesc* effect, const fxrel::Scene& scene);
 
-struct SweepOptions {
-  // When set, every step is also checked with fxrel::CheckCall under the effect's traits
-  // (region, fourth samples, geometry), and its traits decide whether the pixels must stay
-  // unchanged before the first row write.
-  const FxEffectDesc* effect = nullptr;
-  bool cancel = true;
-  // 0: every point; otherwise at most this many per kind (the first half, the last quarter and
-  // evenly spaced points between).
-  int64_t maxPointsPerKind = 0;
-  // For effects that answer a failed read, write, write preparation or a cancel with a code of
-  // their own (0: the host's code or the callback's answer is expected back unchanged).
-  int32_t rowFailureCode = 0;
-};
-
-SweepStats SweepFaults(const std::function<std::unique_ptr<PreparedCall>()>& prepare,
-                       const SweepOptions& options, const std::string& label);
-
-// `make` builds a fresh bitmap, `call` runs the effect on it; every point, cancels included.
+// `make` builds a fresh bitmap, `call` runs the effect on it. `rowFailureCode`, when not 0, is
+// what the effect answers to a failed read, write, write preparation or a cancel.
 SweepStats SweepFaults(const std::function<std::unique_ptr<TestBitmap>()>& make,
                        const std::function<int32_t(BitmapRecord*)>& call, const std::string& label,
                        int32_t rowFailureCode = 0);
