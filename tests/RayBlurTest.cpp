@@ -31,7 +31,6 @@ TEST(RayBlurTest, EntryChecksInTheirOrder) {
       {"radial: spread INT32_MIN before the no-op", nullptr, Radial(1, INT32_MIN, {5, 5}), bad},
       {"radial: spread 0 before the centre", nullptr, Radial(5, 0, {5000, 5000}), SUCCESS, kNone},
       {"radial: length 1 before the centre", nullptr, Radial(1, 7, {-5000, 0}), SUCCESS, kNone},
-      {"radial: centre at right, top - 1", nullptr, Radial(5, 3, {12, -1}), SUCCESS, kSome},
       {"radial: centre at bottom + 1", nullptr, Radial(5, 3, {4, 11}), out},
   });
   // clang-format on
@@ -128,17 +127,14 @@ TEST(RayBlurTest, PixelsMatchTheDefinition) {
       // Sliding window (2·half + 1 < height), including rows near the top edge.
       {"zoom, s = 0", true, {23, 40, 24, ORDER_BGR, {}, 1}, 6, 0, {11, 30}},
       {"zoom, stretched", true, {21, 60, 24, ORDER_RGB, {}, 2}, 6, 15, {4, 50}},
-      {"radial, 24 bpp", false, {30, 60, 24, ORDER_BGR, {}, 1}, 8, 1, {14, 40}},
       {"radial, 64 bpp region", false, {26, 64, 64, ORDER_BGR, {2, 4, 24, 60}, 3}, 6, 1, {12, 35}},
       // Whole-bitmap mode: the window reaches the height.
       {"zoom, strength 100", true, {20, 16, 24, ORDER_BGR, {}, 5}, 5, 100, {6, 4}},
-      {"zoom, 48 bpp, centre outside", true, {19, 15, 48, ORDER_BGR, {}, 6}, 9, 35, {-1, 15}},
       {"radial, large spread", false, {24, 20, 24, ORDER_RGB, {}, 4}, 10, 1000, {11, 9}},
       {"radial, 48 bpp, centre outside", false, {21, 17, 48, ORDER_BGR, {}, 5}, 7, 3, {21, -1}},
       // Lengths beyond R act as R; widths whose R² leaves 32 bits.
       {"zoom, length 2^32 - 1", true, {16, 12, 24, ORDER_BGR, {}, 9}, 0xFFFFFFFFu, 10, {8, 6}},
       {"zoom, 70000 wide", true, {70000, 2, 8, ORDER_GRAY, {}, 10}, 4, 0, {0, 0}},
-      {"radial, 70000 wide", false, {70000, 2, 8, ORDER_GRAY, {}, 8}, 3, 1, {0, 1}},
   };
   // clang-format on
   for (const auto& c : cases) {
