@@ -174,7 +174,7 @@ TEST(SphereTest, PixelsMatchADirectEvaluation) {
     Scene scene;
     Params call;
   };
-  const RECT part{3, 4, 35, 26}, tall{14, 0, 26, 30}, odd{2, 3, 37, 28};
+  const RECT part{3, 4, 35, 26};
   const Scene rgb24{40, 30, 24, ORDER_BGR}, rgb48{40, 30, 48, ORDER_RGB},
       gray8{40, 30, 8, ORDER_GRAY}, gray16{40, 30, 16, ORDER_GRAY};
   const auto with = [](Scene s, RECT region) {
