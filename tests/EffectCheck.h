@@ -18,9 +18,6 @@ inline constexpr double kPi = 3.1415926535;
 using Call = std::function<int32_t(BitmapRecord*)>;
 using Spoil = std::function<void(BitmapRecord*)>;
 
-inline void Unallocated(BitmapRecord* b) {
-  b->Flags &= ~FLAG_ALLOCATED;
-}
 inline Spoil StructSize(uint32_t size) {
   return [=](BitmapRecord* b) { b->StructSize = size; };
 }

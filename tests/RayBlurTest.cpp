@@ -22,20 +22,15 @@ TEST(RayBlurTest, EntryChecksInTheirOrder) {
              size = ERROR_INV_STRUCT_SIZE;
   // clang-format off
   CheckEntryCases({
-      {"zoom: bitmap before flags", Unallocated, Zoom(5, 0, {5, 5}, 1), ERROR_NO_BITMAP},
-      {"zoom: flags before struct size", StructSize(0), Zoom(5, 0, {5, 5}, 1), bad},
       {"zoom: struct size before strength", StructSize(271), Zoom(5, 101, {5, 5}), size},
       {"zoom: strength 2^32 - 1 before the no-op", nullptr, Zoom(1, 0xFFFFFFFFu, {5, 5}), out},
       {"zoom: length 1 before the centre", nullptr, Zoom(1, 0, {-5000, 5000}), SUCCESS, kNone},
       {"zoom: centre at right, bottom", nullptr, Zoom(5, 0, {12, 10}), SUCCESS, kSome},
-      {"zoom: centre at right + 1", nullptr, Zoom(5, 0, {13, 0}), out},
-      {"radial: flags before the bitmap", Unallocated, Radial(5, 3, {5, 5}, 1), bad},
       {"radial: flag 0x200 before spread", [](BitmapRecord* b) { b->Flags |= 0x200; },
        Radial(5, -1, {5, 5}), ERROR_UNSUPPORTED_FLAG},
       {"radial: spread INT32_MIN before the no-op", nullptr, Radial(1, INT32_MIN, {5, 5}), bad},
       {"radial: spread 0 before the centre", nullptr, Radial(5, 0, {5000, 5000}), SUCCESS, kNone},
       {"radial: length 1 before the centre", nullptr, Radial(1, 7, {-5000, 0}), SUCCESS, kNone},
-      {"radial: centre at right, top - 1", nullptr, Radial(5, 3, {12, -1}), SUCCESS, kSome},
       {"radial: centre at bottom + 1", nullptr, Radial(5, 3, {4, 11}), out},
   });
   // clang-format on
@@ -132,24 +127,14 @@ TEST(RayBlurTest, PixelsMatchTheDefinition) {
       // Sliding window (2·half + 1 < height), including rows near the top edge.
       {"zoom, s = 0", true, {23, 40, 24, ORDER_BGR, {}, 1}, 6, 0, {11, 30}},
       {"zoom, stretched", true, {21, 60, 24, ORDER_RGB, {}, 2}, 6, 15, {4, 50}},
-      {"zoom, gray 16-bit", true, {17, 50, 16, ORDER_GRAY, {}, 3}, 5, 9, {16, 45}},
-      {"zoom, 64 bpp region", true, {20, 48, 64, ORDER_BGR, {3, 5, 18, 40}, 4}, 4, 20, {9, 30}},
-      {"radial, 24 bpp", false, {30, 60, 24, ORDER_BGR, {}, 1}, 8, 1, {14, 40}},
-      {"radial, gray 16-bit", false, {24, 70, 16, ORDER_GRAY, {}, 2}, 12, 2, {3, 60}},
       {"radial, 64 bpp region", false, {26, 64, 64, ORDER_BGR, {2, 4, 24, 60}, 3}, 6, 1, {12, 35}},
       // Whole-bitmap mode: the window reaches the height.
       {"zoom, strength 100", true, {20, 16, 24, ORDER_BGR, {}, 5}, 5, 100, {6, 4}},
-      {"zoom, 48 bpp, centre outside", true, {19, 15, 48, ORDER_BGR, {}, 6}, 9, 35, {-1, 15}},
-      {"zoom, long rays", true, {64, 48, 8, ORDER_GRAY, {}, 7}, 40, 0, {20, 30}},
-      {"zoom, 32 bpp region", true, {22, 18, 32, ORDER_BGR, {2, 1, 19, 17}, 8}, 8, 55, {10, 10}},
       {"radial, large spread", false, {24, 20, 24, ORDER_RGB, {}, 4}, 10, 1000, {11, 9}},
       {"radial, 48 bpp, centre outside", false, {21, 17, 48, ORDER_BGR, {}, 5}, 7, 3, {21, -1}},
-      {"radial, gray region", false, {25, 19, 8, ORDER_GRAY, {3, 2, 20, 16}, 6}, 9, 5, {8, 8}},
       // Lengths beyond R act as R; widths whose R² leaves 32 bits.
       {"zoom, length 2^32 - 1", true, {16, 12, 24, ORDER_BGR, {}, 9}, 0xFFFFFFFFu, 10, {8, 6}},
-      {"radial, length above R", false, {18, 14, 32, ORDER_BGR, {}, 7}, 500, 1, {9, 7}},
       {"zoom, 70000 wide", true, {70000, 2, 8, ORDER_GRAY, {}, 10}, 4, 0, {0, 0}},
-      {"radial, 70000 wide", false, {70000, 2, 8, ORDER_GRAY, {}, 8}, 3, 1, {0, 1}},
   };
   // clang-format on
   for (const auto& c : cases) {

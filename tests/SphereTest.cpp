@@ -39,33 +39,23 @@ Call Make(Kind kind, int32_t strength, uint32_t extra, POINT center, uint32_t fl
 }
 
 TEST(SphereTest, EntryChecksInTheirOrder) {
-  const auto size100 = StructSize(100);
-  const auto gray32 = [](BitmapRecord* b) { b->Order = ORDER_GRAY; };
   const auto bad = ERROR_INV_PARAMETER, out = ERROR_POINT_OUT_OF_RANGE,
              size = ERROR_INV_STRUCT_SIZE;
   const POINT mid{6, 5}, far{13, 5};  // the bitmap is 12 x 10
   // clang-format off
   CheckEntryCases({
-      {"spherize: size before strength", size100, Make(kSpherize, 501, 0, mid, 0), size},
+      {"spherize: size before strength", StructSize(100), Make(kSpherize, 501, 0, mid, 0), size},
       {"spherize: strength 501", nullptr, Make(kSpherize, 501, 0, mid, 0), out},
-      {"spherize: strength INT32_MIN", nullptr, Make(kSpherize, INT32_MIN, 0, mid, 0), out},
       {"spherize: strength 0 first", nullptr, Make(kSpherize, 0, 0, far, 0x13), SUCCESS, kNone},
       {"spherize: centre before flags", nullptr, Make(kSpherize, 500, 0, far, 0x13), out},
       {"spherize: mode 3", nullptr, Make(kSpherize, 500, 0, mid, 0x13), bad},
-      {"spherize: fold bits 0x20", nullptr, Make(kSpherize, -500, 0, mid, 0x20), bad},
       {"punch: ramp 1001", nullptr, Make(kPunch, 0, 1001, mid, 0), out},
-      {"punch: ramp 2^32 - 1", nullptr, Make(kPunch, 100, 0xFFFFFFFF, mid, 0), out},
       {"punch: flags before strength 0", nullptr, Make(kPunch, 0, 0, mid, 0x13), bad},
       {"punch: ramp 0 before the centre", nullptr, Make(kPunch, 200, 0, far, 0x10), SUCCESS, kNone},
-      {"punch: ramp 0 pulls", nullptr, Make(kPunch, -200, 0, mid, 0), SUCCESS, kSome},
-      {"punch: centre", nullptr, Make(kPunch, 500, 1000, far, 0), out},
-      {"bending: strength -501", nullptr, Make(kBending, -501, 0, mid, 0), out},
       {"bending: strength 0 first", nullptr, Make(kBending, 0, 0, far, 0x300), SUCCESS, kNone},
       {"bending: centre before shape", nullptr, Make(kBending, 300, 0, far, 0x300), out},
       {"bending: shape 0x300", nullptr, Make(kBending, 300, 0, mid, 0x300), bad},
       {"bending: fold bits 0x30", nullptr, Make(kBending, 300, 0, mid, 0x133), bad},
-      {"cylindrical: size before flags", size100, Make(kCylindrical, 50, 0, {}, 1), size},
-      {"cylindrical: flags before order", gray32, Make(kCylindrical, 50, 0, {}, 1), bad},
       {"cylindrical: flags before strength", nullptr, Make(kCylindrical, 101, 0, {}, 4), bad},
       {"cylindrical: strength -101", nullptr, Make(kCylindrical, -101, 2, {}, 0), out},
       {"cylindrical: strength 0 first", nullptr, Make(kCylindrical, 0, 2, {}, 0), SUCCESS, kNone},
@@ -184,7 +174,7 @@ TEST(SphereTest, PixelsMatchADirectEvaluation) {
     Scene scene;
     Params call;
   };
-  const RECT part{3, 4, 35, 26}, tall{14, 0, 26, 30}, odd{2, 3, 37, 28};
+  const RECT part{3, 4, 35, 26};
   const Scene rgb24{40, 30, 24, ORDER_BGR}, rgb48{40, 30, 48, ORDER_RGB},
       gray8{40, 30, 8, ORDER_GRAY}, gray16{40, 30, 16, ORDER_GRAY};
   const auto with = [](Scene s, RECT region) {
@@ -195,38 +185,22 @@ TEST(SphereTest, PixelsMatchADirectEvaluation) {
   const Case cases[] = {
       {rgb24, {kSpherize, 100, 0, {20, 15}, 0, 0}},                             // N 13 of 30
       {rgb48, {kSpherize, -50, 0, {12, 20}, 0x3366CC, 0xFFFFFF01}},             // N 8, even
-      {gray8, {kSpherize, 300, 0, {20, 15}, 0x4080C3, 0x10}},                   // whole
       {gray16, {kSpherize, 300, 0, {-1, 15}, 0, 0x11}},                         // whole
-      {{40, 30, 32, ORDER_BGR, part}, {kSpherize, 100, 0, {34, 5}, 0, 2}},      // N 10, even
-      {{40, 30, 64, ORDER_BGR}, {kSpherize, -500, 0, {20, 15}, 0x00FF00, 0}},   // whole
       {rgb24, {kPunch, -300, 0, {20, 15}, 0xFF00FF, 0x8000FF10}},               // whole
-      {gray16, {kPunch, 200, 50, {10, 8}, 0, 1}},                               // N 23
-      {{40, 30, 48, ORDER_BGR}, {kPunch, -150, 0, {25, 12}, 0x102030, 0}},      // N 18
       {with(gray8, part), {kPunch, -250, 0, {18, 14}, 0, 0x12}},                // N = rows 21
-      {with(rgb24, part), {kPunch, 500, 1000, {35, 26}, 0xFFFFFF, 0x10}},       // whole
-      {with(rgb24, tall), {kPunch, -300, 0, {20, 15}, 0, 0}},                   // N 22: index 0
-      {with(gray16, part), {kPunch, 200, 1000, {20, 22}, 0, 1}},                // N 18: below
       {rgb24, {kBending, 150, 0, {0, 0}, 0x0000FF, 0x10}},                      // N 18
       {gray16, {kBending, -300, 0, {30, 20}, 0, 2}},                            // whole
-      {with(gray8, part), {kBending, 120, 0, {22, 16}, 0x808080, 0xFFFFF012}},  // N 12
       {rgb24, {kBending, 300, 0, {5, 5}, 0xFF8000, 0x110}},                     // along rows
-      {with(rgb48, odd), {kBending, -200, 0, {5, 5}, 0, 0x101}},                // along rows
       {{30, 40, 8, ORDER_GRAY, {3, 2, 28, 37}, 0, 5},
        {kBending, 250, 0, {5, 5}, 0x202023, 0x210}},                            // along columns
-      {{30, 40, 64, ORDER_RGB, {}, 0, 5}, {kBending, 100, 0, {5, 5}, 0, 0x202}},
       {rgb24, {kCylindrical, 100, 0, {}, 0, 0}},
-      {with(rgb48, odd), {kCylindrical, -70, 0, {}, 0, 0}},
-      {{30, 40, 8, ORDER_GRAY, {}, 0, 5}, {kCylindrical, 45, 1, {}, 0, 0}},
-      {{40, 30, 32, ORDER_BGR, {5, 2, 28, 19}}, {kCylindrical, 80, 0, {}, 0, 0}},
       {{30, 40, 64, ORDER_BGR, {4, 3, 22, 24}, 0, 5}, {kCylindrical, -35, 1, {}, 0, 0}},
-      {with(gray16, {12, 3, 13, 20}), {kCylindrical, 90, 0, {}, 0, 0}},         // one column
       // Strength 300 folds the pixels near the centre (at dx = 1, r' = -0.087 of 21 x 15): in
       // mode 0 the centre takes the fill of its row neighbours, of one alone at a border (and
       // one just past the right border fills nothing outside).
       {{21, 15, 24, ORDER_BGR, {0, 0, 20, 15}}, {kSpherize, 300, 0, {20, 7}, 0x3060C0, 0x10}},
       {{21, 15, 24, ORDER_BGR}, {kPunch, -300, 0, {0, 7}, 0x3060C0, 0x10}},
       {{21, 15, 24, ORDER_BGR}, {kBending, 300, 0, {10, 7}, 0x3060C0, 0x11}},
-      {{21, 15, 48, ORDER_BGR}, {kBending, 300, 0, {}, 0x3060C0, 0x110}},
   };
   // clang-format on
   uint32_t seed = 0;

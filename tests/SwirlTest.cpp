@@ -14,7 +14,6 @@ Call Swirl(int32_t angle, POINT center, uint32_t flags = 0) {
 TEST(SwirlTest, EntryChecksInTheirOrder) {
   const auto out = ERROR_POINT_OUT_OF_RANGE;
   CheckEntryCases({
-      {"flags before the bitmap", Unallocated, Swirl(100, {5, 5}, 1), ERROR_INV_PARAMETER},
       {"angle 0 before the centre", nullptr, Swirl(0, {5000, -5000}), SUCCESS, kNone},
       {"centre at right, bottom", nullptr, Swirl(100, {12, 10}), SUCCESS, kSome},
       {"centre at left - 1, top - 1", nullptr, Swirl(100, {-1, -1}), SUCCESS, kSome},
@@ -53,11 +52,7 @@ TEST(SwirlTest, PixelsMatchADirectEvaluation) {
   const Case cases[] = {
       {{33, 27, 24, ORDER_BGR}, 900, {20, 14}},
       {{33, 27, 48, ORDER_RGB}, -2500, {9, 20}},
-      {{33, 27, 8, ORDER_GRAY}, 400, {31, 0}},
       {{33, 27, 16, ORDER_GRAY}, 70000, {15, 15}},
-      {{33, 27, 32, ORDER_BGR, {4, 3, 29, 25}}, 1200, {18, 12}},
-      {{33, 27, 12, ORDER_GRAY, {2, 2, 21, 15}}, -800, {10, 9}},
-      {{40, 30, 24, ORDER_BGR, {5, 4, 36, 27}}, 3000, {20, 15}},
       {{9, 21, 8, ORDER_GRAY, {4, 0, 5, 21}, 5}, 5000, {4, 10}},  // one column: moves along it
   };
   for (const auto& c : cases) {

@@ -30,19 +30,10 @@ TEST(TunnelTest, EntryChecksInTheirOrder) {
   const auto bad = ERROR_INV_PARAMETER;
   // clang-format off
   CheckEntryCases({
-      {"struct size before the storage test",
-       [](BitmapRecord* b) { b->StructSize = 271, Unallocated(b); }, Tunnel({}),
-       ERROR_INV_STRUCT_SIZE},
-      {"flag 0x200 before the storage test",
-       [](BitmapRecord* b) { b->Flags |= 0x200, Unallocated(b); }, Tunnel({}),
-       ERROR_UNSUPPORTED_FLAG},
-      {"storage before the parameters", Unallocated, Tunnel({.repeat = -2}), ERROR_NO_BITMAP},
       {"repeat -2", nullptr, Tunnel({.repeat = -2}), bad},
-      {"fadeStart 101", nullptr, Tunnel({.fadeStart = 101}), bad},
       {"fadeStart unsigned", nullptr, Tunnel({.fadeStart = 0xFFFFFFFFu}), bad},
       {"rotation -1", nullptr, Tunnel({.rotation = -1}), bad},
       {"flags 0x31", nullptr, Tunnel({.flags = 0x31}), bad},
-      {"flags 0x10", nullptr, Tunnel({.flags = 0x10}), bad},
       {"flags 0x121: bits 8-11 in both words", nullptr, Tunnel({.flags = 0x121}), bad},
       {"bits above 15 ignored", nullptr, Tunnel({.flags = 0xABC10022u}), SUCCESS},
       {"centre far off the image", nullptr, Tunnel({.center = {-1000, 5000}}), SUCCESS},
@@ -100,27 +91,14 @@ TEST(TunnelTest, LayoutsModesTilesAndFadesMatchADirectEvaluation) {
   const Case cases[] = {
       {"across, endless, fade to gray past its end", {32, 24, 24, ORDER_BGR, {}},
        {{15, 11}, 0, 40, 20, -1, 0, 100, 0, 100, 2, 0x808080, 0x0000FF, 0x20}},
-      {"across, weakening fade past zero", {32, 24, 24, ORDER_BGR, {}},
-       {{15, 11}, 0, 30, 60, -1, 0, 100, 50, 0, 1, 0xFFFFFF, 0x0000FF, 0x20}},
-      {"down, two tiles, weakening fade", {30, 22, 48, ORDER_RGB, {}},
-       {{10, 8}, 2, 10, 12, 2, 7, 100, 80, 20, 1, 0xFFFFFF, 0x0000FF, 0x10}},
-      {"across, one tile, negative offset, constant fade, centre off the image",
-       {26, 20, 8, ORDER_GRAY, {}},
-       {{-5, 40}, -10, 25, 15, 1, 3, 50, 30, 30, 3, 0x808081, 0xFFFFFF, 0x20}},
       {"down, 16-bit gray, literal levels", {21, 17, 16, ORDER_GRAY, {}},
        {{9, 9}, 0, 50, 8, -1, 2, 100, 10, 90, 4, 0x0400C350, 0x04001234, 0x10}},
       {"across in a region, rotated, three tiles", {30, 24, 32, ORDER_BGR, {4, 3, 25, 19}},
        {{14, 10}, 3, 8, 9, 3, 100, 80, 0, 60, 2, 0x103050, 0x0000FF, 0x20}},
       {"no tile at all", {16, 12, 24, ORDER_BGR, {}},
        {{8, 6}, 0, 30, 10, 0, 0, 100, 0, 100, 2, 0, 0x0000FF, 0x20}},
-      {"radius and view distance beyond 32-bit squares", {24, 18, 24, ORDER_BGR, {}},
-       {{12, 9}, 0, 100000, 50000, -1, 0, 1, 0, 0, 50000, 0, 0x0000FF, 0x20}},
       {"fadeDistance 0 fades by fadeEnd", {20, 16, 64, ORDER_BGR, {}},
        {{10, 8}, 0, 30, 10, -1, 0, 100, 20, 60, 0, 0xFFFFFF, 0x0000FF, 0x10}},
-      {"one pixel wide, angle across", {14, 12, 24, ORDER_BGR, {6, 0, 7, 12}},
-       {{6, 5}, 0, 20, 6, -1, 5, 100, 0, 50, 2, 0, 0x0000FF, 0x20}},
-      {"one pixel high, angle down", {14, 12, 48, ORDER_BGR, {3, 5, 13, 6}},
-       {{6, 5}, 0, 20, 6, -1, 3, 100, 0, 50, 2, 0, 0x0000FF, 0x10}},
   };
   // clang-format on
   for (const auto& c : cases) {
