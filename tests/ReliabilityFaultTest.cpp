@@ -1,9 +1,12 @@
-// Every registered effect, with its defaults on small bitmaps, through every failure path: each
-// allocation, row read, row write, write preparation and open failed in turn, and a cancel at
-// each status report.
+// Every registered effect, with its defaults and its presets on small bitmaps, through every
+// failure path: each allocation, row read, row write, write preparation and open failed in turn,
+// and a cancel at each status report.
 #include <cstdio>
 
 #include "TestSupport.h"
+#ifdef FXKIT_CLI_PATH
+#include "tools/fxkit/Values.h"
+#endif
 
 namespace {
 
@@ -27,6 +30,16 @@ TEST_P(ReliabilityFaultTest, EveryFailurePathCleansUp) {
     total += fxtest::SweepFaults(effect, scene);
     ASSERT_FALSE(HasFailure()) << fxrel::Describe(scene);
   }
+#ifdef FXKIT_CLI_PATH  // presets reach paths the defaults do not (e.g. pixelate's polar cells)
+  // Large enough for every preset's cell counts and radii.
+  const fxrel::Scene presetScene{FormatNamed("bgr24"), 48, 32, 6, RegionKind::None, 14};
+  for (uint32_t k = 0; k < effect->presetCount; ++k) {
+    fxcli::EffectArgs args(*effect);
+    args.Add(fxcli::SplitWords(effect->presets[k].values));
+    total += fxtest::SweepFaults(effect, presetScene, args.Values());
+    ASSERT_FALSE(HasFailure()) << "preset " << effect->presets[k].name;
+  }
+#endif
   // A sweep that failed nothing proves nothing.
   EXPECT_GT(total.allocs, 0);
   EXPECT_GT(total.writes, 0);

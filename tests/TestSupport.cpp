@@ -210,10 +210,17 @@ std::string SweepStats::Summary() const {
   return out + ")";
 }
 
-SweepStats SweepFaults(const FxEffectDesc* effect, const fxrel::Scene& scene) {
+SweepStats SweepFaults(const FxEffectDesc* effect, const fxrel::Scene& scene,
+                       const std::vector<FxNamedValue>& values) {
   const auto prepare = [&] {
     Prepared p{std::make_unique<fxrel::Bitmap>(), nullptr};
     EXPECT_EQ(fxrel::MakeScene(*p.bitmap, scene), SUCCESS);
+    if (!values.empty()) {
+      p.run = [&](BitmapRecord* b) {
+        return FxInvoke(effect, b, values.data(), static_cast<uint32_t>(values.size()));
+      };
+      return p;
+    }
     auto call = std::make_shared<fxrel::EffectCall>(effect);
     call->Resolve(p.bitmap->get());
     p.run = [call](BitmapRecord* b) { return call->Invoke(b); };

@@ -77,10 +77,11 @@ struct SweepStats {
   std::string Summary() const;  // "N fault points (alloc N, read N, ...)"
 };
 
-// A registered effect with its defaults on fresh bitmaps of `scene`, every step also checked
-// with fxrel::CheckCall under the effect's traits, which decide whether the pixels must stay
-// unchanged before the first row write.
-SweepStats SweepFaults(const FxEffectDesc* effect, const fxrel::Scene& scene);
+// A registered effect on fresh bitmaps of `scene`, with its defaults or, when `values` holds
+// any, through FxInvoke with those; every step also checked with fxrel::CheckCall under the
+// effect's traits, which decide whether the pixels must stay unchanged before the first write.
+SweepStats SweepFaults(const FxEffectDesc* effect, const fxrel::Scene& scene,
+                       const std::vector<FxNamedValue>& values = {});
 
 // `make` builds a fresh bitmap, `call` runs the effect on it. `rowFailureCode`, when not 0, is
 // what the effect answers to a failed read, write, write preparation or a cancel.
