@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <functional>
+#include <memory>
 
 #include "Common/IntelligentRescale.h"
 #include "EffectCheck.h"

@@ -3,6 +3,7 @@
 // on the centre's row included).
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 
 #include "EffectCheck.h"
 

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <functional>
+#include <memory>
 
 namespace fxtest {
 
@@ -132,9 +134,9 @@ struct Prepared {
 };
 
 SweepStats Sweep(const std::function<Prepared()>& prepare, const FxEffectDesc* effect,
-                 int32_t rowFailureCode, const std::string& label) {
+                 const std::string& label) {
   SweepStats stats;
-  const uint32_t traits = effect ? effect->traits : 0;
+  const uint32_t traits = effect->traits;
   const bool untouchedBeforeWrite = !(traits & (FX_TRAIT_WHOLE_IMAGE | FX_TRAIT_RESIZES));
   for (const FaultKind& kind : kKinds) {
     const bool alloc = kind.arm == &HostFaultPlan::failAllocAt, cancel = !kind.arm;
@@ -162,13 +164,11 @@ SweepStats Sweep(const std::function<Prepared()>& prepare, const FxEffectDesc* e
         // Fewer than n such operations: the call ran unhindered and must succeed.
         EXPECT_EQ(rc, SUCCESS) << where << ": the unhindered call failed";
         // Without progress of its own, an effect reports only as its rows are written.
-        EXPECT_TRUE(!effect || (traits & FX_TRAIT_PROGRESS) || counter.reports <= counts.writes)
+        EXPECT_TRUE((traits & FX_TRAIT_PROGRESS) || counter.reports <= counts.writes)
             << label << ": reports progress besides its row writes without FX_TRAIT_PROGRESS";
         break;
       }
-      int32_t expected = alloc ? ERROR_NO_MEMORY : cancel ? kCancelled : kInjected;
-      if (rowFailureCode && !alloc && kind.arm != &HostFaultPlan::failOpenAt)
-        expected = rowFailureCode;
+      const int32_t expected = alloc ? ERROR_NO_MEMORY : cancel ? kCancelled : kInjected;
       if (counts.hitWhilePaused && (traits & FX_TRAIT_WHOLE_IMAGE)) {
         // A whole-image host operation failed inside the effect, which may leave its result
         // unexamined and go on to answer what follows.
@@ -226,13 +226,7 @@ SweepStats SweepFaults(const FxEffectDesc* effect, const fxrel::Scene& scene,
     p.run = [call](BitmapRecord* b) { return call->Invoke(b); };
     return p;
   };
-  return Sweep(prepare, effect, 0, std::string(effect->shortName) + " " + fxrel::Describe(scene));
-}
-
-SweepStats SweepFaults(const std::function<std::unique_ptr<TestBitmap>()>& make,
-                       const std::function<int32_t(BitmapRecord*)>& call, const std::string& label,
-                       int32_t rowFailureCode) {
-  return Sweep([&] { return Prepared{make(), call}; }, nullptr, rowFailureCode, label);
+  return Sweep(prepare, effect, std::string(effect->shortName) + " " + fxrel::Describe(scene));
 }
 
 }  // namespace fxtest

@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -82,11 +80,5 @@ struct SweepStats {
 // effect's traits, which decide whether the pixels must stay unchanged before the first write.
 SweepStats SweepFaults(const FxEffectDesc* effect, const fxrel::Scene& scene,
                        const std::vector<FxNamedValue>& values = {});
-
-// `make` builds a fresh bitmap, `call` runs the effect on it. `rowFailureCode`, when not 0, is
-// what the effect answers to a failed read, write, write preparation or a cancel.
-SweepStats SweepFaults(const std::function<std::unique_ptr<TestBitmap>()>& make,
-                       const std::function<int32_t(BitmapRecord*)>& call, const std::string& label,
-                       int32_t rowFailureCode = 0);
 
 }  // namespace fxtest
