@@ -8,7 +8,7 @@
 // Fold handling with the fill colour fills the centre pixel through its row neighbours, as in
 // spherize. Extreme inputs: those of spherize (64-bit squares, bounded window); a rectangle of at
 // most two pixels each way has D = 0, and its centre pixel (the only one within D) stays.
-#include "Common/RegistryDefs.h"
+#include "frame/RegistryDefs.h"
 #include "Common/Sphere.h"
 #include "fxkit/effects.h"
 
@@ -138,7 +138,7 @@ extern const FxEffectDesc kBendingEffect = {
     },
     kBendingPresets,
     CountOf(kBendingPresets),
-    0,
+    FX_TRAIT_MOVES_PIXELS,
 };
 
 }  // namespace fx

@@ -40,7 +40,7 @@ extern const FxEffectDesc kCloudsEffect = {
     },
     kCloudsPresets,
     CountOf(kCloudsPresets),
-    FX_TRAIT_RANDOM,
+    FX_TRAIT_RANDOM | FX_TRAIT_TONES_ONLY,
 };
 
 }  // namespace fx

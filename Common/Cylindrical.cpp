@@ -9,7 +9,7 @@
 // only column is the axis and keeps its pixels (the axis column always does).
 #include <cstdlib>
 
-#include "Common/RegistryDefs.h"
+#include "frame/RegistryDefs.h"
 #include "Common/Sphere.h"
 #include "fxkit/effects.h"
 
@@ -87,7 +87,7 @@ extern const FxEffectDesc kCylindricalEffect = {
     },
     kCylindricalPresets,
     CountOf(kCylindricalPresets),
-    0,
+    FX_TRAIT_MOVES_PIXELS,
 };
 
 }  // namespace fx

@@ -14,8 +14,8 @@
 // copies of the source rows, and rows outside the rectangle's columns keep their pixels.
 #include <algorithm>
 
-#include "Common/Frame.h"
-#include "Common/RegistryDefs.h"
+#include "frame/Frame.h"
+#include "frame/RegistryDefs.h"
 #include "fxkit/effects.h"
 
 namespace fx {
@@ -180,7 +180,7 @@ extern const FxEffectDesc kImpressionistEffect = {
     },
     kImpressionistPresets,
     CountOf(kImpressionistPresets),
-    FX_TRAIT_RANDOM,
+    FX_TRAIT_RANDOM | FX_TRAIT_MOVES_PIXELS,
 };
 
 }  // namespace fx

@@ -35,7 +35,7 @@
 #include <cstring>
 #include <utility>
 
-#include "Common/RegistryDefs.h"
+#include "frame/RegistryDefs.h"
 #include "fxkit/effects.h"
 #include "host/runtime/Runtime.h"
 
@@ -740,7 +740,7 @@ extern const FxEffectDesc kIntelligentDownScaleEffect = {
     },
     kDownScalePresets,
     CountOf(kDownScalePresets),
-    kRescaleTraits,
+    kRescaleTraits | FX_TRAIT_MOVES_PIXELS,
 };
 
 extern const FxEffectDesc kIntelligentUpScaleEffect = {
@@ -757,7 +757,7 @@ extern const FxEffectDesc kIntelligentUpScaleEffect = {
     },
     kUpScalePresets,
     CountOf(kUpScalePresets),
-    kRescaleTraits,
+    kRescaleTraits | FX_TRAIT_MOVES_PIXELS,
 };
 
 }  // namespace fx

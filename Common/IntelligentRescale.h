@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "Common/Frame.h"
+#include "frame/Frame.h"
 
 namespace fx {
 

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <cstdint>
 
-#include "Common/Frame.h"
+#include "frame/Frame.h"
 
 namespace fx {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "Common/Noise.h"
-#include "Common/RegistryDefs.h"
+#include "frame/RegistryDefs.h"
 
 namespace fx {
 

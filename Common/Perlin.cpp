@@ -51,7 +51,7 @@ extern const FxEffectDesc kPerlinEffect = {
     },
     kPerlinPresets,
     CountOf(kPerlinPresets),
-    FX_TRAIT_RANDOM,
+    FX_TRAIT_RANDOM | FX_TRAIT_TONES_ONLY,
 };
 
 }  // namespace fx

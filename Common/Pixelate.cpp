@@ -16,8 +16,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "Common/Frame.h"
-#include "Common/RegistryDefs.h"
+#include "frame/Frame.h"
+#include "frame/RegistryDefs.h"
 #include "fxkit/effects.h"
 
 namespace fx {
@@ -306,7 +306,7 @@ extern const FxEffectDesc kPixelateEffect = {
     },
     kPixelatePresets,
     CountOf(kPixelatePresets),
-    FX_TRAIT_FAILURE_AS_NO_MEMORY,
+    FX_TRAIT_FAILURE_AS_NO_MEMORY | FX_TRAIT_MOVES_PIXELS,
 };
 
 }  // namespace fx

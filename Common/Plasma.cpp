@@ -11,8 +11,8 @@
 // above 100 is reset to 0 in the record and the call answers 0 with the bitmap untouched.
 #include <cmath>
 
-#include "Common/Frame.h"
-#include "Common/RegistryDefs.h"
+#include "frame/Frame.h"
+#include "frame/RegistryDefs.h"
 #include "fxkit/effects.h"
 
 namespace fx {
@@ -254,7 +254,7 @@ extern const FxEffectDesc kPlasmaFilterEffect = {
     },
     kPlasmaPresets,
     CountOf(kPlasmaPresets),
-    0,
+    FX_TRAIT_TONES_ONLY,
 };
 
 }  // namespace fx

@@ -11,11 +11,11 @@
 #include <cmath>
 #include <type_traits>
 
-#include "Common/FillColor.h"
-#include "Common/Frame.h"
-#include "Common/RegistryDefs.h"
-#include "Common/RowCache.h"
-#include "Common/Samplers.h"
+#include "frame/FillColor.h"
+#include "frame/Frame.h"
+#include "frame/RegistryDefs.h"
+#include "frame/RowCache.h"
+#include "frame/Samplers.h"
 #include "fxkit/effects.h"
 
 namespace fx {
@@ -145,7 +145,7 @@ extern const FxEffectDesc kPolarEffect = {
     [](BitmapRecord* b, const FxValue* v) { return Fx_PolarBitmap(b, ArgU32(v[0]), ArgU32(v[1])); },
     kPolarPresets,
     CountOf(kPolarPresets),
-    0,
+    FX_TRAIT_MOVES_PIXELS,
 };
 
 }  // namespace fx

@@ -9,7 +9,7 @@
 // rectangle one or two pixels wide stays).
 #include <cstdlib>
 
-#include "Common/RegistryDefs.h"
+#include "frame/RegistryDefs.h"
 #include "Common/Sphere.h"
 #include "fxkit/effects.h"
 
@@ -60,7 +60,7 @@ extern const FxEffectDesc kPunchEffect = {
     },
     kPunchPresets,
     CountOf(kPunchPresets),
-    0,
+    FX_TRAIT_MOVES_PIXELS,
 };
 
 }  // namespace fx

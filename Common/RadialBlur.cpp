@@ -12,9 +12,9 @@
 // driver leaves the bitmap as it is.
 #include <cmath>
 
-#include "Common/Frame.h"
+#include "frame/Frame.h"
 #include "Common/Rays.h"
-#include "Common/RegistryDefs.h"
+#include "frame/RegistryDefs.h"
 #include "fxkit/effects.h"
 
 namespace fx {
@@ -123,7 +123,7 @@ extern const FxEffectDesc kRadialBlurEffect = {
     },
     kRadialBlurPresets,
     CountOf(kRadialBlurPresets),
-    0,
+    FX_TRAIT_MOVES_PIXELS,
 };
 
 }  // namespace fx

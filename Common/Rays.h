@@ -13,8 +13,8 @@
 #include <cstring>
 #include <type_traits>
 
-#include "Common/Frame.h"
-#include "Common/RowCache.h"
+#include "frame/Frame.h"
+#include "frame/RowCache.h"
 
 namespace fx {
 

@@ -10,11 +10,11 @@
 #include <algorithm>
 #include <cmath>
 
-#include "Common/FillColor.h"
-#include "Common/Frame.h"
-#include "Common/RegistryDefs.h"
-#include "Common/RowCache.h"
-#include "Common/Samplers.h"
+#include "frame/FillColor.h"
+#include "frame/Frame.h"
+#include "frame/RegistryDefs.h"
+#include "frame/RowCache.h"
+#include "frame/Samplers.h"
 #include "fxkit/effects.h"
 
 namespace fx {
@@ -146,7 +146,7 @@ extern const FxEffectDesc kRippleEffect = {
     },
     kRipplePresets,
     CountOf(kRipplePresets),
-    0,
+    FX_TRAIT_MOVES_PIXELS,
 };
 
 }  // namespace fx

@@ -18,7 +18,7 @@
 
 #include <cstdlib>
 
-#include "Common/RegistryDefs.h"
+#include "frame/RegistryDefs.h"
 #include "fxkit/effects.h"
 
 namespace fx {
@@ -112,7 +112,7 @@ extern const FxEffectDesc kSpherizeEffect = {
     },
     kSpherizePresets,
     CountOf(kSpherizePresets),
-    0,
+    FX_TRAIT_MOVES_PIXELS,
 };
 
 }  // namespace fx

@@ -12,11 +12,11 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "Common/FillColor.h"
-#include "Common/Frame.h"
-#include "Common/RegistryDefs.h"
-#include "Common/RowCache.h"
-#include "Common/Samplers.h"
+#include "frame/FillColor.h"
+#include "frame/Frame.h"
+#include "frame/RegistryDefs.h"
+#include "frame/RowCache.h"
+#include "frame/Samplers.h"
 
 namespace fx {
 

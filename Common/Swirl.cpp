@@ -8,10 +8,10 @@
 // allocates an empty cache and returns SUCCESS with nothing changed.
 #include <cmath>
 
-#include "Common/Frame.h"
-#include "Common/RegistryDefs.h"
-#include "Common/RowCache.h"
-#include "Common/Samplers.h"
+#include "frame/Frame.h"
+#include "frame/RegistryDefs.h"
+#include "frame/RowCache.h"
+#include "frame/Samplers.h"
 #include "fxkit/effects.h"
 
 namespace fx {
@@ -92,7 +92,7 @@ extern const FxEffectDesc kSwirlEffect = {
     },
     kSwirlPresets,
     CountOf(kSwirlPresets),
-    0,
+    FX_TRAIT_MOVES_PIXELS,
 };
 
 }  // namespace fx

@@ -22,11 +22,11 @@
 //   (or row). Every sample position is clamped to the cache by the sampler.
 #include <cmath>
 
-#include "Common/FillColor.h"
-#include "Common/Frame.h"
-#include "Common/RegistryDefs.h"
-#include "Common/RowCache.h"
-#include "Common/Samplers.h"
+#include "frame/FillColor.h"
+#include "frame/Frame.h"
+#include "frame/RegistryDefs.h"
+#include "frame/RowCache.h"
+#include "frame/Samplers.h"
 #include "fxkit/effects.h"
 
 namespace fx {
@@ -224,7 +224,7 @@ extern const FxEffectDesc kTunnelEffect = {
     },
     kTunnelPresets,
     CountOf(kTunnelPresets),
-    0,
+    FX_TRAIT_MOVES_PIXELS,
 };
 
 }  // namespace fx

@@ -19,9 +19,9 @@
 #include <cmath>
 #include <type_traits>
 
-#include "Common/Frame.h"
+#include "frame/Frame.h"
 #include "Common/Rays.h"
-#include "Common/RegistryDefs.h"
+#include "frame/RegistryDefs.h"
 #include "fxkit/effects.h"
 
 namespace fx {
@@ -190,7 +190,7 @@ extern const FxEffectDesc kZoomBlurEffect = {
     },
     kZoomBlurPresets,
     CountOf(kZoomBlurPresets),
-    0,
+    FX_TRAIT_MOVES_PIXELS,
 };
 
 }  // namespace fx

@@ -2,7 +2,7 @@
 #include <array>
 #include <cmath>
 
-#include "Common/Samplers.h"
+#include "frame/Samplers.h"
 #include "TestSupport.h"
 
 namespace {

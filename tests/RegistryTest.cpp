@@ -7,7 +7,7 @@
 #include <map>
 #include <sstream>
 
-#include "Common/RegistryDefs.h"
+#include "frame/RegistryDefs.h"
 #include "TestSupport.h"
 #include "tools/fxkit/Values.h"
 
@@ -60,6 +60,8 @@ TEST(RegistryTest, DescriptorsMatchTheExportDeclarations) {
     EXPECT_EQ(FxFindEffect(e.shortName), &e);  // which also makes the short names unique
     EXPECT_EQ(FxFindEffect(e.exportName), &e);
     EXPECT_GE(e.presetCount, 1u);
+    // Front ends carrying alpha need to know whether the effect moves pixels or only tones.
+    EXPECT_EQ(__builtin_popcount(e.traits & (FX_TRAIT_MOVES_PIXELS | FX_TRAIT_TONES_ONLY)), 1);
     const auto it = declared.find(e.exportName);
     ASSERT_NE(it, declared.end()) << "no declaration in fxkit/effects.h";
     ASSERT_EQ(e.paramCount, it->second.size());

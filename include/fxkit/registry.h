@@ -38,6 +38,23 @@ typedef enum FxDefaultRule {
   FX_DEFAULT_COUNT = 8          /* integer: the length of the array parameter arrayParam */
 } FxDefaultRule;
 
+/* A named value of a bit field inside a flags parameter: `value` is given in the field's own
+ * position (already shifted into `mask`). */
+typedef struct FxFlagValue {
+  const char* name; /* "fill", "edge", "keep" */
+  uint32_t value;
+  const char* help;
+} FxFlagValue;
+
+/* A bit field inside a flags-like parameter or record field (`outside=fill|edge|keep`). */
+typedef struct FxFlagField {
+  const char* name; /* "outside", "shape", "direction" */
+  uint32_t mask;    /* the bits the field occupies */
+  const FxFlagValue* values;
+  uint32_t valueCount;
+  const char* help;
+} FxFlagField;
+
 /* One field of a parameter record. Field 0 is the size field. */
 typedef struct FxFieldDesc {
   const char* name;
@@ -69,6 +86,8 @@ typedef struct FxParamDesc {
   uint32_t defaultArrayCount;  /* values in defaultArray; records in a default RECORD_ARRAY */
   int32_t arrayParam;          /* count parameters: index of the array they count, else -1 */
   uint32_t fixedCount;         /* arrays without a count parameter: the number of values */
+  const FxFlagField* flagFields; /* named bit fields of a flags-like parameter, or null */
+  uint32_t flagFieldCount;
 } FxParamDesc;
 
 /* A value for one parameter. Records, arrays and bitmaps are passed by pointer. */
@@ -95,6 +114,10 @@ typedef struct FxPreset {
 #define FX_TRAIT_PROGRESS 0x10u     /* reports progress of its own besides the row writes */
 #define FX_TRAIT_FAILURE_AS_NO_MEMORY 0x20u /* answers failed row operations, write preparations
                                                and cancels with ERROR_NO_MEMORY, not their code */
+/* What the effect does with pixels, for front ends that carry an alpha channel beside the
+ * colour (the library itself keeps a fourth sample unchanged). Every effect has exactly one. */
+#define FX_TRAIT_MOVES_PIXELS 0x40u /* moves or mixes pixels: alpha moves and mixes with them */
+#define FX_TRAIT_TONES_ONLY 0x80u   /* changes each pixel's tone in place: alpha is kept */
 
 typedef struct FxEffectDesc {
   const char* shortName;  /* "swirl", "zoom-blur" */

@@ -1,5 +1,5 @@
 // Entry checks, orientation guard, rectangle to process and the shared owners.
-#include "Common/Frame.h"
+#include "frame/Frame.h"
 
 namespace fx {
 

@@ -1,5 +1,5 @@
 // The named instantiations of the bilinear and linear samplers.
-#include "Common/Samplers.h"
+#include "frame/Samplers.h"
 
 namespace fx {
 

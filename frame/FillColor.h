@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "Common/Frame.h"
+#include "frame/Frame.h"
 
 namespace fx {
 

@@ -14,7 +14,7 @@ inline constexpr int64_t kAnyUInt32Max = UINT32_MAX;
 
 constexpr FxParamDesc Param(const char* name, FxKind kind, FxDefaultRule rule, int64_t def,
                             int64_t min, int64_t max, const char* help) {
-  return FxParamDesc{name, kind, rule, def, min, max, help, nullptr, nullptr, 0, -1, 0};
+  return FxParamDesc{name, kind, rule, def, min, max, help, nullptr, nullptr, 0, -1, 0, nullptr, 0};
 }
 
 // Signed and unsigned 32-bit integers, flag words and colours with a fixed default.
@@ -29,6 +29,21 @@ constexpr FxParamDesc UIntParam(const char* name, uint32_t def, int64_t min, int
 constexpr FxParamDesc FlagsParam(const char* name, uint32_t def, int64_t min, int64_t max,
                                  const char* help) {
   return Param(name, FX_KIND_FLAGS, FX_DEFAULT_VALUE, def, min, max, help);
+}
+// A flags-like parameter whose bit fields have names (`mode=average shape=polar`).
+template <size_t N>
+constexpr FxParamDesc FlagsParam(const char* name, uint32_t def, int64_t min, int64_t max,
+                                 const char* help, const FxFlagField (&fields)[N]) {
+  FxParamDesc p = Param(name, FX_KIND_FLAGS, FX_DEFAULT_VALUE, def, min, max, help);
+  p.flagFields = fields;
+  p.flagFieldCount = static_cast<uint32_t>(N);
+  return p;
+}
+// A bit field of a flags parameter and its named values.
+template <size_t N>
+constexpr FxFlagField FlagField(const char* name, uint32_t mask, const FxFlagValue (&values)[N],
+                                const char* help) {
+  return FxFlagField{name, mask, values, static_cast<uint32_t>(N), help};
 }
 constexpr FxParamDesc ColorParam(const char* name, uint32_t def, const char* help) {
   return Param(name, FX_KIND_COLOR, FX_DEFAULT_VALUE, def, 0, kAnyUInt32Max, help);

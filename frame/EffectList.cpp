@@ -1,5 +1,5 @@
 // The one explicit list of effect descriptors. Each descriptor is defined beside its export.
-#include "Common/RegistryDefs.h"
+#include "frame/RegistryDefs.h"
 
 namespace fx {
 

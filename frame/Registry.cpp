@@ -4,8 +4,8 @@
 #include <memory>
 #include <vector>
 
-#include "Common/Frame.h"
-#include "Common/RegistryDefs.h"
+#include "frame/Frame.h"
+#include "frame/RegistryDefs.h"
 #include "fxkit/host.h"
 
 namespace fx {

@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "Common/Frame.h"
-#include "Common/Samplers.h"
+#include "frame/Frame.h"
+#include "frame/Samplers.h"
 
 namespace fx {
 

@@ -1,5 +1,5 @@
 // Whole-rectangle cache and sliding window allocation and reads.
-#include "Common/RowCache.h"
+#include "frame/RowCache.h"
 
 namespace fx {
 

@@ -1,5 +1,5 @@
 // Colour preparation of the fill colour.
-#include "Common/FillColor.h"
+#include "frame/FillColor.h"
 
 namespace fx {
 
