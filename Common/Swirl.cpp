@@ -62,7 +62,7 @@ int32_t SwirlDriver(BitmapRecord* bitmap, int32_t angle, POINT center) {
   g.turn = angle / 180.0;
   return RunOverCachedRect(bitmap, g.rect,
                            [&](auto* const* cache, int32_t y, int32_t pixelStep, int32_t width,
-                               auto* out) { SwirlRow(g, cache, y, pixelStep, width, out); });
+                               auto* out, uint8_t*) { SwirlRow(g, cache, y, pixelStep, width, out); });
 }
 
 const FxParamDesc kSwirlParams[] = {

@@ -119,6 +119,13 @@ FXKIT_API void HostReleaseClocks(void);
 FXKIT_API uint32_t HostGetTickCount(void);
 FXKIT_API int64_t HostGetTime(void);
 
+/* Threads ----------------------------------------------------------------------------------- */
+
+/* Threads the effects called on this thread may use (1 .. 256); 0 restores the default: the
+ * FXKIT_THREADS environment variable, else the machine's cores. Results never depend on it. */
+FXKIT_API void HostSetThreadCount(int32_t threads);
+FXKIT_API int32_t HostGetThreadCount(void);
+
 /* Diagnostics -------------------------------------------------------------------------------- */
 
 /* Host memory blocks currently allocated (pixel storage, tables, row buffers, handles). */
