@@ -84,16 +84,16 @@ class RayPass {
 
   // Allocates the output slots and begins the write phase. Then, for every output row y of rect,
   // the row starts as the source row y (so columns the kernel leaves alone, and a fourth sample,
-  // keep their values), row(channels, rows, rowCount, w, y, pixelStep, out) fills it from the
-  // window rows (row of y at index w) with samples of type T (uint8_t or uint16_t) and channels
-  // an std::integral_constant (3 or 1), on any thread, and it is written back on the calling
-  // thread. Stops at the first host code other than SUCCESS.
+  // keep their values), row(channels, rows, rowCount, w, y, pixelStep, out, scratch) fills it
+  // from the window rows (row of y at index w) with samples of type T (uint8_t or uint16_t),
+  // channels an std::integral_constant (3 or 1) and scratchBytes of scratch, on any thread, and
+  // it is written back on the calling thread. Stops at the first host code other than SUCCESS.
   template <class Row>
-  int32_t Run(BitmapRecord* bitmap, const RECT& rect, Row&& row) {
+  int32_t Run(BitmapRecord* bitmap, const RECT& rect, Row&& row, size_t scratchBytes = 0) {
     const int32_t pixelStep = access_.PixelStep(), rowCount = rows_.size();
     const size_t rowBytes = static_cast<size_t>(access_.RowBytes());
     RowSlots slots;
-    if (!slots.Allocate(rowBytes + 4 * size_t(pixelStep), rows_.ViewBytes()))
+    if (!slots.Allocate(rowBytes + 4 * size_t(pixelStep), rows_.ViewBytes() + scratchBytes))
       return ERROR_NO_MEMORY;
     int32_t rc = BeginWritePhase(access_, bitmap);
     if (rc != SUCCESS) return rc;
@@ -106,10 +106,10 @@ class RayPass {
       return WithChannels(pixelStep, [&](auto channels) {
         return rows_.Run(
             access_, slots, rect.top, rect.bottom, height_, 0, rect.right - rect.left,
-            [&](int32_t y, uint8_t* const* rows, int32_t w, uint8_t* out, uint8_t*) {
+            [&](int32_t y, uint8_t* const* rows, int32_t w, uint8_t* out, uint8_t* scratch) {
               std::memcpy(out, rows[w], rowBytes);
               row(channels, reinterpret_cast<T* const*>(rows), rowCount, w, y, pixelStep,
-                  reinterpret_cast<T*>(out));
+                  reinterpret_cast<T*>(out), scratch);
             },
             NoHostCall(), WriteRow(access_));
       });

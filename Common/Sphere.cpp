@@ -72,6 +72,7 @@ namespace {
 
 // Positive strength: r' = (asin(r / R)·(R / q) - r)·k + r; negative: (R·sin(r·q / R) - r)·k + r.
 struct SpherizeRemap {
+  static constexpr bool kEllipseBound = true;
   double k;
   bool outward;
   double Reach(const SphereGeometry& g) const { return EllipseReach(g); }

@@ -121,26 +121,69 @@ struct SphereSources {
   bool sliding;
 };
 
-// One output row y of spherize, punch or spherical bending, remapped in place in `out`.
+// True when (dx, dy) lies beyond the ellipse bound in exact arithmetic by a margin far beyond
+// the rounding of the floating-point test r > bound: with cos θ = dx / r and sin θ = dy / r,
+// r > sqrt(a²cos²θ + b²sin²θ) means r^4 > a²dx² + b²dy².
+inline bool SurelyBeyondEllipse(const SphereGeometry& g, int64_t dx, int64_t dy, double r2) {
+  const double bound = static_cast<double>(g.a2) * static_cast<double>(dx * dx) +
+                       static_cast<double>(g.b2) * static_cast<double>(dy * dy);
+  return r2 * r2 > bound * 1.000001;
+}
+
+// Scratch of SphereRow: five doubles and an index per pixel of the rectangle's width.
+inline size_t SphereRowScratch(const RECT& rect) {
+  return (size_t(rect.right) - size_t(rect.left)) * (5 * sizeof(double) + sizeof(int32_t));
+}
+
+// One output row y of spherize, punch or spherical bending, remapped in place in `out`. The row
+// is staged so that the libm calls of different pixels overlap: the pixels within reach and their
+// radii, every angle, every sine and cosine, every bound, every remapped radius, then the pixels
+// in order. Each value is computed exactly as the per-pixel arithmetic computes it; pixels beyond
+// the bound keep their values, as they always did (a remap whose bound is the inscribed ellipse
+// says so with kEllipseBound, and pixels surely beyond it skip the trigonometry).
 template <class T, class Remap>
 void SphereRow(const SphereGeometry& g, const RadialOptions& o, const Remap& remap,
-               const SphereSources<T>& src, int32_t y, int32_t step, int32_t width, T* out) {
+               const SphereSources<T>& src, int32_t y, int32_t step, int32_t width, T* out,
+               uint8_t* scratch) {
   const RECT& rc = g.rect;
+  const int32_t n = rc.right - rc.left;
+  double* rs = reinterpret_cast<double*>(scratch);
+  double* th = rs + n;
+  double* cs = th + n;
+  double* sn = cs + n;
+  double* bounds = sn + n;
+  auto* xs = reinterpret_cast<int32_t*>(bounds + n);
   const int32_t cx = o.center.x, cy = o.center.y;
   const int32_t dy = y - cy;
   const int64_t dy2 = int64_t{dy} * dy;
   const double fdy = dy;
   const double reach = remap.Reach(g);
+  int32_t m = 0;
   for (int32_t x = rc.left; x < rc.right; ++x) {
     const int32_t dx = x - cx;
-    const double r = std::sqrt(static_cast<double>(int64_t{dx} * dx + dy2));
+    const int64_t r2 = int64_t{dx} * dx + dy2;
+    const double r = std::sqrt(static_cast<double>(r2));
     if (r > reach) continue;
-    const double theta = std::atan2(fdy, static_cast<double>(dx));
-    const double c = std::cos(theta), s = std::sin(theta);
-    const double bound = remap.Bound(g, c, s);
-    if (r > bound) continue;
-    // A zero bound leaves only the centre (r = 0) inside; it stays where it is.
-    double rp = bound == 0 ? 0.0 : remap.Map(r, bound);
+    if constexpr (Remap::kEllipseBound)
+      if (SurelyBeyondEllipse(g, dx, dy, static_cast<double>(r2))) continue;
+    xs[m] = x;
+    rs[m++] = r;
+  }
+  for (int32_t i = 0; i < m; ++i) th[i] = std::atan2(fdy, static_cast<double>(xs[i] - cx));
+  for (int32_t i = 0; i < m; ++i) ::sincos(th[i], &sn[i], &cs[i]);
+  int32_t k = 0;
+  for (int32_t i = 0; i < m; ++i) {
+    const double bound = remap.Bound(g, cs[i], sn[i]);
+    if (rs[i] > bound) continue;
+    xs[k] = xs[i], rs[k] = rs[i], cs[k] = cs[i], sn[k] = sn[i];
+    bounds[k++] = bound;
+  }
+  // A zero bound leaves only the centre (r = 0) inside; it stays where it is.
+  for (int32_t i = 0; i < k; ++i) th[i] = bounds[i] == 0 ? 0.0 : remap.Map(rs[i], bounds[i]);
+  for (int32_t i = 0; i < k; ++i) {
+    const int32_t x = xs[i], dx = x - cx;
+    const double c = cs[i], s = sn[i];
+    double rp = th[i];
     if (o.fold && rp <= 0 && FoldPixel(o, rc, x, dx, dy, step, out, rp)) continue;
     T* pixel = out + int64_t{x} * step;
     double sx = cx + rp * c;
@@ -193,7 +236,8 @@ int32_t SphereDriver(BitmapRecord* bitmap, double k, const RadialOptions& o,
   rc = n != rows ? window.AllocateSliding(n, windowBytes) : window.AllocateWhole(n, windowBytes);
   if (rc != SUCCESS) return rc;
   RowSlots slots;
-  if (!slots.Allocate(windowBytes, window.ViewBytes())) return ERROR_NO_MEMORY;
+  if (!slots.Allocate(windowBytes, window.ViewBytes() + SphereRowScratch(g.rect)))
+    return ERROR_NO_MEMORY;
   rc = BeginWritePhase(access, bitmap);
   if (rc != SUCCESS) return rc;
   if (!window.sliding()) {
@@ -206,10 +250,10 @@ int32_t SphereDriver(BitmapRecord* bitmap, double k, const RadialOptions& o,
     using T = decltype(sample);
     return window.Run(
         access, slots, g.rect.top, g.rect.bottom, height, g.rect.top, g.rect.right - g.rect.left,
-        [&](int32_t y, uint8_t* const* source, int32_t w, uint8_t* out, uint8_t*) {
+        [&](int32_t y, uint8_t* const* source, int32_t w, uint8_t* out, uint8_t* scratch) {
           std::memcpy(out, source[w], rowBytes);
           const SphereSources<T> src{reinterpret_cast<T* const*>(source), n, w, window.sliding()};
-          SphereRow<T>(g, o, remap, src, y, step, width, reinterpret_cast<T*>(out));
+          SphereRow<T>(g, o, remap, src, y, step, width, reinterpret_cast<T*>(out), scratch);
         },
         DiscardRead(access, slots), WriteRow(access));
   });
