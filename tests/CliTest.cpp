@@ -1,13 +1,7 @@
 // The fxkit command line end to end (the built binary, run as a child process).
-#include <sys/wait.h>
-
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <sstream>
 
-#include "TestSupport.h"
+#include "CliSupport.h"
 #include "tools/fxkit/Card.h"
 #include "tools/fxkit/Describe.h"
 #include "tools/fxkit/ImageIO.h"
@@ -16,56 +10,11 @@
 namespace {
 
 namespace fs = std::filesystem;
+using fxtest::Outcome;
+using fxtest::ReadText;
 using fxtest::WorkingRows;
 
-struct Outcome {
-  int status = -1;
-  std::string out, err;
-};
-
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-class CliTest : public fxtest::HostFixture {
- protected:
-  void SetUp() override {
-    HostFixture::SetUp();
-    char pattern[] = "/tmp/fxkit-cli-test-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    fs::remove_all(dir_);
-    HostFixture::TearDown();
-  }
-
-  std::string Path(const std::string& name) const { return (fs::path(dir_) / name).string(); }
-
-  // Runs the binary through the shell (the arguments hold no single quotes); stdout and stderr
-  // are captured through files.
-  Outcome Fxkit(const std::vector<std::string>& args) const {
-    std::string command = FXKIT_CLI_PATH;
-    for (const std::string& a : args) command += " '" + a + "'";
-    command += " >" + Path("stdout.txt") + " 2>" + Path("stderr.txt");
-    const int status = std::system(command.c_str());
-    Outcome run{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadText(Path("stdout.txt")),
-                ReadText(Path("stderr.txt"))};
-    fs::remove(Path("stdout.txt"));
-    fs::remove(Path("stderr.txt"));
-    return run;
-  }
-
-  void WriteFile(const std::string& name, const std::vector<uint8_t>& bytes) const {
-    std::ofstream out(Path(name), std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-  }
-
-  std::string dir_;
-};
+class CliTest : public fxtest::CliFixture {};
 
 // The same call made in this process: the bitmap the command should have written.
 using Prepare = std::function<void(BitmapRecord*)>;

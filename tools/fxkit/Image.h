@@ -19,6 +19,13 @@ class UsageError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The user interrupted the run (Ctrl-C) while a file was read, the effect ran or a file was
+// written. The command line prints "fxkit: interrupted" and exits with status 130.
+class Interrupted : public std::runtime_error {
+ public:
+  Interrupted() : std::runtime_error("interrupted") {}
+};
+
 // Largest width or height, and pixel count, the tool accepts from a file or a card size.
 inline constexpr int32_t kMaxImageSide = 65535;
 inline constexpr int64_t kMaxImagePixels = int64_t{1} << 28;

@@ -18,6 +18,7 @@
 // clang-format on
 
 #include "tools/fxkit/Card.h"
+#include "tools/fxkit/SafeWrite.h"
 
 namespace fxcli {
 
@@ -423,15 +424,7 @@ void SaveImage(const BitmapRecord& bitmap, const std::string& path) {
   } catch (const UsageError& e) {
     throw UsageError(path + ": " + e.what());
   }
-  FILE* file = std::fopen(path.c_str(), "wb");
-  if (!file) throw UsageError(path + ": " + std::strerror(errno));
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  const int writeErrno = errno;
-  if (std::fclose(file) != 0 || !written) {
-    const int err = written ? errno : writeErrno;
-    std::remove(path.c_str());
-    throw UsageError(path + ": cannot write: " + std::strerror(err));
-  }
+  WriteFileSafely(path, bytes);
 }
 
 }  // namespace fxcli

@@ -31,8 +31,8 @@ std::vector<uint8_t> EncodeImage(const BitmapRecord& bitmap, FileFormat format);
 
 // An input: "@card", "@card:WxH", or a file path.
 ImagePtr LoadImage(const std::string& name);
-// Writes the bitmap to `path` in the format its extension names; a partly written file is
-// removed. Throws UsageError on failure.
+// Writes the bitmap to `path` in the format its extension names, through WriteFileSafely: an
+// existing file survives every failure. Throws UsageError on failure.
 void SaveImage(const BitmapRecord& bitmap, const std::string& path);
 
 }  // namespace fxcli

