@@ -56,4 +56,31 @@ TEST_F(CliFilesTest, ReplacingKeepsLinksAndPermissions) {
   EXPECT_EQ(Listing(), (std::vector<std::string>{"in.png", "link.png", "target.png"}));
 }
 
+// Effects that read the generator or the clocks give the same pixels on every run: without
+// options the generator is seeded with 1 and the clocks read 1000000 ms and 1700000000 s.
+TEST_F(CliFilesTest, SameCommandSamePixels) {
+  const char* words[] = {"newWidth=150", "newHeight=100"};
+  const Outcome run = Fxkit(
+      {"apply", "intelligent-down-scale", "@card:200x150", Path("a.png"), words[0], words[1]});
+  ASSERT_EQ(run.status, 0) << run.err;
+  fxcli::ImagePtr expected = fxcli::MakeCard(200, 150);
+  const FxEffectDesc* effect = FxFindEffect("intelligent-down-scale");
+  const FxNamedValue values[] = {{"newWidth", {150}, 0}, {"newHeight", {100}, 0}};
+  HostSeedRandom(1);
+  HostFixTickCount(1000000);
+  HostFixTime(1700000000);
+  ASSERT_EQ(FxInvoke(effect, expected->get(), values, 2), SUCCESS);
+  HostReleaseClocks();
+  const fxcli::ImagePtr written = fxcli::LoadImage(Path("a.png"));
+  EXPECT_EQ(fxtest::WorkingRows(written->get()), fxtest::WorkingRows(expected->get()));
+
+  // Other values change the result on purpose; "now" is accepted for either clock.
+  ASSERT_EQ(Fxkit({"apply", "intelligent-down-scale", "@card:200x150", Path("b.png"), words[0],
+                   words[1], "--time=1234567", "--tick=now"})
+                .status,
+            0);
+  EXPECT_NE(ReadBytes(Path("a.png")), ReadBytes(Path("b.png")));
+  EXPECT_EQ(Fxkit({"apply", "swirl", "@card", Path("c.png"), "--time=now"}).status, 0);
+}
+
 }  // namespace

@@ -106,6 +106,11 @@ class CallbackGuard {
   void* previousUser_ = nullptr;
 };
 
+// The generator seed and clocks of a command that names none (those of the gallery too).
+constexpr int64_t kDefaultSeed = 1;
+constexpr int64_t kDefaultTick = 1000000;
+constexpr int64_t kDefaultTime = 1700000000;
+
 int64_t ParseOption(const std::string& option, const std::string& text, int64_t min, int64_t max) {
   int64_t v = 0;
   if (!fxcli::ParseInt64(text, v) || v < min || v > max)
@@ -152,9 +157,16 @@ int Apply(const ApplyRequest& r) {
   const RECT rect = hasRegion ? ParseRegion(r.region) : RECT{};
   const int64_t orientation =
       r.orientation.empty() ? 0 : ParseOption("--orientation", r.orientation, 1, 8);
-  const int64_t seed = r.srand.empty() ? 0 : ParseOption("--srand", r.srand, INT32_MIN, UINT32_MAX);
-  const int64_t tick = r.tick.empty() ? 0 : ParseOption("--tick", r.tick, 0, UINT32_MAX);
-  const int64_t time = r.time.empty() ? 0 : ParseOption("--time", r.time, INT64_MIN, INT64_MAX);
+  // Without options the generator and both clocks take fixed values, so a command always gives
+  // the same pixels; "now" lets a clock run.
+  const int64_t seed =
+      r.srand.empty() ? kDefaultSeed : ParseOption("--srand", r.srand, INT32_MIN, UINT32_MAX);
+  const bool tickRuns = r.tick == "now", timeRuns = r.time == "now";
+  const int64_t tick =
+      r.tick.empty() || tickRuns ? kDefaultTick : ParseOption("--tick", r.tick, 0, UINT32_MAX);
+  const int64_t time = r.time.empty() || timeRuns
+                           ? kDefaultTime
+                           : ParseOption("--time", r.time, INT64_MIN, INT64_MAX);
   fxcli::EffectArgs args(*effect);
   args.Add(r.words);
   const std::vector<FxNamedValue>& values = args.Values();
@@ -176,9 +188,10 @@ int Apply(const ApplyRequest& r) {
   }
   if (orientation)
     HostSetOrientation(nullptr, bitmap, BITMAP_STRUCT_SIZE, uint32_t(orientation), 0);
-  if (!r.srand.empty()) HostSeedRandom(uint32_t(seed));
-  if (!r.tick.empty()) HostFixTickCount(uint32_t(tick));
-  if (!r.time.empty()) HostFixTime(time);
+  HostReleaseClocks();
+  HostSeedRandom(uint32_t(seed));
+  if (!tickRuns) HostFixTickCount(uint32_t(tick));
+  if (!timeRuns) HostFixTime(time);
 
   InterruptGuard interrupt;
   int32_t rc;
@@ -238,9 +251,11 @@ int Run(int argc, char** argv) {
   apply->add_option("--region", request.region, "Process a rectangular region WxH+X+Y");
   apply->add_option("--region-mask", request.regionMask,
                     "Process the non-zero pixels of a mask image of the same size");
-  apply->add_option("--srand", request.srand, "Seed the random generator before the call");
-  apply->add_option("--tick", request.tick, "Fix the tick count (milliseconds)");
-  apply->add_option("--time", request.time, "Fix the calendar time (seconds)");
+  apply->add_option("--srand", request.srand, "Seed of the random generator (default 1)");
+  apply->add_option("--tick", request.tick,
+                    "Tick count in milliseconds (default 1000000; now: the real clock)");
+  apply->add_option("--time", request.time,
+                    "Calendar time in seconds (default 1700000000; now: the real clock)");
   apply->add_option("--orientation", request.orientation,
                     "Process the image as seen in orientation 1..8 (written in its stored layout)");
   apply->add_flag("--quiet", request.quiet, "No progress bar");
