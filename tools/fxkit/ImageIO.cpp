@@ -4,6 +4,7 @@
 // the recorded message into a UsageError.
 #include "tools/fxkit/ImageIO.h"
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <csetjmp>
@@ -54,6 +55,9 @@ struct PngState {
   ImagePtr image;
   std::vector<png_bytep> rows;
   std::vector<uint8_t> buffer;
+  const IoProgress* progress = nullptr;
+  int64_t rowsDone = 0, rowsTotal = 1;
+  bool interrupted = false;
   ~PngState() {
     if (writing)
       png_destroy_write_struct(&png, &info);
@@ -84,15 +88,31 @@ void PngWrite(png_structp png, png_bytep data, size_t n) {
 
 void PngFlush(png_structp) {}
 
-ImagePtr DecodePng(const uint8_t* data, size_t size, const std::string& what) {
+// Called after every row read (every pass of an interlaced image counts its rows).
+void PngRowRead(png_structp png, png_uint_32, int) {
+  auto* state = static_cast<PngState*>(png_get_io_ptr(png));
+  ++state->rowsDone;
+  if (*state->progress && !(*state->progress)(int32_t(state->rowsDone * 100 /
+                                                      std::max<int64_t>(1, state->rowsTotal)))) {
+    state->interrupted = true;
+    png_error(png, "interrupted");
+  }
+}
+
+ImagePtr DecodePng(const uint8_t* data, size_t size, const std::string& what,
+                   const IoProgress& progress) {
   auto state = std::make_unique<PngState>();
   PngState* s = state.get();
   s->data = data;
   s->size = size;
+  s->progress = &progress;
   s->png = png_create_read_struct(PNG_LIBPNG_VER_STRING, s, PngError, PngWarning);
   if (!s->png || !(s->info = png_create_info_struct(s->png)))
     throw UsageError(what + ": out of memory");
-  if (setjmp(png_jmpbuf(s->png))) throw UsageError(what + ": " + s->message);
+  if (setjmp(png_jmpbuf(s->png))) {
+    if (s->interrupted) throw Interrupted();
+    throw UsageError(what + ": " + s->message);
+  }
 
   png_set_read_fn(s->png, s, PngRead);
   png_set_user_limits(s->png, kMaxImageSide, kMaxImageSide);
@@ -116,8 +136,10 @@ ImagePtr DecodePng(const uint8_t* data, size_t size, const std::string& what) {
   if (colorType == PNG_COLOR_TYPE_GRAY_ALPHA || (colorType == PNG_COLOR_TYPE_GRAY && transparency))
     png_set_gray_to_rgb(s->png);
   if (bitDepth == 16 && kLittleEndian) png_set_swap(s->png);
-  png_set_interlace_handling(s->png);
+  const int passes = png_set_interlace_handling(s->png);
   png_read_update_info(s->png, s->info);
+  s->rowsTotal = int64_t{height} * passes;
+  png_set_read_status_fn(s->png, PngRowRead);
 
   const SampleLayout layout{png_get_channels(s->png, s->info), png_get_bit_depth(s->png, s->info)};
   if ((layout.channels != 1 && layout.channels != 3 && layout.channels != 4) ||
@@ -133,7 +155,12 @@ ImagePtr DecodePng(const uint8_t* data, size_t size, const std::string& what) {
   return std::move(s->image);
 }
 
-std::vector<uint8_t> EncodePng(const BitmapRecord& b) {
+// Reports row y of h; throws Interrupted when the callback says stop.
+void ReportRow(const IoProgress& progress, int64_t y, int64_t h) {
+  if (progress && !progress(int32_t(y * 100 / std::max<int64_t>(1, h)))) throw Interrupted();
+}
+
+std::vector<uint8_t> EncodePng(const BitmapRecord& b, const IoProgress& progress) {
   std::vector<uint8_t> out;
   auto state = std::make_unique<PngState>();
   PngState* s = state.get();
@@ -156,6 +183,7 @@ std::vector<uint8_t> EncodePng(const BitmapRecord& b) {
   if (layout.bits == 16 && kLittleEndian) png_set_swap(s->png);
   s->buffer.resize(size_t(b.StoredWidth) * layout.channels * (layout.bits / 8));
   for (int32_t y = 0; y < b.StoredHeight; ++y) {
+    ReportRow(progress, y, b.StoredHeight);
     ExportRow(b, y, layout, s->buffer.data());
     png_write_row(s->png, s->buffer.data());
   }
@@ -167,20 +195,22 @@ std::vector<uint8_t> EncodePng(const BitmapRecord& b) {
 
 struct JpegState {
   jpeg_error_mgr error{};
+  jpeg_progress_mgr monitor{};
+  const IoProgress* progress = nullptr;
+  bool interrupted = false;
   jmp_buf jump;
   char message[JMSG_LENGTH_MAX] = "corrupt JPEG data";
   bool truncated = false;
   bool decompressing = false, compressing = false;
   jpeg_decompress_struct in{};
   jpeg_compress_struct out{};
-  unsigned char* outBuffer = nullptr;
-  unsigned long outSize = 0;
+  jpeg_destination_mgr destination{};
+  std::vector<uint8_t> encoded, chunk;
   ImagePtr image;
   std::vector<uint8_t> row;
   ~JpegState() {
     if (decompressing) jpeg_destroy_decompress(&in);
     if (compressing) jpeg_destroy_compress(&out);
-    std::free(outBuffer);
   }
 };
 
@@ -196,16 +226,60 @@ void JpegMessage(j_common_ptr cinfo, int level) {
   if (level < 0 && cinfo->err->msg_code == JWRN_JPEG_EOF) state->truncated = true;
 }
 
-ImagePtr DecodeJpeg(const uint8_t* data, size_t size, const std::string& what) {
+// libjpeg's progress monitor: passes over the whole image (progressive files decode most of their
+// data inside jpeg_start_decompress), scaled to 0 .. 100.
+void JpegMonitor(j_common_ptr cinfo) {
+  auto* state = static_cast<JpegState*>(cinfo->client_data);
+  const jpeg_progress_mgr* m = cinfo->progress;
+  const double total = std::max(1, m->total_passes);
+  const double pass = m->pass_limit > 0 ? double(m->pass_counter) / double(m->pass_limit) : 0;
+  const int32_t percent = int32_t((m->completed_passes + pass) * 100 / total);
+  if (*state->progress && !(*state->progress)(std::min(percent, 100))) {
+    state->interrupted = true;
+    std::longjmp(state->jump, 1);
+  }
+}
+
+// The compressor's output goes into a vector the state owns, so an error or a stop part-way
+// leaves nothing for anyone else to free.
+void JpegDestinationInit(j_compress_ptr cinfo) {
+  auto* state = static_cast<JpegState*>(cinfo->client_data);
+  state->chunk.resize(size_t{1} << 16);
+  cinfo->dest->next_output_byte = state->chunk.data();
+  cinfo->dest->free_in_buffer = state->chunk.size();
+}
+
+boolean JpegDestinationFull(j_compress_ptr cinfo) {
+  auto* state = static_cast<JpegState*>(cinfo->client_data);
+  state->encoded.insert(state->encoded.end(), state->chunk.begin(), state->chunk.end());
+  cinfo->dest->next_output_byte = state->chunk.data();
+  cinfo->dest->free_in_buffer = state->chunk.size();
+  return TRUE;
+}
+
+void JpegDestinationTerm(j_compress_ptr cinfo) {
+  auto* state = static_cast<JpegState*>(cinfo->client_data);
+  const size_t used = state->chunk.size() - cinfo->dest->free_in_buffer;
+  state->encoded.insert(state->encoded.end(), state->chunk.begin(), state->chunk.begin() + used);
+}
+
+ImagePtr DecodeJpeg(const uint8_t* data, size_t size, const std::string& what,
+                    const IoProgress& progress) {
   auto state = std::make_unique<JpegState>();
   JpegState* s = state.get();
   s->in.err = jpeg_std_error(&s->error);
   s->error.error_exit = JpegErrorExit;
   s->error.emit_message = JpegMessage;
   s->in.client_data = s;
-  if (setjmp(s->jump)) throw UsageError(what + ": " + s->message);
+  s->progress = &progress;
+  s->monitor.progress_monitor = JpegMonitor;
+  if (setjmp(s->jump)) {
+    if (s->interrupted) throw Interrupted();
+    throw UsageError(what + ": " + s->message);
+  }
   jpeg_create_decompress(&s->in);
   s->decompressing = true;
+  s->in.progress = &s->monitor;
   jpeg_mem_src(&s->in, data, static_cast<unsigned long>(size));
   jpeg_read_header(&s->in, TRUE);
   CheckDimensions(s->in.image_width, s->in.image_height, what);
@@ -232,7 +306,7 @@ ImagePtr DecodeJpeg(const uint8_t* data, size_t size, const std::string& what) {
   return std::move(s->image);
 }
 
-std::vector<uint8_t> EncodeJpeg(const BitmapRecord& b) {
+std::vector<uint8_t> EncodeJpeg(const BitmapRecord& b, const IoProgress& progress) {
   auto state = std::make_unique<JpegState>();
   JpegState* s = state.get();
   s->out.err = jpeg_std_error(&s->error);
@@ -241,7 +315,10 @@ std::vector<uint8_t> EncodeJpeg(const BitmapRecord& b) {
   if (setjmp(s->jump)) throw UsageError(std::string("JPEG: ") + s->message);
   jpeg_create_compress(&s->out);
   s->compressing = true;
-  jpeg_mem_dest(&s->out, &s->outBuffer, &s->outSize);
+  s->destination.init_destination = JpegDestinationInit;
+  s->destination.empty_output_buffer = JpegDestinationFull;
+  s->destination.term_destination = JpegDestinationTerm;
+  s->out.dest = &s->destination;
   const SampleLayout layout{NaturalLayout(b).channels == 1 ? 1 : 3, 8};
   s->out.image_width = JDIMENSION(b.StoredWidth);
   s->out.image_height = JDIMENSION(b.StoredHeight);
@@ -252,12 +329,13 @@ std::vector<uint8_t> EncodeJpeg(const BitmapRecord& b) {
   jpeg_start_compress(&s->out, TRUE);
   s->row.resize(size_t(b.StoredWidth) * layout.channels);
   for (int32_t y = 0; y < b.StoredHeight; ++y) {
+    ReportRow(progress, y, b.StoredHeight);
     ExportRow(b, y, layout, s->row.data());
     JSAMPROW line = s->row.data();
     jpeg_write_scanlines(&s->out, &line, 1);
   }
   jpeg_finish_compress(&s->out);
-  return std::vector<uint8_t>(s->outBuffer, s->outBuffer + s->outSize);
+  return std::move(s->encoded);
 }
 
 // PPM / PGM ------------------------------------------------------------------------------------
@@ -287,7 +365,8 @@ bool PnmNumber(const uint8_t* data, size_t size, size_t& pos, int64_t& value) {
   return true;
 }
 
-ImagePtr DecodePnm(const uint8_t* data, size_t size, const std::string& what) {
+ImagePtr DecodePnm(const uint8_t* data, size_t size, const std::string& what,
+                   const IoProgress& progress) {
   const bool color = data[1] == '6';
   size_t pos = 2;
   int64_t width = 0, height = 0, maxval = 0;
@@ -310,6 +389,7 @@ ImagePtr DecodePnm(const uint8_t* data, size_t size, const std::string& what) {
   const uint32_t full = layout.bits == 16 ? 65535u : 255u;
   const uint8_t* p = data + pos;
   for (int32_t y = 0; y < height; ++y) {
+    ReportRow(progress, y, height);
     uint8_t* row = image->Row(y);
     for (int64_t i = 0; i < rowSamples; ++i, p += sampleBytes) {
       uint32_t v = layout.bits == 16 ? uint32_t(p[0]) << 8 | p[1] : p[0];
@@ -327,7 +407,7 @@ ImagePtr DecodePnm(const uint8_t* data, size_t size, const std::string& what) {
   return image;
 }
 
-std::vector<uint8_t> EncodePnm(const BitmapRecord& b, bool color) {
+std::vector<uint8_t> EncodePnm(const BitmapRecord& b, bool color, const IoProgress& progress) {
   const SampleLayout layout{color ? 3 : 1, NaturalLayout(b).bits};
   const std::string header = std::string(color ? "P6\n" : "P5\n") + std::to_string(b.StoredWidth) +
                              " " + std::to_string(b.StoredHeight) + "\n" +
@@ -337,6 +417,7 @@ std::vector<uint8_t> EncodePnm(const BitmapRecord& b, bool color) {
   out.reserve(out.size() + rowBytes * b.StoredHeight);
   std::vector<uint8_t> row(rowBytes);
   for (int32_t y = 0; y < b.StoredHeight; ++y) {
+    ReportRow(progress, y, b.StoredHeight);
     ExportRow(b, y, layout, row.data());
     if (layout.bits == 16)
       for (size_t i = 0; i < rowBytes; i += 2) {
@@ -386,45 +467,57 @@ FileFormat FormatForPath(const std::string& path) {
   throw UsageError(path + ": unknown output format (use .png, .jpg, .ppm or .pgm)");
 }
 
-ImagePtr DecodeImage(const uint8_t* data, size_t size, const std::string& what) {
+ImagePtr DecodeImage(const uint8_t* data, size_t size, const std::string& what,
+                     const IoProgress& progress) {
   if (size == 0) throw UsageError(what + ": empty file");
-  if (size >= 8 && png_sig_cmp(data, 0, 8) == 0) return DecodePng(data, size, what);
+  if (size >= 8 && png_sig_cmp(data, 0, 8) == 0) return DecodePng(data, size, what, progress);
   if (size >= 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF)
-    return DecodeJpeg(data, size, what);
+    return DecodeJpeg(data, size, what, progress);
   if (size >= 2 && data[0] == 'P' && (data[1] == '5' || data[1] == '6'))
-    return DecodePnm(data, size, what);
+    return DecodePnm(data, size, what, progress);
   throw UsageError(what + ": not a PNG, JPEG, PPM (P6) or PGM (P5) file");
 }
 
-std::vector<uint8_t> EncodeImage(const BitmapRecord& bitmap, FileFormat format) {
+std::vector<uint8_t> EncodeImage(const BitmapRecord& bitmap, FileFormat format,
+                                 const EncodeOptions& options) {
+  std::vector<uint8_t> bytes;
   switch (format) {
     case FileFormat::Png:
-      return EncodePng(bitmap);
+      bytes = EncodePng(bitmap, options.progress);
+      break;
     case FileFormat::Jpeg:
-      return EncodeJpeg(bitmap);
+      bytes = EncodeJpeg(bitmap, options.progress);
+      break;
     case FileFormat::Ppm:
-      return EncodePnm(bitmap, true);
     case FileFormat::Pgm:
-      return EncodePnm(bitmap, false);
+      bytes = EncodePnm(bitmap, format == FileFormat::Ppm, options.progress);
+      break;
   }
-  return {};
+  if (options.progress && !options.progress(100)) throw Interrupted();
+  return bytes;
 }
 
-ImagePtr LoadImage(const std::string& name) {
+ImagePtr LoadImage(const std::string& name, const LoadOptions& options) {
   if (IsCardName(name)) return MakeCard(name);
   const std::vector<uint8_t> data = ReadFile(name);
-  return DecodeImage(data.data(), data.size(), name);
+  ImagePtr image = DecodeImage(data.data(), data.size(), name, options.progress);
+  if (options.progress && !options.progress(100)) throw Interrupted();
+  return image;
 }
 
 void SaveImage(const BitmapRecord& bitmap, const std::string& path) {
-  const FileFormat format = FormatForPath(path);
+  SaveImage(bitmap, path, FormatForPath(path), {});
+}
+
+void SaveImage(const BitmapRecord& bitmap, const std::string& path, FileFormat format,
+               const EncodeOptions& options) {
   std::vector<uint8_t> bytes;
   try {
-    bytes = EncodeImage(bitmap, format);
+    bytes = EncodeImage(bitmap, format, options);
   } catch (const UsageError& e) {
     throw UsageError(path + ": " + e.what());
   }
-  WriteFileSafely(path, bytes);
+  WriteFileSafely(path, bytes, [&] { return options.progress && !options.progress(100); });
 }
 
 }  // namespace fxcli

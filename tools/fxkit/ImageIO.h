@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,10 @@
 namespace fxcli {
 
 enum class FileFormat { Png, Jpeg, Ppm, Pgm };
+
+// Progress of decoding or encoding, 0 .. 100. Answering false stops the work: Interrupted is
+// thrown.
+using IoProgress = std::function<bool(int32_t percent)>;
 
 // The format an output path asks for by its extension (.png, .jpg, .jpeg, .ppm, .pgm, any
 // case). Throws UsageError naming the path for any other.
@@ -22,17 +27,29 @@ FileFormat FormatForPath(const std::string& path);
 // palette PNGs become RGB (RGBA with transparency); gray+alpha PNGs become RGBA. Bad data
 // (wrong magic, truncation, zero or absurd size, corrupt streams) throws UsageError("<what>:
 // ...") and never crashes.
-ImagePtr DecodeImage(const uint8_t* data, size_t size, const std::string& what);
+ImagePtr DecodeImage(const uint8_t* data, size_t size, const std::string& what,
+                     const IoProgress& progress = {});
 
 // Encodes the bitmap's stored pixels (the orientation-1 layout). PNG keeps the depth (8 or 16
 // bits per sample) and alpha; PPM writes colour and PGM gray at 8 or 16 bits (maxval 255 or
 // 65535, big-endian samples); JPEG writes 8-bit gray or RGB at quality 92.
-std::vector<uint8_t> EncodeImage(const BitmapRecord& bitmap, FileFormat format);
+struct EncodeOptions {
+  IoProgress progress;
+};
+std::vector<uint8_t> EncodeImage(const BitmapRecord& bitmap, FileFormat format,
+                                 const EncodeOptions& options = {});
 
 // An input: "@card", "@card:WxH", or a file path.
-ImagePtr LoadImage(const std::string& name);
+struct LoadOptions {
+  IoProgress progress;
+};
+ImagePtr LoadImage(const std::string& name, const LoadOptions& options = {});
 // Writes the bitmap to `path` in the format its extension names, through WriteFileSafely: an
 // existing file survives every failure. Throws UsageError on failure.
 void SaveImage(const BitmapRecord& bitmap, const std::string& path);
+// The same in a given format with options; the write is abandoned (Interrupted) when the
+// progress callback answers false.
+void SaveImage(const BitmapRecord& bitmap, const std::string& path, FileFormat format,
+               const EncodeOptions& options);
 
 }  // namespace fxcli

@@ -17,79 +17,13 @@
 #include "tools/fxkit/Describe.h"
 #include "tools/fxkit/Gallery.h"
 #include "tools/fxkit/ImageIO.h"
+#include "tools/fxkit/Interrupt.h"
+#include "tools/fxkit/Progress.h"
 #include "tools/fxkit/Values.h"
 
 namespace {
 
 using fxcli::UsageError;
-
-volatile std::sig_atomic_t gInterrupted = 0;
-
-extern "C" void OnInterrupt(int) {
-  gInterrupted = 1;
-}
-
-// Ctrl-C while installed asks the running effect to stop through the status callback. The
-// handler resets itself, so a second Ctrl-C ends the process at once.
-class InterruptGuard {
- public:
-  InterruptGuard() {
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESETHAND;
-    sigaction(SIGINT, &action, &previous_);
-  }
-  ~InterruptGuard() { sigaction(SIGINT, &previous_, nullptr); }
-  InterruptGuard(const InterruptGuard&) = delete;
-  InterruptGuard& operator=(const InterruptGuard&) = delete;
-
- private:
-  struct sigaction previous_ {};
-};
-
-// The progress bar on stderr: drawn only when stderr is a terminal, and only once the effect
-// has run for half a second.
-class Progress {
- public:
-  Progress(bool enabled, int32_t interruptAt)
-      : enabled_(enabled), interruptAt_(interruptAt), start_(std::chrono::steady_clock::now()) {}
-  ~Progress() {
-    if (shown_) std::fprintf(stderr, "\r%*s\r", kWidth + 8, "");
-  }
-
-  static int32_t Callback(int32_t percent, void* user) {
-    return static_cast<Progress*>(user)->Report(percent);
-  }
-
- private:
-  static constexpr int kWidth = 40;
-
-  int32_t Report(int32_t percent) {
-    // Test hook (--interrupt-at): a real SIGINT at a known point of the run.
-    if (interruptAt_ >= 0 && percent >= interruptAt_ && !raised_) {
-      raised_ = true;
-      std::raise(SIGINT);
-    }
-    if (gInterrupted) return ERROR_HOST_CANCELLED;
-    if (!enabled_ || percent == last_) return SUCCESS;
-    if (std::chrono::steady_clock::now() - start_ < std::chrono::milliseconds(500)) return SUCCESS;
-    last_ = percent;
-    shown_ = true;
-    const int p = percent < 0 ? 0 : percent > 100 ? 100 : percent;
-    const int filled = p * kWidth / 100;
-    std::fprintf(stderr, "\r[%.*s%*s] %3d%%", filled, "########################################",
-                 kWidth - filled, "", p);
-    std::fflush(stderr);
-    return SUCCESS;
-  }
-
-  bool enabled_;
-  int32_t interruptAt_;
-  std::chrono::steady_clock::time_point start_;
-  bool shown_ = false, raised_ = false;
-  int32_t last_ = -1;
-};
 
 // Installs a status callback for the current thread and puts the previous one back.
 class CallbackGuard {
@@ -142,8 +76,18 @@ struct ApplyRequest {
   std::vector<std::string> words;
   std::string region, regionMask, srand, tick, time, orientation;
   bool quiet = false;
-  int32_t interruptAt = -1;
+  std::string interruptAt;      // tests: [loading:|saving:]N raises SIGINT at N% of the phase
+  int32_t progressDelay = 500;  // ms before the progress bar appears
 };
+
+// --interrupt-at=[PHASE:]N, the phase "applying" by default.
+void ArmInterrupt(fxcli::ProgressBar& progress, const std::string& text) {
+  if (text.empty()) return;
+  const size_t colon = text.find(':');
+  const std::string phase = colon == std::string::npos ? "applying" : text.substr(0, colon);
+  progress.InterruptAt(phase,
+                       int32_t(ParseOption("--interrupt-at", text.substr(colon + 1), 0, 100)));
+}
 
 int Apply(const ApplyRequest& r) {
   const FxEffectDesc* effect = FxFindEffect(r.effect.c_str());
@@ -171,13 +115,18 @@ int Apply(const ApplyRequest& r) {
   args.Add(r.words);
   const std::vector<FxNamedValue>& values = args.Values();
 
-  fxcli::ImagePtr image = fxcli::LoadImage(r.input);
+  fxcli::InterruptGuard interrupt;
+  fxcli::ProgressBar progress(!r.quiet && isatty(STDERR_FILENO),
+                              std::chrono::milliseconds(r.progressDelay));
+  ArmInterrupt(progress, r.interruptAt);
+  progress.Phase("loading");
+  fxcli::ImagePtr image = fxcli::LoadImage(r.input, {progress.Io()});
   BitmapRecord* bitmap = image->get();
   // Regions and masks are given in the file's own coordinates, before any --orientation.
   if (hasRegion && HostSetRegionRect(bitmap, nullptr, &rect, 1) != SUCCESS)
     throw UsageError("--region=" + r.region + ": outside the image");
   if (!r.regionMask.empty()) {
-    fxcli::ImagePtr mask = fxcli::LoadImage(r.regionMask);
+    fxcli::ImagePtr mask = fxcli::LoadImage(r.regionMask, {progress.Io()});
     if (mask->get()->Width != bitmap->Width || mask->get()->Height != bitmap->Height)
       throw UsageError(r.regionMask + ": mask is " + std::to_string(mask->get()->Width) + "x" +
                        std::to_string(mask->get()->Height) + ", the image " +
@@ -193,14 +142,14 @@ int Apply(const ApplyRequest& r) {
   if (!tickRuns) HostFixTickCount(uint32_t(tick));
   if (!timeRuns) HostFixTime(time);
 
-  InterruptGuard interrupt;
+  progress.Phase("applying");
   int32_t rc;
   {
-    Progress progress(!r.quiet && isatty(STDERR_FILENO), r.interruptAt);
-    CallbackGuard callback(&Progress::Callback, &progress);
+    CallbackGuard callback(&fxcli::ProgressBar::HostCallback, &progress);
     rc = FxInvoke(effect, bitmap, values.data(), uint32_t(values.size()));
   }
-  if (rc == SUCCESS && gInterrupted) rc = ERROR_HOST_CANCELLED;
+  // A stop by Ctrl-C may come back as the effect's own code (some answer ERROR_NO_MEMORY).
+  if (fxcli::InterruptRequested()) throw fxcli::Interrupted();
   if (rc <= FX_REGISTRY_UNKNOWN_PARAMETER && rc >= FX_REGISTRY_UNKNOWN_EFFECT)
     throw UsageError(std::string(effect->shortName) + ": " + fxcli::ResultText(rc));
   if (rc != SUCCESS) {
@@ -208,7 +157,10 @@ int Apply(const ApplyRequest& r) {
     return 1;
   }
   HostSetOrientation(nullptr, bitmap, BITMAP_STRUCT_SIZE, 1, 0);  // write the stored layout
-  fxcli::SaveImage(*bitmap, r.output);
+  progress.Phase("saving");
+  fxcli::EncodeOptions encode;
+  encode.progress = progress.Io();
+  fxcli::SaveImage(*bitmap, r.output, fxcli::FormatForPath(r.output), encode);
   return 0;
 }
 
@@ -259,7 +211,8 @@ int Run(int argc, char** argv) {
   apply->add_option("--orientation", request.orientation,
                     "Process the image as seen in orientation 1..8 (written in its stored layout)");
   apply->add_flag("--quiet", request.quiet, "No progress bar");
-  apply->add_option("--interrupt-at", request.interruptAt)->group("");  // tests: SIGINT at N%
+  apply->add_option("--interrupt-at", request.interruptAt)->group("");      // tests: SIGINT at N%
+  apply->add_option("--progress-delay", request.progressDelay)->group("");  // tests: 0
 
   CLI::App* gallery = app.add_subcommand("gallery", "Every effect with its defaults and presets");
   fxcli::GalleryOptions galleryOptions;
@@ -328,6 +281,9 @@ int main(int argc, char** argv) {
   } catch (const UsageError& e) {
     std::fprintf(stderr, "fxkit: %s\n", e.what());
     status = 2;
+  } catch (const fxcli::Interrupted&) {
+    std::fprintf(stderr, "fxkit: interrupted\n");
+    status = 130;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "fxkit: %s\n", e.what());
     status = 2;
