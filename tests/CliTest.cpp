@@ -63,8 +63,13 @@ TEST_F(CliTest, ApplyWritesWhatTheLibraryComputes) {
        [&](BitmapRecord* b) { HostSetRegionRect(b, nullptr, &region, 1); }, 24},
       {"swirl", "@card:320x240", "m.png", "angle=2000 --region-mask=" + Path("mask.pgm"),
        [&](BitmapRecord* b) { HostSetRegionMask(b, inside.data(), 320); }, 24},
+      // The input taken as a photo tagged with orientation 6: turned upright, then the effect.
       {"swirl", "@card:320x240", "o.png", "--orientation=6 angle=1500 center=100,200",
-       [](BitmapRecord* b) { HostSetOrientation(nullptr, b, BITMAP_STRUCT_SIZE, 6, 0); }, 24},
+       [](BitmapRecord* b) {
+         HostSetOrientation(nullptr, b, BITMAP_STRUCT_SIZE, 6, 0);
+         HostChangeOrientation(b, b, BITMAP_STRUCT_SIZE, 1);
+       },
+       24},
       {"swirl", "deep.ppm", "d.png", "angle=2500", nullptr, 48},  // 16-bit stays 16-bit
   };
   for (const Case& c : cases) {

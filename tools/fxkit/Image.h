@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "fxkit/fxkit.h"
+#include "tools/fxkit/Metadata.h"
 
 namespace fxcli {
 
@@ -50,6 +51,9 @@ class Image {
   BitmapRecord* operator->() { return &record_; }
   const BitmapRecord* operator->() const { return &record_; }
   uint8_t* Row(int32_t y) { return record_.Data + int64_t{y} * record_.BytesPerLine; }
+
+  // What the file said besides the pixels (empty for the card).
+  ImageMeta meta;
 
  private:
   BitmapRecord record_;

@@ -99,6 +99,48 @@ void PngRowRead(png_structp png, png_uint_32, int) {
   }
 }
 
+void ReadPngMeta(png_structp png, png_infop info, ImageMeta& meta) {
+  png_charp name = nullptr;
+  png_bytep profile = nullptr;
+  png_uint_32 length = 0;
+  int compression = 0;
+  if (png_get_iCCP(png, info, &name, &compression, &profile, &length) && profile)
+    meta.icc.assign(profile, profile + length);
+  png_bytep exif = nullptr;
+  png_uint_32 exifLength = 0;
+  if (png_get_eXIf_1(png, info, &exifLength, &exif) && exif)
+    meta.exif.assign(exif, exif + exifLength);
+  png_uint_32 x = 0, y = 0;
+  int unit = 0;
+  if (png_get_pHYs(png, info, &x, &y, &unit) && x > 0 && y > 0)
+    meta.resolution = {
+        unit == PNG_RESOLUTION_METER ? Resolution::Unit::PerMetre : Resolution::Unit::Aspect, x, y};
+}
+
+// Profiles, Exif and density go before the pixels. libpng checks a profile against the image
+// (size field, signature, colour space); one it refuses is left out with a warning, not an
+// error.
+void WritePngMeta(png_structp png, png_infop info, const ImageMeta& meta,
+                  std::vector<uint8_t>& exif) {
+  png_set_benign_errors(png, 1);
+  if (!meta.icc.empty() && meta.icc.size() <= UINT32_MAX)
+    png_set_iCCP(png, info, "ICC profile", PNG_COMPRESSION_TYPE_BASE, meta.icc.data(),
+                 png_uint_32(meta.icc.size()));
+  if (!exif.empty() && exif.size() <= UINT32_MAX)
+    png_set_eXIf_1(png, info, png_uint_32(exif.size()), exif.data());
+  uint32_t x = 0, y = 0;
+  int unit = 0;
+  if (PngDensity(meta.resolution, x, y, unit)) png_set_pHYs(png, info, x, y, unit);
+}
+
+// The Exif block as written: the pixels are upright, so its orientation says 1.
+std::vector<uint8_t> UprightExif(const ImageMeta* meta) {
+  if (!meta) return {};
+  std::vector<uint8_t> exif = meta->exif;
+  SetExifOrientation(exif, 1);
+  return exif;
+}
+
 ImagePtr DecodePng(const uint8_t* data, size_t size, const std::string& what,
                    const IoProgress& progress) {
   auto state = std::make_unique<PngState>();
@@ -151,7 +193,8 @@ ImagePtr DecodePng(const uint8_t* data, size_t size, const std::string& what,
   s->rows.resize(height);
   for (png_uint_32 y = 0; y < height; ++y) s->rows[y] = s->image->Row(int32_t(y));
   png_read_image(s->png, s->rows.data());
-  png_read_end(s->png, nullptr);  // a file cut before its end chunk is truncated too
+  png_read_end(s->png, s->info);  // a file cut before its end chunk is truncated too
+  ReadPngMeta(s->png, s->info, s->image->meta);
   return std::move(s->image);
 }
 
@@ -160,7 +203,9 @@ void ReportRow(const IoProgress& progress, int64_t y, int64_t h) {
   if (progress && !progress(int32_t(y * 100 / std::max<int64_t>(1, h)))) throw Interrupted();
 }
 
-std::vector<uint8_t> EncodePng(const BitmapRecord& b, const IoProgress& progress) {
+std::vector<uint8_t> EncodePng(const BitmapRecord& b, const ImageMeta* meta,
+                               const IoProgress& progress) {
+  std::vector<uint8_t> exif = UprightExif(meta);
   std::vector<uint8_t> out;
   auto state = std::make_unique<PngState>();
   PngState* s = state.get();
@@ -179,6 +224,7 @@ std::vector<uint8_t> EncodePng(const BitmapRecord& b, const IoProgress& progress
   png_set_IHDR(s->png, s->info, png_uint_32(b.StoredWidth), png_uint_32(b.StoredHeight),
                layout.bits, colorType, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                PNG_FILTER_TYPE_DEFAULT);
+  if (meta) WritePngMeta(s->png, s->info, *meta, exif);
   png_write_info(s->png, s->info);
   if (layout.bits == 16 && kLittleEndian) png_set_swap(s->png);
   s->buffer.resize(size_t(b.StoredWidth) * layout.channels * (layout.bits / 8));
@@ -263,6 +309,25 @@ void JpegDestinationTerm(j_compress_ptr cinfo) {
   state->encoded.insert(state->encoded.end(), state->chunk.begin(), state->chunk.begin() + used);
 }
 
+void ReadJpegMeta(const jpeg_decompress_struct& in, ImageMeta& meta) {
+  std::vector<std::vector<uint8_t>> icc;
+  for (jpeg_saved_marker_ptr m = in.marker_list; m; m = m->next) {
+    const uint8_t* d = m->data;
+    if (m->marker == JPEG_APP0 + 1 && meta.exif.empty() && m->data_length > sizeof(kExifId) &&
+        std::memcmp(d, kExifId, sizeof(kExifId)) == 0)
+      meta.exif.assign(d + sizeof(kExifId), d + m->data_length);
+    if (m->marker == JPEG_APP0 + 2) icc.emplace_back(d, d + m->data_length);
+  }
+  meta.icc = JoinIccMarkers(icc);
+  // A JFIF header without a real density says 0 (aspect) 1:1: nothing worth keeping.
+  if (in.saw_JFIF_marker && in.X_density > 0 && in.Y_density > 0 &&
+      !(in.density_unit == 0 && in.X_density == in.Y_density))
+    meta.resolution = {in.density_unit == 1   ? Resolution::Unit::PerInch
+                       : in.density_unit == 2 ? Resolution::Unit::PerCm
+                                              : Resolution::Unit::Aspect,
+                       in.X_density, in.Y_density};
+}
+
 ImagePtr DecodeJpeg(const uint8_t* data, size_t size, const std::string& what,
                     const IoProgress& progress) {
   auto state = std::make_unique<JpegState>();
@@ -281,6 +346,8 @@ ImagePtr DecodeJpeg(const uint8_t* data, size_t size, const std::string& what,
   s->decompressing = true;
   s->in.progress = &s->monitor;
   jpeg_mem_src(&s->in, data, static_cast<unsigned long>(size));
+  jpeg_save_markers(&s->in, JPEG_APP0 + 1, 0xFFFF);
+  jpeg_save_markers(&s->in, JPEG_APP0 + 2, 0xFFFF);
   jpeg_read_header(&s->in, TRUE);
   CheckDimensions(s->in.image_width, s->in.image_height, what);
   const bool cmyk = s->in.jpeg_color_space == JCS_CMYK || s->in.jpeg_color_space == JCS_YCCK;
@@ -301,12 +368,27 @@ ImagePtr DecodeJpeg(const uint8_t* data, size_t size, const std::string& what,
         for (int k = 0; k < 3; ++k)
           target[3 * x + k] = uint8_t((s->row[4 * x + k] * s->row[4 * x + 3] + 127) / 255);
   }
+  ReadJpegMeta(s->in, s->image->meta);
   jpeg_finish_decompress(&s->in);
   if (s->truncated) throw UsageError(what + ": truncated file");
   return std::move(s->image);
 }
 
-std::vector<uint8_t> EncodeJpeg(const BitmapRecord& b, const IoProgress& progress) {
+// Exif (APP1) and the ICC profile (APP2 chunks) after the JFIF header; an Exif block too large
+// for one marker is left out.
+void WriteJpegMarkers(jpeg_compress_struct& out, const ImageMeta& meta) {
+  const std::vector<uint8_t> exif = UprightExif(&meta);
+  if (!exif.empty() && exif.size() + sizeof(kExifId) <= 65533) {
+    std::vector<uint8_t> body(kExifId, kExifId + sizeof(kExifId));
+    body.insert(body.end(), exif.begin(), exif.end());
+    jpeg_write_marker(&out, JPEG_APP0 + 1, body.data(), unsigned(body.size()));
+  }
+  for (const std::vector<uint8_t>& body : IccMarkers(meta.icc))
+    jpeg_write_marker(&out, JPEG_APP0 + 2, body.data(), unsigned(body.size()));
+}
+
+std::vector<uint8_t> EncodeJpeg(const BitmapRecord& b, const ImageMeta* meta,
+                                const IoProgress& progress) {
   auto state = std::make_unique<JpegState>();
   JpegState* s = state.get();
   s->out.err = jpeg_std_error(&s->error);
@@ -326,7 +408,9 @@ std::vector<uint8_t> EncodeJpeg(const BitmapRecord& b, const IoProgress& progres
   s->out.in_color_space = layout.channels == 1 ? JCS_GRAYSCALE : JCS_RGB;
   jpeg_set_defaults(&s->out);
   jpeg_set_quality(&s->out, 92, TRUE);
+  if (meta) JfifDensity(meta->resolution, s->out.X_density, s->out.Y_density, s->out.density_unit);
   jpeg_start_compress(&s->out, TRUE);
+  if (meta) WriteJpegMarkers(s->out, *meta);
   s->row.resize(size_t(b.StoredWidth) * layout.channels);
   for (int32_t y = 0; y < b.StoredHeight; ++y) {
     ReportRow(progress, y, b.StoredHeight);
@@ -483,10 +567,10 @@ std::vector<uint8_t> EncodeImage(const BitmapRecord& bitmap, FileFormat format,
   std::vector<uint8_t> bytes;
   switch (format) {
     case FileFormat::Png:
-      bytes = EncodePng(bitmap, options.progress);
+      bytes = EncodePng(bitmap, options.meta, options.progress);
       break;
     case FileFormat::Jpeg:
-      bytes = EncodeJpeg(bitmap, options.progress);
+      bytes = EncodeJpeg(bitmap, options.meta, options.progress);
       break;
     case FileFormat::Ppm:
     case FileFormat::Pgm:
@@ -497,11 +581,35 @@ std::vector<uint8_t> EncodeImage(const BitmapRecord& bitmap, FileFormat format,
   return bytes;
 }
 
+namespace {
+
+// Re-lays the pixels so the stored rows are the picture as a viewer turns it.
+void TurnUpright(Image& image, int32_t orientation, const std::string& what) {
+  if (orientation < 2 || orientation > 8) return;
+  BitmapRecord* b = image.get();
+  int32_t rc = HostSetOrientation(nullptr, b, BITMAP_STRUCT_SIZE, uint32_t(orientation), 0);
+  if (rc == SUCCESS) rc = HostChangeOrientation(b, b, BITMAP_STRUCT_SIZE, 1);
+  if (rc != SUCCESS) {
+    const char* name = FxResultName(rc);
+    throw UsageError(what + ": cannot turn the picture upright (" + (name ? name : "error") + ")");
+  }
+  SetExifOrientation(image.meta.exif, 1);
+  if (orientation >= 5) std::swap(image.meta.resolution.x, image.meta.resolution.y);
+}
+
+}  // namespace
+
 ImagePtr LoadImage(const std::string& name, const LoadOptions& options) {
-  if (IsCardName(name)) return MakeCard(name);
-  const std::vector<uint8_t> data = ReadFile(name);
-  ImagePtr image = DecodeImage(data.data(), data.size(), name, options.progress);
-  if (options.progress && !options.progress(100)) throw Interrupted();
+  ImagePtr image;
+  if (IsCardName(name)) {
+    image = MakeCard(name);
+  } else {
+    const std::vector<uint8_t> data = ReadFile(name);
+    image = DecodeImage(data.data(), data.size(), name, options.progress);
+    if (options.progress && !options.progress(100)) throw Interrupted();
+  }
+  TurnUpright(*image, options.orientation ? options.orientation : ExifOrientation(image->meta.exif),
+              name);
   return image;
 }
 

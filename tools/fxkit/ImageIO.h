@@ -22,7 +22,9 @@ using IoProgress = std::function<bool(int32_t percent)>;
 // case). Throws UsageError naming the path for any other.
 FileFormat FormatForPath(const std::string& path);
 
-// Decodes a PNG, JPEG, PPM or PGM image held in memory, recognised by its first bytes. Gray
+// Decodes a PNG, JPEG, PPM or PGM image held in memory, recognised by its first bytes, with its
+// ICC profile, Exif block and resolution (Image::meta); the pixels are as stored, whatever the
+// Exif orientation says. Gray
 // becomes 8 or 16 bpp (Order 2); RGB 24 or 48 bpp and RGBA 32 or 64 bpp, red first (Order 1);
 // palette PNGs become RGB (RGBA with transparency); gray+alpha PNGs become RGBA. Bad data
 // (wrong magic, truncation, zero or absurd size, corrupt streams) throws UsageError("<what>:
@@ -34,14 +36,21 @@ ImagePtr DecodeImage(const uint8_t* data, size_t size, const std::string& what,
 // bits per sample) and alpha; PPM writes colour and PGM gray at 8 or 16 bits (maxval 255 or
 // 65535, big-endian samples); JPEG writes 8-bit gray or RGB at quality 92.
 struct EncodeOptions {
+  // PNG and JPEG keep its ICC profile, Exif block (orientation written as 1: pixels are always
+  // written upright) and resolution.
+  const ImageMeta* meta = nullptr;
   IoProgress progress;
 };
 std::vector<uint8_t> EncodeImage(const BitmapRecord& bitmap, FileFormat format,
                                  const EncodeOptions& options = {});
 
-// An input: "@card", "@card:WxH", or a file path.
+// An input: "@card", "@card:WxH", or a file path. The picture is turned upright as its Exif
+// orientation says (or `orientation` 1 .. 8 when given, as if the file said so): the bitmap's
+// stored rows are the rows a viewer shows, the Exif block then says 1, and the resolution
+// follows a quarter turn.
 struct LoadOptions {
   IoProgress progress;
+  int32_t orientation = 0;
 };
 ImagePtr LoadImage(const std::string& name, const LoadOptions& options = {});
 // Writes the bitmap to `path` in the format its extension names, through WriteFileSafely: an

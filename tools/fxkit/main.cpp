@@ -120,9 +120,10 @@ int Apply(const ApplyRequest& r) {
                               std::chrono::milliseconds(r.progressDelay));
   ArmInterrupt(progress, r.interruptAt);
   progress.Phase("loading");
-  fxcli::ImagePtr image = fxcli::LoadImage(r.input, {progress.Io()});
+  // Photos are turned upright as their Exif orientation (or --orientation) says; regions and
+  // masks are given in the upright picture's coordinates.
+  fxcli::ImagePtr image = fxcli::LoadImage(r.input, {progress.Io(), int32_t(orientation)});
   BitmapRecord* bitmap = image->get();
-  // Regions and masks are given in the file's own coordinates, before any --orientation.
   if (hasRegion && HostSetRegionRect(bitmap, nullptr, &rect, 1) != SUCCESS)
     throw UsageError("--region=" + r.region + ": outside the image");
   if (!r.regionMask.empty()) {
@@ -135,8 +136,6 @@ int Apply(const ApplyRequest& r) {
     if (HostSetRegionMask(bitmap, inside.data(), bitmap->Width) != SUCCESS)
       throw UsageError(r.regionMask + ": the mask has no non-zero pixel");
   }
-  if (orientation)
-    HostSetOrientation(nullptr, bitmap, BITMAP_STRUCT_SIZE, uint32_t(orientation), 0);
   HostReleaseClocks();
   HostSeedRandom(uint32_t(seed));
   if (!tickRuns) HostFixTickCount(uint32_t(tick));
@@ -156,9 +155,9 @@ int Apply(const ApplyRequest& r) {
     std::fprintf(stderr, "fxkit: %s: %s\n", effect->shortName, fxcli::ResultText(rc).c_str());
     return 1;
   }
-  HostSetOrientation(nullptr, bitmap, BITMAP_STRUCT_SIZE, 1, 0);  // write the stored layout
   progress.Phase("saving");
   fxcli::EncodeOptions encode;
+  encode.meta = &image->meta;
   encode.progress = progress.Io();
   fxcli::SaveImage(*bitmap, r.output, fxcli::FormatForPath(r.output), encode);
   return 0;
@@ -209,7 +208,8 @@ int Run(int argc, char** argv) {
   apply->add_option("--time", request.time,
                     "Calendar time in seconds (default 1700000000; now: the real clock)");
   apply->add_option("--orientation", request.orientation,
-                    "Process the image as seen in orientation 1..8 (written in its stored layout)");
+                    "Treat the input as having Exif orientation 1..8 (photos are turned upright "
+                    "as their own tag says otherwise)");
   apply->add_flag("--quiet", request.quiet, "No progress bar");
   apply->add_option("--interrupt-at", request.interruptAt)->group("");      // tests: SIGINT at N%
   apply->add_option("--progress-delay", request.progressDelay)->group("");  // tests: 0
