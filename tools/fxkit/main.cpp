@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/fxkit/Alpha.h"
 #include "tools/fxkit/Card.h"
 #include "tools/fxkit/Describe.h"
 #include "tools/fxkit/Gallery.h"
@@ -136,16 +137,19 @@ int Apply(const ApplyRequest& r) {
     if (HostSetRegionMask(bitmap, inside.data(), bitmap->Width) != SUCCESS)
       throw UsageError(r.regionMask + ": the mask has no non-zero pixel");
   }
-  HostReleaseClocks();
-  HostSeedRandom(uint32_t(seed));
-  if (!tickRuns) HostFixTickCount(uint32_t(tick));
-  if (!timeRuns) HostFixTime(time);
+  // Each run (colour, then alpha) starts from the same generator state and clocks.
+  const fxcli::RunSetup setup = [&] {
+    HostReleaseClocks();
+    HostSeedRandom(uint32_t(seed));
+    if (!tickRuns) HostFixTickCount(uint32_t(tick));
+    if (!timeRuns) HostFixTime(time);
+  };
 
   progress.Phase("applying");
   int32_t rc;
   {
     CallbackGuard callback(&fxcli::ProgressBar::HostCallback, &progress);
-    rc = FxInvoke(effect, bitmap, values.data(), uint32_t(values.size()));
+    rc = fxcli::InvokeWithAlpha(*effect, bitmap, values.data(), uint32_t(values.size()), setup);
   }
   // A stop by Ctrl-C may come back as the effect's own code (some answer ERROR_NO_MEMORY).
   if (fxcli::InterruptRequested()) throw fxcli::Interrupted();
