@@ -208,4 +208,30 @@ TEST_F(CliAlphaTest, ToneEffectsAndOpaquePicturesKeepTheirAlpha) {
   }
 }
 
+// JPEG, PPM and PGM have no alpha: the picture is laid over --background (white by default),
+// (c * a + bg * (255 - a) + 127) / 255, instead of showing the colour hidden under transparent
+// pixels.
+TEST_F(CliAlphaTest, FormatsWithoutAlphaFlattenOntoTheBackground) {
+  const int32_t w = 40, h = 30;
+  TestBitmap logo(w, h, 32, ORDER_RGB);
+  const Samples in = Logo(w, h, 255);
+  Write(logo.get(), in, false);
+  WriteFile("logo.png", fxcli::EncodeImage(*logo.get(), fxcli::FileFormat::Png));
+  ASSERT_EQ(Fxkit({"apply", "swirl", Path("logo.png"), Path("out.ppm"), "angle=0",
+                   "--background=#102080"})
+                .status,
+            0);
+  const uint32_t navy[3] = {0x80, 0x20, 0x10};  // blue, green, red
+  Samples expected;
+  for (size_t p = 0; p < in.size() / 4; ++p)
+    for (int k = 0; k < 3; ++k)
+      expected.push_back((in[4 * p + k] * in[4 * p + 3] + navy[k] * (255 - in[4 * p + 3]) + 127) /
+                         255);
+  EXPECT_EQ(Read(fxcli::LoadImage(Path("out.ppm"))->get(), false), expected);
+
+  ASSERT_EQ(Fxkit({"apply", "swirl", Path("logo.png"), Path("out.jpg"), "angle=0"}).status, 0);
+  const Samples jpeg = Read(fxcli::LoadImage(Path("out.jpg"))->get(), false);
+  for (int k = 0; k < 3; ++k) EXPECT_GT(jpeg[k], 245u) << "a transparent corner is white";
+}
+
 }  // namespace

@@ -83,4 +83,53 @@ TEST_F(CliFilesTest, SameCommandSamePixels) {
   EXPECT_EQ(Fxkit({"apply", "swirl", "@card", Path("c.png"), "--time=now"}).status, 0);
 }
 
+// "-" reads standard input and writes standard output (with --format); --format also names the
+// format of a path without a known extension.
+TEST_F(CliFilesTest, StandardInputOutputAndFormatOption) {
+  ASSERT_EQ(Fxkit({"apply", "swirl", Path("in.png"), Path("ref.png")}).status, 0);
+  Outcome run = Fxkit({"apply", "swirl", "-", "-", "--format=PNG"}, "", Path("in.png"));
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(std::vector<uint8_t>(run.out.begin(), run.out.end()), ReadBytes(Path("ref.png")));
+
+  run = Fxkit({"apply", "swirl", Path("in.png"), Path("picture"), "--format=jpg"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::vector<uint8_t> jpeg = ReadBytes(Path("picture"));
+  ASSERT_GE(jpeg.size(), 3u);
+  EXPECT_EQ(jpeg[0], 0xFF);
+  EXPECT_EQ(jpeg[1], 0xD8);
+
+  struct Bad {
+    std::vector<std::string> args;
+    const char* culprit;
+  };
+  const Bad bad[] = {
+      {{"apply", "swirl", Path("in.png"), "-"}, "--format"},
+      {{"apply", "swirl", Path("in.png"), "-", "--format=tif"}, "--format=tif"},
+      {{"apply", "swirl", Path("in.png"), Path("o.png"), "--quality=50"}, "--quality=50"},
+      {{"apply", "swirl", Path("in.png"), Path("o.jpg"), "--quality=0"}, "--quality=0"},
+      {{"apply", "swirl", Path("in.png"), Path("o.jpg"), "--background=red"}, "--background"},
+  };
+  for (const Bad& b : bad) {
+    SCOPED_TRACE(b.culprit);
+    run = Fxkit(b.args);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find(b.culprit), std::string::npos) << run.err;
+    EXPECT_EQ(run.out, "");
+  }
+}
+
+// --quality reaches the JPEG encoder: the file is the one the encoder makes at that quality.
+TEST_F(CliFilesTest, JpegQuality) {
+  ASSERT_EQ(Fxkit({"apply", "swirl", Path("in.png"), Path("q30.jpg"), "--quality=30"}).status, 0);
+  ASSERT_EQ(Fxkit({"apply", "swirl", Path("in.png"), Path("q92.jpg")}).status, 0);
+  fxcli::ImagePtr image = fxcli::LoadImage(Path("in.png"));
+  const FxNamedValue none{};
+  ASSERT_EQ(FxInvoke(FxFindEffect("swirl"), image->get(), &none, 0), SUCCESS);
+  fxcli::EncodeOptions options;
+  options.quality = 30;
+  EXPECT_EQ(ReadBytes(Path("q30.jpg")),
+            fxcli::EncodeImage(*image->get(), fxcli::FileFormat::Jpeg, options));
+  EXPECT_LT(ReadBytes(Path("q30.jpg")).size(), ReadBytes(Path("q92.jpg")).size());
+}
+
 }  // namespace

@@ -387,8 +387,9 @@ void WriteJpegMarkers(jpeg_compress_struct& out, const ImageMeta& meta) {
     jpeg_write_marker(&out, JPEG_APP0 + 2, body.data(), unsigned(body.size()));
 }
 
-std::vector<uint8_t> EncodeJpeg(const BitmapRecord& b, const ImageMeta* meta,
-                                const IoProgress& progress) {
+std::vector<uint8_t> EncodeJpeg(const BitmapRecord& b, const EncodeOptions& options) {
+  const ImageMeta* meta = options.meta;
+  const IoProgress& progress = options.progress;
   auto state = std::make_unique<JpegState>();
   JpegState* s = state.get();
   s->out.err = jpeg_std_error(&s->error);
@@ -407,14 +408,14 @@ std::vector<uint8_t> EncodeJpeg(const BitmapRecord& b, const ImageMeta* meta,
   s->out.input_components = layout.channels;
   s->out.in_color_space = layout.channels == 1 ? JCS_GRAYSCALE : JCS_RGB;
   jpeg_set_defaults(&s->out);
-  jpeg_set_quality(&s->out, 92, TRUE);
+  jpeg_set_quality(&s->out, std::clamp(options.quality, 1, 100), TRUE);
   if (meta) JfifDensity(meta->resolution, s->out.X_density, s->out.Y_density, s->out.density_unit);
   jpeg_start_compress(&s->out, TRUE);
   if (meta) WriteJpegMarkers(s->out, *meta);
   s->row.resize(size_t(b.StoredWidth) * layout.channels);
   for (int32_t y = 0; y < b.StoredHeight; ++y) {
     ReportRow(progress, y, b.StoredHeight);
-    ExportRow(b, y, layout, s->row.data());
+    ExportRow(b, y, layout, s->row.data(), &options.background);
     JSAMPROW line = s->row.data();
     jpeg_write_scanlines(&s->out, &line, 1);
   }
@@ -449,16 +450,18 @@ bool PnmNumber(const uint8_t* data, size_t size, size_t& pos, int64_t& value) {
   return true;
 }
 
+// P5/P6 hold binary samples (two big-endian bytes above maxval 255), P2/P3 decimal numbers.
 ImagePtr DecodePnm(const uint8_t* data, size_t size, const std::string& what,
                    const IoProgress& progress) {
-  const bool color = data[1] == '6';
+  const bool color = data[1] == '6' || data[1] == '3';
+  const bool ascii = data[1] == '2' || data[1] == '3';
+  const std::string kind = color ? "PPM" : "PGM";
   size_t pos = 2;
   int64_t width = 0, height = 0, maxval = 0;
   if (!PnmNumber(data, size, pos, width) || !PnmNumber(data, size, pos, height) ||
       !PnmNumber(data, size, pos, maxval))
-    throw UsageError(what + ": bad or truncated " + (color ? "PPM" : "PGM") + " header");
-  if (pos >= size || !IsSpace(data[pos]))
-    throw UsageError(what + ": bad " + std::string(color ? "PPM" : "PGM") + " header");
+    throw UsageError(what + ": bad or truncated " + kind + " header");
+  if (pos >= size || !IsSpace(data[pos])) throw UsageError(what + ": bad " + kind + " header");
   ++pos;  // the single whitespace character before the samples
   CheckDimensions(width, height, what);
   if (maxval < 1 || maxval > 65535)
@@ -466,23 +469,34 @@ ImagePtr DecodePnm(const uint8_t* data, size_t size, const std::string& what,
   const SampleLayout layout{color ? 3 : 1, maxval > 255 ? 16 : 8};
   const int64_t sampleBytes = layout.bits / 8;
   const int64_t rowSamples = width * layout.channels;
-  if (int64_t(size - pos) < rowSamples * sampleBytes * height)
+  // Every binary sample takes sampleBytes; every decimal one a digit and a separator.
+  const int64_t needed = ascii ? rowSamples * height * 2 - 1 : rowSamples * sampleBytes * height;
+  if (int64_t(size - pos) < needed)
     throw UsageError(what + ": truncated file (" + SizeText(width, height) + " needs " +
-                     std::to_string(rowSamples * sampleBytes * height) + " bytes of samples)");
+                     std::to_string(needed) + " bytes of samples)");
   ImagePtr image = NewImageFor(int32_t(width), int32_t(height), layout, what);
   const uint32_t full = layout.bits == 16 ? 65535u : 255u;
   const uint8_t* p = data + pos;
   for (int32_t y = 0; y < height; ++y) {
     ReportRow(progress, y, height);
     uint8_t* row = image->Row(y);
-    for (int64_t i = 0; i < rowSamples; ++i, p += sampleBytes) {
-      uint32_t v = layout.bits == 16 ? uint32_t(p[0]) << 8 | p[1] : p[0];
+    for (int64_t i = 0; i < rowSamples; ++i) {
+      uint32_t v = 0;
+      if (ascii) {
+        int64_t number = 0;
+        if (!PnmNumber(data, size, pos, number))
+          throw UsageError(what + ": truncated or bad sample in row " + std::to_string(y));
+        v = uint32_t(std::min<int64_t>(number, maxval));
+      } else {
+        v = layout.bits == 16 ? uint32_t(p[0]) << 8 | p[1] : p[0];
+        p += sampleBytes;
+      }
       // Other maxvals are scaled to the full range, rounding; samples above maxval saturate.
       if (uint32_t(maxval) != full)
         v = v >= uint32_t(maxval) ? full : (v * full + uint32_t(maxval) / 2) / uint32_t(maxval);
       if (layout.bits == 16) {
-        const uint16_t s = uint16_t(v);
-        std::memcpy(row + 2 * i, &s, 2);
+        const uint16_t sample = uint16_t(v);
+        std::memcpy(row + 2 * i, &sample, 2);
       } else {
         row[i] = uint8_t(v);
       }
@@ -491,7 +505,7 @@ ImagePtr DecodePnm(const uint8_t* data, size_t size, const std::string& what,
   return image;
 }
 
-std::vector<uint8_t> EncodePnm(const BitmapRecord& b, bool color, const IoProgress& progress) {
+std::vector<uint8_t> EncodePnm(const BitmapRecord& b, bool color, const EncodeOptions& options) {
   const SampleLayout layout{color ? 3 : 1, NaturalLayout(b).bits};
   const std::string header = std::string(color ? "P6\n" : "P5\n") + std::to_string(b.StoredWidth) +
                              " " + std::to_string(b.StoredHeight) + "\n" +
@@ -501,8 +515,8 @@ std::vector<uint8_t> EncodePnm(const BitmapRecord& b, bool color, const IoProgre
   out.reserve(out.size() + rowBytes * b.StoredHeight);
   std::vector<uint8_t> row(rowBytes);
   for (int32_t y = 0; y < b.StoredHeight; ++y) {
-    ReportRow(progress, y, b.StoredHeight);
-    ExportRow(b, y, layout, row.data());
+    ReportRow(options.progress, y, b.StoredHeight);
+    ExportRow(b, y, layout, row.data(), &options.background);
     if (layout.bits == 16)
       for (size_t i = 0; i < rowBytes; i += 2) {
         uint16_t v;
@@ -525,8 +539,15 @@ bool EndsWith(const std::string& s, const char* suffix) {
   return s.size() >= n && s.compare(s.size() - n, n, suffix) == 0;
 }
 
+int NoClose(FILE*) {
+  return 0;
+}
+
+// A file's bytes; "-" reads standard input.
 std::vector<uint8_t> ReadFile(const std::string& path) {
-  std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
+  const bool standardInput = path == "-";
+  std::unique_ptr<FILE, int (*)(FILE*)> file(standardInput ? stdin : std::fopen(path.c_str(), "rb"),
+                                             standardInput ? NoClose : std::fclose);
   if (!file) throw UsageError(path + ": " + std::strerror(errno));
   std::vector<uint8_t> data;
   uint8_t chunk[1 << 16];
@@ -543,6 +564,7 @@ std::vector<uint8_t> ReadFile(const std::string& path) {
 }  // namespace
 
 FileFormat FormatForPath(const std::string& path) {
+  if (path == "-") throw UsageError("-: standard output needs --format=png, jpg, ppm or pgm");
   const std::string lower = Lower(path);
   if (EndsWith(lower, ".png")) return FileFormat::Png;
   if (EndsWith(lower, ".jpg") || EndsWith(lower, ".jpeg")) return FileFormat::Jpeg;
@@ -551,15 +573,24 @@ FileFormat FormatForPath(const std::string& path) {
   throw UsageError(path + ": unknown output format (use .png, .jpg, .ppm or .pgm)");
 }
 
+FileFormat FormatForName(const std::string& name) {
+  const std::string lower = Lower(name);
+  if (lower == "png") return FileFormat::Png;
+  if (lower == "jpg" || lower == "jpeg") return FileFormat::Jpeg;
+  if (lower == "ppm") return FileFormat::Ppm;
+  if (lower == "pgm") return FileFormat::Pgm;
+  throw UsageError("--format=" + name + ": expected png, jpg, ppm or pgm");
+}
+
 ImagePtr DecodeImage(const uint8_t* data, size_t size, const std::string& what,
                      const IoProgress& progress) {
   if (size == 0) throw UsageError(what + ": empty file");
   if (size >= 8 && png_sig_cmp(data, 0, 8) == 0) return DecodePng(data, size, what, progress);
   if (size >= 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF)
     return DecodeJpeg(data, size, what, progress);
-  if (size >= 2 && data[0] == 'P' && (data[1] == '5' || data[1] == '6'))
+  if (size >= 2 && data[0] == 'P' && data[1] >= '2' && data[1] <= '6' && data[1] != '4')
     return DecodePnm(data, size, what, progress);
-  throw UsageError(what + ": not a PNG, JPEG, PPM (P6) or PGM (P5) file");
+  throw UsageError(what + ": not a PNG, JPEG, PPM (P3, P6) or PGM (P2, P5) file");
 }
 
 std::vector<uint8_t> EncodeImage(const BitmapRecord& bitmap, FileFormat format,
@@ -570,11 +601,11 @@ std::vector<uint8_t> EncodeImage(const BitmapRecord& bitmap, FileFormat format,
       bytes = EncodePng(bitmap, options.meta, options.progress);
       break;
     case FileFormat::Jpeg:
-      bytes = EncodeJpeg(bitmap, options.meta, options.progress);
+      bytes = EncodeJpeg(bitmap, options);
       break;
     case FileFormat::Ppm:
     case FileFormat::Pgm:
-      bytes = EncodePnm(bitmap, format == FileFormat::Ppm, options.progress);
+      bytes = EncodePnm(bitmap, format == FileFormat::Ppm, options);
       break;
   }
   if (options.progress && !options.progress(100)) throw Interrupted();
@@ -605,7 +636,8 @@ ImagePtr LoadImage(const std::string& name, const LoadOptions& options) {
     image = MakeCard(name);
   } else {
     const std::vector<uint8_t> data = ReadFile(name);
-    image = DecodeImage(data.data(), data.size(), name, options.progress);
+    image = DecodeImage(data.data(), data.size(), name == "-" ? "standard input" : name,
+                        options.progress);
     if (options.progress && !options.progress(100)) throw Interrupted();
   }
   TurnUpright(*image, options.orientation ? options.orientation : ExifOrientation(image->meta.exif),

@@ -34,8 +34,14 @@ ImagePtr DecodeImage(const uint8_t* data, size_t size, const std::string& what,
 
 // Encodes the bitmap's stored pixels (the orientation-1 layout). PNG keeps the depth (8 or 16
 // bits per sample) and alpha; PPM writes colour and PGM gray at 8 or 16 bits (maxval 255 or
-// 65535, big-endian samples); JPEG writes 8-bit gray or RGB at quality 92.
+// 65535, big-endian samples); JPEG writes 8-bit gray or RGB at the options' quality. Formats
+// without alpha get a picture with alpha flattened onto the options' background.
+// The format a --format value names (png, jpg, jpeg, ppm, pgm, any case); throws UsageError.
+FileFormat FormatForName(const std::string& name);
+
 struct EncodeOptions {
+  int32_t quality = 92;              // JPEG quality, 1 .. 100
+  COLORREF background = 0x00FFFFFF;  // JPEG, PPM, PGM: alpha is laid over this colour
   // PNG and JPEG keep its ICC profile, Exif block (orientation written as 1: pixels are always
   // written upright) and resolution.
   const ImageMeta* meta = nullptr;
@@ -44,17 +50,18 @@ struct EncodeOptions {
 std::vector<uint8_t> EncodeImage(const BitmapRecord& bitmap, FileFormat format,
                                  const EncodeOptions& options = {});
 
-// An input: "@card", "@card:WxH", or a file path. The picture is turned upright as its Exif
-// orientation says (or `orientation` 1 .. 8 when given, as if the file said so): the bitmap's
-// stored rows are the rows a viewer shows, the Exif block then says 1, and the resolution
-// follows a quarter turn.
+// An input: "@card", "@card:WxH", "-" (standard input) or a file path. The picture is turned
+// upright as its Exif orientation says (or `orientation` 1 .. 8 when given, as if the file said
+// so): the bitmap's stored rows are the rows a viewer shows, the Exif block then says 1, and the
+// resolution follows a quarter turn.
 struct LoadOptions {
   IoProgress progress;
   int32_t orientation = 0;
 };
 ImagePtr LoadImage(const std::string& name, const LoadOptions& options = {});
-// Writes the bitmap to `path` in the format its extension names, through WriteFileSafely: an
-// existing file survives every failure. Throws UsageError on failure.
+// Writes the bitmap to `path` ("-": standard output) in the format its extension names,
+// through WriteFileSafely: an existing file survives every failure. Throws UsageError on
+// failure.
 void SaveImage(const BitmapRecord& bitmap, const std::string& path);
 // The same in a given format with options; the write is abandoned (Interrupted) when the
 // progress callback answers false.

@@ -76,6 +76,7 @@ struct ApplyRequest {
   std::string effect, input, output;
   std::vector<std::string> words;
   std::string region, regionMask, srand, tick, time, orientation;
+  std::string format, quality, background;
   bool quiet = false;
   std::string interruptAt;      // tests: [loading:|saving:]N raises SIGINT at N% of the phase
   int32_t progressDelay = 500;  // ms before the progress bar appears
@@ -93,7 +94,18 @@ void ArmInterrupt(fxcli::ProgressBar& progress, const std::string& text) {
 int Apply(const ApplyRequest& r) {
   const FxEffectDesc* effect = FxFindEffect(r.effect.c_str());
   if (!effect) throw UsageError("unknown effect '" + r.effect + "' (see fxkit list)");
-  fxcli::FormatForPath(r.output);  // refuse an unknown output format before any work
+  // The output's format and encoding are checked before any work.
+  const fxcli::FileFormat format =
+      r.format.empty() ? fxcli::FormatForPath(r.output) : fxcli::FormatForName(r.format);
+  fxcli::EncodeOptions encode;
+  if (!r.quality.empty()) {
+    if (format != fxcli::FileFormat::Jpeg)
+      throw UsageError("--quality=" + r.quality + ": only JPEG output has a quality");
+    encode.quality = int32_t(ParseOption("--quality", r.quality, 1, 100));
+  }
+  if (!r.background.empty())
+    encode.background =
+        COLORREF(fxcli::ParseScalar(FX_KIND_COLOR, r.background, "--background=" + r.background));
   if (!r.region.empty() && !r.regionMask.empty())
     throw UsageError("give --region or --region-mask, not both");
 
@@ -160,10 +172,9 @@ int Apply(const ApplyRequest& r) {
     return 1;
   }
   progress.Phase("saving");
-  fxcli::EncodeOptions encode;
   encode.meta = &image->meta;
   encode.progress = progress.Io();
-  fxcli::SaveImage(*bitmap, r.output, fxcli::FormatForPath(r.output), encode);
+  fxcli::SaveImage(*bitmap, r.output, format, encode);
   return 0;
 }
 
@@ -199,9 +210,14 @@ int Run(int argc, char** argv) {
   CLI::App* apply = app.add_subcommand("apply", "Apply an effect to an image file");
   ApplyRequest request;
   apply->add_option("EFFECT", request.effect, "Short name or export name")->required();
-  apply->add_option("INPUT", request.input, "PNG, JPEG, PPM or PGM file, or @card[:WxH]")
+  apply
+      ->add_option("INPUT", request.input,
+                   "PNG, JPEG, PPM or PGM file, - (standard input) or @card[:WxH]")
       ->required();
-  apply->add_option("OUTPUT", request.output, "Output file; .png, .jpg, .ppm or .pgm")->required();
+  apply
+      ->add_option("OUTPUT", request.output,
+                   "Output file: .png, .jpg, .ppm or .pgm, or - (standard output) with --format")
+      ->required();
   apply->add_option("VALUES", request.words, "Parameters as name=value (see fxkit help EFFECT)");
   apply->add_option("--region", request.region, "Process a rectangular region WxH+X+Y");
   apply->add_option("--region-mask", request.regionMask,
@@ -214,6 +230,11 @@ int Run(int argc, char** argv) {
   apply->add_option("--orientation", request.orientation,
                     "Treat the input as having Exif orientation 1..8 (photos are turned upright "
                     "as their own tag says otherwise)");
+  apply->add_option("--format", request.format,
+                    "Output format png, jpg, ppm or pgm, whatever the extension");
+  apply->add_option("--quality", request.quality, "JPEG quality 1..100 (default 92)");
+  apply->add_option("--background", request.background,
+                    "Colour that alpha is laid over in JPEG, PPM and PGM output (default #FFFFFF)");
   apply->add_flag("--quiet", request.quiet, "No progress bar");
   apply->add_option("--interrupt-at", request.interruptAt)->group("");      // tests: SIGINT at N%
   apply->add_option("--progress-delay", request.progressDelay)->group("");  // tests: 0
