@@ -218,6 +218,13 @@ TEST_F(CliPhotoTest, ProfileExifAndResolutionAreKept) {
       EXPECT_NE(text.find(std::string("pHYs\0\0\x2E\x23\0\0\x2E\x23\x01", 13)), std::string::npos);
     }
   }
+  // A profile of another colour space (a CMYK file's, after conversion to RGB) is not written.
+  withIcc.icc = IccProfile(400);
+  std::memcpy(&withIcc.icc[16], "CMYK", 4);
+  for (const fxcli::FileFormat format : {fxcli::FileFormat::Png, fxcli::FileFormat::Jpeg}) {
+    const Bytes encoded = fxcli::EncodeImage(*card->get(), format, options);
+    EXPECT_TRUE(fxcli::DecodeImage(encoded.data(), encoded.size(), "cmyk")->meta.icc.empty());
+  }
 }
 
 }  // namespace

@@ -172,6 +172,27 @@ void Merge(BitmapRecord* target, BitmapRecord* colour, BitmapRecord* alpha, uint
   }
 }
 
+// While two runs share one progress bar, the colour run reports 0 .. 50 and the alpha run
+// 50 .. 100 to the status callback that was installed.
+class HalfProgress {
+ public:
+  explicit HalfProgress(int32_t half) : offset_(half * 50) {
+    HostExchangeCallback(&HalfProgress::Report, this, &callback_, &user_);
+  }
+  ~HalfProgress() { HostExchangeCallback(callback_, user_, nullptr, nullptr); }
+  HalfProgress(const HalfProgress&) = delete;
+  HalfProgress& operator=(const HalfProgress&) = delete;
+
+ private:
+  static int32_t Report(int32_t percent, void* user) {
+    const auto* self = static_cast<HalfProgress*>(user);
+    return self->callback_ ? self->callback_(self->offset_ + percent / 2, self->user_) : SUCCESS;
+  }
+  int32_t offset_;
+  FxStatusCallback callback_ = nullptr;
+  void* user_ = nullptr;
+};
+
 int32_t Convert(BitmapRecord* b, int32_t bits, uint32_t order) {
   return HostConvertBitmap(b, b, BITMAP_STRUCT_SIZE, bits, order, nullptr, 0, 0, 0, 0);
 }
@@ -214,12 +235,22 @@ int32_t InvokeWithAlpha(const FxEffectDesc& effect, BitmapRecord* bitmap,
   if (!opaque) PaintOpaque(effect, alpha.get(), deep ? kOpaque16 : kOpaque8, alphaArgs);
 
   if (setup) setup();
-  rc =
-      FxInvoke(&effect, colour.get(), colourArgs.values.data(), uint32_t(colourArgs.values.size()));
+  if (opaque) {
+    rc = FxInvoke(&effect, colour.get(), colourArgs.values.data(),
+                  uint32_t(colourArgs.values.size()));
+  } else {
+    HalfProgress first(0);
+    rc = FxInvoke(&effect, colour.get(), colourArgs.values.data(),
+                  uint32_t(colourArgs.values.size()));
+  }
   if (rc != SUCCESS) return rc;
   if (!opaque) {
     if (setup) setup();
-    rc = FxInvoke(&effect, alpha.get(), alphaArgs.values.data(), uint32_t(alphaArgs.values.size()));
+    {
+      HalfProgress second(1);
+      rc = FxInvoke(&effect, alpha.get(), alphaArgs.values.data(),
+                    uint32_t(alphaArgs.values.size()));
+    }
     if (rc != SUCCESS) return rc;
     if (alpha->StoredWidth != colour->StoredWidth || alpha->StoredHeight != colour->StoredHeight)
       return ERROR_INV_PARAMETER;

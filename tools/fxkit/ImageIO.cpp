@@ -123,7 +123,7 @@ void ReadPngMeta(png_structp png, png_infop info, ImageMeta& meta) {
 void WritePngMeta(png_structp png, png_infop info, const ImageMeta& meta,
                   std::vector<uint8_t>& exif) {
   png_set_benign_errors(png, 1);
-  if (!meta.icc.empty() && meta.icc.size() <= UINT32_MAX)
+  if (IccFits(meta.icc, png_get_channels(png, info)) && meta.icc.size() <= UINT32_MAX)
     png_set_iCCP(png, info, "ICC profile", PNG_COMPRESSION_TYPE_BASE, meta.icc.data(),
                  png_uint_32(meta.icc.size()));
   if (!exif.empty() && exif.size() <= UINT32_MAX)
@@ -383,8 +383,9 @@ void WriteJpegMarkers(jpeg_compress_struct& out, const ImageMeta& meta) {
     body.insert(body.end(), exif.begin(), exif.end());
     jpeg_write_marker(&out, JPEG_APP0 + 1, body.data(), unsigned(body.size()));
   }
-  for (const std::vector<uint8_t>& body : IccMarkers(meta.icc))
-    jpeg_write_marker(&out, JPEG_APP0 + 2, body.data(), unsigned(body.size()));
+  if (IccFits(meta.icc, out.input_components))
+    for (const std::vector<uint8_t>& body : IccMarkers(meta.icc))
+      jpeg_write_marker(&out, JPEG_APP0 + 2, body.data(), unsigned(body.size()));
 }
 
 std::vector<uint8_t> EncodeJpeg(const BitmapRecord& b, const EncodeOptions& options) {

@@ -116,6 +116,12 @@ bool JfifDensity(const Resolution& r, uint16_t& x, uint16_t& y, uint8_t& unit) {
   return true;
 }
 
+bool IccFits(const std::vector<uint8_t>& icc, int32_t channels) {
+  if (icc.size() < 20) return false;
+  const char* space = reinterpret_cast<const char*>(icc.data() + 16);
+  return channels == 1 ? std::memcmp(space, "GRAY", 4) == 0 : std::memcmp(space, "RGB ", 4) == 0;
+}
+
 std::vector<std::vector<uint8_t>> IccMarkers(const std::vector<uint8_t>& icc) {
   std::vector<std::vector<uint8_t>> markers;
   const size_t count = (icc.size() + kIccChunk - 1) / kIccChunk;

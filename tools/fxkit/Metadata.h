@@ -42,6 +42,11 @@ bool JfifDensity(const Resolution& r, uint16_t& x, uint16_t& y, uint8_t& unit);
 std::vector<std::vector<uint8_t>> IccMarkers(const std::vector<uint8_t>& icc);
 std::vector<uint8_t> JoinIccMarkers(const std::vector<std::vector<uint8_t>>& bodies);
 
+// True when the profile describes pixels of `channels` samples: its colour space (bytes 16-19)
+// is 'GRAY' for 1 and 'RGB ' for 3 or 4 (alpha beside colour). Profiles of other spaces (CMYK
+// files are converted to RGB) would misdescribe the pixels written.
+bool IccFits(const std::vector<uint8_t>& icc, int32_t channels);
+
 // The identifier before the TIFF structure in a JPEG APP1 Exif marker.
 inline constexpr char kExifId[6] = {'E', 'x', 'i', 'f', 0, 0};
 inline constexpr char kIccId[12] = {'I', 'C', 'C', '_', 'P', 'R', 'O', 'F', 'I', 'L', 'E', 0};
