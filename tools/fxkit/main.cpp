@@ -149,12 +149,15 @@ int Apply(const ApplyRequest& r) {
     if (HostSetRegionMask(bitmap, inside.data(), bitmap->Width) != SUCCESS)
       throw UsageError(r.regionMask + ": the mask has no non-zero pixel");
   }
-  // Each run (colour, then alpha) starts from the same generator state and clocks.
+  // Each run (colour, then alpha) starts from the same generator state and clocks; "now" is read
+  // once, so both runs see the same moment.
+  HostReleaseClocks();
+  const uint32_t tickValue = tickRuns ? HostGetTickCount() : uint32_t(tick);
+  const int64_t timeValue = timeRuns ? HostGetTime() : time;
   const fxcli::RunSetup setup = [&] {
-    HostReleaseClocks();
     HostSeedRandom(uint32_t(seed));
-    if (!tickRuns) HostFixTickCount(uint32_t(tick));
-    if (!timeRuns) HostFixTime(time);
+    HostFixTickCount(tickValue);
+    HostFixTime(timeValue);
   };
 
   progress.Phase("applying");
