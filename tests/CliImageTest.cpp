@@ -33,7 +33,8 @@ uint32_t Sample(const std::vector<uint8_t>& rows, int bytes, size_t i) {
 }
 
 // Every stored format through every lossless file format. PNG keeps the picture as it is; PPM
-// drops alpha and repeats gray in its three samples; PGM keeps (b + 5 g + 2 r + 4) / 8 of colour.
+// repeats gray in its three samples; PGM keeps (b + 5 g + 2 r + 4) / 8 of colour. Both lay a
+// colour with alpha a over white first: (c * a + max * (max - a) + max / 2) / max.
 TEST_F(CliImageTest, RoundTripsThroughPngPpmAndPgm) {
   for (const fxtest::Depth& d : fxtest::AllDepths()) {
     TestBitmap source(13, 7, d.bitsPerPixel, d.order);
@@ -53,8 +54,14 @@ TEST_F(CliImageTest, RoundTripsThroughPngPpmAndPgm) {
       EXPECT_EQ(decoded->get()->BitsPerPixel, 8 * wide * outStep);
       EXPECT_EQ(decoded->get()->Order, outStep == 1 ? ORDER_GRAY : ORDER_RGB);
       const std::vector<uint8_t> out = WorkingRows(decoded->get());
+      const uint32_t max = wide == 2 ? 65535 : 255;
       for (size_t p = 0; p < 13 * 7; ++p) {
-        const auto at = [&](int k) { return Sample(in, wide, p * inStep + k); };
+        const auto at = [&](int k) {
+          const uint32_t c = Sample(in, wide, p * inStep + k);
+          if (inStep < 4 || outStep == 4) return c;
+          const uint32_t a = Sample(in, wide, p * inStep + 3);
+          return (c * a + max * (max - a) + max / 2) / max;
+        };
         for (int k = 0; k < outStep; ++k)
           ASSERT_EQ(Sample(out, wide, p * outStep + k),
                     inStep == 1    ? at(0)
@@ -103,15 +110,18 @@ TEST_F(CliImageTest, HandMadeFilesDecodeAsWritten) {
        {0xFFFE, 0x0001, 0x1234, 0, 0, 0}},
       // Other maxvals scale to the full range, rounding; samples above maxval saturate.
       {"P5\n3 1\n1000\n\x01\xF4\x03\xE8\x04\xB0"s, 16, {32768, 65535, 65535}},
+      // ASCII: decimal samples with any whitespace, comments too, scaled the same way.
+      {"P3\n# plain\n2 1\n255\n255 0 10\n  1 2\t3\n"s, 24, {10, 0, 255, 3, 2, 1}},
+      {"P2 3 1 1000 500 1000 1200"s, 16, {32768, 65535, 65535}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.bits);
     const fxcli::ImagePtr image = Decode(Bytes(c.file));
     ASSERT_EQ(image->get()->BitsPerPixel, c.bits);
-    EXPECT_EQ(image->get()->Order, c.bits == 48 ? ORDER_RGB : ORDER_GRAY);
+    EXPECT_EQ(image->get()->Order, c.bits >= 24 ? ORDER_RGB : ORDER_GRAY);
     const std::vector<uint8_t> rows = WorkingRows(image->get());
     for (size_t i = 0; i < c.samples.size(); ++i)
-      EXPECT_EQ(Sample(rows, c.bits == 8 ? 1 : 2, i), c.samples[i]) << i;
+      EXPECT_EQ(Sample(rows, c.bits == 8 || c.bits == 24 ? 1 : 2, i), c.samples[i]) << i;
   }
 }
 
@@ -152,6 +162,8 @@ TEST_F(CliImageTest, BadFilesAreRefusedWithAMessage) {
       {Bytes("P6\n2 2\n255\nabcde"), "truncated"},
       {Bytes("P6\n2 2\n65536\n"), "maxval"},
       {Bytes("P6\n2 2 255"), "header"},
+      {Bytes("P2\n2 2\n255\n1 2 3"), "truncated"},
+      {Bytes("P3\n1 1\n255\n1 x 3\n"), "bad sample"},
       {WithPngSize(png, 60000, 60000), "too large"},
       {WithPngSize(png, 0, 4), "IHDR"},
       {WithPngSize(png, 5000, 5000), "truncated"},

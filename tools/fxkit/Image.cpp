@@ -157,14 +157,26 @@ uint32_t OrderFor(SampleLayout layout) {
   return layout.channels == 1 ? ORDER_GRAY : ORDER_RGB;
 }
 
-void ExportRow(const BitmapRecord& b, int32_t y, SampleLayout layout, uint8_t* out) {
+void ExportRow(const BitmapRecord& b, int32_t y, SampleLayout layout, uint8_t* out,
+               const COLORREF* background) {
   const Stored f = StoredFormat(b);
   const int32_t fromBits = Is16(f) ? 16 : 8;
   const bool gray = IsGray(f);
   const uint8_t* row = b.Data + int64_t{y} * b.BytesPerLine;
   auto* out16 = reinterpret_cast<uint16_t*>(out);
+  const bool flatten =
+      background && layout.channels != 4 && (f == Stored::Rgba8 || f == Stored::Rgba16);
+  const uint32_t max = fromBits == 16 ? 65535 : 255, scale = fromBits == 16 ? 257 : 1;
+  const uint32_t bg[3] = {(background ? *background & 0xFF : 0) * scale,
+                          (background ? (*background >> 8) & 0xFF : 0) * scale,
+                          (background ? (*background >> 16) & 0xFF : 0) * scale};
   for (int32_t x = 0; x < b.StoredWidth; ++x) {
-    const Pixel p = ReadPixel(b, f, row, x);
+    Pixel p = ReadPixel(b, f, row, x);
+    if (flatten) {
+      const uint64_t a = p.s[3];
+      for (int k = 0; k < 3; ++k)
+        p.s[k] = uint32_t((p.s[k] * a + bg[k] * (max - a) + max / 2) / max);
+    }
     uint32_t v[4];
     if (layout.channels == 1) {
       v[0] = gray ? p.s[0] : (p.s[2] + 5 * p.s[1] + 2 * p.s[0] + 4) / 8;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "fxkit/fxkit.h"
+#include "tools/fxkit/Metadata.h"
 
 namespace fxcli {
 
@@ -17,6 +18,13 @@ namespace fxcli {
 class UsageError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
+};
+
+// The user interrupted the run (Ctrl-C) while a file was read, the effect ran or a file was
+// written. The command line prints "fxkit: interrupted" and exits with status 130.
+class Interrupted : public std::runtime_error {
+ public:
+  Interrupted() : std::runtime_error("interrupted") {}
 };
 
 // Largest width or height, and pixel count, the tool accepts from a file or a card size.
@@ -44,6 +52,9 @@ class Image {
   const BitmapRecord* operator->() const { return &record_; }
   uint8_t* Row(int32_t y) { return record_.Data + int64_t{y} * record_.BytesPerLine; }
 
+  // What the file said besides the pixels (empty for the card).
+  ImageMeta meta;
+
  private:
   BitmapRecord record_;
 };
@@ -65,10 +76,13 @@ int32_t BitsPerPixelFor(SampleLayout layout);
 uint32_t OrderFor(SampleLayout layout);
 
 // Stored row y (the orientation-1 layout, StoredWidth pixels) converted to `layout`: gray from
-// colour by (b + 5g + 2r + 4) / 8, colour from gray by copying, 16 to 8 bits by rounding (v * 255 +
-// 32767) / 65535, 8 to 16 by
-// * 257, a missing alpha as opaque. `out` holds width * channels samples.
-void ExportRow(const BitmapRecord& bitmap, int32_t y, SampleLayout layout, uint8_t* out);
+// colour by (b + 5g + 2r + 4) / 8, colour from gray by copying, 16 to 8 bits by rounding
+// (v * 255 + 32767) / 65535, 8 to 16 by * 257, a missing alpha as opaque. With a `background`
+// (0x00BBGGRR) and a layout without alpha, a pixel with alpha a is first laid over it:
+// (c * a + bg * (max - a) + max / 2) / max at the bitmap's depth (bg * 257 for 16 bits); without
+// one the alpha is dropped. `out` holds width * channels samples.
+void ExportRow(const BitmapRecord& bitmap, int32_t y, SampleLayout layout, uint8_t* out,
+               const COLORREF* background = nullptr);
 
 // A bitmap in the natural format of `layout`: 8 bpp or 16 bpp gray (Order 2), or 24/32/48/64
 // bpp colour in Order 1 (red first), so file rows copy straight into stored rows.

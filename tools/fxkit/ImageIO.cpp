@@ -4,6 +4,7 @@
 // the recorded message into a UsageError.
 #include "tools/fxkit/ImageIO.h"
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <csetjmp>
@@ -18,6 +19,7 @@
 // clang-format on
 
 #include "tools/fxkit/Card.h"
+#include "tools/fxkit/SafeWrite.h"
 
 namespace fxcli {
 
@@ -53,6 +55,9 @@ struct PngState {
   ImagePtr image;
   std::vector<png_bytep> rows;
   std::vector<uint8_t> buffer;
+  const IoProgress* progress = nullptr;
+  int64_t rowsDone = 0, rowsTotal = 1;
+  bool interrupted = false;
   ~PngState() {
     if (writing)
       png_destroy_write_struct(&png, &info);
@@ -83,15 +88,73 @@ void PngWrite(png_structp png, png_bytep data, size_t n) {
 
 void PngFlush(png_structp) {}
 
-ImagePtr DecodePng(const uint8_t* data, size_t size, const std::string& what) {
+// Called after every row read (every pass of an interlaced image counts its rows).
+void PngRowRead(png_structp png, png_uint_32, int) {
+  auto* state = static_cast<PngState*>(png_get_io_ptr(png));
+  ++state->rowsDone;
+  if (*state->progress && !(*state->progress)(int32_t(state->rowsDone * 100 /
+                                                      std::max<int64_t>(1, state->rowsTotal)))) {
+    state->interrupted = true;
+    png_error(png, "interrupted");
+  }
+}
+
+void ReadPngMeta(png_structp png, png_infop info, ImageMeta& meta) {
+  png_charp name = nullptr;
+  png_bytep profile = nullptr;
+  png_uint_32 length = 0;
+  int compression = 0;
+  if (png_get_iCCP(png, info, &name, &compression, &profile, &length) && profile)
+    meta.icc.assign(profile, profile + length);
+  png_bytep exif = nullptr;
+  png_uint_32 exifLength = 0;
+  if (png_get_eXIf_1(png, info, &exifLength, &exif) && exif)
+    meta.exif.assign(exif, exif + exifLength);
+  png_uint_32 x = 0, y = 0;
+  int unit = 0;
+  if (png_get_pHYs(png, info, &x, &y, &unit) && x > 0 && y > 0)
+    meta.resolution = {
+        unit == PNG_RESOLUTION_METER ? Resolution::Unit::PerMetre : Resolution::Unit::Aspect, x, y};
+}
+
+// Profiles, Exif and density go before the pixels. libpng checks a profile against the image
+// (size field, signature, colour space); one it refuses is left out with a warning, not an
+// error.
+void WritePngMeta(png_structp png, png_infop info, const ImageMeta& meta,
+                  std::vector<uint8_t>& exif) {
+  png_set_benign_errors(png, 1);
+  if (IccFits(meta.icc, png_get_channels(png, info)) && meta.icc.size() <= UINT32_MAX)
+    png_set_iCCP(png, info, "ICC profile", PNG_COMPRESSION_TYPE_BASE, meta.icc.data(),
+                 png_uint_32(meta.icc.size()));
+  if (!exif.empty() && exif.size() <= UINT32_MAX)
+    png_set_eXIf_1(png, info, png_uint_32(exif.size()), exif.data());
+  uint32_t x = 0, y = 0;
+  int unit = 0;
+  if (PngDensity(meta.resolution, x, y, unit)) png_set_pHYs(png, info, x, y, unit);
+}
+
+// The Exif block as written: the pixels are upright, so its orientation says 1.
+std::vector<uint8_t> UprightExif(const ImageMeta* meta) {
+  if (!meta) return {};
+  std::vector<uint8_t> exif = meta->exif;
+  SetExifOrientation(exif, 1);
+  return exif;
+}
+
+ImagePtr DecodePng(const uint8_t* data, size_t size, const std::string& what,
+                   const IoProgress& progress) {
   auto state = std::make_unique<PngState>();
   PngState* s = state.get();
   s->data = data;
   s->size = size;
+  s->progress = &progress;
   s->png = png_create_read_struct(PNG_LIBPNG_VER_STRING, s, PngError, PngWarning);
   if (!s->png || !(s->info = png_create_info_struct(s->png)))
     throw UsageError(what + ": out of memory");
-  if (setjmp(png_jmpbuf(s->png))) throw UsageError(what + ": " + s->message);
+  if (setjmp(png_jmpbuf(s->png))) {
+    if (s->interrupted) throw Interrupted();
+    throw UsageError(what + ": " + s->message);
+  }
 
   png_set_read_fn(s->png, s, PngRead);
   png_set_user_limits(s->png, kMaxImageSide, kMaxImageSide);
@@ -115,8 +178,10 @@ ImagePtr DecodePng(const uint8_t* data, size_t size, const std::string& what) {
   if (colorType == PNG_COLOR_TYPE_GRAY_ALPHA || (colorType == PNG_COLOR_TYPE_GRAY && transparency))
     png_set_gray_to_rgb(s->png);
   if (bitDepth == 16 && kLittleEndian) png_set_swap(s->png);
-  png_set_interlace_handling(s->png);
+  const int passes = png_set_interlace_handling(s->png);
   png_read_update_info(s->png, s->info);
+  s->rowsTotal = int64_t{height} * passes;
+  png_set_read_status_fn(s->png, PngRowRead);
 
   const SampleLayout layout{png_get_channels(s->png, s->info), png_get_bit_depth(s->png, s->info)};
   if ((layout.channels != 1 && layout.channels != 3 && layout.channels != 4) ||
@@ -128,11 +193,19 @@ ImagePtr DecodePng(const uint8_t* data, size_t size, const std::string& what) {
   s->rows.resize(height);
   for (png_uint_32 y = 0; y < height; ++y) s->rows[y] = s->image->Row(int32_t(y));
   png_read_image(s->png, s->rows.data());
-  png_read_end(s->png, nullptr);  // a file cut before its end chunk is truncated too
+  png_read_end(s->png, s->info);  // a file cut before its end chunk is truncated too
+  ReadPngMeta(s->png, s->info, s->image->meta);
   return std::move(s->image);
 }
 
-std::vector<uint8_t> EncodePng(const BitmapRecord& b) {
+// Reports row y of h; throws Interrupted when the callback says stop.
+void ReportRow(const IoProgress& progress, int64_t y, int64_t h) {
+  if (progress && !progress(int32_t(y * 100 / std::max<int64_t>(1, h)))) throw Interrupted();
+}
+
+std::vector<uint8_t> EncodePng(const BitmapRecord& b, const ImageMeta* meta,
+                               const IoProgress& progress) {
+  std::vector<uint8_t> exif = UprightExif(meta);
   std::vector<uint8_t> out;
   auto state = std::make_unique<PngState>();
   PngState* s = state.get();
@@ -151,10 +224,12 @@ std::vector<uint8_t> EncodePng(const BitmapRecord& b) {
   png_set_IHDR(s->png, s->info, png_uint_32(b.StoredWidth), png_uint_32(b.StoredHeight),
                layout.bits, colorType, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                PNG_FILTER_TYPE_DEFAULT);
+  if (meta) WritePngMeta(s->png, s->info, *meta, exif);
   png_write_info(s->png, s->info);
   if (layout.bits == 16 && kLittleEndian) png_set_swap(s->png);
   s->buffer.resize(size_t(b.StoredWidth) * layout.channels * (layout.bits / 8));
   for (int32_t y = 0; y < b.StoredHeight; ++y) {
+    ReportRow(progress, y, b.StoredHeight);
     ExportRow(b, y, layout, s->buffer.data());
     png_write_row(s->png, s->buffer.data());
   }
@@ -166,20 +241,22 @@ std::vector<uint8_t> EncodePng(const BitmapRecord& b) {
 
 struct JpegState {
   jpeg_error_mgr error{};
+  jpeg_progress_mgr monitor{};
+  const IoProgress* progress = nullptr;
+  bool interrupted = false;
   jmp_buf jump;
   char message[JMSG_LENGTH_MAX] = "corrupt JPEG data";
   bool truncated = false;
   bool decompressing = false, compressing = false;
   jpeg_decompress_struct in{};
   jpeg_compress_struct out{};
-  unsigned char* outBuffer = nullptr;
-  unsigned long outSize = 0;
+  jpeg_destination_mgr destination{};
+  std::vector<uint8_t> encoded, chunk;
   ImagePtr image;
   std::vector<uint8_t> row;
   ~JpegState() {
     if (decompressing) jpeg_destroy_decompress(&in);
     if (compressing) jpeg_destroy_compress(&out);
-    std::free(outBuffer);
   }
 };
 
@@ -195,17 +272,82 @@ void JpegMessage(j_common_ptr cinfo, int level) {
   if (level < 0 && cinfo->err->msg_code == JWRN_JPEG_EOF) state->truncated = true;
 }
 
-ImagePtr DecodeJpeg(const uint8_t* data, size_t size, const std::string& what) {
+// libjpeg's progress monitor: passes over the whole image (progressive files decode most of their
+// data inside jpeg_start_decompress), scaled to 0 .. 100.
+void JpegMonitor(j_common_ptr cinfo) {
+  auto* state = static_cast<JpegState*>(cinfo->client_data);
+  const jpeg_progress_mgr* m = cinfo->progress;
+  const double total = std::max(1, m->total_passes);
+  const double pass = m->pass_limit > 0 ? double(m->pass_counter) / double(m->pass_limit) : 0;
+  const int32_t percent = int32_t((m->completed_passes + pass) * 100 / total);
+  if (*state->progress && !(*state->progress)(std::min(percent, 100))) {
+    state->interrupted = true;
+    std::longjmp(state->jump, 1);
+  }
+}
+
+// The compressor's output goes into a vector the state owns, so an error or a stop part-way
+// leaves nothing for anyone else to free.
+void JpegDestinationInit(j_compress_ptr cinfo) {
+  auto* state = static_cast<JpegState*>(cinfo->client_data);
+  state->chunk.resize(size_t{1} << 16);
+  cinfo->dest->next_output_byte = state->chunk.data();
+  cinfo->dest->free_in_buffer = state->chunk.size();
+}
+
+boolean JpegDestinationFull(j_compress_ptr cinfo) {
+  auto* state = static_cast<JpegState*>(cinfo->client_data);
+  state->encoded.insert(state->encoded.end(), state->chunk.begin(), state->chunk.end());
+  cinfo->dest->next_output_byte = state->chunk.data();
+  cinfo->dest->free_in_buffer = state->chunk.size();
+  return TRUE;
+}
+
+void JpegDestinationTerm(j_compress_ptr cinfo) {
+  auto* state = static_cast<JpegState*>(cinfo->client_data);
+  const size_t used = state->chunk.size() - cinfo->dest->free_in_buffer;
+  state->encoded.insert(state->encoded.end(), state->chunk.begin(), state->chunk.begin() + used);
+}
+
+void ReadJpegMeta(const jpeg_decompress_struct& in, ImageMeta& meta) {
+  std::vector<std::vector<uint8_t>> icc;
+  for (jpeg_saved_marker_ptr m = in.marker_list; m; m = m->next) {
+    const uint8_t* d = m->data;
+    if (m->marker == JPEG_APP0 + 1 && meta.exif.empty() && m->data_length > sizeof(kExifId) &&
+        std::memcmp(d, kExifId, sizeof(kExifId)) == 0)
+      meta.exif.assign(d + sizeof(kExifId), d + m->data_length);
+    if (m->marker == JPEG_APP0 + 2) icc.emplace_back(d, d + m->data_length);
+  }
+  meta.icc = JoinIccMarkers(icc);
+  // A JFIF header without a real density says 0 (aspect) 1:1: nothing worth keeping.
+  if (in.saw_JFIF_marker && in.X_density > 0 && in.Y_density > 0 &&
+      !(in.density_unit == 0 && in.X_density == in.Y_density))
+    meta.resolution = {in.density_unit == 1   ? Resolution::Unit::PerInch
+                       : in.density_unit == 2 ? Resolution::Unit::PerCm
+                                              : Resolution::Unit::Aspect,
+                       in.X_density, in.Y_density};
+}
+
+ImagePtr DecodeJpeg(const uint8_t* data, size_t size, const std::string& what,
+                    const IoProgress& progress) {
   auto state = std::make_unique<JpegState>();
   JpegState* s = state.get();
   s->in.err = jpeg_std_error(&s->error);
   s->error.error_exit = JpegErrorExit;
   s->error.emit_message = JpegMessage;
   s->in.client_data = s;
-  if (setjmp(s->jump)) throw UsageError(what + ": " + s->message);
+  s->progress = &progress;
+  s->monitor.progress_monitor = JpegMonitor;
+  if (setjmp(s->jump)) {
+    if (s->interrupted) throw Interrupted();
+    throw UsageError(what + ": " + s->message);
+  }
   jpeg_create_decompress(&s->in);
   s->decompressing = true;
+  s->in.progress = &s->monitor;
   jpeg_mem_src(&s->in, data, static_cast<unsigned long>(size));
+  jpeg_save_markers(&s->in, JPEG_APP0 + 1, 0xFFFF);
+  jpeg_save_markers(&s->in, JPEG_APP0 + 2, 0xFFFF);
   jpeg_read_header(&s->in, TRUE);
   CheckDimensions(s->in.image_width, s->in.image_height, what);
   const bool cmyk = s->in.jpeg_color_space == JCS_CMYK || s->in.jpeg_color_space == JCS_YCCK;
@@ -226,12 +368,29 @@ ImagePtr DecodeJpeg(const uint8_t* data, size_t size, const std::string& what) {
         for (int k = 0; k < 3; ++k)
           target[3 * x + k] = uint8_t((s->row[4 * x + k] * s->row[4 * x + 3] + 127) / 255);
   }
+  ReadJpegMeta(s->in, s->image->meta);
   jpeg_finish_decompress(&s->in);
   if (s->truncated) throw UsageError(what + ": truncated file");
   return std::move(s->image);
 }
 
-std::vector<uint8_t> EncodeJpeg(const BitmapRecord& b) {
+// Exif (APP1) and the ICC profile (APP2 chunks) after the JFIF header; an Exif block too large
+// for one marker is left out.
+void WriteJpegMarkers(jpeg_compress_struct& out, const ImageMeta& meta) {
+  const std::vector<uint8_t> exif = UprightExif(&meta);
+  if (!exif.empty() && exif.size() + sizeof(kExifId) <= 65533) {
+    std::vector<uint8_t> body(kExifId, kExifId + sizeof(kExifId));
+    body.insert(body.end(), exif.begin(), exif.end());
+    jpeg_write_marker(&out, JPEG_APP0 + 1, body.data(), unsigned(body.size()));
+  }
+  if (IccFits(meta.icc, out.input_components))
+    for (const std::vector<uint8_t>& body : IccMarkers(meta.icc))
+      jpeg_write_marker(&out, JPEG_APP0 + 2, body.data(), unsigned(body.size()));
+}
+
+std::vector<uint8_t> EncodeJpeg(const BitmapRecord& b, const EncodeOptions& options) {
+  const ImageMeta* meta = options.meta;
+  const IoProgress& progress = options.progress;
   auto state = std::make_unique<JpegState>();
   JpegState* s = state.get();
   s->out.err = jpeg_std_error(&s->error);
@@ -240,23 +399,29 @@ std::vector<uint8_t> EncodeJpeg(const BitmapRecord& b) {
   if (setjmp(s->jump)) throw UsageError(std::string("JPEG: ") + s->message);
   jpeg_create_compress(&s->out);
   s->compressing = true;
-  jpeg_mem_dest(&s->out, &s->outBuffer, &s->outSize);
+  s->destination.init_destination = JpegDestinationInit;
+  s->destination.empty_output_buffer = JpegDestinationFull;
+  s->destination.term_destination = JpegDestinationTerm;
+  s->out.dest = &s->destination;
   const SampleLayout layout{NaturalLayout(b).channels == 1 ? 1 : 3, 8};
   s->out.image_width = JDIMENSION(b.StoredWidth);
   s->out.image_height = JDIMENSION(b.StoredHeight);
   s->out.input_components = layout.channels;
   s->out.in_color_space = layout.channels == 1 ? JCS_GRAYSCALE : JCS_RGB;
   jpeg_set_defaults(&s->out);
-  jpeg_set_quality(&s->out, 92, TRUE);
+  jpeg_set_quality(&s->out, std::clamp(options.quality, 1, 100), TRUE);
+  if (meta) JfifDensity(meta->resolution, s->out.X_density, s->out.Y_density, s->out.density_unit);
   jpeg_start_compress(&s->out, TRUE);
+  if (meta) WriteJpegMarkers(s->out, *meta);
   s->row.resize(size_t(b.StoredWidth) * layout.channels);
   for (int32_t y = 0; y < b.StoredHeight; ++y) {
-    ExportRow(b, y, layout, s->row.data());
+    ReportRow(progress, y, b.StoredHeight);
+    ExportRow(b, y, layout, s->row.data(), &options.background);
     JSAMPROW line = s->row.data();
     jpeg_write_scanlines(&s->out, &line, 1);
   }
   jpeg_finish_compress(&s->out);
-  return std::vector<uint8_t>(s->outBuffer, s->outBuffer + s->outSize);
+  return std::move(s->encoded);
 }
 
 // PPM / PGM ------------------------------------------------------------------------------------
@@ -286,15 +451,18 @@ bool PnmNumber(const uint8_t* data, size_t size, size_t& pos, int64_t& value) {
   return true;
 }
 
-ImagePtr DecodePnm(const uint8_t* data, size_t size, const std::string& what) {
-  const bool color = data[1] == '6';
+// P5/P6 hold binary samples (two big-endian bytes above maxval 255), P2/P3 decimal numbers.
+ImagePtr DecodePnm(const uint8_t* data, size_t size, const std::string& what,
+                   const IoProgress& progress) {
+  const bool color = data[1] == '6' || data[1] == '3';
+  const bool ascii = data[1] == '2' || data[1] == '3';
+  const std::string kind = color ? "PPM" : "PGM";
   size_t pos = 2;
   int64_t width = 0, height = 0, maxval = 0;
   if (!PnmNumber(data, size, pos, width) || !PnmNumber(data, size, pos, height) ||
       !PnmNumber(data, size, pos, maxval))
-    throw UsageError(what + ": bad or truncated " + (color ? "PPM" : "PGM") + " header");
-  if (pos >= size || !IsSpace(data[pos]))
-    throw UsageError(what + ": bad " + std::string(color ? "PPM" : "PGM") + " header");
+    throw UsageError(what + ": bad or truncated " + kind + " header");
+  if (pos >= size || !IsSpace(data[pos])) throw UsageError(what + ": bad " + kind + " header");
   ++pos;  // the single whitespace character before the samples
   CheckDimensions(width, height, what);
   if (maxval < 1 || maxval > 65535)
@@ -302,22 +470,34 @@ ImagePtr DecodePnm(const uint8_t* data, size_t size, const std::string& what) {
   const SampleLayout layout{color ? 3 : 1, maxval > 255 ? 16 : 8};
   const int64_t sampleBytes = layout.bits / 8;
   const int64_t rowSamples = width * layout.channels;
-  if (int64_t(size - pos) < rowSamples * sampleBytes * height)
+  // Every binary sample takes sampleBytes; every decimal one a digit and a separator.
+  const int64_t needed = ascii ? rowSamples * height * 2 - 1 : rowSamples * sampleBytes * height;
+  if (int64_t(size - pos) < needed)
     throw UsageError(what + ": truncated file (" + SizeText(width, height) + " needs " +
-                     std::to_string(rowSamples * sampleBytes * height) + " bytes of samples)");
+                     std::to_string(needed) + " bytes of samples)");
   ImagePtr image = NewImageFor(int32_t(width), int32_t(height), layout, what);
   const uint32_t full = layout.bits == 16 ? 65535u : 255u;
   const uint8_t* p = data + pos;
   for (int32_t y = 0; y < height; ++y) {
+    ReportRow(progress, y, height);
     uint8_t* row = image->Row(y);
-    for (int64_t i = 0; i < rowSamples; ++i, p += sampleBytes) {
-      uint32_t v = layout.bits == 16 ? uint32_t(p[0]) << 8 | p[1] : p[0];
+    for (int64_t i = 0; i < rowSamples; ++i) {
+      uint32_t v = 0;
+      if (ascii) {
+        int64_t number = 0;
+        if (!PnmNumber(data, size, pos, number))
+          throw UsageError(what + ": truncated or bad sample in row " + std::to_string(y));
+        v = uint32_t(std::min<int64_t>(number, maxval));
+      } else {
+        v = layout.bits == 16 ? uint32_t(p[0]) << 8 | p[1] : p[0];
+        p += sampleBytes;
+      }
       // Other maxvals are scaled to the full range, rounding; samples above maxval saturate.
       if (uint32_t(maxval) != full)
         v = v >= uint32_t(maxval) ? full : (v * full + uint32_t(maxval) / 2) / uint32_t(maxval);
       if (layout.bits == 16) {
-        const uint16_t s = uint16_t(v);
-        std::memcpy(row + 2 * i, &s, 2);
+        const uint16_t sample = uint16_t(v);
+        std::memcpy(row + 2 * i, &sample, 2);
       } else {
         row[i] = uint8_t(v);
       }
@@ -326,7 +506,7 @@ ImagePtr DecodePnm(const uint8_t* data, size_t size, const std::string& what) {
   return image;
 }
 
-std::vector<uint8_t> EncodePnm(const BitmapRecord& b, bool color) {
+std::vector<uint8_t> EncodePnm(const BitmapRecord& b, bool color, const EncodeOptions& options) {
   const SampleLayout layout{color ? 3 : 1, NaturalLayout(b).bits};
   const std::string header = std::string(color ? "P6\n" : "P5\n") + std::to_string(b.StoredWidth) +
                              " " + std::to_string(b.StoredHeight) + "\n" +
@@ -336,7 +516,8 @@ std::vector<uint8_t> EncodePnm(const BitmapRecord& b, bool color) {
   out.reserve(out.size() + rowBytes * b.StoredHeight);
   std::vector<uint8_t> row(rowBytes);
   for (int32_t y = 0; y < b.StoredHeight; ++y) {
-    ExportRow(b, y, layout, row.data());
+    ReportRow(options.progress, y, b.StoredHeight);
+    ExportRow(b, y, layout, row.data(), &options.background);
     if (layout.bits == 16)
       for (size_t i = 0; i < rowBytes; i += 2) {
         uint16_t v;
@@ -359,8 +540,15 @@ bool EndsWith(const std::string& s, const char* suffix) {
   return s.size() >= n && s.compare(s.size() - n, n, suffix) == 0;
 }
 
+int NoClose(FILE*) {
+  return 0;
+}
+
+// A file's bytes; "-" reads standard input.
 std::vector<uint8_t> ReadFile(const std::string& path) {
-  std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
+  const bool standardInput = path == "-";
+  std::unique_ptr<FILE, int (*)(FILE*)> file(standardInput ? stdin : std::fopen(path.c_str(), "rb"),
+                                             standardInput ? NoClose : std::fclose);
   if (!file) throw UsageError(path + ": " + std::strerror(errno));
   std::vector<uint8_t> data;
   uint8_t chunk[1 << 16];
@@ -377,6 +565,7 @@ std::vector<uint8_t> ReadFile(const std::string& path) {
 }  // namespace
 
 FileFormat FormatForPath(const std::string& path) {
+  if (path == "-") throw UsageError("-: standard output needs --format=png, jpg, ppm or pgm");
   const std::string lower = Lower(path);
   if (EndsWith(lower, ".png")) return FileFormat::Png;
   if (EndsWith(lower, ".jpg") || EndsWith(lower, ".jpeg")) return FileFormat::Jpeg;
@@ -385,53 +574,91 @@ FileFormat FormatForPath(const std::string& path) {
   throw UsageError(path + ": unknown output format (use .png, .jpg, .ppm or .pgm)");
 }
 
-ImagePtr DecodeImage(const uint8_t* data, size_t size, const std::string& what) {
-  if (size == 0) throw UsageError(what + ": empty file");
-  if (size >= 8 && png_sig_cmp(data, 0, 8) == 0) return DecodePng(data, size, what);
-  if (size >= 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF)
-    return DecodeJpeg(data, size, what);
-  if (size >= 2 && data[0] == 'P' && (data[1] == '5' || data[1] == '6'))
-    return DecodePnm(data, size, what);
-  throw UsageError(what + ": not a PNG, JPEG, PPM (P6) or PGM (P5) file");
+FileFormat FormatForName(const std::string& name) {
+  const std::string lower = Lower(name);
+  if (lower == "png") return FileFormat::Png;
+  if (lower == "jpg" || lower == "jpeg") return FileFormat::Jpeg;
+  if (lower == "ppm") return FileFormat::Ppm;
+  if (lower == "pgm") return FileFormat::Pgm;
+  throw UsageError("--format=" + name + ": expected png, jpg, ppm or pgm");
 }
 
-std::vector<uint8_t> EncodeImage(const BitmapRecord& bitmap, FileFormat format) {
+ImagePtr DecodeImage(const uint8_t* data, size_t size, const std::string& what,
+                     const IoProgress& progress) {
+  if (size == 0) throw UsageError(what + ": empty file");
+  if (size >= 8 && png_sig_cmp(data, 0, 8) == 0) return DecodePng(data, size, what, progress);
+  if (size >= 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF)
+    return DecodeJpeg(data, size, what, progress);
+  if (size >= 2 && data[0] == 'P' && data[1] >= '2' && data[1] <= '6' && data[1] != '4')
+    return DecodePnm(data, size, what, progress);
+  throw UsageError(what + ": not a PNG, JPEG, PPM (P3, P6) or PGM (P2, P5) file");
+}
+
+std::vector<uint8_t> EncodeImage(const BitmapRecord& bitmap, FileFormat format,
+                                 const EncodeOptions& options) {
+  std::vector<uint8_t> bytes;
   switch (format) {
     case FileFormat::Png:
-      return EncodePng(bitmap);
+      bytes = EncodePng(bitmap, options.meta, options.progress);
+      break;
     case FileFormat::Jpeg:
-      return EncodeJpeg(bitmap);
+      bytes = EncodeJpeg(bitmap, options);
+      break;
     case FileFormat::Ppm:
-      return EncodePnm(bitmap, true);
     case FileFormat::Pgm:
-      return EncodePnm(bitmap, false);
+      bytes = EncodePnm(bitmap, format == FileFormat::Ppm, options);
+      break;
   }
-  return {};
+  if (options.progress && !options.progress(100)) throw Interrupted();
+  return bytes;
 }
 
-ImagePtr LoadImage(const std::string& name) {
-  if (IsCardName(name)) return MakeCard(name);
-  const std::vector<uint8_t> data = ReadFile(name);
-  return DecodeImage(data.data(), data.size(), name);
+namespace {
+
+// Re-lays the pixels so the stored rows are the picture as a viewer turns it.
+void TurnUpright(Image& image, int32_t orientation, const std::string& what) {
+  if (orientation < 2 || orientation > 8) return;
+  BitmapRecord* b = image.get();
+  int32_t rc = HostSetOrientation(nullptr, b, BITMAP_STRUCT_SIZE, uint32_t(orientation), 0);
+  if (rc == SUCCESS) rc = HostChangeOrientation(b, b, BITMAP_STRUCT_SIZE, 1);
+  if (rc != SUCCESS) {
+    const char* name = FxResultName(rc);
+    throw UsageError(what + ": cannot turn the picture upright (" + (name ? name : "error") + ")");
+  }
+  SetExifOrientation(image.meta.exif, 1);
+  if (orientation >= 5) std::swap(image.meta.resolution.x, image.meta.resolution.y);
+}
+
+}  // namespace
+
+ImagePtr LoadImage(const std::string& name, const LoadOptions& options) {
+  ImagePtr image;
+  if (IsCardName(name)) {
+    image = MakeCard(name);
+  } else {
+    const std::vector<uint8_t> data = ReadFile(name);
+    image = DecodeImage(data.data(), data.size(), name == "-" ? "standard input" : name,
+                        options.progress);
+    if (options.progress && !options.progress(100)) throw Interrupted();
+  }
+  TurnUpright(*image, options.orientation ? options.orientation : ExifOrientation(image->meta.exif),
+              name);
+  return image;
 }
 
 void SaveImage(const BitmapRecord& bitmap, const std::string& path) {
-  const FileFormat format = FormatForPath(path);
+  SaveImage(bitmap, path, FormatForPath(path), {});
+}
+
+void SaveImage(const BitmapRecord& bitmap, const std::string& path, FileFormat format,
+               const EncodeOptions& options) {
   std::vector<uint8_t> bytes;
   try {
-    bytes = EncodeImage(bitmap, format);
+    bytes = EncodeImage(bitmap, format, options);
   } catch (const UsageError& e) {
     throw UsageError(path + ": " + e.what());
   }
-  FILE* file = std::fopen(path.c_str(), "wb");
-  if (!file) throw UsageError(path + ": " + std::strerror(errno));
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  const int writeErrno = errno;
-  if (std::fclose(file) != 0 || !written) {
-    const int err = written ? errno : writeErrno;
-    std::remove(path.c_str());
-    throw UsageError(path + ": cannot write: " + std::strerror(err));
-  }
+  WriteFileSafely(path, bytes, [&] { return options.progress && !options.progress(100); });
 }
 
 }  // namespace fxcli

@@ -13,83 +13,18 @@
 #include <string>
 #include <vector>
 
+#include "tools/fxkit/Alpha.h"
 #include "tools/fxkit/Card.h"
 #include "tools/fxkit/Describe.h"
 #include "tools/fxkit/Gallery.h"
 #include "tools/fxkit/ImageIO.h"
+#include "tools/fxkit/Interrupt.h"
+#include "tools/fxkit/Progress.h"
 #include "tools/fxkit/Values.h"
 
 namespace {
 
 using fxcli::UsageError;
-
-volatile std::sig_atomic_t gInterrupted = 0;
-
-extern "C" void OnInterrupt(int) {
-  gInterrupted = 1;
-}
-
-// Ctrl-C while installed asks the running effect to stop through the status callback. The
-// handler resets itself, so a second Ctrl-C ends the process at once.
-class InterruptGuard {
- public:
-  InterruptGuard() {
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESETHAND;
-    sigaction(SIGINT, &action, &previous_);
-  }
-  ~InterruptGuard() { sigaction(SIGINT, &previous_, nullptr); }
-  InterruptGuard(const InterruptGuard&) = delete;
-  InterruptGuard& operator=(const InterruptGuard&) = delete;
-
- private:
-  struct sigaction previous_ {};
-};
-
-// The progress bar on stderr: drawn only when stderr is a terminal, and only once the effect
-// has run for half a second.
-class Progress {
- public:
-  Progress(bool enabled, int32_t interruptAt)
-      : enabled_(enabled), interruptAt_(interruptAt), start_(std::chrono::steady_clock::now()) {}
-  ~Progress() {
-    if (shown_) std::fprintf(stderr, "\r%*s\r", kWidth + 8, "");
-  }
-
-  static int32_t Callback(int32_t percent, void* user) {
-    return static_cast<Progress*>(user)->Report(percent);
-  }
-
- private:
-  static constexpr int kWidth = 40;
-
-  int32_t Report(int32_t percent) {
-    // Test hook (--interrupt-at): a real SIGINT at a known point of the run.
-    if (interruptAt_ >= 0 && percent >= interruptAt_ && !raised_) {
-      raised_ = true;
-      std::raise(SIGINT);
-    }
-    if (gInterrupted) return ERROR_HOST_CANCELLED;
-    if (!enabled_ || percent == last_) return SUCCESS;
-    if (std::chrono::steady_clock::now() - start_ < std::chrono::milliseconds(500)) return SUCCESS;
-    last_ = percent;
-    shown_ = true;
-    const int p = percent < 0 ? 0 : percent > 100 ? 100 : percent;
-    const int filled = p * kWidth / 100;
-    std::fprintf(stderr, "\r[%.*s%*s] %3d%%", filled, "########################################",
-                 kWidth - filled, "", p);
-    std::fflush(stderr);
-    return SUCCESS;
-  }
-
-  bool enabled_;
-  int32_t interruptAt_;
-  std::chrono::steady_clock::time_point start_;
-  bool shown_ = false, raised_ = false;
-  int32_t last_ = -1;
-};
 
 // Installs a status callback for the current thread and puts the previous one back.
 class CallbackGuard {
@@ -105,6 +40,11 @@ class CallbackGuard {
   FxStatusCallback previous_ = nullptr;
   void* previousUser_ = nullptr;
 };
+
+// The generator seed and clocks of a command that names none (those of the gallery too).
+constexpr int64_t kDefaultSeed = 1;
+constexpr int64_t kDefaultTick = 1000000;
+constexpr int64_t kDefaultTime = 1700000000;
 
 int64_t ParseOption(const std::string& option, const std::string& text, int64_t min, int64_t max) {
   int64_t v = 0;
@@ -136,14 +76,36 @@ struct ApplyRequest {
   std::string effect, input, output;
   std::vector<std::string> words;
   std::string region, regionMask, srand, tick, time, orientation;
+  std::string format, quality, background;
   bool quiet = false;
-  int32_t interruptAt = -1;
+  std::string interruptAt;      // tests: [loading:|saving:]N raises SIGINT at N% of the phase
+  int32_t progressDelay = 500;  // ms before the progress bar appears
 };
+
+// --interrupt-at=[PHASE:]N, the phase "applying" by default.
+void ArmInterrupt(fxcli::ProgressBar& progress, const std::string& text) {
+  if (text.empty()) return;
+  const size_t colon = text.find(':');
+  const std::string phase = colon == std::string::npos ? "applying" : text.substr(0, colon);
+  progress.InterruptAt(phase,
+                       int32_t(ParseOption("--interrupt-at", text.substr(colon + 1), 0, 100)));
+}
 
 int Apply(const ApplyRequest& r) {
   const FxEffectDesc* effect = FxFindEffect(r.effect.c_str());
   if (!effect) throw UsageError("unknown effect '" + r.effect + "' (see fxkit list)");
-  fxcli::FormatForPath(r.output);  // refuse an unknown output format before any work
+  // The output's format and encoding are checked before any work.
+  const fxcli::FileFormat format =
+      r.format.empty() ? fxcli::FormatForPath(r.output) : fxcli::FormatForName(r.format);
+  fxcli::EncodeOptions encode;
+  if (!r.quality.empty()) {
+    if (format != fxcli::FileFormat::Jpeg)
+      throw UsageError("--quality=" + r.quality + ": only JPEG output has a quality");
+    encode.quality = int32_t(ParseOption("--quality", r.quality, 1, 100));
+  }
+  if (!r.background.empty())
+    encode.background =
+        COLORREF(fxcli::ParseScalar(FX_KIND_COLOR, r.background, "--background=" + r.background));
   if (!r.region.empty() && !r.regionMask.empty())
     throw UsageError("give --region or --region-mask, not both");
 
@@ -152,20 +114,33 @@ int Apply(const ApplyRequest& r) {
   const RECT rect = hasRegion ? ParseRegion(r.region) : RECT{};
   const int64_t orientation =
       r.orientation.empty() ? 0 : ParseOption("--orientation", r.orientation, 1, 8);
-  const int64_t seed = r.srand.empty() ? 0 : ParseOption("--srand", r.srand, INT32_MIN, UINT32_MAX);
-  const int64_t tick = r.tick.empty() ? 0 : ParseOption("--tick", r.tick, 0, UINT32_MAX);
-  const int64_t time = r.time.empty() ? 0 : ParseOption("--time", r.time, INT64_MIN, INT64_MAX);
+  // Without options the generator and both clocks take fixed values, so a command always gives
+  // the same pixels; "now" lets a clock run.
+  const int64_t seed =
+      r.srand.empty() ? kDefaultSeed : ParseOption("--srand", r.srand, INT32_MIN, UINT32_MAX);
+  const bool tickRuns = r.tick == "now", timeRuns = r.time == "now";
+  const int64_t tick =
+      r.tick.empty() || tickRuns ? kDefaultTick : ParseOption("--tick", r.tick, 0, UINT32_MAX);
+  const int64_t time = r.time.empty() || timeRuns
+                           ? kDefaultTime
+                           : ParseOption("--time", r.time, INT64_MIN, INT64_MAX);
   fxcli::EffectArgs args(*effect);
   args.Add(r.words);
   const std::vector<FxNamedValue>& values = args.Values();
 
-  fxcli::ImagePtr image = fxcli::LoadImage(r.input);
+  fxcli::InterruptGuard interrupt;
+  fxcli::ProgressBar progress(!r.quiet && isatty(STDERR_FILENO),
+                              std::chrono::milliseconds(r.progressDelay));
+  ArmInterrupt(progress, r.interruptAt);
+  progress.Phase("loading");
+  // Photos are turned upright as their Exif orientation (or --orientation) says; regions and
+  // masks are given in the upright picture's coordinates.
+  fxcli::ImagePtr image = fxcli::LoadImage(r.input, {progress.Io(), int32_t(orientation)});
   BitmapRecord* bitmap = image->get();
-  // Regions and masks are given in the file's own coordinates, before any --orientation.
   if (hasRegion && HostSetRegionRect(bitmap, nullptr, &rect, 1) != SUCCESS)
     throw UsageError("--region=" + r.region + ": outside the image");
   if (!r.regionMask.empty()) {
-    fxcli::ImagePtr mask = fxcli::LoadImage(r.regionMask);
+    fxcli::ImagePtr mask = fxcli::LoadImage(r.regionMask, {progress.Io()});
     if (mask->get()->Width != bitmap->Width || mask->get()->Height != bitmap->Height)
       throw UsageError(r.regionMask + ": mask is " + std::to_string(mask->get()->Width) + "x" +
                        std::to_string(mask->get()->Height) + ", the image " +
@@ -174,28 +149,35 @@ int Apply(const ApplyRequest& r) {
     if (HostSetRegionMask(bitmap, inside.data(), bitmap->Width) != SUCCESS)
       throw UsageError(r.regionMask + ": the mask has no non-zero pixel");
   }
-  if (orientation)
-    HostSetOrientation(nullptr, bitmap, BITMAP_STRUCT_SIZE, uint32_t(orientation), 0);
-  if (!r.srand.empty()) HostSeedRandom(uint32_t(seed));
-  if (!r.tick.empty()) HostFixTickCount(uint32_t(tick));
-  if (!r.time.empty()) HostFixTime(time);
+  // Each run (colour, then alpha) starts from the same generator state and clocks; "now" is read
+  // once, so both runs see the same moment.
+  HostReleaseClocks();
+  const uint32_t tickValue = tickRuns ? HostGetTickCount() : uint32_t(tick);
+  const int64_t timeValue = timeRuns ? HostGetTime() : time;
+  const fxcli::RunSetup setup = [&] {
+    HostSeedRandom(uint32_t(seed));
+    HostFixTickCount(tickValue);
+    HostFixTime(timeValue);
+  };
 
-  InterruptGuard interrupt;
+  progress.Phase("applying");
   int32_t rc;
   {
-    Progress progress(!r.quiet && isatty(STDERR_FILENO), r.interruptAt);
-    CallbackGuard callback(&Progress::Callback, &progress);
-    rc = FxInvoke(effect, bitmap, values.data(), uint32_t(values.size()));
+    CallbackGuard callback(&fxcli::ProgressBar::HostCallback, &progress);
+    rc = fxcli::InvokeWithAlpha(*effect, bitmap, values.data(), uint32_t(values.size()), setup);
   }
-  if (rc == SUCCESS && gInterrupted) rc = ERROR_HOST_CANCELLED;
+  // A stop by Ctrl-C may come back as the effect's own code (some answer ERROR_NO_MEMORY).
+  if (fxcli::InterruptRequested()) throw fxcli::Interrupted();
   if (rc <= FX_REGISTRY_UNKNOWN_PARAMETER && rc >= FX_REGISTRY_UNKNOWN_EFFECT)
     throw UsageError(std::string(effect->shortName) + ": " + fxcli::ResultText(rc));
   if (rc != SUCCESS) {
     std::fprintf(stderr, "fxkit: %s: %s\n", effect->shortName, fxcli::ResultText(rc).c_str());
     return 1;
   }
-  HostSetOrientation(nullptr, bitmap, BITMAP_STRUCT_SIZE, 1, 0);  // write the stored layout
-  fxcli::SaveImage(*bitmap, r.output);
+  progress.Phase("saving");
+  encode.meta = &image->meta;
+  encode.progress = progress.Io();
+  fxcli::SaveImage(*bitmap, r.output, format, encode);
   return 0;
 }
 
@@ -231,20 +213,34 @@ int Run(int argc, char** argv) {
   CLI::App* apply = app.add_subcommand("apply", "Apply an effect to an image file");
   ApplyRequest request;
   apply->add_option("EFFECT", request.effect, "Short name or export name")->required();
-  apply->add_option("INPUT", request.input, "PNG, JPEG, PPM or PGM file, or @card[:WxH]")
+  apply
+      ->add_option("INPUT", request.input,
+                   "PNG, JPEG, PPM or PGM file, - (standard input) or @card[:WxH]")
       ->required();
-  apply->add_option("OUTPUT", request.output, "Output file; .png, .jpg, .ppm or .pgm")->required();
+  apply
+      ->add_option("OUTPUT", request.output,
+                   "Output file: .png, .jpg, .ppm or .pgm, or - (standard output) with --format")
+      ->required();
   apply->add_option("VALUES", request.words, "Parameters as name=value (see fxkit help EFFECT)");
   apply->add_option("--region", request.region, "Process a rectangular region WxH+X+Y");
   apply->add_option("--region-mask", request.regionMask,
                     "Process the non-zero pixels of a mask image of the same size");
-  apply->add_option("--srand", request.srand, "Seed the random generator before the call");
-  apply->add_option("--tick", request.tick, "Fix the tick count (milliseconds)");
-  apply->add_option("--time", request.time, "Fix the calendar time (seconds)");
+  apply->add_option("--srand", request.srand, "Seed of the random generator (default 1)");
+  apply->add_option("--tick", request.tick,
+                    "Tick count in milliseconds (default 1000000; now: the real clock)");
+  apply->add_option("--time", request.time,
+                    "Calendar time in seconds (default 1700000000; now: the real clock)");
   apply->add_option("--orientation", request.orientation,
-                    "Process the image as seen in orientation 1..8 (written in its stored layout)");
+                    "Treat the input as having Exif orientation 1..8 (photos are turned upright "
+                    "as their own tag says otherwise)");
+  apply->add_option("--format", request.format,
+                    "Output format png, jpg, ppm or pgm, whatever the extension");
+  apply->add_option("--quality", request.quality, "JPEG quality 1..100 (default 92)");
+  apply->add_option("--background", request.background,
+                    "Colour that alpha is laid over in JPEG, PPM and PGM output (default #FFFFFF)");
   apply->add_flag("--quiet", request.quiet, "No progress bar");
-  apply->add_option("--interrupt-at", request.interruptAt)->group("");  // tests: SIGINT at N%
+  apply->add_option("--interrupt-at", request.interruptAt)->group("");      // tests: SIGINT at N%
+  apply->add_option("--progress-delay", request.progressDelay)->group("");  // tests: 0
 
   CLI::App* gallery = app.add_subcommand("gallery", "Every effect with its defaults and presets");
   fxcli::GalleryOptions galleryOptions;
@@ -313,6 +309,9 @@ int main(int argc, char** argv) {
   } catch (const UsageError& e) {
     std::fprintf(stderr, "fxkit: %s\n", e.what());
     status = 2;
+  } catch (const fxcli::Interrupted&) {
+    std::fprintf(stderr, "fxkit: interrupted\n");
+    status = 130;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "fxkit: %s\n", e.what());
     status = 2;
