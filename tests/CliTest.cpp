@@ -71,6 +71,9 @@ TEST_F(CliTest, ApplyWritesWhatTheLibraryComputes) {
        },
        24},
       {"swirl", "deep.ppm", "d.png", "angle=2500", nullptr, 48},  // 16-bit stays 16-bit
+      // The pixels do not depend on the threads the rows run on.
+      {"spherize", "@card:320x240", "t1.png", "--threads=1 strength=300", nullptr, 24},
+      {"spherize", "@card:320x240", "t3.png", "--threads=3 strength=300", nullptr, 24},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.output);
@@ -124,6 +127,7 @@ TEST_F(CliTest, UsageErrorsExitTwoWithOneLineNamingTheCulprit) {
       {{"apply", "swirl", "@card", out, "--region=10x10+700+0"}, "outside the image"},
       {{"apply", "swirl", "@card", out, "--region-mask=" + Path("small.pgm")}, "mask is 8x8"},
       {{"apply", "swirl", "@card", out, "--orientation=0"}, "--orientation=0"},
+      {{"apply", "swirl", "@card", out, "--threads=0"}, "--threads=0"},
       {{"apply", "swirl", "@card"}, "OUTPUT"},
       {{"apply", "swirl", "@card", out, "--bogus"}, "--bogus"},
       {{"bogus"}, "unknown command 'bogus'"},

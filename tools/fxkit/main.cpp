@@ -75,7 +75,7 @@ RECT ParseRegion(const std::string& text) {
 struct ApplyRequest {
   std::string effect, input, output;
   std::vector<std::string> words;
-  std::string region, regionMask, srand, tick, time, orientation;
+  std::string region, regionMask, srand, tick, time, orientation, threads;
   std::string format, quality, background;
   bool quiet = false;
   std::string interruptAt;      // tests: [loading:|saving:]N raises SIGINT at N% of the phase
@@ -124,6 +124,8 @@ int Apply(const ApplyRequest& r) {
   const int64_t time = r.time.empty() || timeRuns
                            ? kDefaultTime
                            : ParseOption("--time", r.time, INT64_MIN, INT64_MAX);
+  // The effect's rows run on this many threads (the pixels do not depend on it).
+  if (!r.threads.empty()) HostSetThreadCount(int32_t(ParseOption("--threads", r.threads, 1, 256)));
   fxcli::EffectArgs args(*effect);
   args.Add(r.words);
   const std::vector<FxNamedValue>& values = args.Values();
@@ -233,6 +235,8 @@ int Run(int argc, char** argv) {
   apply->add_option("--orientation", request.orientation,
                     "Treat the input as having Exif orientation 1..8 (photos are turned upright "
                     "as their own tag says otherwise)");
+  apply->add_option("--threads", request.threads,
+                    "Threads the effect may use (default: FXKIT_THREADS, else every core)");
   apply->add_option("--format", request.format,
                     "Output format png, jpg, ppm or pgm, whatever the extension");
   apply->add_option("--quality", request.quality, "JPEG quality 1..100 (default 92)");
