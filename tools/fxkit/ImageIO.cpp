@@ -481,6 +481,11 @@ ImagePtr DecodePnm(const uint8_t* data, size_t size, const std::string& what,
   for (int32_t y = 0; y < height; ++y) {
     ReportRow(progress, y, height);
     uint8_t* row = image->Row(y);
+    if (!ascii && layout.bits == 8 && maxval == 255) {  // the file's bytes are the row's
+      std::memcpy(row, p, size_t(rowSamples));
+      p += rowSamples;
+      continue;
+    }
     for (int64_t i = 0; i < rowSamples; ++i) {
       uint32_t v = 0;
       if (ascii) {
