@@ -57,7 +57,7 @@ GalleryRun RunOne(const FxEffectDesc& effect, const FxPreset* preset, BitmapReco
     work.CopyFrom(input, "gallery input");
     EffectArgs args(effect);
     if (preset) args.Add(SplitWords(preset->values));
-    const std::vector<FxNamedValue>& values = args.Values();
+    const std::vector<FxNamedValue>& values = args.Values(work.get());
     run.params = args.Describe(work.get());
     HostSeedRandom(options.seed);
     HostFixTickCount(options.tick);

@@ -16,6 +16,8 @@ struct GalleryOptions {
   uint32_t seed = 1;
   uint32_t tick = 1000000;
   int64_t time = 1700000000;
+  // Only these effects, by name, separated by commas (empty: every effect).
+  std::string only;
 };
 
 struct GalleryRun {

@@ -1,6 +1,6 @@
 // fxkit: try the library's effects on image files from the command line.
-//   fxkit list | help EFFECT | apply EFFECT INPUT OUTPUT [name=value ...] [options] |
-//   gallery [INPUT] [OUTDIR] | --version
+//   fxkit list | help EFFECT | apply EFFECT INPUT OUTPUT [name=value ...] [-- EFFECT ...]
+//   [options] | gallery [INPUT] [OUTDIR] | --version
 // Exit status: 0 success; 1 the effect returned an error (OUTPUT not written); 2 usage errors and
 // unreadable or unwritable files.
 #include <signal.h>
@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "tools/fxkit/Card.h"
+#include "tools/fxkit/Chain.h"
 #include "tools/fxkit/Describe.h"
 #include "tools/fxkit/Gallery.h"
 #include "tools/fxkit/ImageIO.h"
@@ -141,8 +142,8 @@ struct ApplyRequest {
 };
 
 int Apply(const ApplyRequest& r) {
-  const FxEffectDesc* effect = FxFindEffect(r.effect.c_str());
-  if (!effect) throw UsageError("unknown effect '" + r.effect + "' (see fxkit list)");
+  // Every step's effect and values are checked first.
+  fxcli::Chain chain(r.effect, r.words);
   fxcli::FormatForPath(r.output);  // refuse an unknown output format before any work
   if (!r.region.empty() && !r.regionMask.empty())
     throw UsageError("give --region or --region-mask, not both");
@@ -155,9 +156,6 @@ int Apply(const ApplyRequest& r) {
   const int64_t seed = r.srand.empty() ? 0 : ParseOption("--srand", r.srand, INT32_MIN, UINT32_MAX);
   const int64_t tick = r.tick.empty() ? 0 : ParseOption("--tick", r.tick, 0, UINT32_MAX);
   const int64_t time = r.time.empty() ? 0 : ParseOption("--time", r.time, INT64_MIN, INT64_MAX);
-  fxcli::EffectArgs args(*effect);
-  args.Add(r.words);
-  const std::vector<FxNamedValue>& values = args.Values();
 
   fxcli::ImagePtr image = fxcli::LoadImage(r.input);
   BitmapRecord* bitmap = image->get();
@@ -185,13 +183,13 @@ int Apply(const ApplyRequest& r) {
   {
     Progress progress(!r.quiet && isatty(STDERR_FILENO), r.interruptAt);
     CallbackGuard callback(&Progress::Callback, &progress);
-    rc = FxInvoke(effect, bitmap, values.data(), uint32_t(values.size()));
+    rc = chain.Run(bitmap);
   }
   if (rc == SUCCESS && gInterrupted) rc = ERROR_HOST_CANCELLED;
-  if (rc <= FX_REGISTRY_UNKNOWN_PARAMETER && rc >= FX_REGISTRY_UNKNOWN_EFFECT)
-    throw UsageError(std::string(effect->shortName) + ": " + fxcli::ResultText(rc));
   if (rc != SUCCESS) {
-    std::fprintf(stderr, "fxkit: %s: %s\n", effect->shortName, fxcli::ResultText(rc).c_str());
+    std::fprintf(stderr, "fxkit: %s: %s\n",
+                 *chain.failedEffect() ? chain.failedEffect() : chain.effect(0).shortName,
+                 fxcli::ResultText(rc).c_str());
     return 1;
   }
   HostSetOrientation(nullptr, bitmap, BITMAP_STRUCT_SIZE, 1, 0);  // write the stored layout
@@ -217,7 +215,9 @@ int Run(int argc, char** argv) {
       "  fxkit list\n"
       "  fxkit help swirl\n"
       "  fxkit apply swirl @card out.png angle=9000 center=320,240\n"
-      "  fxkit gallery @card out/gallery");
+      "  fxkit apply pixelate photo.jpg out.jpg mode=average shape=polar --preset=polar\n"
+      "  fxkit apply photo.jpg out.jpg swirl angle=900 -- zoom-blur -- ripple --preset=pond\n"
+      "  fxkit gallery @card out/gallery --only swirl,ripple");
 
   CLI::App* list = app.add_subcommand("list", "List the effects by family");
   bool names = false, exports = false;
@@ -234,7 +234,11 @@ int Run(int argc, char** argv) {
   apply->add_option("INPUT", request.input, "PNG, JPEG, PPM or PGM file, or @card[:WxH]")
       ->required();
   apply->add_option("OUTPUT", request.output, "Output file; .png, .jpg, .ppm or .pgm")->required();
-  apply->add_option("VALUES", request.words, "Parameters as name=value (see fxkit help EFFECT)");
+  apply->add_option("VALUES", request.words,
+                    "Parameters as name=value (see fxkit help EFFECT); -- EFFECT [name=value ...] "
+                    "chains another effect");
+  std::string preset;  // rewritten into a word by PrepareApplyArguments; listed for --help
+  apply->add_option("--preset", preset, "Apply a preset of the effect; name=value words override");
   apply->add_option("--region", request.region, "Process a rectangular region WxH+X+Y");
   apply->add_option("--region-mask", request.regionMask,
                     "Process the non-zero pixels of a mask image of the same size");
@@ -256,6 +260,7 @@ int Run(int argc, char** argv) {
   gallery->add_option("--tick", galleryTick, "Tick count for every run (default 1000000)");
   gallery->add_option("--time", galleryTime, "Calendar time for every run (default 1700000000)");
   gallery->add_flag("--quiet", galleryQuiet, "Only the summary line");
+  gallery->add_option("--only", galleryOptions.only, "Only these effects (swirl,ripple)");
 
   if (argc > 1 && argv[1][0] != '-') {
     bool known = false;
@@ -264,6 +269,7 @@ int Run(int argc, char** argv) {
       throw UsageError(std::string("unknown command '") + argv[1] +
                        "' (commands: list, help, apply, gallery)");
   }
+  fxcli::PrepareApplyArguments(argc, argv);  // chain separators and presets become words
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -289,12 +295,13 @@ int Run(int argc, char** argv) {
       std::fputs(app.help().c_str(), stdout);
       return 0;
     }
-    const FxEffectDesc* effect = FxFindEffect(helpEffect.c_str());
-    if (!effect) throw UsageError("unknown effect '" + helpEffect + "' (see fxkit list)");
-    std::fputs(fxcli::EffectHelpText(*effect).c_str(), stdout);
+    std::fputs(fxcli::EffectHelpText(fxcli::FindEffectOrThrow(helpEffect)).c_str(), stdout);
     return 0;
   }
-  if (apply->parsed()) return Apply(request);
+  if (apply->parsed()) {
+    fxcli::NormaliseApplyOrder(request.effect, request.input, request.output);
+    return Apply(request);
+  }
   if (!gallerySeed.empty())
     galleryOptions.seed = uint32_t(ParseOption("--srand", gallerySeed, INT32_MIN, UINT32_MAX));
   if (!galleryTick.empty())
