@@ -132,7 +132,7 @@ const FxParamDesc kBendingParams[] = {
 
 const FxPreset kBendingPresets[] = {
     {"vertical-cylinder", "strength=200 shape=vertical outside=edge"},
-    {"horizontal-cylinder", "strength=-300 shape=horizontal fillColor=white"},
+    {"horizontal-cylinder", "strength=100 shape=horizontal outside=edge"},
     {"corner", "strength=150 center=0%,0% outside=edge"},
 };
 

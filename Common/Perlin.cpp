@@ -47,8 +47,10 @@ const FxParamDesc kPerlinParams[] = {
 };
 
 const FxPreset kPerlinPresets[] = {
-    {"plain", "pattern=plain frequency=5 octaves=7"},
-    {"waves", "pattern=waves waveFrequency=15 amount=3 foreColor=#F0D080 backColor=#402010"},
+    {"plain", "pattern=plain frequency=5 octaves=7 blend=average opacity=60"},
+    {"waves",
+     "pattern=waves waveFrequency=15 amount=3 foreColor=#F0D080 backColor=#402010 "
+     "blend=average opacity=70"},
     {"contrast", "pattern=contrast blend=difference amount=10 opacity=80"},
 };
 

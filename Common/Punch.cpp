@@ -41,9 +41,9 @@ const FxParamDesc kPunchParams[] = {
 };
 
 const FxPreset kPunchPresets[] = {
-    {"punch", "strength=400 ramp=5"},
+    {"punch", "strength=400 ramp=2 outside=edge"},
     {"pull", "strength=-100"},
-    {"folded", "strength=-300 fold=on fillColor=white"},
+    {"folded", "strength=-200 fold=on outside=keep"},
 };
 
 }  // namespace

@@ -94,8 +94,8 @@ const FxParamDesc kSpherizeParams[] = {
 
 const FxPreset kSpherizePresets[] = {
     {"bulge", "strength=250 outside=edge"},
-    {"pinch", "strength=-400 fillColor=white"},
-    {"folded", "strength=450 fold=on fillColor=red"},
+    {"pinch", "strength=-100 outside=edge"},
+    {"folded", "strength=-250 fold=on outside=keep"},
 };
 
 }  // namespace

@@ -220,9 +220,10 @@ const FxParamDesc kTunnelParams[] = {
 };
 
 const FxPreset kTunnelPresets[] = {
-    {"three-tiles", "repeat=3 fillColor=#102030"},
+    {"three-tiles", "repeat=3 radius=21%s viewDistance=42%s fillColor=#102030"},
     {"sideways", "wrap=height outside=keep viewDistance=83%s radius=12.5%s rotation=25%s"},
-    {"into-the-light", "fadeStart=80 fadeEnd=20 fadeDistance=20 fadeColor=white"},
+    {"into-the-light",
+     "radius=21%s viewDistance=42%s fadeStart=0 fadeEnd=100 fadeDistance=4%s fadeColor=white"},
 };
 
 }  // namespace

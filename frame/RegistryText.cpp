@@ -745,8 +745,9 @@ bool SameName(std::string_view a, std::string_view b) {
 std::string Suggestion(std::string_view typed, const std::vector<std::string>& candidates) {
   const std::string t = Lowered(typed);
   if (t.empty()) return "";
-  // Close in spelling: one edit per three letters, at least one; or containing what was typed.
-  const size_t limit = std::max<size_t>(1, t.size() / 3);
+  // Close in spelling (one edit up to 3 letters, two up to 8, three beyond), or containing
+  // what was typed.
+  const size_t limit = t.size() <= 3 ? 1 : t.size() <= 8 ? 2 : 3;
   std::vector<std::pair<size_t, size_t>> close;  // distance, candidate
   for (size_t i = 0; i < candidates.size(); ++i) {
     const std::string c = Lowered(candidates[i]);

@@ -229,7 +229,10 @@ TEST_F(CliTest, GalleryWritesEveryRunAndTheContactSheet) {
       for (char& c : file) c = std::isalnum(uint8_t(c)) ? char(std::tolower(c)) : '-';
       file += ".png";
       EXPECT_TRUE(fs::exists(Path("g/" + file))) << file;
-      EXPECT_NE(html.find("src=\"" + file + "\""), std::string::npos) << file;
+      EXPECT_TRUE(fs::exists(Path("g/thumbs/" + file))) << file;
+      EXPECT_NE(html.find("<a href=\"" + file + "\"><img src=\"thumbs/" + file + "\""),
+                std::string::npos)
+          << file;
       if (p) continue;
       // The defaults change the picture, and keep its size unless the effect resizes.
       const fxcli::ImagePtr picture = fxcli::LoadImage(Path("g/" + file));
