@@ -299,15 +299,15 @@ constexpr FxFlagField kPixelateFlagFields[] = {
 const FxParamDesc kPixelateParams[] = {
     IntParam("cellWidth", 8, 1, kAnyInt32Max,
              "cell width in pixels or number of columns; polar: sector angle in degrees or "
-             "number of sectors (by flags)"),
+             "number of sectors (by widthIs)"),
     IntParam("cellHeight", 8, 1, kAnyInt32Max,
              "cell height in pixels or number of rows; polar: ring width in pixels or number of "
-             "rings (by flags)"),
+             "rings (by heightIs)"),
     UIntParam("opacity", 100, 0, 100, "share of the cell colour in percent; 0 does nothing"),
     CenterParam("center", "centre of the polar cells; inside the rectangle grown by one pixel"),
     FlagsParam("flags", 0xA12, 0x110, 0xFFF00FFF,
-               "bits 0-3: 0 maximum, 1 minimum, 2 average; bits 4-7: 0x10 grid, 0x20 polar; "
-               "0x100/0x200 width is a count/size; 0x400/0x800 height is a count/size",
+               "the cell colour, the cells' shape and what the sizes count; bits 12-19 must be "
+               "0, bits 20-31 are not looked at",
                kPixelateFlagFields),
 };
 

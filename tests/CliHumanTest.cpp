@@ -12,6 +12,7 @@
 
 #include "TestSupport.h"
 #include "tools/fxkit/Chain.h"
+#include "tools/fxkit/Describe.h"
 #include "tools/fxkit/ImageIO.h"
 #include "tools/fxkit/Values.h"
 
@@ -227,6 +228,52 @@ TEST_F(CliHumanTest, GalleryRendersOnlyTheEffectsAskedFor) {
   const Outcome unknown = Fxkit({"gallery", "@card:96x72", Path("h"), "--only", "swirl,ripel"});
   EXPECT_EQ(unknown.status, 2);
   EXPECT_EQ(unknown.err, "fxkit: unknown effect 'ripel' (did you mean ripple?)\n");
+}
+
+// The help lists every named field with its names, and the presets as they are written.
+TEST(CliHumanHelpTest, HelpListsTheNamedFields) {
+  for (uint32_t i = 0; i < FxEffectCount(); ++i) {
+    const FxEffectDesc& e = *FxEffectAt(i);
+    const std::string help = fxcli::EffectHelpText(e);
+    auto expectFields = [&](const FxFlagField* fields, uint32_t count) {
+      for (uint32_t k = 0; k < count; ++k) {
+        std::string names = std::string(fields[k].name) + "=";
+        for (uint32_t v = 0; v < fields[k].valueCount; ++v)
+          names += (v ? "|" : "") + std::string(fields[k].values[v].name);
+        EXPECT_NE(help.find(names), std::string::npos) << e.shortName << ": " << names;
+      }
+    };
+    for (uint32_t p = 0; p < e.paramCount; ++p) {
+      expectFields(e.params[p].flagFields, e.params[p].flagFieldCount);
+      if (e.params[p].kind == FX_KIND_RECORD)
+        for (uint32_t f = 0; f < e.params[p].record->fieldCount; ++f)
+          expectFields(e.params[p].record->fields[f].flagFields,
+                       e.params[p].record->fields[f].flagFieldCount);
+    }
+    for (uint32_t p = 0; p < e.presetCount; ++p)
+      EXPECT_NE(help.find(e.presets[p].values), std::string::npos) << e.presets[p].name;
+  }
+}
+
+// Every preset measures within its ranges from a thumbnail to a 12-megapixel photo.
+class PresetSizeTest : public fxtest::HostFixture {};
+
+TEST_F(PresetSizeTest, EveryPresetFitsPicturesOfEverySize) {
+  for (const auto& [w, h] : {std::pair{96, 72}, {640, 480}, {480, 640}, {4000, 3000}}) {
+    fxtest::TestBitmap picture(w, h, 8, ORDER_GRAY);
+    ASSERT_TRUE(picture.ok());
+    for (uint32_t i = 0; i < FxEffectCount(); ++i) {
+      const FxEffectDesc& e = *FxEffectAt(i);
+      for (uint32_t p = 0; p < e.presetCount; ++p) {
+        fxcli::EffectArgs args(e);
+        EXPECT_NO_THROW({
+          args.AddPreset(e.presets[p].name);
+          args.Values(picture.get());
+        }) << e.shortName
+           << " " << e.presets[p].name << " on " << w << "x" << h;
+      }
+    }
+  }
 }
 
 // The chain's steps share one progress: rising, each step within its share, 100 at the end.
