@@ -268,18 +268,16 @@ int32_t CheckRecords(const Refusal& refuse, int32_t param, const uint8_t* base, 
     for (uint32_t f = 0; f < r.fieldCount; ++f) {
       const FxFieldDesc& field = r.fields[f];
       const uint8_t* at = base + size_t{k} * r.size + field.offset;
-      const std::string name =
-          p.kind == FX_KIND_RECORD_ARRAY
-              ? std::string(p.name) + "[" + std::to_string(k) + "]." + field.name
-              : std::string(field.name);
+      const std::string name = p.kind == FX_KIND_RECORD_ARRAY
+                                   ? std::string(p.name) + "[" + Decimal(k) + "]." + field.name
+                                   : std::string(field.name);
       const int32_t element = p.kind == FX_KIND_RECORD_ARRAY ? int32_t(k) : -1;
       if (field.kind == FX_KIND_POINT) {
         POINT pt;
         std::memcpy(&pt, at, sizeof(pt));
         if (!PointInRange(pt, field.minValue, field.maxValue))
           return refuse.Refuse(FX_REGISTRY_OUT_OF_RANGE, param, int32_t(f), element,
-                               name + "=" + std::to_string(pt.x) + "," + std::to_string(pt.y) +
-                                   " is outside " +
+                               name + "=" + Decimal(pt.x) + "," + Decimal(pt.y) + " is outside " +
                                    RangeText(FX_KIND_INT32, field.minValue, field.maxValue));
         continue;
       }
@@ -301,8 +299,8 @@ int32_t CheckGiven(const Refusal& refuse, int32_t param, const FxNamedValue& v) 
     case FX_KIND_POINT:
       if (!PointInRange(v.value.pt, p.minValue, p.maxValue))
         return refuse.Refuse(FX_REGISTRY_OUT_OF_RANGE, param, -1, -1,
-                             std::string(p.name) + "=" + std::to_string(v.value.pt.x) + "," +
-                                 std::to_string(v.value.pt.y) + " is outside " +
+                             std::string(p.name) + "=" + Decimal(v.value.pt.x) + "," +
+                                 Decimal(v.value.pt.y) + " is outside " +
                                  RangeText(FX_KIND_INT32, p.minValue, p.maxValue));
       return SUCCESS;
     case FX_KIND_INT_ARRAY: {
@@ -310,8 +308,8 @@ int32_t CheckGiven(const Refusal& refuse, int32_t param, const FxNamedValue& v) 
       for (uint32_t k = 0; values && k < v.count; ++k)
         if (values[k] < p.minValue || values[k] > p.maxValue)
           return refuse.Refuse(FX_REGISTRY_OUT_OF_RANGE, param, -1, int32_t(k),
-                               Outside(std::string(p.name) + "[" + std::to_string(k) + "]",
-                                       FX_KIND_INT32, values[k], p.minValue, p.maxValue));
+                               Outside(std::string(p.name) + "[" + Decimal(k) + "]", FX_KIND_INT32,
+                                       values[k], p.minValue, p.maxValue));
       return SUCCESS;
     }
     case FX_KIND_RECORD:
@@ -383,8 +381,8 @@ int32_t FxInvokeEx(const FxEffectDesc* effect, BitmapRecord* bitmap, const FxNam
       if (p.kind == FX_KIND_INT_ARRAY && p.fixedCount && args[i].ptr &&
           given[i]->count < p.fixedCount)
         return refuse.Refuse(FX_REGISTRY_ARRAY_TOO_SHORT, int32_t(i), -1, -1,
-                             std::string(p.name) + " needs " + std::to_string(p.fixedCount) +
-                                 " values, got " + std::to_string(given[i]->count));
+                             std::string(p.name) + " needs " + fx::Decimal(p.fixedCount) +
+                                 " values, got " + fx::Decimal(given[i]->count));
       continue;
     }
     if (FxScalarDefault(&p, bitmap, &args[i])) continue;
@@ -435,8 +433,8 @@ int32_t FxInvokeEx(const FxEffectDesc* effect, BitmapRecord* bitmap, const FxNam
                                                   : int64_t{static_cast<uint32_t>(args[i].i)};
     if (arrayValid && count > 0 && static_cast<uint64_t>(count) > available)
       return refuse.Refuse(FX_REGISTRY_COUNT_TOO_LARGE, int32_t(i), -1, -1,
-                           std::string(p.name) + "=" + std::to_string(count) +
-                               " is more than the " + std::to_string(available) + " value(s) of " +
+                           std::string(p.name) + "=" + fx::Decimal(count) + " is more than the " +
+                               fx::Decimal(available) + " value(s) of " +
                                effect->params[p.arrayParam].name);
   }
   return effect->call(bitmap, args.data());

@@ -382,10 +382,10 @@ bool Describe(const FxEffectDesc& e, const FxTarget& t, TargetInfo& info) {
     if (!r || uint32_t(t.field) >= r->fieldCount) return false;
     const FxFieldDesc& f = r->fields[t.field];
     info = TargetInfo{f.kind, f.minValue, f.maxValue, f.flagFields, f.flagFieldCount, f.name, ""};
-    info.display = p.kind == FX_KIND_RECORD_ARRAY
-                       ? std::string(p.name) + "[" + (t.index >= 0 ? std::to_string(t.index) : "") +
-                             "]." + f.name
-                       : std::string(f.name);
+    info.display =
+        p.kind == FX_KIND_RECORD_ARRAY
+            ? std::string(p.name) + "[" + (t.index >= 0 ? Decimal(t.index) : "") + "]." + f.name
+            : std::string(f.name);
   } else {
     info =
         TargetInfo{p.kind, p.minValue, p.maxValue, p.flagFields, p.flagFieldCount, p.name, p.name};
@@ -556,9 +556,9 @@ Result Checked(const ParseContext& c, int64_t value, bool measured, FxParsed& ou
   if (!fits || word < c.info.min || word > c.info.max) {
     const std::string range = RangeText(c.info.kind, c.info.min, c.info.max);
     if (measured)
-      return Result{
-          FX_REGISTRY_OUT_OF_RANGE,
-          c.Prefix() + " is " + std::to_string(value) + " on this picture, outside " + range, fits};
+      return Result{FX_REGISTRY_OUT_OF_RANGE,
+                    c.Prefix() + " is " + Decimal(value) + " on this picture, outside " + range,
+                    fits};
     return Result{FX_REGISTRY_OUT_OF_RANGE, c.Prefix() + " is outside " + range, fits};
   }
   return Ok();
@@ -650,11 +650,11 @@ Result ParsePoint(const ParseContext& c, FxParsed& out) {
                 hi = std::min<int64_t>(c.info.max, INT32_MAX);
   for (int k = 0; k < 2; ++k)
     if (xy[k] < lo || xy[k] > hi) {
-      const std::string range = std::to_string(lo) + ".." + std::to_string(hi);
+      const std::string range = Decimal(lo) + ".." + Decimal(hi);
       if (relative)
-        return Result{FX_REGISTRY_OUT_OF_RANGE, c.Prefix() + " is " + std::to_string(xy[0]) + "," +
-                                                    std::to_string(xy[1]) +
-                                                    " on this picture, outside " + range};
+        return Result{FX_REGISTRY_OUT_OF_RANGE, c.Prefix() + " is " + Decimal(xy[0]) + "," +
+                                                    Decimal(xy[1]) + " on this picture, outside " +
+                                                    range};
       return Result{FX_REGISTRY_OUT_OF_RANGE, c.Prefix() + " is outside " + range};
     }
   out.value = static_cast<int64_t>(uint64_t{static_cast<uint32_t>(xy[0])} |
@@ -735,6 +735,12 @@ std::string ValueText(FxKind kind, int64_t value) {
   return text;
 }
 
+std::string Decimal(int64_t value) {
+  char text[24];
+  std::snprintf(text, sizeof(text), "%lld", static_cast<long long>(value));
+  return text;
+}
+
 bool SameName(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i)
@@ -756,14 +762,15 @@ std::string Suggestion(std::string_view typed, const std::vector<std::string>& c
     const bool contains = t.size() >= 3 && c.find(t) != std::string::npos;
     if (d <= limit || contains) close.emplace_back(d, i);
   }
-  std::stable_sort(close.begin(), close.end(),
-                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  // Nearest first, in the candidates' order among equals.
   std::vector<std::string> picked;
-  for (const auto& [d, i] : close) {
-    if (std::find(picked.begin(), picked.end(), candidates[i]) != picked.end()) continue;
-    picked.push_back(candidates[i]);
-    if (picked.size() == 3) break;
-  }
+  size_t farthest = 0;
+  for (const auto& [distance, i] : close) farthest = std::max(farthest, distance);
+  for (size_t d = 0; d <= farthest && picked.size() < 3; ++d)
+    for (const auto& [distance, i] : close)
+      if (distance == d && picked.size() < 3 &&
+          std::find(picked.begin(), picked.end(), candidates[i]) == picked.end())
+        picked.push_back(candidates[i]);
   return picked.empty() ? "" : " (did you mean " + JoinOr(picked) + "?)";
 }
 
@@ -818,7 +825,7 @@ int32_t FxResolveName(const FxEffectDesc* effect, const char* name, FxTarget* ta
         !fx::ParseInteger(indexText, index, pattern) || index > fx::kMaxRecordIndex)
       return Refuse(FX_REGISTRY_UNKNOWN_PARAMETER, message, messageSize,
                     prefix + std::string(n) + ": record index must be 0 .. " +
-                        std::to_string(fx::kMaxRecordIndex));
+                        fx::Decimal(fx::kMaxRecordIndex));
     const FxRecordDesc& record = *effect->params[p].record;
     t.param = p;
     t.index = static_cast<int32_t>(index);

@@ -28,6 +28,9 @@ bool FitsKind(FxKind kind, int64_t value, int64_t& word);
 bool InKindAndRange(FxKind kind, int64_t value, int64_t min, int64_t max);
 // "-500..500", "0x110..0xFFF00FFF" (flags and colours in hex).
 std::string RangeText(FxKind kind, int64_t min, int64_t max);
+// A decimal number. (std::to_string and the std algorithms that allocate would instantiate
+// library templates the shared object exports; the registry keeps to its own.)
+std::string Decimal(int64_t value);
 // A value as the registry writes it in messages: hex for flags and colours, "x,y" for points.
 std::string ValueText(FxKind kind, int64_t value);
 
