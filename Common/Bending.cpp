@@ -8,8 +8,8 @@
 // Fold handling with the fill colour fills the centre pixel through its row neighbours, as in
 // spherize. Extreme inputs: those of spherize (64-bit squares, bounded window); a rectangle of at
 // most two pixels each way has D = 0, and its centre pixel (the only one within D) stays.
-#include "frame/RegistryDefs.h"
 #include "Common/Sphere.h"
+#include "frame/RegistryDefs.h"
 #include "fxkit/effects.h"
 
 namespace fx {
@@ -90,9 +90,8 @@ int32_t BendingWork(BitmapRecord* bitmap, double k, bool outward, const RadialOp
                     uint32_t flags) {
   switch (flags & kShapeMask) {
     case kShapeSpherical:
-      return SphereDriver(bitmap, k, options, [&](const SphereGeometry& g) {
-        return MakeBendRemap(g, k, outward);
-      });
+      return SphereDriver(bitmap, k, options,
+                          [&](const SphereGeometry& g) { return MakeBendRemap(g, k, outward); });
     case kShapeHorizontal:
       return CylindricalBendDriver(bitmap, k, outward, options);
     case kShapeVertical: {
@@ -106,6 +105,18 @@ int32_t BendingWork(BitmapRecord* bitmap, double k, bool outward, const RadialOp
   }
 }
 
+constexpr FxFlagValue kShapeValues[] = {
+    {"spherical", kShapeSpherical, "a sphere around the centre"},
+    {"vertical", kShapeHorizontal, "a cylinder with a vertical axis: pixels move along the rows"},
+    {"horizontal", kShapeVertical,
+     "a cylinder with a horizontal axis: pixels move along the columns"},
+};
+constexpr FxFlagField kBendingFlagFields[] = {
+    kOutsideField,
+    kFoldField,
+    FlagField("shape", kShapeMask, kShapeValues, "the surface the image is printed on"),
+};
+
 const FxParamDesc kBendingParams[] = {
     IntParam("strength", 100, -500, 500,
              "positive: asin form (bulge), negative: sin form; |strength|/100 weights the "
@@ -116,13 +127,14 @@ const FxParamDesc kBendingParams[] = {
     kSphereFillParam,
     FlagsParam("flags", 0, 0, kAnyUInt32Max,
                "bits 0-3: outside mode 0 fill, 1 nearest edge, 2 keep; 0x10: fold handling; "
-               "shape 0 spherical, 0x100 cylindrical along rows, 0x200 along columns"),
+               "shape 0 spherical, 0x100 cylindrical along rows, 0x200 along columns",
+               kBendingFlagFields),
 };
 
 const FxPreset kBendingPresets[] = {
-    {"horizontal", "strength=200 flags=0x101"},
-    {"vertical", "strength=-300 flags=0x200 fillColor=#FFFFFF"},
-    {"corner", "strength=150 center=0,0 flags=1"},
+    {"vertical-cylinder", "strength=200 shape=vertical outside=edge"},
+    {"horizontal-cylinder", "strength=100 shape=horizontal outside=edge"},
+    {"corner", "strength=150 center=0%,0% outside=edge"},
 };
 
 }  // namespace

@@ -9,6 +9,15 @@
 namespace fx {
 namespace {
 
+constexpr FxFlagValue kBlendValues[] = {
+    {"replace", 0, "the clouds replace the pixels"},
+    {"difference", 1, "the difference of clouds and pixels, at the opacity"},
+    {"average", 2, "the average of clouds and pixels, at the opacity"},
+};
+constexpr FxFlagField kCloudsFlagFields[] = {
+    FlagField("blend", kWholeWord, kBlendValues, "how the clouds combine with the image"),
+};
+
 const FxParamDesc kCloudsParams[] = {
     kNoiseSeedParam,
     kNoiseFrequencyParam,
@@ -16,13 +25,14 @@ const FxParamDesc kCloudsParams[] = {
     kNoiseOpacityParam,
     kNoiseBackParam,
     kNoiseForeParam,
-    FlagsParam("flags", 0, 0, 2, "0 replace the pixels, 1 difference, 2 average"),
+    FlagsParam("flags", 0, 0, 2, "0 replace the pixels, 1 difference, 2 average",
+               kCloudsFlagFields),
 };
 
 const FxPreset kCloudsPresets[] = {
-    {"sky", "frequency=3 octaves=8 backColor=#2060C0 foreColor=#FFFFFF"},
-    {"difference", "seed=7 frequency=6 octaves=5 flags=1 opacity=60"},
-    {"haze", "frequency=2 octaves=4 flags=2 opacity=70 backColor=#808080"},
+    {"sky", "frequency=3 octaves=8 backColor=#2060C0 foreColor=white"},
+    {"difference", "seed=7 frequency=6 octaves=5 blend=difference opacity=60"},
+    {"haze", "frequency=2 octaves=4 blend=average opacity=70 backColor=gray"},
 };
 
 }  // namespace

@@ -9,8 +9,8 @@
 // only column is the axis and keeps its pixels (the axis column always does).
 #include <cstdlib>
 
-#include "frame/RegistryDefs.h"
 #include "Common/Sphere.h"
+#include "frame/RegistryDefs.h"
 #include "fxkit/effects.h"
 
 namespace fx {
@@ -58,19 +58,29 @@ int32_t CylindricalDriver(BitmapRecord* bitmap, int32_t strength) {
   });
 }
 
+constexpr FxFlagValue kDirectionValues[] = {
+    {"vertical", kDirectionRows, "the axis stands upright: pixels move along the rows"},
+    {"horizontal", kDirectionColumns, "the axis lies flat: pixels move along the columns"},
+};
+constexpr FxFlagField kDirectionFields[] = {
+    FlagField("direction", kWholeWord, kDirectionValues, "the cylinder's axis"),
+};
+
 const FxParamDesc kCylindricalParams[] = {
     IntParam("strength", 60, -100, 100,
              "positive widens the middle and squeezes the edges, negative the inverse; "
              "|strength|/100 weights the mapping; 0 does nothing"),
-    UIntParam("direction", 0, 0, 1,
-              "0: vertical axis (rows are remapped), 1: horizontal axis (columns are remapped)"),
+    Named(UIntParam("direction", 0, 0, 1,
+                    "0: vertical axis (rows are remapped), 1: horizontal axis (columns are "
+                    "remapped)"),
+          kDirectionFields),
     FlagsParam("flags", 0, 0, 0, "reserved, must be 0"),
 };
 
 const FxPreset kCylindricalPresets[] = {
     {"can", "strength=100"},
     {"inverse", "strength=-100"},
-    {"horizontal-axis", "strength=80 direction=1"},
+    {"horizontal-axis", "strength=80 direction=horizontal"},
 };
 
 }  // namespace

@@ -162,8 +162,8 @@ const FxParamDesc kImpressionistParams[] = {
 };
 
 const FxPreset kImpressionistPresets[] = {
-    {"coarse", "horzLength=24 vertLength=24"},
-    {"streaks", "horzLength=30 vertLength=1"},
+    {"coarse", "horzLength=5%s vertLength=5%s"},
+    {"streaks", "horzLength=6%s vertLength=1"},
 };
 
 }  // namespace

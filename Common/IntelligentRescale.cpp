@@ -630,8 +630,8 @@ class WorkingFormat {
     done_ = true;
     if (bitmap_->BitsPerPixel == bits_ && bitmap_->Order == order_) return SUCCESS;
     CallbackPause pause;
-    return HostConvertBitmap(bitmap_, bitmap_, BITMAP_STRUCT_SIZE, bits_, order_, nullptr, 0, 0,
-                             0, 0);
+    return HostConvertBitmap(bitmap_, bitmap_, BITMAP_STRUCT_SIZE, bits_, order_, nullptr, 0, 0, 0,
+                             0);
   }
 
  private:
@@ -672,6 +672,18 @@ int32_t GrowAxis(int32_t size, int32_t goal, int32_t steps, bool split, Pass&& p
   return current != goal ? pass(goal, 0, 1) : SUCCESS;
 }
 
+constexpr FxFlagValue kOrderValues[] = {
+    {"width-first", 0, "the width is changed first, then the height"},
+    {"height-first", 1, "the height is changed first, then the width"},
+};
+constexpr FxFlagField kOrderFields[] = {
+    FlagField("order", kWholeWord, kOrderValues, "which side changes first"),
+};
+constexpr FxParamDesc kOrderParam =
+    Named(IntParam("order", 0, kAnyInt32Min, kAnyInt32Max,
+                   "0: width first, 1: height first; other values change nothing"),
+          kOrderFields);
+
 const FxParamDesc kDownScaleParams[] = {
     BitmapParam("maskBitmap", FX_DEFAULT_NULL,
                 "optional mask of the same size; its pixels of removeColor go first, those of "
@@ -685,14 +697,13 @@ const FxParamDesc kDownScaleParams[] = {
               "pixels, as does the full width)"),
     SizeParam("newHeight", FX_DEFAULT_HEIGHT_PERCENT, 100, kAnyInt32Min, kAnyInt32Max,
               "requested height; at most the height; ignored with a mask"),
-    IntParam("order", 0, kAnyInt32Min, kAnyInt32Max,
-             "0: width first, 1: height first; other values change nothing"),
+    kOrderParam,
     FlagsParam("flags", 0, 0, 0, "reserved, must be 0"),
 };
 
 const FxPreset kDownScalePresets[] = {
-    {"square", "newWidth=480 newHeight=480"},
-    {"height-first", "newWidth=560 newHeight=360 order=1"},
+    {"square", "newWidth=100%s newHeight=100%s"},
+    {"height-first", "newWidth=87.5%w newHeight=75%h order=height-first"},
 };
 
 const FxParamDesc kUpScaleParams[] = {
@@ -710,15 +721,13 @@ const FxParamDesc kUpScaleParams[] = {
     SizeParam("newHeight", FX_DEFAULT_HEIGHT_PERCENT, 100, kAnyInt32Min, kAnyInt32Max,
               "requested height, clamped to height .. 2 x height - 1; ignored with a mask"),
     IntParam("heightSteps", 1, 1, kAnyInt32Max, "the same as widthSteps for the height"),
-    IntParam("order", 0, kAnyInt32Min, kAnyInt32Max,
-             "0: width first, 1: height first; other values change nothing"),
+    kOrderParam,
     FlagsParam("flags", 0, 0, 0, "reserved, must be 0"),
 };
 
-// Sized for a full-HD picture; smaller ones clamp to just under twice their size.
 const FxPreset kUpScalePresets[] = {
-    {"wide-in-steps", "newWidth=2400 widthSteps=4"},
-    {"both-axes", "newWidth=2400 newHeight=1350 heightSteps=2"},
+    {"wide-in-steps", "newWidth=150%w widthSteps=4"},
+    {"both-axes", "newWidth=125%w newHeight=125%h heightSteps=2"},
 };
 
 constexpr uint32_t kRescaleTraits =

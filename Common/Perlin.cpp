@@ -9,6 +9,22 @@
 namespace fx {
 namespace {
 
+constexpr FxFlagValue kPatternValues[] = {
+    {"rings", 0x00, "rings around centerX, centerY"},
+    {"waves", 0x10, "diagonal waves"},
+    {"contrast", 0x20, "the noise through a contrast curve"},
+    {"plain", 0x30, "the noise as it is"},
+};
+constexpr FxFlagValue kBlendValues[] = {
+    {"replace", 0x0, "the texture replaces the pixels"},
+    {"average", 0x1, "the average of texture and pixels, at the opacity"},
+    {"difference", 0x2, "the difference of texture and pixels, at the opacity"},
+};
+constexpr FxFlagField kPerlinFlagFields[] = {
+    FlagField("pattern", 0xF0, kPatternValues, "how the noise level is shaped"),
+    FlagField("blend", 0x0F, kBlendValues, "how the texture combines with the image"),
+};
+
 const FxParamDesc kPerlinParams[] = {
     kNoiseSeedParam,
     kNoiseFrequencyParam,
@@ -26,13 +42,16 @@ const FxParamDesc kPerlinParams[] = {
               "gain of rings and waves, or the contrast curve's offset, percent"),
     FlagsParam("flags", 0x00, 0, 0x33,
                "bits 4-7 mode: 0x00 rings, 0x10 waves, 0x20 contrast, 0x30 plain; bits 0-3 "
-               "blend: 0 replace, 1 average, 2 difference"),
+               "blend: 0 replace, 1 average, 2 difference",
+               kPerlinFlagFields),
 };
 
 const FxPreset kPerlinPresets[] = {
-    {"plain", "flags=0x30 frequency=5 octaves=7"},
-    {"waves", "flags=0x10 waveFrequency=15 amount=3 foreColor=#F0D080 backColor=#402010"},
-    {"contrast", "flags=0x22 amount=10 opacity=80"},
+    {"plain", "pattern=plain frequency=5 octaves=7 blend=average opacity=60"},
+    {"waves",
+     "pattern=waves waveFrequency=15 amount=3 foreColor=#F0D080 backColor=#402010 "
+     "blend=average opacity=70"},
+    {"contrast", "pattern=contrast blend=difference amount=10 opacity=80"},
 };
 
 }  // namespace

@@ -284,24 +284,49 @@ int32_t GridCellSize(int32_t value, bool isCount, int32_t extent, double& size) 
   return SUCCESS;
 }
 
+constexpr FxFlagValue kModeValues[] = {
+    {"max", kMaximum, "the per-channel maximum of the cell"},
+    {"min", kMinimum, "the per-channel minimum of the cell"},
+    {"average", kAverage, "the per-channel average of the cell"},
+};
+constexpr FxFlagValue kShapeValues[] = {
+    {"grid", kShapeRect, "rectangles of a grid"},
+    {"polar", kShapePolar, "sectors cut by rings around the centre"},
+};
+constexpr FxFlagValue kWidthValues[] = {
+    {"size", kWidthSize, "cellWidth is a width in pixels (polar: a sector angle in degrees)"},
+    {"count", kWidthCount, "cellWidth is a number of columns (polar: of sectors)"},
+};
+constexpr FxFlagValue kHeightValues[] = {
+    {"size", kHeightSize, "cellHeight is a height in pixels (polar: a ring width)"},
+    {"count", kHeightCount, "cellHeight is a number of rows (polar: of rings)"},
+};
+constexpr FxFlagField kPixelateFlagFields[] = {
+    FlagField("mode", 0x00F, kModeValues, "the colour a cell is painted with"),
+    FlagField("shape", 0x0F0, kShapeValues, "the cells' shape"),
+    FlagField("widthIs", kWidthCount | kWidthSize, kWidthValues, "what cellWidth counts"),
+    FlagField("heightIs", kHeightCount | kHeightSize, kHeightValues, "what cellHeight counts"),
+};
+
 const FxParamDesc kPixelateParams[] = {
     IntParam("cellWidth", 8, 1, kAnyInt32Max,
              "cell width in pixels or number of columns; polar: sector angle in degrees or "
-             "number of sectors (by flags)"),
+             "number of sectors (by widthIs)"),
     IntParam("cellHeight", 8, 1, kAnyInt32Max,
              "cell height in pixels or number of rows; polar: ring width in pixels or number of "
-             "rings (by flags)"),
+             "rings (by heightIs)"),
     UIntParam("opacity", 100, 0, 100, "share of the cell colour in percent; 0 does nothing"),
     CenterParam("center", "centre of the polar cells; inside the rectangle grown by one pixel"),
     FlagsParam("flags", 0xA12, 0x110, 0xFFF00FFF,
-               "bits 0-3: 0 maximum, 1 minimum, 2 average; bits 4-7: 0x10 grid, 0x20 polar; "
-               "0x100/0x200 width is a count/size; 0x400/0x800 height is a count/size"),
+               "the cell colour, the cells' shape and what the sizes count; bits 12-19 must be "
+               "0, bits 20-31 are not looked at",
+               kPixelateFlagFields),
 };
 
 const FxPreset kPixelatePresets[] = {
-    {"polar", "cellWidth=15 cellHeight=24 flags=0xA22"},
-    {"grid-count-max", "cellWidth=24 cellHeight=16 flags=0x510"},
-    {"soft-min", "cellWidth=12 cellHeight=12 opacity=50 flags=0xA11"},
+    {"polar", "cellWidth=15 cellHeight=5%s shape=polar"},
+    {"grid-count-max", "cellWidth=24 cellHeight=16 mode=max widthIs=count heightIs=count"},
+    {"soft-min", "cellWidth=2.5%s cellHeight=2.5%s opacity=50 mode=min"},
 };
 
 }  // namespace

@@ -217,6 +217,26 @@ int32_t PlasmaDriver(BitmapRecord* bitmap, const PlasmaInfo& info) {
   return rc;
 }
 
+constexpr FxFlagValue kPatternValues[] = {
+    {"vertical", 0, "vertical stripes"},
+    {"horizontal", 1, "horizontal stripes"},
+    {"diagonal", 2, "diagonal stripes"},
+    {"plaid", 3, "vertical and horizontal stripes crossed"},
+    {"rings", 4, "rings around the centre"},
+    {"corner", 5, "stripes mixed with rings around the top-left corner"},
+    {"center", 6, "stripes mixed with rings around the centre and the corner"},
+};
+constexpr FxFlagValue kColorValues[] = {
+    {"rainbow", 0x00, "a hue sweep"},
+    {"bands", 0x10, "three sine waves, periods an eighth, a quarter and half the table"},
+    {"warm", 0x20, "red and green sine waves, no blue"},
+    {"periods", 0x30, "sine waves of RedPeriod, GreenPeriod and BluePeriod"},
+};
+constexpr FxFlagField kStyleFields[] = {
+    FlagField("pattern", 0x0F, kPatternValues, "the plasma's pattern"),
+    FlagField("colors", 0xF0, kColorValues, "the colour table"),
+};
+
 const FxFieldDesc kPlasmaFields[] = {
     Field("StructSize", FX_KIND_UINT32, offsetof(PlasmaInfo, StructSize), kPlasmaInfoSize, 0,
           kAnyUInt32Max, "record size, 32"),
@@ -234,7 +254,8 @@ const FxFieldDesc kPlasmaFields[] = {
           "wavelength of the pattern waves in hundredths of a pixel"),
     Field("Style", FX_KIND_FLAGS, offsetof(PlasmaInfo, Style), 0x06, 0, 0x36,
           "bits 0-3 pattern 0..6; bits 4-7 colours: 0x00 rainbow, 0x10, 0x20 fixed waves, 0x30 "
-          "the periods above"),
+          "the periods above",
+          kStyleFields),
 };
 
 const FxRecordDesc kPlasmaRecord = {"PlasmaInfo", kPlasmaInfoSize, kPlasmaFields,
@@ -246,9 +267,11 @@ const FxParamDesc kPlasmaParams[] = {
 };
 
 const FxPreset kPlasmaPresets[] = {
-    {"rings", "Style=0x04 Wavelength=1200 ImagePercent=30"},
-    {"stripes", "Style=0x13 Wavelength=900 ImagePercent=50 Shift=64"},
-    {"custom", "Style=0x35 RedPeriod=40 GreenPeriod=70 BluePeriod=0 ImagePercent=20"},
+    {"rings", "pattern=rings colors=rainbow Wavelength=250%s ImagePercent=30"},
+    {"stripes", "pattern=plaid colors=bands Wavelength=187.5%s ImagePercent=50 Shift=64"},
+    {"custom",
+     "pattern=corner colors=periods RedPeriod=40 GreenPeriod=70 BluePeriod=0 Wavelength=417%s "
+     "ImagePercent=20"},
 };
 
 }  // namespace

@@ -119,19 +119,34 @@ int32_t PolarDriver(BitmapRecord* bitmap, const PreparedColor& fill, uint32_t fl
                            });
 }
 
+constexpr FxFlagValue kOutsideValues[] = {
+    {"fill", kFill, "the fill colour"},
+    {"edge", kNearestEdge, "the colour of the nearest pixel of the rectangle"},
+    {"keep", kKeep, "the pixel keeps its value"},
+};
+constexpr FxFlagValue kDirectionValues[] = {
+    {"to-polar", 0, "rows become rings around the centre, columns rays"},
+    {"to-rectangular", kToRectangular, "the rings around the centre are unrolled into rows"},
+};
+constexpr FxFlagField kPolarFlagFields[] = {
+    FlagField("outside", 0x0F, kOutsideValues, "what a pixel whose source is outside gets"),
+    FlagField("direction", 0xF0, kDirectionValues, "which way the coordinates are converted"),
+};
+
 const FxParamDesc kPolarParams[] = {
     ColorParam("fillColor", 0x000000,
                "colour of pixels whose source lies outside the rectangle (outside mode 0); bit 26 "
                "gives a 16-bit gray level directly"),
     FlagsParam("flags", 0, 0, kAnyUInt32Max,
                "bits 0-3: outside mode (0 fill, 1 nearest edge, 2 keep); bits 4-7: direction "
-               "(0 rectangular to polar, 0x10 polar to rectangular)"),
+               "(0 rectangular to polar, 0x10 polar to rectangular)",
+               kPolarFlagFields),
 };
 
 const FxPreset kPolarPresets[] = {
-    {"unroll", "flags=0x11"},
-    {"wrap-edge", "flags=1"},
-    {"wrap-keep", "flags=2"},
+    {"unroll", "direction=to-rectangular outside=edge"},
+    {"wrap-edge", "outside=edge"},
+    {"wrap-keep", "outside=keep"},
 };
 
 }  // namespace

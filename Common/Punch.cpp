@@ -9,8 +9,8 @@
 // rectangle one or two pixels wide stays).
 #include <cstdlib>
 
-#include "frame/RegistryDefs.h"
 #include "Common/Sphere.h"
+#include "frame/RegistryDefs.h"
 #include "fxkit/effects.h"
 
 namespace fx {
@@ -42,9 +42,9 @@ const FxParamDesc kPunchParams[] = {
 };
 
 const FxPreset kPunchPresets[] = {
-    {"punch", "strength=400 ramp=5"},
+    {"punch", "strength=400 ramp=2 outside=edge"},
     {"pull", "strength=-100"},
-    {"folded", "strength=-300 flags=0x10 fillColor=#FFFFFF"},
+    {"folded", "strength=-200 fold=on outside=keep"},
 };
 
 }  // namespace

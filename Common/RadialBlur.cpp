@@ -12,8 +12,8 @@
 // driver leaves the bitmap as it is.
 #include <cmath>
 
-#include "frame/Frame.h"
 #include "Common/Rays.h"
+#include "frame/Frame.h"
 #include "frame/RegistryDefs.h"
 #include "fxkit/effects.h"
 
@@ -132,9 +132,9 @@ const FxParamDesc kRadialBlurParams[] = {
 };
 
 const FxPreset kRadialBlurPresets[] = {
-    {"spin", "length=40 spread=20"},
-    {"gentle", "length=10 spread=2"},
-    {"corner", "length=30 spread=8 center=0,0"},
+    {"spin", "length=40 spread=4%s"},
+    {"gentle", "length=10 spread=0.5%s"},
+    {"corner", "length=30 spread=1.7%s center=0%,0%"},
 };
 
 }  // namespace

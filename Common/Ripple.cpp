@@ -107,6 +107,15 @@ int32_t RippleDriver(BitmapRecord* bitmap, const RECT& rect, const RippleWave& g
   });
 }
 
+constexpr FxFlagValue kOutsideValues[] = {
+    {"fill", 0, "the fill colour"},
+    {"edge", 1, "the colour of the nearest pixel of the rectangle"},
+    {"keep", 2, "the pixel keeps its value"},
+};
+constexpr FxFlagField kRippleFlagFields[] = {
+    FlagField("outside", kWholeWord, kOutsideValues, "what a pixel whose source is outside gets"),
+};
+
 const FxParamDesc kRippleParams[] = {
     IntParam("amplitude", 10, 0, kAnyInt32Max, "largest displacement in pixels; 0 does nothing"),
     IntParam("frequency", 10, 1, kAnyInt32Max,
@@ -118,13 +127,14 @@ const FxParamDesc kRippleParams[] = {
                "colour of pixels whose source lies outside the rectangle (flags 0); bit 26 gives "
                "a 16-bit gray level directly"),
     FlagsParam("flags", 1, 0, 2,
-               "source outside the rectangle: 0 fill colour, 1 nearest edge, 2 keep the pixel"),
+               "source outside the rectangle: 0 fill colour, 1 nearest edge, 2 keep the pixel",
+               kRippleFlagFields),
 };
 
 const FxPreset kRipplePresets[] = {
-    {"pond", "amplitude=4 frequency=20 attenuation=0"},
-    {"splash", "amplitude=30 frequency=5 attenuation=200 phase=9000"},
-    {"fill", "amplitude=15 frequency=8 flags=0 fillColor=#204080"},
+    {"pond", "amplitude=1%s frequency=20 attenuation=0"},
+    {"splash", "amplitude=6%s frequency=5 attenuation=200 phase=9000"},
+    {"fill", "amplitude=3%s frequency=8 outside=fill fillColor=#204080"},
 };
 
 }  // namespace

@@ -94,9 +94,9 @@ const FxParamDesc kSpherizeParams[] = {
 };
 
 const FxPreset kSpherizePresets[] = {
-    {"bulge", "strength=250 flags=1"},
-    {"pinch", "strength=-400 fillColor=#FFFFFF"},
-    {"folded", "strength=450 flags=0x10 fillColor=#FF0000"},
+    {"bulge", "strength=250 outside=edge"},
+    {"pinch", "strength=-100 outside=edge"},
+    {"folded", "strength=-250 fold=on outside=keep"},
 };
 
 }  // namespace

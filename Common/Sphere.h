@@ -41,9 +41,25 @@ inline constexpr FxParamDesc kSphereFillParam =
     ColorParam("fillColor", 0,
                "colour for sources outside the rectangle (mode 0); bit 26: low 16 bits are a "
                "16-bit gray level");
+inline constexpr FxFlagValue kOutsideValues[] = {
+    {"fill", kOutsideFill, "the fill colour"},
+    {"edge", kOutsideEdge, "the colour of the nearest pixel of the rectangle"},
+    {"keep", kOutsideKeep, "the pixel keeps its value"},
+};
+inline constexpr FxFlagValue kFoldValues[] = {
+    {"off", 0, "a radius remapped past the centre samples the far side"},
+    {"on", kFoldFlag,
+     "a radius remapped past the centre follows the outside mode (edge: the centre's colour)"},
+};
+inline constexpr FxFlagField kOutsideField =
+    FlagField("outside", 0x0F, kOutsideValues, "what a pixel whose source is outside gets");
+inline constexpr FxFlagField kFoldField =
+    FlagField("fold", 0xF0, kFoldValues, "handling of radii remapped past the centre");
+inline constexpr FxFlagField kSphereFlagFields[] = {kOutsideField, kFoldField};
 inline constexpr FxParamDesc kSphereFlagsParam =
     FlagsParam("flags", 0, 0, kAnyUInt32Max,
-               "bits 0-3: outside mode 0 fill, 1 nearest edge, 2 keep; 0x10: fold handling");
+               "bits 0-3: outside mode 0 fill, 1 nearest edge, 2 keep; 0x10: fold handling",
+               kSphereFlagFields);
 
 // A call's choices: the centre, the outside mode, fold handling and the prepared fill colour.
 struct RadialOptions {

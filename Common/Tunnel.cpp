@@ -178,6 +178,22 @@ int32_t TunnelDriver(BitmapRecord* bitmap, const TunnelParams& p) {
                            });
 }
 
+constexpr FxFlagValue kWrapValues[] = {
+    {"width", kAngleAlongColumns,
+     "the image's width goes around the axis, its height along the depth"},
+    {"height", kAngleAlongRows,
+     "the image's height goes around the axis, its width along the depth"},
+};
+constexpr FxFlagValue kOutsideValues[] = {
+    {"fill", kModeFill, "the fill colour"},
+    {"keep", kModeKeep, "the pixel keeps its value"},
+};
+constexpr FxFlagField kTunnelFlagFields[] = {
+    FlagField("wrap", 0xF0, kWrapValues, "which side of the image wraps around the tunnel"),
+    FlagField("outside", 0x0F, kOutsideValues,
+              "what the vanishing point and pixels beyond the last tile get"),
+};
+
 const FxParamDesc kTunnelParams[] = {
     CenterParam("center", "vanishing point (the tunnel's axis); may lie off the image"),
     IntParam("depthOffset", 0, kAnyInt32Min, kAnyInt32Max,
@@ -200,13 +216,15 @@ const FxParamDesc kTunnelParams[] = {
                "colour of the vanishing point and of pixels beyond the last tile (mode 1)"),
     FlagsParam("flags", 0x21, 0x11, kAnyUInt32Max,
                "layout 0x10 (angle down the rows) or 0x20 (angle across the columns), plus mode "
-               "1 (fill) or 2 (keep)"),
+               "1 (fill) or 2 (keep)",
+               kTunnelFlagFields),
 };
 
 const FxPreset kTunnelPresets[] = {
-    {"three-tiles", "repeat=3 fillColor=#102030"},
-    {"sideways", "flags=0x12 viewDistance=400 radius=60 rotation=120"},
-    {"into-the-light", "fadeStart=80 fadeEnd=20 fadeDistance=20 fadeColor=#FFFFFF"},
+    {"three-tiles", "repeat=3 radius=21%s viewDistance=42%s fillColor=#102030"},
+    {"sideways", "wrap=height outside=keep viewDistance=83%s radius=12.5%s rotation=25%s"},
+    {"into-the-light",
+     "radius=21%s viewDistance=42%s fadeStart=0 fadeEnd=100 fadeDistance=4%s fadeColor=white"},
 };
 
 }  // namespace

@@ -19,8 +19,8 @@
 #include <cmath>
 #include <type_traits>
 
-#include "frame/Frame.h"
 #include "Common/Rays.h"
+#include "frame/Frame.h"
 #include "frame/RegistryDefs.h"
 #include "fxkit/effects.h"
 
@@ -171,9 +171,9 @@ const FxParamDesc kZoomBlurParams[] = {
 };
 
 const FxPreset kZoomBlurPresets[] = {
-    {"rush", "length=40 strength=30"},
-    {"corner", "length=24 center=0,0"},
-    {"stretched", "length=12 strength=100"},
+    {"rush", "length=8%s strength=30"},
+    {"corner", "length=5%s center=0%,0%"},
+    {"stretched", "length=2.5%s strength=100"},
 };
 
 }  // namespace

@@ -51,7 +51,6 @@ void RunEffect(benchmark::State& state, Scenario scenario) {
     state.SkipWithError(e.what());
     return;
   }
-  const std::vector<FxNamedValue>& values = args.Values();
   BitmapRecord pristine{}, work{};
   if (HostCreateBitmap(&pristine, 272, 1, kWidth, kHeight, scenario.bitsPerPixel, ORDER_BGR,
                        nullptr, 1, nullptr, 0) != SUCCESS) {
@@ -59,6 +58,14 @@ void RunEffect(benchmark::State& state, Scenario scenario) {
     return;
   }
   Paint(&pristine);
+  std::vector<FxNamedValue> values;
+  try {
+    values = args.Values(&pristine);  // sizes relative to the picture measured on it
+  } catch (const fxcli::UsageError& e) {
+    HostFreeBitmap(&pristine);
+    state.SkipWithError(e.what());
+    return;
+  }
   int32_t rc = SUCCESS;
   HostSetThreadCount(scenario.threads);
   for (auto _ : state) {
@@ -76,7 +83,7 @@ void RunEffect(benchmark::State& state, Scenario scenario) {
   HostFreeBitmap(&pristine);
   if (rc != SUCCESS) state.SkipWithError(("result " + std::to_string(rc)).c_str());
   state.counters["Mpix"] = benchmark::Counter(double(kWidth) * kHeight / 1e6,
-                                                benchmark::Counter::kIsIterationInvariantRate);
+                                              benchmark::Counter::kIsIterationInvariantRate);
 }
 
 // Names: "swirl/24/t1" for the defaults on one thread, "swirl:strong/48/t2" for a preset on all

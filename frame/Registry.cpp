@@ -2,10 +2,12 @@
 // that resolves named values and defaults into the export's arguments.
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "frame/Frame.h"
 #include "frame/RegistryDefs.h"
+#include "frame/RegistryText.h"
 #include "fxkit/host.h"
 
 namespace fx {
@@ -35,22 +37,6 @@ POINT UnpackPoint(int64_t packed) {
   const uint64_t u = static_cast<uint64_t>(packed);
   return POINT{static_cast<int32_t>(static_cast<uint32_t>(u)),
                static_cast<int32_t>(static_cast<uint32_t>(u >> 32))};
-}
-
-// The bitmap's whole rectangle and the rectangle to process as the effects see them: in
-// orientation 1. A record with an orientation code outside 1 .. 8 is measured as it stands (the
-// export will refuse it), so the record is never left changed.
-struct Extent {
-  RECT whole, process;
-};
-Extent ExtentInOrientationOne(BitmapRecord* bitmap) {
-  if (!bitmap || bitmap->StructSize < BITMAP_STRUCT_SIZE_OLD) return Extent{};
-  const uint8_t saved = bitmap->Orientation;
-  const bool switchView = saved >= 2 && saved <= 8;
-  if (switchView) HostSetOrientation(nullptr, bitmap, BITMAP_STRUCT_SIZE, 1, 0);
-  Extent e{RECT{0, 0, bitmap->Width, bitmap->Height}, ProcessRect(bitmap)};
-  if (switchView) HostSetOrientation(nullptr, bitmap, BITMAP_STRUCT_SIZE, saved, 0);
-  return e;
 }
 
 POINT DefaultCenter(BitmapRecord* bitmap) {
@@ -85,7 +71,9 @@ BitmapRecord* MakeTexture(InvokeScratch& scratch) {
 using fx::kEffectList;
 using fx::kEffectListSize;
 
-uint32_t FxEffectCount(void) { return kEffectListSize; }
+uint32_t FxEffectCount(void) {
+  return kEffectListSize;
+}
 
 const FxEffectDesc* FxEffectAt(uint32_t index) {
   return index < kEffectListSize ? kEffectList[index] : nullptr;
@@ -97,31 +85,49 @@ const FxEffectDesc* FxFindEffect(const char* name) {
     if (!std::strcmp(kEffectList[i]->shortName, name) ||
         !std::strcmp(kEffectList[i]->exportName, name))
       return kEffectList[i];
+  for (uint32_t i = 0; i < kEffectListSize; ++i)
+    if (fx::SameName(kEffectList[i]->shortName, name) ||
+        fx::SameName(kEffectList[i]->exportName, name))
+      return kEffectList[i];
   return nullptr;
 }
 
 const char* FxFamilyName(FxFamily family) {
   switch (family) {
-    case FX_FAMILY_DISTORTION: return "distortion";
-    case FX_FAMILY_BLUR_LIGHT_GLOW: return "blur/light/glow";
-    case FX_FAMILY_ARTISTIC: return "artistic/tile/texture";
-    case FX_FAMILY_PROCEDURAL: return "procedural";
-    case FX_FAMILY_RESCALING: return "rescaling";
+    case FX_FAMILY_DISTORTION:
+      return "distortion";
+    case FX_FAMILY_BLUR_LIGHT_GLOW:
+      return "blur/light/glow";
+    case FX_FAMILY_ARTISTIC:
+      return "artistic/tile/texture";
+    case FX_FAMILY_PROCEDURAL:
+      return "procedural";
+    case FX_FAMILY_RESCALING:
+      return "rescaling";
   }
   return "unknown";
 }
 
 const char* FxKindName(FxKind kind) {
   switch (kind) {
-    case FX_KIND_INT32: return "int32";
-    case FX_KIND_UINT32: return "uint32";
-    case FX_KIND_FLAGS: return "flags";
-    case FX_KIND_POINT: return "point";
-    case FX_KIND_COLOR: return "color";
-    case FX_KIND_RECORD: return "record";
-    case FX_KIND_INT_ARRAY: return "int-array";
-    case FX_KIND_RECORD_ARRAY: return "record-array";
-    case FX_KIND_BITMAP: return "bitmap";
+    case FX_KIND_INT32:
+      return "int32";
+    case FX_KIND_UINT32:
+      return "uint32";
+    case FX_KIND_FLAGS:
+      return "flags";
+    case FX_KIND_POINT:
+      return "point";
+    case FX_KIND_COLOR:
+      return "color";
+    case FX_KIND_RECORD:
+      return "record";
+    case FX_KIND_INT_ARRAY:
+      return "int-array";
+    case FX_KIND_RECORD_ARRAY:
+      return "record-array";
+    case FX_KIND_BITMAP:
+      return "bitmap";
   }
   return "unknown";
 }
@@ -130,12 +136,16 @@ int32_t FxFindParam(const FxEffectDesc* effect, const char* name) {
   if (!effect || !name) return -1;
   for (uint32_t i = 0; i < effect->paramCount; ++i)
     if (!std::strcmp(effect->params[i].name, name)) return static_cast<int32_t>(i);
+  for (uint32_t i = 0; i < effect->paramCount; ++i)
+    if (fx::SameName(effect->params[i].name, name)) return static_cast<int32_t>(i);
   return -1;
 }
 
 const char* FxResultName(int32_t code) {
   switch (code) {
-#define FX_NAME(c) case c: return #c;
+#define FX_NAME(c) \
+  case c:          \
+    return #c;
     FX_NAME(SUCCESS)
     FX_NAME(ERROR_NO_MEMORY)
     FX_NAME(ERROR_NO_BITMAP)
@@ -158,6 +168,11 @@ const char* FxResultName(int32_t code) {
     FX_NAME(FX_REGISTRY_COUNT_TOO_LARGE)
     FX_NAME(FX_REGISTRY_ARRAY_TOO_SHORT)
     FX_NAME(FX_REGISTRY_UNKNOWN_EFFECT)
+    FX_NAME(FX_REGISTRY_BAD_VALUE)
+    FX_NAME(FX_REGISTRY_OUT_OF_RANGE)
+    FX_NAME(FX_REGISTRY_NEEDS_BITMAP)
+    FX_NAME(FX_REGISTRY_AMBIGUOUS_NAME)
+    FX_NAME(FX_REGISTRY_UNKNOWN_PRESET)
 #undef FX_NAME
   }
   return nullptr;
@@ -167,6 +182,8 @@ int32_t FxFindField(const FxRecordDesc* record, const char* name) {
   if (!record || !name) return -1;
   for (uint32_t i = 0; i < record->fieldCount; ++i)
     if (!std::strcmp(record->fields[i].name, name)) return static_cast<int32_t>(i);
+  for (uint32_t i = 0; i < record->fieldCount; ++i)
+    if (fx::SameName(record->fields[i].name, name)) return static_cast<int32_t>(i);
   return -1;
 }
 
@@ -200,28 +217,155 @@ int32_t FxScalarDefault(const FxParamDesc* p, BitmapRecord* bitmap, FxValue* val
       else
         value->i = p->defaultValue;
       return 1;
-    case FX_DEFAULT_CENTER: value->pt = fx::DefaultCenter(bitmap); return 1;
+    case FX_DEFAULT_CENTER:
+      value->pt = fx::DefaultCenter(bitmap);
+      return 1;
     case FX_DEFAULT_WIDTH_PERCENT:
       value->i = int64_t{fx::ExtentInOrientationOne(bitmap).whole.right} * p->defaultValue / 100;
       return 1;
     case FX_DEFAULT_HEIGHT_PERCENT:
       value->i = int64_t{fx::ExtentInOrientationOne(bitmap).whole.bottom} * p->defaultValue / 100;
       return 1;
-    default: return 0;
+    default:
+      return 0;
   }
 }
 
+namespace fx {
+namespace {
+
+// What FxInvokeEx refused, written into the caller's report.
+struct Refusal {
+  FxReport* report;
+  const FxEffectDesc& effect;
+  int32_t Refuse(int32_t code, int32_t param, int32_t field, int32_t element,
+                 const std::string& text) const {
+    if (report) {
+      report->param = param;
+      report->field = field;
+      report->element = element;
+      WriteMessage(report->message, sizeof(report->message),
+                   std::string(effect.shortName) + ": " + text);
+    }
+    return code;
+  }
+};
+
+std::string Outside(const std::string& name, FxKind kind, int64_t value, int64_t min, int64_t max) {
+  return name + "=" + ValueText(kind, value) + " is outside " + RangeText(kind, min, max);
+}
+
+// A point's coordinates against the range of each.
+bool PointInRange(POINT p, int64_t min, int64_t max) {
+  return p.x >= min && p.x <= max && p.y >= min && p.y <= max;
+}
+
+// Every field of `records` records at `base` within its range; SUCCESS or the refusal.
+int32_t CheckRecords(const Refusal& refuse, int32_t param, const uint8_t* base, uint32_t records) {
+  const FxParamDesc& p = refuse.effect.params[param];
+  const FxRecordDesc& r = *p.record;
+  for (uint32_t k = 0; k < records; ++k)
+    for (uint32_t f = 0; f < r.fieldCount; ++f) {
+      const FxFieldDesc& field = r.fields[f];
+      const uint8_t* at = base + size_t{k} * r.size + field.offset;
+      const std::string name = p.kind == FX_KIND_RECORD_ARRAY
+                                   ? std::string(p.name) + "[" + Decimal(k) + "]." + field.name
+                                   : std::string(field.name);
+      const int32_t element = p.kind == FX_KIND_RECORD_ARRAY ? int32_t(k) : -1;
+      if (field.kind == FX_KIND_POINT) {
+        POINT pt;
+        std::memcpy(&pt, at, sizeof(pt));
+        if (!PointInRange(pt, field.minValue, field.maxValue))
+          return refuse.Refuse(FX_REGISTRY_OUT_OF_RANGE, param, int32_t(f), element,
+                               name + "=" + Decimal(pt.x) + "," + Decimal(pt.y) + " is outside " +
+                                   RangeText(FX_KIND_INT32, field.minValue, field.maxValue));
+        continue;
+      }
+      uint32_t word;
+      std::memcpy(&word, at, sizeof(word));
+      const int64_t value =
+          field.kind == FX_KIND_INT32 ? int64_t{static_cast<int32_t>(word)} : int64_t{word};
+      if (!InKindAndRange(field.kind, value, field.minValue, field.maxValue))
+        return refuse.Refuse(FX_REGISTRY_OUT_OF_RANGE, param, int32_t(f), element,
+                             Outside(name, field.kind, value, field.minValue, field.maxValue));
+    }
+  return SUCCESS;
+}
+
+// A given value against its kind and range (FX_INVOKE_CHECK_RANGES).
+int32_t CheckGiven(const Refusal& refuse, int32_t param, const FxNamedValue& v) {
+  const FxParamDesc& p = refuse.effect.params[param];
+  switch (p.kind) {
+    case FX_KIND_POINT:
+      if (!PointInRange(v.value.pt, p.minValue, p.maxValue))
+        return refuse.Refuse(FX_REGISTRY_OUT_OF_RANGE, param, -1, -1,
+                             std::string(p.name) + "=" + Decimal(v.value.pt.x) + "," +
+                                 Decimal(v.value.pt.y) + " is outside " +
+                                 RangeText(FX_KIND_INT32, p.minValue, p.maxValue));
+      return SUCCESS;
+    case FX_KIND_INT_ARRAY: {
+      const auto* values = static_cast<const int32_t*>(v.value.ptr);
+      for (uint32_t k = 0; values && k < v.count; ++k)
+        if (values[k] < p.minValue || values[k] > p.maxValue)
+          return refuse.Refuse(FX_REGISTRY_OUT_OF_RANGE, param, -1, int32_t(k),
+                               Outside(std::string(p.name) + "[" + Decimal(k) + "]", FX_KIND_INT32,
+                                       values[k], p.minValue, p.maxValue));
+      return SUCCESS;
+    }
+    case FX_KIND_RECORD:
+    case FX_KIND_RECORD_ARRAY:
+      if (!v.value.ptr || !p.record) return SUCCESS;
+      return CheckRecords(refuse, param, static_cast<const uint8_t*>(v.value.ptr),
+                          p.kind == FX_KIND_RECORD ? 1 : v.count);
+    case FX_KIND_BITMAP:
+      return SUCCESS;
+    default:
+      if (!InKindAndRange(p.kind, v.value.i, p.minValue, p.maxValue))
+        return refuse.Refuse(FX_REGISTRY_OUT_OF_RANGE, param, -1, -1,
+                             Outside(p.name, p.kind, v.value.i, p.minValue, p.maxValue));
+      return SUCCESS;
+  }
+}
+
+}  // namespace
+}  // namespace fx
+
 int32_t FxInvoke(const FxEffectDesc* effect, BitmapRecord* bitmap, const FxNamedValue* values,
                  uint32_t valueCount) {
-  if (!effect) return FX_REGISTRY_UNKNOWN_EFFECT;
+  return FxInvokeEx(effect, bitmap, values, valueCount, 0, nullptr);
+}
+
+int32_t FxInvokeEx(const FxEffectDesc* effect, BitmapRecord* bitmap, const FxNamedValue* values,
+                   uint32_t valueCount, uint32_t options, FxReport* report) {
+  if (report) {
+    report->param = report->field = report->element = -1;
+    report->message[0] = '\0';
+  }
+  if (!effect) {
+    if (report) fx::WriteMessage(report->message, sizeof(report->message), "no effect");
+    return FX_REGISTRY_UNKNOWN_EFFECT;
+  }
+  const fx::Refusal refuse{report, *effect};
   if (!values) valueCount = 0;
   const uint32_t n = effect->paramCount;
   std::vector<const FxNamedValue*> given(n, nullptr);
   for (uint32_t i = 0; i < valueCount; ++i) {
     const int32_t index = FxFindParam(effect, values[i].name);
-    if (index < 0) return FX_REGISTRY_UNKNOWN_PARAMETER;
-    if (given[index]) return FX_REGISTRY_DUPLICATE_PARAMETER;
+    if (index < 0) {
+      std::vector<std::string> names;
+      for (uint32_t p = 0; p < n; ++p) names.push_back(effect->params[p].name);
+      const std::string name = values[i].name ? values[i].name : "(null)";
+      return refuse.Refuse(FX_REGISTRY_UNKNOWN_PARAMETER, -1, -1, -1,
+                           "unknown parameter '" + name + "'" + fx::Suggestion(name, names));
+    }
+    if (given[index])
+      return refuse.Refuse(FX_REGISTRY_DUPLICATE_PARAMETER, index, -1, -1,
+                           std::string(effect->params[index].name) + " given twice");
     given[index] = &values[i];
+    if (options & FX_INVOKE_CHECK_RANGES) {
+      const int32_t rc = fx::CheckGiven(refuse, index, values[i]);
+      if (rc != SUCCESS) return rc;
+    }
   }
 
   fx::InvokeScratch scratch;
@@ -236,7 +380,9 @@ int32_t FxInvoke(const FxEffectDesc* effect, BitmapRecord* bitmap, const FxNamed
       // An export reads a fixed-length array in full, whatever it was given.
       if (p.kind == FX_KIND_INT_ARRAY && p.fixedCount && args[i].ptr &&
           given[i]->count < p.fixedCount)
-        return FX_REGISTRY_ARRAY_TOO_SHORT;
+        return refuse.Refuse(FX_REGISTRY_ARRAY_TOO_SHORT, int32_t(i), -1, -1,
+                             std::string(p.name) + " needs " + fx::Decimal(p.fixedCount) +
+                                 " values, got " + fx::Decimal(given[i]->count));
       continue;
     }
     if (FxScalarDefault(&p, bitmap, &args[i])) continue;
@@ -250,7 +396,9 @@ int32_t FxInvoke(const FxEffectDesc* effect, BitmapRecord* bitmap, const FxNamed
           args[i].ptr = copy;
         break;
       }
-      case FX_DEFAULT_TEXTURE: args[i].ptr = fx::MakeTexture(scratch); break;
+      case FX_DEFAULT_TEXTURE:
+        args[i].ptr = fx::MakeTexture(scratch);
+        break;
       case FX_DEFAULT_ARRAY:
         if (p.kind == FX_KIND_INT_ARRAY) {
           args[i].ptr = p.defaultArray;
@@ -264,7 +412,9 @@ int32_t FxInvoke(const FxEffectDesc* effect, BitmapRecord* bitmap, const FxNamed
           arrayCounts[i] = records;
         }
         break;
-      default: args[i].ptr = nullptr; break;  // FX_DEFAULT_NULL
+      default:
+        args[i].ptr = nullptr;
+        break;  // FX_DEFAULT_NULL
     }
   }
   for (uint32_t i = 0; i < n; ++i) {
@@ -282,7 +432,10 @@ int32_t FxInvoke(const FxEffectDesc* effect, BitmapRecord* bitmap, const FxNamed
     const int64_t count = p.kind == FX_KIND_INT32 ? int64_t{static_cast<int32_t>(args[i].i)}
                                                   : int64_t{static_cast<uint32_t>(args[i].i)};
     if (arrayValid && count > 0 && static_cast<uint64_t>(count) > available)
-      return FX_REGISTRY_COUNT_TOO_LARGE;
+      return refuse.Refuse(FX_REGISTRY_COUNT_TOO_LARGE, int32_t(i), -1, -1,
+                           std::string(p.name) + "=" + fx::Decimal(count) + " is more than the " +
+                               fx::Decimal(available) + " value(s) of " +
+                               effect->params[p.arrayParam].name);
   }
   return effect->call(bitmap, args.data());
 }

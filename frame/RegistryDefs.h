@@ -104,12 +104,34 @@ constexpr FxParamDesc BitmapParam(const char* name, FxDefaultRule rule, const ch
 // Field of a parameter record.
 constexpr FxFieldDesc Field(const char* name, FxKind kind, uint32_t offset, int64_t def,
                             int64_t min, int64_t max, const char* help) {
-  return FxFieldDesc{name, kind, offset, def, min, max, help};
+  return FxFieldDesc{name, kind, offset, def, min, max, help, nullptr, 0};
+}
+// A record field whose bit fields have names (PlasmaInfo.Style: `pattern=rings`).
+template <size_t N>
+constexpr FxFieldDesc Field(const char* name, FxKind kind, uint32_t offset, int64_t def,
+                            int64_t min, int64_t max, const char* help,
+                            const FxFlagField (&fields)[N]) {
+  return FxFieldDesc{name, kind, offset, def, min, max, help, fields, static_cast<uint32_t>(N)};
 }
 
+// An integer parameter with named values (an enum-like word such as `direction`, given one
+// field of mask 0xFFFFFFFF named like the parameter).
+template <size_t N>
+constexpr FxParamDesc Named(FxParamDesc p, const FxFlagField (&fields)[N]) {
+  p.flagFields = fields;
+  p.flagFieldCount = static_cast<uint32_t>(N);
+  return p;
+}
+// The mask of a field that names values of the whole word.
+inline constexpr uint32_t kWholeWord = 0xFFFFFFFFu;
+
 // Argument conversions used by the thunks.
-inline int32_t ArgI32(const FxValue& v) { return static_cast<int32_t>(v.i); }
-inline uint32_t ArgU32(const FxValue& v) { return static_cast<uint32_t>(v.i); }
+inline int32_t ArgI32(const FxValue& v) {
+  return static_cast<int32_t>(v.i);
+}
+inline uint32_t ArgU32(const FxValue& v) {
+  return static_cast<uint32_t>(v.i);
+}
 template <class T>
 inline T* ArgPtr(const FxValue& v) {
   return static_cast<T*>(const_cast<void*>(v.ptr));

@@ -107,7 +107,7 @@ TEST_F(CliFilesTest, StandardInputOutputAndFormatOption) {
       {{"apply", "swirl", Path("in.png"), "-", "--format=tif"}, "--format=tif"},
       {{"apply", "swirl", Path("in.png"), Path("o.png"), "--quality=50"}, "--quality=50"},
       {{"apply", "swirl", Path("in.png"), Path("o.jpg"), "--quality=0"}, "--quality=0"},
-      {{"apply", "swirl", Path("in.png"), Path("o.jpg"), "--background=red"}, "--background"},
+      {{"apply", "swirl", Path("in.png"), Path("o.jpg"), "--background=blurple"}, "--background"},
   };
   for (const Bad& b : bad) {
     SCOPED_TRACE(b.culprit);

@@ -7,8 +7,8 @@
 #include <map>
 #include <sstream>
 
-#include "frame/RegistryDefs.h"
 #include "TestSupport.h"
+#include "frame/RegistryDefs.h"
 #include "tools/fxkit/Values.h"
 
 namespace {
@@ -139,7 +139,7 @@ const FxParamDesc kProbeParams[] = {
     fx::PointParam("offset", -3, 7, "o"),
     fx::RecordParam("info", &kProbeRecord, "i"),
     fx::IntArrayParam("curve", kCurve, 3, -1000, 1000, 0, "curve"),
-    fx::CountParam("curveCount", FX_KIND_UINT32, kCurveP, 1, 100, "n"),
+    fx::CountParam("curveCount", FX_KIND_UINT32, kCurveP, 0, 100, "n"),
     fx::IntArrayParam("corners", kCorners, 8, fx::kAnyInt32Min, fx::kAnyInt32Max, 8, "k"),
     fx::RecordArrayParam("lights", &kLightRecord, 2, "l"),
     fx::CountParam("lightCount", FX_KIND_INT32, kLights, 1, 100, "n"),
@@ -301,7 +301,7 @@ TEST_F(RegistryInvokeTest, ValuesThatDoNotFitAreRefused) {
 
 // The command line's words ------------------------------------------------------------------
 
-TEST(CliValuesTest, IntegersPointsAndColours) {
+TEST(CliValuesTest, OptionIntegers) {
   // Decimal or 0x hex with an optional sign, within 64 bits.
   const std::pair<const char*, int64_t> integers[] = {
       {"-5", -5},
@@ -320,34 +320,6 @@ TEST(CliValuesTest, IntegersPointsAndColours) {
     int64_t v = 0;
     EXPECT_FALSE(fxcli::ParseInt64(text, v)) << text;
   }
-
-  struct Case {
-    FxKind kind;
-    const char* text;
-    int64_t packed;
-  };
-  const Case cases[] = {
-      {FX_KIND_INT32, "0xFFFFFFFF", -1},  // the same 32-bit word
-      {FX_KIND_INT32, "-2147483648", INT32_MIN},
-      {FX_KIND_UINT32, "-1", 0xFFFFFFFF},
-      {FX_KIND_FLAGS, "0x10", 16},
-      {FX_KIND_COLOR, "#102030", 0x302010},  // #RRGGBB to 0x00BBGGRR
-      {FX_KIND_COLOR, "0x00302010", 0x302010},
-      {FX_KIND_POINT, "3,-4", int64_t{3} | int64_t{uint32_t(-4)} << 32},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
-    EXPECT_EQ(fxcli::ParseScalar(c.kind, c.text, "x"), c.packed);
-    // Formatting and parsing again gives the same word.
-    EXPECT_EQ(fxcli::ParseScalar(c.kind, fxcli::FormatScalar(c.kind, c.packed), "x"), c.packed);
-  }
-  const std::pair<FxKind, const char*> refused[] = {
-      {FX_KIND_INT32, "-2147483649"}, {FX_KIND_UINT32, "4294967296"},  {FX_KIND_COLOR, "#10203"},
-      {FX_KIND_COLOR, "#10203g"},     {FX_KIND_INT32, "#102030"},      {FX_KIND_POINT, "3"},
-      {FX_KIND_POINT, "1,2,3"},       {FX_KIND_POINT, "2147483648,0"},
-  };
-  for (const auto& [kind, text] : refused)
-    EXPECT_THROW(fxcli::ParseScalar(kind, text, "x"), fxcli::UsageError) << text;
 }
 
 const FxNamedValue* Find(const std::vector<FxNamedValue>& values, const char* name) {
@@ -361,9 +333,12 @@ class CliArgsTest : public HostFixture {};
 TEST_F(CliArgsTest, EveryKindBuildsItsValue) {
   fxcli::EffectArgs args(kProbe);
   args.Add({"center=10,-20", "fill=#FF8000", "a=16", "info.b=0x55", "p=1,2", "extra.b=4",
-            "curve=1,-2,0x3,#000001", "corners=1,2,3,4,5,6,7,8", "lights[2].x=-9",
+            "curve=1,-2,0x3,10%w", "corners=1,2,3,4,5,6,7,rgb(1,0,0)", "lights[2].x=-9",
             "lights[0].kind=0", "texture=@card:8x6"});
-  const std::vector<FxNamedValue>& v = args.Values();
+  EXPECT_TRUE(args.Relative());
+  EXPECT_THROW(args.Values(), fxcli::UsageError);  // 10%w needs a picture to measure
+  TestBitmap picture(40, 30, 24, ORDER_BGR);
+  const std::vector<FxNamedValue>& v = args.Values(picture.get());
   EXPECT_EQ(Find(v, "center")->value.pt.x, 10);
   EXPECT_EQ(Find(v, "center")->value.pt.y, -20);
   EXPECT_EQ(Find(v, "fill")->value.i, 0x0080FF);
@@ -377,8 +352,9 @@ TEST_F(CliArgsTest, EveryKindBuildsItsValue) {
   const FxNamedValue* curve = Find(v, "curve");
   ASSERT_EQ(curve->count, 4u);
   const auto* values = static_cast<const int32_t*>(curve->value.ptr);
-  EXPECT_EQ(std::vector<int32_t>(values, values + 4), std::vector<int32_t>({1, -2, 3, 0x010000}));
+  EXPECT_EQ(std::vector<int32_t>(values, values + 4), std::vector<int32_t>({1, -2, 3, 4}));
   EXPECT_EQ(Find(v, "corners")->count, 8u);
+  EXPECT_EQ(static_cast<const int32_t*>(Find(v, "corners")->value.ptr)[7], 1);
   const FxNamedValue* lights = Find(v, "lights");
   ASSERT_EQ(lights->count, 3u);  // highest index + 1
   const auto* l = static_cast<const ProbeLight*>(lights->value.ptr);
@@ -415,6 +391,9 @@ TEST_F(CliArgsTest, BadWordsNameTheCulprit) {
       {{"width"}, "width: expected name=value"},
       {{"width="}, "width=: missing value"},
       {{"width=x"}, "width=x: expected an integer"},
+      {{"width=1001"}, "width=1001 is outside 0..1000"},
+      {{"curve=1,2000"}, "curve=2000 is outside -1000..1000"},
+      {{"a=1", "info.a=200"}, "a=200 is outside -100..100"},
       {{"width=1", "width=2"}, "width given twice"},
       {{"a=1", "info.a=2"}, "a given twice"},
       {{"b=1"}, "more than one record"},

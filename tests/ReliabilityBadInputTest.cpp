@@ -280,6 +280,10 @@ TEST_P(ReliabilityBadInputTest, OneRowAndOneColumnBitmaps) {
 #ifdef FXKIT_CLI_PATH  // the presets are read by the command line's parser
 TEST_P(ReliabilityBadInputTest, PresetsRunClean) {
   const FxEffectDesc* e = effect();
+  // Sizes relative to the picture are measured as on the 640 x 480 card, the presets' model.
+  fxrel::Bitmap card;
+  ASSERT_EQ(fxrel::MakeScene(card, {FormatNamed("bgr24"), 640, 480, 1, RegionKind::None, 0}),
+            SUCCESS);
   for (uint32_t k = 0; k < e->presetCount; ++k)
     for (const Scene& scene : {Scene{FormatNamed("bgr24"), 12, 9, 1, RegionKind::None, 41},
                                Scene{FormatNamed("rgb48"), 64, 48, 6, RegionKind::Mask, 42}}) {
@@ -289,7 +293,7 @@ TEST_P(ReliabilityBadInputTest, PresetsRunClean) {
       std::vector<FxNamedValue> values;
       ASSERT_NO_THROW({
         args.Add(fxcli::SplitWords(e->presets[k].values));
-        values = args.Values();
+        values = args.Values(card.get());
       }) << where;
       fxrel::Bitmap bitmap;
       ASSERT_EQ(fxrel::MakeScene(bitmap, scene), SUCCESS);

@@ -204,10 +204,11 @@ bool HasAlpha(const BitmapRecord& b) {
 }
 
 int32_t InvokeWithAlpha(const FxEffectDesc& effect, BitmapRecord* bitmap,
-                        const FxNamedValue* values, uint32_t valueCount, const RunSetup& setup) {
+                        const FxNamedValue* values, uint32_t valueCount, const RunSetup& setup,
+                        uint32_t options, FxReport* report) {
   if (!bitmap || !HasAlpha(*bitmap) || !(effect.traits & FX_TRAIT_MOVES_PIXELS) || !bitmap->Data) {
     if (setup) setup();
-    return FxInvoke(&effect, bitmap, values, valueCount);
+    return FxInvokeEx(&effect, bitmap, values, valueCount, options, report);
   }
   const bool deep = bitmap->BitsPerPixel == 64;
   const uint32_t max = deep ? 65535 : 255;
@@ -236,20 +237,20 @@ int32_t InvokeWithAlpha(const FxEffectDesc& effect, BitmapRecord* bitmap,
 
   if (setup) setup();
   if (opaque) {
-    rc = FxInvoke(&effect, colour.get(), colourArgs.values.data(),
-                  uint32_t(colourArgs.values.size()));
+    rc = FxInvokeEx(&effect, colour.get(), colourArgs.values.data(),
+                    uint32_t(colourArgs.values.size()), options, report);
   } else {
     HalfProgress first(0);
-    rc = FxInvoke(&effect, colour.get(), colourArgs.values.data(),
-                  uint32_t(colourArgs.values.size()));
+    rc = FxInvokeEx(&effect, colour.get(), colourArgs.values.data(),
+                    uint32_t(colourArgs.values.size()), options, report);
   }
   if (rc != SUCCESS) return rc;
   if (!opaque) {
     if (setup) setup();
     {
       HalfProgress second(1);
-      rc = FxInvoke(&effect, alpha.get(), alphaArgs.values.data(),
-                    uint32_t(alphaArgs.values.size()));
+      rc = FxInvokeEx(&effect, alpha.get(), alphaArgs.values.data(),
+                      uint32_t(alphaArgs.values.size()), options, report);
     }
     if (rc != SUCCESS) return rc;
     if (alpha->StoredWidth != colour->StoredWidth || alpha->StoredHeight != colour->StoredHeight)

@@ -34,7 +34,9 @@ using RunSetup = std::function<void()>;
 // the alpha run's) or ERROR_NO_MEMORY when a copy cannot be made; on failure the bitmap is
 // unchanged. Pixels whose premultiplied colour and alpha come back unchanged keep their exact
 // stored values (outside a region, say), whatever their hidden colour.
+// `options` and `report` are FxInvokeEx's (range checks, the parameter a refusal names).
 int32_t InvokeWithAlpha(const FxEffectDesc& effect, BitmapRecord* bitmap,
-                        const FxNamedValue* values, uint32_t valueCount, const RunSetup& setup);
+                        const FxNamedValue* values, uint32_t valueCount, const RunSetup& setup,
+                        uint32_t options = 0, FxReport* report = nullptr);
 
 }  // namespace fxcli

@@ -47,10 +47,46 @@ std::string Syntax(const FxParamDesc& p) {
   }
 }
 
+// A value with its named form where it has one: "0xA12 = mode=average shape=grid".
+std::string NamedText(const FxFlagField* fields, uint32_t count, FxKind kind, int64_t value) {
+  char named[512];
+  const std::string number = FormatScalar(kind, value);
+  if (!count || !FxFormatNamed(fields, count, uint32_t(value), nullptr, named, sizeof(named)))
+    return number;
+  return number + " = " + named;
+}
+
+// The named bit fields of a parameter or record field, one line per field and per value.
+void AppendFields(std::string& out, const FxFlagField* fields, uint32_t count, const char* owner,
+                  const std::string& indent) {
+  if (!count) return;
+  const bool whole = count == 1 && std::string(fields[0].name) == owner;
+  out += indent +
+         (whole ? "named values:"
+                : "named fields, set on top of the default or " + std::string(owner) + "=:") +
+         "\n";
+  for (uint32_t k = 0; k < count; ++k) {
+    const FxFlagField& f = fields[k];
+    std::string names;
+    size_t width = 0;
+    for (uint32_t v = 0; v < f.valueCount; ++v) {
+      names += (v ? "|" : "") + std::string(f.values[v].name);
+      width = std::max(width, std::string(f.values[v].name).size());
+    }
+    char mask[16];
+    std::snprintf(mask, sizeof(mask), "0x%X", f.mask);
+    out += indent + "  " + Pad(std::string(f.name) + "=" + names, 30) + " " +
+           (f.help ? f.help : "") + (whole ? "" : std::string(" (bits ") + mask + ")") + "\n";
+    for (uint32_t v = 0; v < f.valueCount; ++v)
+      out += indent + "      " + Pad(f.values[v].name, width + 2) +
+             (f.values[v].help ? f.values[v].help : "") + "\n";
+  }
+}
+
 std::string DefaultText(const FxEffectDesc& e, const FxParamDesc& p) {
   switch (p.defaultRule) {
     case FX_DEFAULT_VALUE:
-      return FormatScalar(p.kind, p.defaultValue);
+      return NamedText(p.flagFields, p.flagFieldCount, p.kind, p.defaultValue);
     case FX_DEFAULT_CENTER:
       return "centre of the rectangle to process";
     case FX_DEFAULT_WIDTH_PERCENT:
@@ -91,6 +127,7 @@ void AppendParam(std::string& out, const FxEffectDesc& e, const FxParamDesc& p) 
   if (p.kind == FX_KIND_INT_ARRAY && p.fixedCount)
     line += "; exactly " + std::to_string(p.fixedCount) + " values";
   out += line + "\n      " + (p.help ? p.help : "") + "\n";
+  AppendFields(out, p.flagFields, p.flagFieldCount, p.name, "      ");
   if ((p.kind == FX_KIND_RECORD || p.kind == FX_KIND_RECORD_ARRAY) && p.record) {
     const FxRecordDesc& r = *p.record;
     out += "      " + std::string(r.name) + ", " + std::to_string(r.size) + " bytes" +
@@ -105,12 +142,13 @@ void AppendParam(std::string& out, const FxEffectDesc& e, const FxParamDesc& p) 
                "); name it only to pass a wrong size\n";
         continue;
       }
-      std::string fieldLine = "        " + Pad(field.name, 20) + " " +
-                              Pad(FxKindName(field.kind), 8) + " default " +
-                              FormatScalar(field.kind, field.defaultValue);
+      std::string fieldLine =
+          "        " + Pad(field.name, 20) + " " + Pad(FxKindName(field.kind), 8) + " default " +
+          NamedText(field.flagFields, field.flagFieldCount, field.kind, field.defaultValue);
       if (field.kind != FX_KIND_POINT)
         fieldLine += "; range " + RangeText(field.kind, field.minValue, field.maxValue);
       out += fieldLine + "\n          " + (field.help ? field.help : "") + "\n";
+      AppendFields(out, field.flagFields, field.flagFieldCount, field.name, "          ");
     }
   }
 }
@@ -146,13 +184,16 @@ std::string EffectHelpText(const FxEffectDesc& e) {
   std::string out = std::string(e.shortName) + " (" + e.exportName + "), " +
                     FxFamilyName(e.family) + "\n  " + (e.summary ? e.summary : "") + "\n\n";
   out += "usage: fxkit apply " + std::string(e.shortName) +
-         " INPUT OUTPUT [name=value ...] [options]\n\n";
+         " INPUT OUTPUT [name=value ...] [--preset=NAME] [options]\n\n";
   out += "parameters, in export order:\n";
   for (uint32_t i = 0; i < e.paramCount; ++i) AppendParam(out, e, e.params[i]);
   if (e.presetCount) {
-    out += "\npresets:\n";
+    out += "\npresets (--preset=NAME; name=value words override them):\n";
+    size_t width = 0;
     for (uint32_t i = 0; i < e.presetCount; ++i)
-      out += "  " + Pad(e.presets[i].name, 14) + " " + e.presets[i].values + "\n";
+      width = std::max(width, std::string(e.presets[i].name).size());
+    for (uint32_t i = 0; i < e.presetCount; ++i)
+      out += "  " + Pad(e.presets[i].name, width + 1) + " " + e.presets[i].values + "\n";
   }
   std::string traits;
   if (e.traits & FX_TRAIT_RANDOM) traits += " random (--srand)";
@@ -160,10 +201,15 @@ std::string EffectHelpText(const FxEffectDesc& e) {
   if (e.traits & FX_TRAIT_RESIZES) traits += " resizes";
   if (!traits.empty()) out += "\nuses:" + traits + "\n";
   out +=
-      "\nvalues: integers in decimal or 0x hex, negative allowed; points X,Y; colours 0x00BBGGRR "
-      "or #RRGGBB;\n"
-      "arrays V,V,...; FILE is a PNG, JPEG, PPM or PGM file or @card[:WxH]; null passes a null "
-      "pointer.\n";
+      "\nvalues: integers in decimal or 0x hex, or N%w, N%h, N%s: N percent of the width, height "
+      "or shorter\n"
+      "side of the picture (the region); points X,Y with X% and Y% from the left and top edge "
+      "(50%,50%);\n"
+      "colours 0x00BBGGRR, #RRGGBB, #RGB, rgb(R,G,B) or a CSS name (white, teal); arrays "
+      "V,V,...;\n"
+      "FILE is a PNG, JPEG, PPM or PGM file or @card[:WxH]; null passes a null pointer. Names "
+      "ignore case.\n"
+      "chains: fxkit apply INPUT OUTPUT EFFECT [name=value ...] -- EFFECT [name=value ...] ...\n";
   return out;
 }
 

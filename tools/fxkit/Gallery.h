@@ -1,11 +1,15 @@
-// The gallery: every registered effect with its defaults and its presets on one input, one PNG
-// per run and an index.html contact sheet (effect, parameters used, time taken, result code).
+// The gallery: every registered effect (or the ones asked for) with its defaults and its presets
+// on one input. One PNG per run and a thumbnail of it; index.html shows the thumbnails by effect
+// with each effect's summary, links them to the full pictures and captions each with the
+// command that makes it; the timings go to a table of their own at the end.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
+
+#include "fxkit/fxkit.h"
 
 namespace fxcli {
 
@@ -16,21 +20,31 @@ struct GalleryOptions {
   uint32_t seed = 1;
   uint32_t tick = 1000000;
   int64_t time = 1700000000;
+  // Only these effects, by name, separated by commas (empty: every effect).
+  std::string only;
 };
 
 struct GalleryRun {
-  std::string effect;  // short name
-  std::string preset;  // "defaults" or the preset's name
-  std::string params;  // every parameter as the call saw it
-  std::string file;    // PNG written (empty when the run failed)
-  std::string error;   // a preset that does not parse, or an output that cannot be written
-  int32_t code = 0;    // the effect's result (0 when it did not run)
+  std::string effect;   // short name
+  std::string preset;   // "defaults" or the preset's name
+  std::string command;  // the fxkit command that makes the picture
+  std::string words;    // the preset's words ("" for the defaults)
+  std::string params;   // every parameter as the call saw it, as words
+  std::string file;     // PNG written (empty when the run failed)
+  std::string thumb;    // its thumbnail, relative to the output directory
+  std::string error;    // a preset that does not parse, or an output that cannot be written
+  int32_t code = 0;     // the effect's result (0 when it did not run)
   double milliseconds = 0;
 };
 
-// Runs the gallery, writing OUTDIR/input.png, one PNG per successful run and OUTDIR/index.html;
-// reports each run on `log` (null: silent). Throws UsageError when the input cannot be read or
-// the directory cannot be made.
+// The effects --only names, in list order; every effect for an empty list. Throws UsageError
+// for a name that is no effect (with suggestions).
+std::vector<const FxEffectDesc*> GalleryEffects(const std::string& only);
+
+// Runs the gallery, writing OUTDIR/input.png, one PNG and one thumbnail (OUTDIR/thumbs/) per
+// successful run and OUTDIR/index.html; reports each run on `log` (null: silent). Throws
+// UsageError when the input cannot be read, --only names an unknown effect or the directory
+// cannot be made.
 std::vector<GalleryRun> RunGallery(const GalleryOptions& options, std::FILE* log);
 
 }  // namespace fxcli

@@ -11,8 +11,7 @@ namespace fxcli {
 
 namespace {
 
-// Record arrays hold at most this many records on the command line.
-constexpr int64_t kMaxRecordIndex = 1023;
+constexpr size_t kMessageSize = 512;
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -26,45 +25,19 @@ bool IsPointerKind(FxKind kind) {
          kind == FX_KIND_BITMAP;
 }
 
-std::vector<std::string_view> Split(std::string_view text, char separator) {
-  std::vector<std::string_view> parts;
-  size_t start = 0;
-  for (;;) {
-    const size_t end = text.find(separator, start);
-    parts.push_back(text.substr(start, end == std::string_view::npos ? end : end - start));
-    if (end == std::string_view::npos) return parts;
-    start = end + 1;
+// The elements of an array: split at commas outside parentheses, so rgb(r,g,b) stays whole.
+std::vector<std::string> SplitElements(std::string_view text) {
+  std::vector<std::string> parts(1);
+  int depth = 0;
+  for (char c : text) {
+    if (c == '(') ++depth;
+    if (c == ')') --depth;
+    if (c == ',' && depth == 0)
+      parts.emplace_back();
+    else
+      parts.back() += c;
   }
-}
-
-// A 32-bit word from -2^31 .. 2^32 - 1; with `hash`, #RRGGBB is taken as a colour too.
-uint32_t ParseWord(std::string_view text, bool hash, const std::string& context,
-                   const char* expected) {
-  if (hash && !text.empty() && text[0] == '#') {
-    uint32_t rgb = 0;
-    for (size_t i = 1; i < text.size(); ++i) {
-      const int d = HexDigit(text[i]);
-      if (d < 0) break;
-      rgb = rgb << 4 | uint32_t(d);
-      if (i == 6 && text.size() == 7) return (rgb >> 16) | (rgb & 0xFF00) | (rgb & 0xFF) << 16;
-    }
-    throw UsageError(context + ": expected #RRGGBB");
-  }
-  int64_t v = 0;
-  if (!ParseInt64(text, v)) throw UsageError(context + ": expected " + expected);
-  if (v < INT32_MIN || v > int64_t{UINT32_MAX})
-    throw UsageError(context + ": does not fit in 32 bits");
-  return static_cast<uint32_t>(v);
-}
-
-constexpr const char* kInteger = "an integer (decimal or 0x hex)";
-constexpr const char* kColour = "a colour (0x00BBGGRR or #RRGGBB)";
-
-int32_t ParseCoordinate(std::string_view text, const std::string& context) {
-  int64_t v = 0;
-  if (!ParseInt64(text, v)) throw UsageError(context + ": expected a point x,y");
-  if (v < INT32_MIN || v > INT32_MAX) throw UsageError(context + ": coordinate out of range");
-  return static_cast<int32_t>(v);
+  return parts;
 }
 
 const char* DefaultBitmapText(FxDefaultRule rule) {
@@ -84,19 +57,24 @@ std::string JoinList(const int32_t* values, size_t count) {
   return text.empty() ? "null" : text;
 }
 
-// "{a=1 b=2}" of a record's fields after its size field.
-std::string RecordText(const FxRecordDesc& record, const std::map<uint32_t, int64_t>& given) {
-  std::string text = "{";
-  for (uint32_t f = 1; f < record.fieldCount; ++f) {
-    const FxFieldDesc& field = record.fields[f];
-    const auto it = given.find(f);
-    text += (f > 1 ? " " : "") + std::string(field.name) + "=" +
-            FormatScalar(field.kind, it != given.end() ? it->second : field.defaultValue);
-  }
-  if (const auto it = given.find(0); it != given.end())  // a size named on purpose
-    text += std::string(text.size() > 1 ? " " : "") + record.fields[0].name + "=" +
-            FormatScalar(record.fields[0].kind, it->second);
-  return text + "}";
+bool SameOwner(const FxTarget& a, const FxTarget& b) {
+  return a.param == b.param && a.field == b.field && a.index == b.index;
+}
+bool SameTarget(const FxTarget& a, const FxTarget& b) {
+  return SameOwner(a, b) && a.flagField == b.flagField;
+}
+
+// A 32-bit word extended as FxNamedValue carries it for the kind.
+int64_t Extend(FxKind kind, uint32_t word) {
+  return kind == FX_KIND_INT32 ? int64_t{static_cast<int32_t>(word)} : int64_t{word};
+}
+
+// A library message, with a pointer to the help when it suggests nothing.
+std::string WithHelp(const char* message, const FxEffectDesc& effect) {
+  std::string text = message;
+  if (text.find("(did you mean") == std::string::npos)
+    text += std::string(" (see fxkit help ") + effect.shortName + ")";
+  return text;
 }
 
 }  // namespace
@@ -124,24 +102,6 @@ bool ParseInt64(std::string_view text, int64_t& value) {
   if (!negative && magnitude > uint64_t{INT64_MAX}) return false;
   value = negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
   return true;
-}
-
-int64_t ParseScalar(FxKind kind, std::string_view text, const std::string& context) {
-  switch (kind) {
-    case FX_KIND_POINT: {
-      const auto parts = Split(text, ',');
-      if (parts.size() != 2) throw UsageError(context + ": expected a point x,y");
-      const uint32_t x = uint32_t(ParseCoordinate(parts[0], context));
-      const uint32_t y = uint32_t(ParseCoordinate(parts[1], context));
-      return static_cast<int64_t>(uint64_t{x} | uint64_t{y} << 32);
-    }
-    case FX_KIND_INT32:
-      return static_cast<int32_t>(ParseWord(text, false, context, kInteger));
-    case FX_KIND_COLOR:
-      return ParseWord(text, true, context, kColour);
-    default:
-      return ParseWord(text, false, context, kInteger);
-  }
 }
 
 FxValue ScalarValue(FxKind kind, int64_t packed) {
@@ -203,111 +163,192 @@ void EffectArgs::Add(const std::vector<std::string>& words) {
 }
 
 void EffectArgs::Add(const std::string& word) {
+  AddWord(word, false);
+}
+
+void EffectArgs::AddPreset(const std::string& name) {
+  char message[kMessageSize];
+  const FxPreset* preset = FxFindPreset(&effect_, name.c_str(), message, sizeof(message));
+  if (!preset) throw UsageError(message);
+  if (!preset_.empty())
+    throw UsageError(Where("preset=" + name) + ": preset " + preset_ + " already given");
+  preset_ = preset->name;
+  for (const std::string& w : SplitWords(preset->values)) AddWord(w, true);
+}
+
+void EffectArgs::AddWord(const std::string& word, bool preset) {
   const size_t eq = word.find('=');
   if (eq == std::string::npos || eq == 0) throw UsageError(Where(word) + ": expected name=value");
   const std::string name = word.substr(0, eq);
-  const std::string_view value = std::string_view(word).substr(eq + 1);
+  const std::string value = word.substr(eq + 1);
   if (value.empty()) throw UsageError(Where(word) + ": missing value");
-
-  // lights[2].x=...: a field of one record of a record array.
-  if (const size_t open = name.find('['); open != std::string::npos) {
-    const int32_t p = FxFindParam(&effect_, name.substr(0, open).c_str());
-    const size_t close = name.find("].", open);
-    if (p < 0 || effect_.params[p].kind != FX_KIND_RECORD_ARRAY || close == std::string::npos)
-      throw UsageError(std::string(effect_.shortName) + ": unknown parameter '" + name +
-                       "' (see fxkit help " + effect_.shortName + ")");
-    int64_t index = -1;
-    const std::string indexText = name.substr(open + 1, close - open - 1);
-    if (!ParseInt64(indexText, index) || index < 0 || index > kMaxRecordIndex)
-      throw UsageError(Where(word) + ": record index must be 0 .. " +
-                       std::to_string(kMaxRecordIndex));
-    const FxRecordDesc* record = effect_.params[p].record;
-    const int32_t f = FxFindField(record, name.substr(close + 2).c_str());
-    if (f < 0)
-      throw UsageError(Where(word) + ": " + record->name + " has no field '" +
-                       name.substr(close + 2) + "'");
-    AddField(uint32_t(p), uint32_t(f), index, value, word);
+  std::string lower = name;
+  for (char& c : lower) c = char(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  if (!preset && lower == "preset" && FxFindParam(&effect_, name.c_str()) < 0) {
+    AddPreset(value);
     return;
   }
 
-  // info.TileWidth=...: a field of a record named with its parameter.
-  if (const size_t dot = name.find('.'); dot != std::string::npos) {
-    const int32_t p = FxFindParam(&effect_, name.substr(0, dot).c_str());
-    if (p >= 0 && effect_.params[p].kind == FX_KIND_RECORD) {
-      const FxRecordDesc* record = effect_.params[p].record;
-      const int32_t f = FxFindField(record, name.substr(dot + 1).c_str());
-      if (f < 0)
-        throw UsageError(Where(word) + ": " + record->name + " has no field '" +
-                         name.substr(dot + 1) + "'");
-      AddField(uint32_t(p), uint32_t(f), -1, value, word);
+  char message[kMessageSize];
+  FxTarget target;
+  if (FxResolveName(&effect_, name.c_str(), &target, message, sizeof(message)) != SUCCESS)
+    throw UsageError(WithHelp(message, effect_));
+  const FxParamDesc& param = effect_.params[target.param];
+  Slot& slot = slots_[target.param];
+
+  if (target.field < 0 && target.flagField < 0 && IsPointerKind(param.kind)) {
+    if (slot.given || Sets(target.param)) {
+      if (preset) return;  // a word given on its own wins over the preset's
+      if (!slot.preset) throw UsageError(Where(word) + ": " + name + " given twice");
+      slot = Slot{};
+      std::erase_if(words_, [&](const Word& w) { return w.target.param == target.param; });
+    }
+    if (value == "null") {
+      slot.given = slot.isNull = true;
+      slot.preset = preset;
       return;
     }
-  }
-
-  const int32_t p = FxFindParam(&effect_, name.c_str());
-  if (p < 0) {
-    // A bare field name of one of the effect's records.
-    int32_t owner = -1, field = -1;
-    for (uint32_t i = 0; i < effect_.paramCount; ++i) {
-      if (effect_.params[i].kind != FX_KIND_RECORD) continue;
-      const int32_t f = FxFindField(effect_.params[i].record, name.c_str());
-      if (f < 0) continue;
-      if (owner >= 0)
-        throw UsageError(Where(word) + ": '" + name + "' is a field of more than one record; " +
-                         "write PARAMETER." + name);
-      owner = int32_t(i);
-      field = f;
+    switch (param.kind) {
+      case FX_KIND_RECORD:
+        throw UsageError(Where(word) + ": " + name + " is a record; give its fields (" + name +
+                         ".FIELD=value or FIELD=value) or null");
+      case FX_KIND_RECORD_ARRAY:
+        throw UsageError(Where(word) + ": " + name + " is an array of records; give " + name +
+                         "[0].FIELD=value ... or null");
+      case FX_KIND_INT_ARRAY:
+        for (const std::string& element : SplitElements(value)) {
+          FxParsed parsed;
+          const int32_t rc = FxParseValue(&effect_, &target, element.c_str(), nullptr, &parsed,
+                                          message, sizeof(message));
+          if (rc != SUCCESS && rc != FX_REGISTRY_NEEDS_BITMAP) throw UsageError(message);
+          slot.elements.push_back(element);
+        }
+        break;
+      default:  // FX_KIND_BITMAP
+        try {
+          slot.bitmap = LoadImage(value);
+        } catch (const UsageError& e) {
+          throw UsageError(std::string(effect_.shortName) + ": " + name + ": " + e.what());
+        }
+        slot.bitmapSource = value;
+        break;
     }
-    if (owner < 0)
-      throw UsageError(std::string(effect_.shortName) + ": unknown parameter '" + name +
-                       "' (see fxkit help " + effect_.shortName + ")");
-    AddField(uint32_t(owner), uint32_t(field), -1, value, word);
+    slot.given = true;
+    slot.preset = preset;
     return;
   }
 
-  const FxParamDesc& param = effect_.params[p];
-  Slot& slot = slots_[p];
-  if (slot.given) throw UsageError(Where(word) + ": " + name + " given twice");
-  if (IsPointerKind(param.kind) && value == "null") {
-    slot.given = slot.isNull = true;
-    return;
+  if (slot.isNull) {
+    if (preset) return;
+    if (!slot.preset) throw UsageError(Where(word) + ": " + param.name + " was given as null");
+    slot = Slot{};
   }
-  switch (param.kind) {
-    case FX_KIND_RECORD:
-      throw UsageError(Where(word) + ": " + name + " is a record; give its fields (" + name +
-                       ".FIELD=value or FIELD=value) or null");
-    case FX_KIND_RECORD_ARRAY:
-      throw UsageError(Where(word) + ": " + name + " is an array of records; give " + name +
-                       "[0].FIELD=value ... or null");
-    case FX_KIND_INT_ARRAY:
-      for (std::string_view element : Split(value, ','))
-        slot.list.push_back(static_cast<int32_t>(ParseWord(element, true, Where(word), kInteger)));
-      break;
-    case FX_KIND_BITMAP:
-      try {
-        slot.bitmap = LoadImage(std::string(value));
-      } catch (const UsageError& e) {
-        throw UsageError(std::string(effect_.shortName) + ": " + name + ": " + e.what());
-      }
-      slot.bitmapSource = std::string(value);
-      break;
-    default:
-      slot.scalar = ParseScalar(param.kind, value, Where(word));
-      break;
-  }
-  slot.given = true;
+  Word w{word, target, value, FxParsed{}, false, preset};
+  w.parsed.mask = 0;
+  const int32_t rc =
+      FxParseValue(&effect_, &target, value.c_str(), nullptr, &w.parsed, message, sizeof(message));
+  // A whole word of something with named fields is judged once the fields are set on it.
+  const bool composed = target.flagField < 0 && FieldsOf(target).second > 0 &&
+                        rc == FX_REGISTRY_OUT_OF_RANGE && w.parsed.mask != 0;
+  if (rc == FX_REGISTRY_NEEDS_BITMAP)
+    w.relative = true;
+  else if (rc != SUCCESS && !composed)
+    throw UsageError(message);
+  AddScalar(std::move(w));
 }
 
-void EffectArgs::AddField(uint32_t param, uint32_t field, int64_t index, std::string_view value,
-                          const std::string& word) {
-  Slot& slot = slots_[param];
-  const FxFieldDesc& f = effect_.params[param].record->fields[field];
-  if (slot.isNull)
-    throw UsageError(Where(word) + ": " + effect_.params[param].name + " was given as null");
-  auto& fields = index < 0 ? slot.fields : slot.records[uint32_t(index)];
-  if (fields.count(field)) throw UsageError(Where(word) + ": " + f.name + " given twice");
-  fields[field] = ParseScalar(f.kind, value, Where(word));
-  slot.given = true;
+void EffectArgs::AddScalar(Word w) {
+  const std::string name = w.word.substr(0, w.word.find('='));
+  for (auto it = words_.begin(); it != words_.end();) {
+    const Word& e = *it;
+    const bool same = SameTarget(e.target, w.target);
+    // A whole value given on its own also overrides the preset's named fields of it.
+    const bool wholeOverFields =
+        SameOwner(e.target, w.target) && ((!w.preset && e.preset && w.target.flagField < 0) ||
+                                          (w.preset && !e.preset && e.target.flagField < 0));
+    if (same || wholeOverFields) {
+      if (w.preset && !e.preset) return;
+      if (e.preset && !w.preset) {
+        it = words_.erase(it);
+        continue;
+      }
+      if (same) throw UsageError(Where(w.word) + ": " + name + " given twice");
+    }
+    ++it;
+  }
+  words_.push_back(std::move(w));
+}
+
+bool EffectArgs::Relative() const {
+  for (const Word& w : words_)
+    if (w.relative) return true;
+  char message[kMessageSize];
+  for (uint32_t p = 0; p < effect_.paramCount; ++p) {
+    const FxTarget target{int32_t(p), -1, -1, -1};
+    for (const std::string& e : slots_[p].elements)
+      if (FxParseValue(&effect_, &target, e.c_str(), nullptr, nullptr, message, sizeof(message)) ==
+          FX_REGISTRY_NEEDS_BITMAP)
+        return true;
+  }
+  return false;
+}
+
+bool EffectArgs::Sets(int32_t param) const {
+  for (const Word& w : words_)
+    if (w.target.param == param) return true;
+  return slots_[param].given;
+}
+
+uint32_t EffectArgs::RecordsGiven(int32_t param) const {
+  uint32_t count = 0;
+  for (const Word& w : words_)
+    if (w.target.param == param && w.target.index >= 0)
+      count = std::max(count, uint32_t(w.target.index) + 1);
+  return count;
+}
+
+int64_t EffectArgs::Measure(const Word& w, BitmapRecord* bitmap) const {
+  if (!w.relative) return w.parsed.value;
+  char message[kMessageSize];
+  FxParsed parsed;
+  if (FxParseValue(&effect_, &w.target, w.value.c_str(), bitmap, &parsed, message,
+                   sizeof(message)) != SUCCESS)
+    throw UsageError(message);
+  return parsed.value;
+}
+
+std::pair<const FxFlagField*, uint32_t> EffectArgs::FieldsOf(const FxTarget& owner) const {
+  const FxParamDesc& param = effect_.params[owner.param];
+  if (owner.field < 0) return {param.flagFields, param.flagFieldCount};
+  const FxFieldDesc& field = param.record->fields[owner.field];
+  return {field.flagFields, field.flagFieldCount};
+}
+
+int64_t EffectArgs::Compose(const FxTarget& owner, int64_t base, BitmapRecord* bitmap) const {
+  const FxParamDesc& param = effect_.params[owner.param];
+  const FxKind kind = owner.field >= 0 ? param.record->fields[owner.field].kind : param.kind;
+  int64_t value = base;
+  bool given = false;
+  for (const Word& w : words_)
+    if (SameOwner(w.target, owner) && w.target.flagField < 0) {
+      value = Measure(w, bitmap);
+      given = true;
+    }
+  bool named = false;
+  uint32_t word = static_cast<uint32_t>(value);
+  for (const Word& w : words_)
+    if (SameOwner(w.target, owner) && w.target.flagField >= 0) {
+      word = (word & ~w.parsed.mask) | static_cast<uint32_t>(w.parsed.value);
+      named = true;
+    }
+  if (!named && !(given && FieldsOf(owner).second > 0)) return value;
+  // Named fields may compose a word outside the range: checked as if given whole.
+  char text[16], message[kMessageSize];
+  std::snprintf(text, sizeof(text), "0x%X", word);
+  const FxTarget whole{owner.param, owner.field, owner.index, -1};
+  if (FxParseValue(&effect_, &whole, text, bitmap, nullptr, message, sizeof(message)) != SUCCESS)
+    throw UsageError(message);
+  return Extend(kind, word);
 }
 
 int64_t EffectArgs::AvailableFor(const FxParamDesc& countParam) const {
@@ -315,19 +356,15 @@ int64_t EffectArgs::AvailableFor(const FxParamDesc& countParam) const {
   if (a < 0 || uint32_t(a) >= effect_.paramCount) return -1;
   const FxParamDesc& array = effect_.params[a];
   const Slot& slot = slots_[a];
-  if (slot.given) {
-    if (slot.isNull) return 0;
-    if (array.kind == FX_KIND_INT_ARRAY) return int64_t(slot.list.size());
-    if (array.kind == FX_KIND_RECORD_ARRAY)
-      return slot.records.empty() ? 0 : int64_t(slot.records.rbegin()->first) + 1;
-    return 1;
-  }
-  if (array.defaultRule != FX_DEFAULT_ARRAY) return 0;
+  if (slot.isNull) return 0;
+  if (array.kind == FX_KIND_INT_ARRAY && slot.given) return int64_t(slot.elements.size());
+  if (array.kind == FX_KIND_RECORD_ARRAY && Sets(a)) return RecordsGiven(a);
   if (array.kind == FX_KIND_RECORD) return 1;
+  if (array.defaultRule != FX_DEFAULT_ARRAY) return 0;
   return array.defaultArrayCount;
 }
 
-void EffectArgs::Build(uint32_t p) {
+void EffectArgs::Build(uint32_t p, BitmapRecord* bitmap) {
   const FxParamDesc& param = effect_.params[p];
   Slot& slot = slots_[p];
   FxNamedValue v{param.name, FxValue{}, 0};
@@ -337,35 +374,54 @@ void EffectArgs::Build(uint32_t p) {
     // Every record starts from the field defaults and its size; the given fields go on top.
     const FxRecordDesc& record = *param.record;
     const bool single = param.kind == FX_KIND_RECORD;
-    const uint32_t count = single ? 1 : slot.records.rbegin()->first + 1;
+    const uint32_t count = single ? 1 : RecordsGiven(int32_t(p));
     slot.block.assign(size_t(count) * record.size, 0);
     for (uint32_t r = 0; r < count; ++r) {
       uint8_t* base = slot.block.data() + size_t(r) * record.size;
       FxFillRecordDefaults(&record, base);
-      const auto it = slot.records.find(r);
-      const std::map<uint32_t, int64_t>* fields = single                     ? &slot.fields
-                                                  : it != slot.records.end() ? &it->second
-                                                                             : nullptr;
-      if (fields)
-        for (const auto& [field, value] : *fields) FxStoreField(&record.fields[field], base, value);
+      for (uint32_t f = 0; f < record.fieldCount; ++f) {
+        const FxTarget owner{int32_t(p), int32_t(f), single ? -1 : int32_t(r), -1};
+        bool given = false;
+        for (const Word& w : words_) given |= SameOwner(w.target, owner);
+        if (given)
+          FxStoreField(&record.fields[f], base,
+                       Compose(owner, record.fields[f].defaultValue, bitmap));
+      }
     }
     v.value.ptr = slot.block.data();
     v.count = count;
   } else if (param.kind == FX_KIND_INT_ARRAY) {
-    if (param.fixedCount && slot.list.size() != param.fixedCount)
+    if (param.fixedCount && slot.elements.size() != param.fixedCount)
       throw UsageError(std::string(effect_.shortName) + ": " + param.name + " needs exactly " +
                        std::to_string(param.fixedCount) + " values, got " +
-                       std::to_string(slot.list.size()));
+                       std::to_string(slot.elements.size()));
+    slot.list.clear();
+    const FxTarget target{int32_t(p), -1, -1, -1};
+    char message[kMessageSize];
+    for (const std::string& e : slot.elements) {
+      FxParsed parsed;
+      if (FxParseValue(&effect_, &target, e.c_str(), bitmap, &parsed, message, sizeof(message)) !=
+          SUCCESS)
+        throw UsageError(message);
+      slot.list.push_back(static_cast<int32_t>(parsed.value));
+    }
     v.value.ptr = slot.list.data();
     v.count = uint32_t(slot.list.size());
   } else if (param.kind == FX_KIND_BITMAP) {
     v.value.ptr = slot.bitmap->get();
   } else {
-    v.value = ScalarValue(param.kind, slot.scalar);
+    FxValue def{};
+    int64_t base = 0;
+    if (FxScalarDefault(&param, bitmap, &def))
+      base = param.kind == FX_KIND_POINT ? static_cast<int64_t>(uint64_t{uint32_t(def.pt.x)} |
+                                                                uint64_t{uint32_t(def.pt.y)} << 32)
+                                         : def.i;
+    const int64_t scalar = Compose(FxTarget{int32_t(p), -1, -1, -1}, base, bitmap);
+    v.value = ScalarValue(param.kind, scalar);
     if (param.defaultRule == FX_DEFAULT_COUNT) {
       const int64_t available = AvailableFor(param);
-      const int64_t count = param.kind == FX_KIND_INT32 ? int64_t{int32_t(slot.scalar)}
-                                                        : int64_t{uint32_t(slot.scalar)};
+      const int64_t count =
+          param.kind == FX_KIND_INT32 ? int64_t{int32_t(scalar)} : int64_t{uint32_t(scalar)};
       if (available >= 0 && count > available)
         throw UsageError(std::string(effect_.shortName) + ": " + param.name + "=" +
                          std::to_string(count) + " is more than the " + std::to_string(available) +
@@ -375,58 +431,79 @@ void EffectArgs::Build(uint32_t p) {
   values_.push_back(v);
 }
 
-const std::vector<FxNamedValue>& EffectArgs::Values() {
+const std::vector<FxNamedValue>& EffectArgs::Values(BitmapRecord* bitmap) {
   values_.clear();
   for (uint32_t p = 0; p < effect_.paramCount; ++p)
-    if (slots_[p].given) Build(p);
+    if (Sets(int32_t(p))) Build(p, bitmap);
   return values_;
 }
 
+std::string EffectArgs::ValueText(const FxFlagField* fields, uint32_t fieldCount, const char* name,
+                                  FxKind kind, int64_t value) const {
+  char named[kMessageSize];
+  if (kind != FX_KIND_POINT &&
+      FxFormatNamed(fields, fieldCount, uint32_t(value), nullptr, named, sizeof(named)))
+    return named;
+  return std::string(name) + "=" + FormatScalar(kind, value);
+}
+
 std::string EffectArgs::Describe(BitmapRecord* bitmap) {
+  // "{a=1 b=2}" of a record's fields after its size field (named at the end when given).
+  auto recordText = [&](uint32_t p, int32_t index) {
+    const FxRecordDesc& record = *effect_.params[p].record;
+    std::string text = "{";
+    for (uint32_t n = 1; n <= record.fieldCount; ++n) {
+      const uint32_t f = n % record.fieldCount;  // the size field last
+      const FxFieldDesc& field = record.fields[f];
+      const FxTarget owner{int32_t(p), int32_t(f), index, -1};
+      bool given = false;
+      for (const Word& w : words_) given |= SameOwner(w.target, owner);
+      if (f == 0 && !given) continue;
+      const int64_t value = given ? Compose(owner, field.defaultValue, bitmap) : field.defaultValue;
+      text += (text.size() > 1 ? " " : "") +
+              ValueText(field.flagFields, field.flagFieldCount, field.name, field.kind, value);
+    }
+    return text + "}";
+  };
+
   std::string text;
+  auto add = [&](const std::string& word) { text += (text.empty() ? "" : " ") + word; };
   for (uint32_t p = 0; p < effect_.paramCount; ++p) {
     const FxParamDesc& param = effect_.params[p];
     const Slot& slot = slots_[p];
-    std::string value;
-    FxValue scalar{};
+    const std::string name = param.name;
     if (slot.isNull) {
-      value = "null";
+      add(name + "=null");
     } else if (param.kind == FX_KIND_RECORD) {
-      value = RecordText(*param.record, slot.fields);
+      add(name + "=" + recordText(p, -1));
     } else if (param.kind == FX_KIND_RECORD_ARRAY) {
-      const int64_t count = slot.given ? int64_t(slot.records.rbegin()->first) + 1
-                            : param.defaultRule == FX_DEFAULT_ARRAY ? param.defaultArrayCount
-                                                                    : 0;
-      if (count == 0) value = "null";
-      const std::map<uint32_t, int64_t> none;
-      for (int64_t r = 0; r < count; ++r) {
-        const auto it = slot.records.find(uint32_t(r));
-        value += std::string(r ? " " : "") + param.name + "[" + std::to_string(r) +
-                 "]=" + RecordText(*param.record, it != slot.records.end() ? it->second : none);
-      }
-      if (count > 0) {
-        text += (text.empty() ? "" : " ") + value;
-        continue;
-      }
+      const uint32_t count = Sets(int32_t(p))                        ? RecordsGiven(int32_t(p))
+                             : param.defaultRule == FX_DEFAULT_ARRAY ? param.defaultArrayCount
+                                                                     : 0;
+      if (count == 0) add(name + "=null");
+      for (uint32_t r = 0; r < count; ++r)
+        add(name + "[" + std::to_string(r) + "]=" + recordText(p, Sets(int32_t(p)) ? r : -2));
     } else if (param.kind == FX_KIND_INT_ARRAY) {
-      value = slot.given ? JoinList(slot.list.data(), slot.list.size())
-              : param.defaultRule == FX_DEFAULT_ARRAY
-                  ? JoinList(param.defaultArray, param.defaultArrayCount)
-                  : "null";
+      add(name + "=" +
+          (slot.given ? JoinList(slot.list.data(), slot.list.size())
+           : param.defaultRule == FX_DEFAULT_ARRAY
+               ? JoinList(param.defaultArray, param.defaultArrayCount)
+               : "null"));
     } else if (param.kind == FX_KIND_BITMAP) {
-      value = slot.given ? slot.bitmapSource : DefaultBitmapText(param.defaultRule);
-    } else if (slot.given) {
-      value = FormatScalar(param.kind, slot.scalar);
-    } else if (param.defaultRule == FX_DEFAULT_COUNT) {
-      value = std::to_string(std::max<int64_t>(0, AvailableFor(param)));
-    } else if (FxScalarDefault(&param, bitmap, &scalar)) {
-      const int64_t packed = param.kind == FX_KIND_POINT
-                                 ? static_cast<int64_t>(uint64_t{uint32_t(scalar.pt.x)} |
-                                                        uint64_t{uint32_t(scalar.pt.y)} << 32)
-                                 : scalar.i;
-      value = FormatScalar(param.kind, packed);
+      add(name + "=" + (slot.given ? slot.bitmapSource : DefaultBitmapText(param.defaultRule)));
+    } else {
+      FxValue scalar{};
+      int64_t base = 0;
+      if (FxScalarDefault(&param, bitmap, &scalar))
+        base = param.kind == FX_KIND_POINT
+                   ? static_cast<int64_t>(uint64_t{uint32_t(scalar.pt.x)} |
+                                          uint64_t{uint32_t(scalar.pt.y)} << 32)
+                   : scalar.i;
+      else if (param.defaultRule == FX_DEFAULT_COUNT)
+        base = std::max<int64_t>(0, AvailableFor(param));
+      const int64_t value = Compose(FxTarget{int32_t(p), -1, -1, -1}, base, bitmap);
+      add(ValueText(param.flagFields, param.flagFieldCount, param.name, param.kind, value));
     }
-    text += std::string(text.empty() ? "" : " ") + param.name + "=" + value;
   }
   return text;
 }

@@ -1,6 +1,6 @@
 // fxkit: try the library's effects on image files from the command line.
-//   fxkit list | help EFFECT | apply EFFECT INPUT OUTPUT [name=value ...] [options] |
-//   gallery [INPUT] [OUTDIR] | --version
+//   fxkit list | help EFFECT | apply EFFECT INPUT OUTPUT [name=value ...] [-- EFFECT ...]
+//   [options] | gallery [INPUT] [OUTDIR] | --version
 // Exit status: 0 success; 1 the effect returned an error (OUTPUT not written); 2 usage errors and
 // unreadable or unwritable files.
 #include <signal.h>
@@ -15,6 +15,7 @@
 
 #include "tools/fxkit/Alpha.h"
 #include "tools/fxkit/Card.h"
+#include "tools/fxkit/Chain.h"
 #include "tools/fxkit/Describe.h"
 #include "tools/fxkit/Gallery.h"
 #include "tools/fxkit/ImageIO.h"
@@ -92,8 +93,8 @@ void ArmInterrupt(fxcli::ProgressBar& progress, const std::string& text) {
 }
 
 int Apply(const ApplyRequest& r) {
-  const FxEffectDesc* effect = FxFindEffect(r.effect.c_str());
-  if (!effect) throw UsageError("unknown effect '" + r.effect + "' (see fxkit list)");
+  // Every step's effect and values are checked first, then the output's format and encoding.
+  fxcli::Chain chain(r.effect, r.words);
   // The output's format and encoding are checked before any work.
   const fxcli::FileFormat format =
       r.format.empty() ? fxcli::FormatForPath(r.output) : fxcli::FormatForName(r.format);
@@ -103,9 +104,11 @@ int Apply(const ApplyRequest& r) {
       throw UsageError("--quality=" + r.quality + ": only JPEG output has a quality");
     encode.quality = int32_t(ParseOption("--quality", r.quality, 1, 100));
   }
-  if (!r.background.empty())
-    encode.background =
-        COLORREF(fxcli::ParseScalar(FX_KIND_COLOR, r.background, "--background=" + r.background));
+  if (!r.background.empty()) {
+    char message[256];
+    if (FxParseColor(r.background.c_str(), &encode.background, message, sizeof message) != SUCCESS)
+      throw UsageError("--background=" + std::string(message));
+  }
   if (!r.region.empty() && !r.regionMask.empty())
     throw UsageError("give --region or --region-mask, not both");
 
@@ -126,9 +129,6 @@ int Apply(const ApplyRequest& r) {
                            : ParseOption("--time", r.time, INT64_MIN, INT64_MAX);
   // The effect's rows run on this many threads (the pixels do not depend on it).
   if (!r.threads.empty()) HostSetThreadCount(int32_t(ParseOption("--threads", r.threads, 1, 256)));
-  fxcli::EffectArgs args(*effect);
-  args.Add(r.words);
-  const std::vector<FxNamedValue>& values = args.Values();
 
   fxcli::InterruptGuard interrupt;
   fxcli::ProgressBar progress(!r.quiet && isatty(STDERR_FILENO),
@@ -166,14 +166,14 @@ int Apply(const ApplyRequest& r) {
   int32_t rc;
   {
     CallbackGuard callback(&fxcli::ProgressBar::HostCallback, &progress);
-    rc = fxcli::InvokeWithAlpha(*effect, bitmap, values.data(), uint32_t(values.size()), setup);
+    rc = chain.Run(bitmap, setup);
   }
   // A stop by Ctrl-C may come back as the effect's own code (some answer ERROR_NO_MEMORY).
   if (fxcli::InterruptRequested()) throw fxcli::Interrupted();
-  if (rc <= FX_REGISTRY_UNKNOWN_PARAMETER && rc >= FX_REGISTRY_UNKNOWN_EFFECT)
-    throw UsageError(std::string(effect->shortName) + ": " + fxcli::ResultText(rc));
   if (rc != SUCCESS) {
-    std::fprintf(stderr, "fxkit: %s: %s\n", effect->shortName, fxcli::ResultText(rc).c_str());
+    std::fprintf(stderr, "fxkit: %s: %s\n",
+                 *chain.failedEffect() ? chain.failedEffect() : chain.effect(0).shortName,
+                 fxcli::ResultText(rc).c_str());
     return 1;
   }
   progress.Phase("saving");
@@ -201,7 +201,9 @@ int Run(int argc, char** argv) {
       "  fxkit list\n"
       "  fxkit help swirl\n"
       "  fxkit apply swirl @card out.png angle=9000 center=320,240\n"
-      "  fxkit gallery @card out/gallery");
+      "  fxkit apply pixelate photo.jpg out.jpg mode=average shape=polar --preset=polar\n"
+      "  fxkit apply photo.jpg out.jpg swirl angle=900 -- zoom-blur -- ripple --preset=pond\n"
+      "  fxkit gallery @card out/gallery --only swirl,ripple");
 
   CLI::App* list = app.add_subcommand("list", "List the effects by family");
   bool names = false, exports = false;
@@ -223,7 +225,11 @@ int Run(int argc, char** argv) {
       ->add_option("OUTPUT", request.output,
                    "Output file: .png, .jpg, .ppm or .pgm, or - (standard output) with --format")
       ->required();
-  apply->add_option("VALUES", request.words, "Parameters as name=value (see fxkit help EFFECT)");
+  apply->add_option("VALUES", request.words,
+                    "Parameters as name=value (see fxkit help EFFECT); -- EFFECT [name=value ...] "
+                    "chains another effect");
+  std::string preset;  // rewritten into a word by PrepareApplyArguments; listed for --help
+  apply->add_option("--preset", preset, "Apply a preset of the effect; name=value words override");
   apply->add_option("--region", request.region, "Process a rectangular region WxH+X+Y");
   apply->add_option("--region-mask", request.regionMask,
                     "Process the non-zero pixels of a mask image of the same size");
@@ -256,6 +262,7 @@ int Run(int argc, char** argv) {
   gallery->add_option("--tick", galleryTick, "Tick count for every run (default 1000000)");
   gallery->add_option("--time", galleryTime, "Calendar time for every run (default 1700000000)");
   gallery->add_flag("--quiet", galleryQuiet, "Only the summary line");
+  gallery->add_option("--only", galleryOptions.only, "Only these effects (swirl,ripple)");
 
   if (argc > 1 && argv[1][0] != '-') {
     bool known = false;
@@ -264,6 +271,7 @@ int Run(int argc, char** argv) {
       throw UsageError(std::string("unknown command '") + argv[1] +
                        "' (commands: list, help, apply, gallery)");
   }
+  fxcli::PrepareApplyArguments(argc, argv);  // chain separators and presets become words
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -289,12 +297,13 @@ int Run(int argc, char** argv) {
       std::fputs(app.help().c_str(), stdout);
       return 0;
     }
-    const FxEffectDesc* effect = FxFindEffect(helpEffect.c_str());
-    if (!effect) throw UsageError("unknown effect '" + helpEffect + "' (see fxkit list)");
-    std::fputs(fxcli::EffectHelpText(*effect).c_str(), stdout);
+    std::fputs(fxcli::EffectHelpText(fxcli::FindEffectOrThrow(helpEffect)).c_str(), stdout);
     return 0;
   }
-  if (apply->parsed()) return Apply(request);
+  if (apply->parsed()) {
+    fxcli::NormaliseApplyOrder(request.effect, request.input, request.output);
+    return Apply(request);
+  }
   if (!gallerySeed.empty())
     galleryOptions.seed = uint32_t(ParseOption("--srand", gallerySeed, INT32_MIN, UINT32_MAX));
   if (!galleryTick.empty())
