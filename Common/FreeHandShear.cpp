@@ -199,9 +199,11 @@ const FxParamDesc kFreeHandShearParams[] = {
 };
 
 const FxPreset kFreeHandShearPresets[] = {
-    {"wavy", "amplitudes=0,300,-300,300,-300,300,-300,0 amount=40"},
+    {"wavy",
+     "amplitudes=0,700,1000,700,0,-700,-1000,-700,0,700,1000,700,0,-700,-1000,-700,0 "
+     "amount=10"},
     {"lean", "amplitudes=-600,600 amount=50 flags=0 fillColor=#202020"},
-    {"columns", "amplitudes=0,500,-500,0 amount=30 flags=0x11"},
+    {"folded-columns", "amplitudes=0,1000,0,-1000,0 amount=10 flags=0x11"},
 };
 
 }  // namespace
