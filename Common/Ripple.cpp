@@ -9,12 +9,11 @@
 // larger of the two distances to the rectangle's sides is at least one pixel).
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
+#include "Common/RippleWindow.h"
 #include "frame/FillColor.h"
 #include "frame/Frame.h"
 #include "frame/RegistryDefs.h"
-#include "frame/RowCache.h"
 #include "frame/Samplers.h"
 #include "fxkit/effects.h"
 
@@ -69,42 +68,12 @@ void RippleRow(const RippleWave& g, T* const* window, int32_t rowCount, int32_t 
 
 int32_t RippleDriver(BitmapRecord* bitmap, const RECT& rect, const RippleWave& g,
                      int32_t amplitude) {
-  AccessOwner access;
-  int32_t rc = access.Open(bitmap, 2);
-  if (rc != SUCCESS) return rc;
-  const int32_t pixelStep = access.PixelStep();
-  const int32_t width = bitmap->Width, height = bitmap->Height;
-  const int32_t rectH = rect.bottom - rect.top;
-  const size_t rowBytes = static_cast<size_t>(access.RowBytes());
-  const size_t windowBytes = rowBytes + 4 * size_t(pixelStep);
-
   // The window reaches `amplitude` rows above and below the output row.
-  const int64_t n = 2 * int64_t{amplitude} + 1;
-  RowWindow window;
-  rc = n >= rectH ? window.AllocateWhole(rectH, windowBytes)
-                  : window.AllocateSliding(static_cast<int32_t>(n), windowBytes);
-  if (rc != SUCCESS) return rc;
-  RowSlots slots;
-  if (!slots.Allocate(windowBytes, window.ViewBytes())) return ERROR_NO_MEMORY;
-  rc = BeginWritePhase(access, bitmap);
-  if (rc != SUCCESS) return rc;
-  if (!window.sliding()) {
-    rc = window.ReadWhole(access, rect.top);
-    if (rc != SUCCESS) return rc;
-  }
-
-  return WithSampleType(access.SampleBits(), [&](auto sample) -> int32_t {
-    using T = decltype(sample);
-    const int32_t rows = window.size();
-    return window.Run(
-        access, slots, rect.top, rect.bottom, height, rect.top, rect.right - rect.left,
-        [&](int32_t y, uint8_t* const* source, int32_t w, uint8_t* out, uint8_t*) {
-          std::memcpy(out, source[w], rowBytes);
-          RippleRow<T>(g, reinterpret_cast<T* const*>(source), rows, w, y, pixelStep, width,
-                       reinterpret_cast<T*>(out));
-        },
-        DiscardRead(access, slots), WriteRow(access));
-  });
+  return RunRippleWindow(
+      bitmap, rect, amplitude,
+      [&](int32_t y, const auto& src, int32_t pixelStep, int32_t width, auto* out) {
+        RippleRow(g, src.rows, src.n, src.w, y, pixelStep, width, out);
+      });
 }
 
 constexpr FxFlagValue kOutsideValues[] = {

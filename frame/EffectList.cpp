@@ -12,6 +12,10 @@ extern const FxEffectDesc kPunchEffect;
 extern const FxEffectDesc kPolarEffect;
 extern const FxEffectDesc kTunnelEffect;
 extern const FxEffectDesc kRippleEffect;
+extern const FxEffectDesc kFreePlaneBendEffect;
+extern const FxEffectDesc kFreeRadBendEffect;
+extern const FxEffectDesc kPerspectiveEffect;
+extern const FxEffectDesc kFreeHandShearEffect;
 
 // Blur, light and glow
 extern const FxEffectDesc kZoomBlurEffect;
@@ -40,6 +44,10 @@ const FxEffectDesc* const kEffectList[] = {
     &kPolarEffect,
     &kTunnelEffect,
     &kRippleEffect,
+    &kFreePlaneBendEffect,
+    &kFreeRadBendEffect,
+    &kPerspectiveEffect,
+    &kFreeHandShearEffect,
     // Blur, light and glow
     &kZoomBlurEffect,
     &kRadialBlurEffect,

@@ -55,6 +55,36 @@ FXKIT_API int32_t Fx_RippleBitmap(BitmapRecord* bitmap, int32_t amplitude, int32
                                   int32_t phase, int32_t attenuation, POINT center,
                                   uint32_t fillColor, uint32_t flags);
 
+/* Remaps the rectangle by a caller-drawn displacement profile: curveCount values of curve (in
+ * thousandths of `amount` pixels) stretched over its width; flags bits 4-7 select rows (0x10),
+ * columns (0x20) or both (0x30 .. 0xF0), bits 0-3 what a source outside gives: fillColor (0), the
+ * nearest pixel (1) or nothing (2); bits 8-15 must be 0. */
+FXKIT_API int32_t Fx_FreePlaneBendBitmap(BitmapRecord* bitmap, const int32_t* curve,
+                                         uint32_t curveCount, uint32_t amount, uint32_t fillColor,
+                                         uint32_t flags);
+
+/* Moves every pixel along the ray from `center` by a caller-drawn curve of its distance
+ * (curveCount values in thousandths of `amount` pixels, stretched to the farthest corner); amount
+ * 0 is a no-op. flags bits 0-3 as Fx_RippleBitmap; 0x10: distances pushed to 0 or below are
+ * handled by that mode instead of reaching through the centre. */
+FXKIT_API int32_t Fx_FreeRadBendBitmap(BitmapRecord* bitmap, const int32_t* curve,
+                                       uint32_t curveCount, uint32_t amount, POINT center,
+                                       uint32_t fillColor, uint32_t flags);
+
+/* Maps the rectangle onto the quadrilateral of corners[0..3] (top-left, top-right, bottom-left,
+ * bottom-right, inside the rectangle with right and bottom included). flags 1: pixels outside it
+ * keep the picture as it was; 2: they take fillColor. */
+FXKIT_API int32_t Fx_PerspectiveBitmap(BitmapRecord* bitmap, const POINT* corners,
+                                       uint32_t fillColor, uint32_t flags);
+
+/* Shifts every row sideways by a caller-drawn curve: count amplitudes (-1000 .. 1000, thousandths
+ * of half the rectangle's width) from its top to its bottom, scaled by amount percent (0 .. 100;
+ * 0 or an all-zero curve is a no-op). flags bits 0-3: a source outside the row gives fillColor
+ * (0), keeps the pixel (2) or takes the nearest edge (other); bits 4-7: 0x10 shifts columns. */
+FXKIT_API int32_t Fx_FreeHandShearBitmap(BitmapRecord* bitmap, const int32_t* amplitudes,
+                                         int32_t count, uint32_t amount, uint32_t fillColor,
+                                         uint32_t flags);
+
 /* Blur, light and glow --------------------------------------------------------------------- */
 
 /* Averages along the rays through `center`: `length` samples at the farthest corner (0 or 1 is a
