@@ -12,6 +12,11 @@ extern const FxEffectDesc kPunchEffect;
 extern const FxEffectDesc kPolarEffect;
 extern const FxEffectDesc kTunnelEffect;
 extern const FxEffectDesc kRippleEffect;
+extern const FxEffectDesc kWaveEffect;
+extern const FxEffectDesc kRadWaveEffect;
+extern const FxEffectDesc kZoomWaveEffect;
+extern const FxEffectDesc kZigZagEffect;
+extern const FxEffectDesc kFreeHandWaveEffect;
 
 // Blur, light and glow
 extern const FxEffectDesc kZoomBlurEffect;
@@ -40,6 +45,11 @@ const FxEffectDesc* const kEffectList[] = {
     &kPolarEffect,
     &kTunnelEffect,
     &kRippleEffect,
+    &kWaveEffect,
+    &kRadWaveEffect,
+    &kZoomWaveEffect,
+    &kZigZagEffect,
+    &kFreeHandWaveEffect,
     // Blur, light and glow
     &kZoomBlurEffect,
     &kRadialBlurEffect,
