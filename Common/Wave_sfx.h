@@ -218,6 +218,8 @@ int32_t RunWaveRows(BitmapRecord* bitmap, AccessOwner& access, const RECT& rect,
   const size_t windowBytes = rowBytes + 4 * static_cast<size_t>(access.PixelStep());
   const int64_t half = plan.n / 2;
   const bool whole = plan.absolute || half >= height;
+  // A sliding window that cannot be counted in 32 bits could not be allocated either.
+  if (!whole && plan.n > INT32_MAX) return ERROR_NO_MEMORY;
   RowWindow window;
   int32_t rc = whole ? window.AllocateWhole(height, windowBytes)
                      : window.AllocateSliding(static_cast<int32_t>(plan.n), windowBytes);
