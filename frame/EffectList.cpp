@@ -16,6 +16,11 @@ extern const FxEffectDesc kFreePlaneBendEffect;
 extern const FxEffectDesc kFreeRadBendEffect;
 extern const FxEffectDesc kPerspectiveEffect;
 extern const FxEffectDesc kFreeHandShearEffect;
+extern const FxEffectDesc kWaveEffect;
+extern const FxEffectDesc kRadWaveEffect;
+extern const FxEffectDesc kZoomWaveEffect;
+extern const FxEffectDesc kZigZagEffect;
+extern const FxEffectDesc kFreeHandWaveEffect;
 
 // Blur, light and glow
 extern const FxEffectDesc kZoomBlurEffect;
@@ -48,6 +53,11 @@ const FxEffectDesc* const kEffectList[] = {
     &kFreeRadBendEffect,
     &kPerspectiveEffect,
     &kFreeHandShearEffect,
+    &kWaveEffect,
+    &kRadWaveEffect,
+    &kZoomWaveEffect,
+    &kZigZagEffect,
+    &kFreeHandWaveEffect,
     // Blur, light and glow
     &kZoomBlurEffect,
     &kRadialBlurEffect,

@@ -129,3 +129,11 @@ HostFaultCounts HostGetFaultCounts();
 #define FX_ALLOC(count, size) HostAllocMemory((count), (size), __LINE__, __FILE__)
 #define FX_ALLOC_CLEARED(count, size) HostAllocClearedMemory((count), (size), __LINE__, __FILE__)
 #define FX_FREE(block) HostFreeMemory((block), __LINE__, __FILE__)
+
+// The wave family -------------------------------------------------------------------------------
+
+// Expands a table to tenths of a unit: destination[k], k = 0 .. count - 1, stands for position
+// k / 10 and reads table[k / 10] and table[k / 10 + 1]. With i0 = k / 10, f = k / 10.0 - i0,
+// w0 = trunc(10 × (1 - f)) and w1 = trunc(10 × f), entry k = (w0·table[i0] + w1·table[i0 + 1]) /
+// (w0 + w1) (w0 + w1 is 9 or 10, as the doubles round).
+void HostExpandTable(double* destination, const double* table, uint32_t count);
