@@ -17,6 +17,8 @@ extern const FxEffectDesc kRippleEffect;
 extern const FxEffectDesc kZoomBlurEffect;
 extern const FxEffectDesc kRadialBlurEffect;
 extern const FxEffectDesc kGlowFilterEffect;
+extern const FxEffectDesc kLensFlareEffect;
+extern const FxEffectDesc kDiffuseGlowEffect;
 
 // Artistic, tile and texture
 extern const FxEffectDesc kImpressionistEffect;
@@ -45,6 +47,8 @@ const FxEffectDesc* const kEffectList[] = {
     &kZoomBlurEffect,
     &kRadialBlurEffect,
     &kGlowFilterEffect,
+    &kLensFlareEffect,
+    &kDiffuseGlowEffect,
     // Artistic, tile and texture
     &kImpressionistEffect,
     &kPixelateEffect,

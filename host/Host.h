@@ -129,3 +129,11 @@ HostFaultCounts HostGetFaultCounts();
 #define FX_ALLOC(count, size) HostAllocMemory((count), (size), __LINE__, __FILE__)
 #define FX_ALLOC_CLEARED(count, size) HostAllocClearedMemory((count), (size), __LINE__, __FILE__)
 #define FX_FREE(block) HostFreeMemory((block), __LINE__, __FILE__)
+
+// Glow and flare ------------------------------------------------------------------------------
+
+// A sampled Gaussian of standard deviation sigma as `count` (odd, 1 .. 65535) integer weights:
+// weights[i] = floor(65535 * exp(-(i - half)² / (2 sigma²)) + 0.5) with half = (count - 1) / 2,
+// so the middle weight is 65535 and the weights are symmetric about it. Returns their sum (below
+// 2^32), or 0 without writing anything when count or sigma (> 0) is out of range.
+uint32_t HostGaussKernel(uint16_t* weights, int32_t count, double sigma);
