@@ -30,12 +30,6 @@
 namespace fx {
 namespace {
 
-// A bitmap record made by the effect, its storage freed on every path.
-struct ScratchBitmap {
-  BitmapRecord record{};
-  ~ScratchBitmap() { HostFreeBitmap(&record); }
-};
-
 // The Gaussian of the blur: weights w[0 .. n - 1], symmetric about w[half], and their sum.
 struct BlurKernel {
   HostBlock<uint16_t> w;

@@ -1,6 +1,6 @@
-// What the glow and flare effects share: a pass that changes rows in place with row functions,
-// a band of rows at a time, with a hook on the calling thread before each band (the tables a band
-// needs, such as random draws, are made there).
+// What the glow and flare effects share: a bitmap record of their own, and a pass that changes
+// rows in place with row functions, a band of rows at a time, with a hook on the calling thread
+// before each band (the tables a band needs, such as random draws, are made there).
 #pragma once
 
 #include <cstdint>
@@ -11,6 +11,12 @@
 #include "frame/RowEngine.h"
 
 namespace fx {
+
+// A bitmap record made by the effect, its storage freed on every path.
+struct ScratchBitmap {
+  BitmapRecord record{};
+  ~ScratchBitmap() { HostFreeBitmap(&record); }
+};
 
 class BandPass {
  public:

@@ -234,12 +234,6 @@ int32_t DrawFlare(BitmapRecord* target, double cx, double cy, uint32_t brightnes
   return rc;
 }
 
-// A bitmap record made by the effect, its storage freed on every path.
-struct ScratchBitmap {
-  BitmapRecord record{};
-  ~ScratchBitmap() { HostFreeBitmap(&record); }
-};
-
 // The flare of a large rectangle: drawn at most 520 pixels on its longer side on a black scratch
 // bitmap, enlarged to the rectangle and combined into it by lightening.
 int32_t DrawReducedFlare(BitmapRecord* bitmap, const RECT& rect, POINT center, uint32_t brightness,
