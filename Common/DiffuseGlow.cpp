@@ -233,8 +233,8 @@ int32_t DiffuseGlowDriver(BitmapRecord* bitmap, int32_t threshold, uint32_t amou
 
 const FxParamDesc kDiffuseGlowParams[] = {
     IntParam("threshold", 150, -1000, 1000,
-             "which parts glow, in thousandths of 255: t > 0, levels from 255 - t up; t < 0, "
-             "levels below -t; 0 none"),
+             "which parts glow, in thousandths of 255: positive, the gray levels from 255 less "
+             "that much up; negative, the levels below that much; 0 none"),
     UIntParam("amount", 850, 0, 1000,
               "thousandths of the image kept away from the glow; 0 paints the colour everywhere"),
     UIntParam("radius", 300, 0, 1000, "spread of the glow: 0 blurs with sigma 4.2, 1000 with 20.8"),
