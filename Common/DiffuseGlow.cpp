@@ -62,32 +62,36 @@ struct DiffuseGeometry {
 };
 
 // The blurred mask of output row y: the column blur of columns c0 .. c1 into `column` (acc holds
-// the sums), then the row blur of x = left .. right - 1 into m[x - left].
+// the sums), then the row blur of x = left .. right - 1 into m[x - left], reading `column`
+// through `padded`, the row with its edge values repeated half positions beyond each end.
 void BlurredMaskRow(const DiffuseGeometry& g, int32_t y, uint32_t* acc, uint8_t* column,
-                    uint8_t* m) {
-  const int32_t span = g.c1 - g.c0 + 1;
+                    uint8_t* padded, uint8_t* m) {
+  const int32_t span = g.c1 - g.c0 + 1, across = g.right - g.left, half = g.half;
   const auto row = [&](int32_t r) { return g.mask + int64_t{r - g.maskTop} * g.width + g.c0; };
   const uint8_t* mid = row(y);
-  for (int32_t i = 0; i < span; ++i) acc[i] = uint32_t{g.w[g.half]} * mid[i];
-  for (int32_t i = 0; i < g.half; ++i) {
+  for (int32_t c = 0; c < span; ++c) acc[c] = uint32_t{g.w[half]} * mid[c];
+  for (int32_t i = 0; i < half; ++i) {
     const uint32_t w = g.w[i];
     if (w == 0) continue;
-    const uint8_t* a = row(std::max(y - g.half + i, 0));
-    const uint8_t* b = row(std::min(y + g.half - i, g.height - 1));
+    const uint8_t* a = row(std::max(y - half + i, 0));
+    const uint8_t* b = row(std::min(y + half - i, g.height - 1));
     for (int32_t c = 0; c < span; ++c) acc[c] += w * (uint32_t{a[c]} + b[c]);
   }
-  for (int32_t i = 0; i < span; ++i)
-    column[i] = static_cast<uint8_t>(std::min(acc[i] / g.sum, 255u));
+  for (int32_t c = 0; c < span; ++c)
+    column[c] = static_cast<uint8_t>(std::min(acc[c] / g.sum, 255u));
 
-  const int32_t last = g.width - 1;
-  const auto at = [&](int32_t x) { return uint32_t{column[x - g.c0]}; };
-  for (int32_t x = g.left; x < g.right; ++x) {
-    uint32_t s = g.w[g.half] * at(x);
-    for (int32_t i = 0; i < g.half; ++i)
-      if (g.w[i])
-        s += g.w[i] * (at(std::max(x - g.half + i, 0)) + at(std::min(x + g.half - i, last)));
-    m[x - g.left] = static_cast<uint8_t>(std::min(s / g.sum, 255u));
+  const int64_t first = int64_t{g.left} - half, last = g.width - 1;
+  for (int32_t j = 0; j < across + 2 * half; ++j)
+    padded[j] = column[std::clamp<int64_t>(first + j, 0, last) - g.c0];
+  for (int32_t k = 0; k < across; ++k) acc[k] = uint32_t{g.w[half]} * padded[k + half];
+  for (int32_t i = 0; i < half; ++i) {
+    const uint32_t w = g.w[i];
+    if (w == 0) continue;
+    const uint8_t* a = padded + i;
+    const uint8_t* b = padded + 2 * half - i;
+    for (int32_t k = 0; k < across; ++k) acc[k] += w * (uint32_t{a[k]} + b[k]);
   }
+  for (int32_t k = 0; k < across; ++k) m[k] = static_cast<uint8_t>(std::min(acc[k] / g.sum, 255u));
 }
 
 // One output row: every pixel of the rectangle mixed with the colour at weight k.
@@ -196,7 +200,8 @@ int32_t DiffuseGlowDriver(BitmapRecord* bitmap, int32_t threshold, uint32_t amou
   const int32_t across = rect.right - rect.left;
   const int32_t gain = static_cast<int32_t>((grain * 255 + 500) / 1000);
   const size_t span = size_t(std::max(g.c1 - g.c0 + 1, 0));
-  const size_t scratchBytes = span * sizeof(uint32_t) + span + size_t(std::max(across, 0));
+  const size_t rowSpan = size_t(std::max(across, 0));
+  const size_t scratchBytes = span * sizeof(uint32_t) + span + (rowSpan + 2 * half) + rowSpan;
   BandPass pass;
   RowSlots slots;
   HostBlock<int16_t> noise;
@@ -221,8 +226,9 @@ int32_t DiffuseGlowDriver(BitmapRecord* bitmap, int32_t threshold, uint32_t amou
           if (across <= 0) return;
           auto* acc = reinterpret_cast<uint32_t*>(scratch);
           uint8_t* column = scratch + span * sizeof(uint32_t);
-          uint8_t* m = column + span;
-          BlurredMaskRow(g, y, acc, column, m);
+          uint8_t* padded = column + span;
+          uint8_t* m = padded + rowSpan + 2 * half;
+          BlurredMaskRow(g, y, acc, column, padded, m);
           const int16_t* rowNoise = noise.get() + int64_t{(y - rect.top) % kBandRows} * across;
           DiffuseRow(g, rowNoise, m, reinterpret_cast<T*>(out));
         });
