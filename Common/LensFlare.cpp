@@ -41,7 +41,7 @@ constexpr int32_t kDirectMax = 520;  // rectangles up to this size are drawn dir
 constexpr uint32_t kMaxElements = 24;
 
 // kind, size, rim, t, red, green, blue, inner square
-constexpr FlareElementSpec kType0[] = {
+constexpr FlareElement kType0[] = {
     {1, 0.02, 0, 0.8, 0, 58, 113, false},           {1, 0.015, 0, 0.4, 1, 100, 180, false},
     {1, 0.008, 0, -0.0112, 56, 140, 106, false},    {2, 0.034, 0.00629, 0.6549, 9, 49, 19, false},
     {2, 0.018, 0.00324, 0.4996, 24, 14, 50, false}, {2, 0.037, 0.00555, 0.4087, 24, 14, 0, false},
@@ -55,7 +55,7 @@ constexpr FlareElementSpec kType0[] = {
     {6, 0.078125, 0, 0, 245, 245, 245, false},      {7, 0.1796875, 0, 0, 255, 70, 90, false},
     {8, 0.3359375, 0, 0, 0, 0, 0, false},           {9, 0.084375, 0.0059063, 0, 80, 15, 4, true},
 };
-constexpr FlareElementSpec kType1[] = {
+constexpr FlareElement kType1[] = {
     {1, 0.12, 0, 0.92, 25, 9, 10, false},
     {1, 0.11, 0, 1, 45, 28, 20, false},
     {1, 0.028, 0, 0.75, 90, 20, 30, false},
@@ -77,7 +77,7 @@ constexpr FlareElementSpec kType1[] = {
     {8, 0.3359375, 0, 0, 0, 0, 0, false},
     {9, 0.084375, 0.0059063, 0, 80, 15, 4, true},
 };
-constexpr FlareElementSpec kType2[] = {
+constexpr FlareElement kType2[] = {
     {1, 0.02, 0, -0.08, 76, 90, 95, false},        {1, 0.012, 0, -0.38, 50, 55, 55, false},
     {1, 0.012, 0, 0.5, 56, 140, 106, false},       {2, 0.06, 0.0036, 1.85, 29, 22, 22, false},
     {2, 0.01, 0.0005, 1.125, 65, 55, 45, false},   {2, 0.05, 0.01, 1.2, 22, 11, 18, false},
@@ -121,26 +121,26 @@ struct FlareScene {
 
 void PlaceElements(const RECT& rect, double cx, double cy, uint32_t brightness, uint32_t type,
                    COLORREF color, bool deep, FlareScene& scene) {
-  const FlareElementSpec* table = FlareTable(type, &scene.count);
+  const FlareElement* table = FlareTable(type, &scene.count);
   const int32_t w = rect.right - rect.left, h = rect.bottom - rect.top;
   const double ic = rect.left + w / 2, jc = rect.top + h / 2;
   const double b = brightness / 100.0;
   for (uint32_t i = 0; i < scene.count; ++i) {
-    const FlareElementSpec& spec = table[i];
+    const FlareElement& entry = table[i];
     PlacedElement& e = scene.elements[i];
-    e.kind = spec.kind;
-    if (spec.kind <= 4) {
-      e.x = ic + spec.t * (ic - cx);
-      e.y = jc + spec.t * (jc - cy);
+    e.kind = entry.kind;
+    if (entry.kind <= 4) {
+      e.x = ic + entry.t * (ic - cx);
+      e.y = jc + entry.t * (jc - cy);
     } else {
       e.x = cx;
       e.y = cy;
     }
-    e.size = spec.size * w;
-    if (spec.kind >= 5 && spec.kind <= 8) e.size = e.size * b;
-    e.rim = spec.rim * w;
-    uint32_t rgb[3] = {spec.red, spec.green, spec.blue};
-    if (spec.kind == 8)
+    e.size = entry.size * w;
+    if (entry.kind >= 5 && entry.kind <= 8) e.size = e.size * b;
+    e.rim = entry.rim * w;
+    uint32_t rgb[3] = {entry.red, entry.green, entry.blue};
+    if (entry.kind == 8)
       rgb[0] = color & 0xFF, rgb[1] = (color >> 8) & 0xFF, rgb[2] = (color >> 16) & 0xFF;
     for (uint32_t& k : rgb) {
       k = static_cast<uint32_t>(std::min(k * b, 255.0));
@@ -148,13 +148,13 @@ void PlaceElements(const RECT& rect, double cx, double cy, uint32_t brightness, 
     }
     e.sample[0] = rgb[2], e.sample[1] = rgb[1], e.sample[2] = rgb[0];
     e.gray = (2 * rgb[0] + 5 * rgb[1] + rgb[2] + 4) / 8;
-    e.square = spec.square;
+    e.square = entry.square;
     if (e.square) {
       const double s = (e.size - e.rim) / std::sqrt(2.0);
       e.sqLeft = TruncSpan(e.x - s), e.sqTop = TruncSpan(e.y - s);
       e.sqRight = TruncSpan(e.x + s), e.sqBottom = TruncSpan(e.y + s);
     }
-    const double reach = spec.kind == 4 || spec.kind == 9 ? e.size + e.size * e.rim : e.size;
+    const double reach = entry.kind == 4 || entry.kind == 9 ? e.size + e.size * e.rim : e.size;
     e.colLo = TruncSpan(e.x - reach), e.colHi = TruncSpan(e.x + reach);
     e.rowLo = TruncSpan(e.y - reach), e.rowHi = TruncSpan(e.y + reach);
   }
@@ -317,7 +317,7 @@ const FxPreset kLensFlarePresets[] = {
 
 }  // namespace
 
-const FlareElementSpec* FlareTable(uint32_t type, uint32_t* count) {
+const FlareElement* FlareTable(uint32_t type, uint32_t* count) {
   switch (type) {
     case 0:
       *count = CountOf(kType0);

@@ -9,7 +9,7 @@ namespace fx {
 // (kinds 5-8 also scale their size with the brightness), the position t on the line from the
 // light through the image centre (kinds 1-4), the colour at brightness 100 (kind 8 takes the
 // caller's) and whether a ring (kinds 4, 9) skips its inner square.
-struct FlareElementSpec {
+struct FlareElement {
   uint32_t kind;
   double size, rim, t;
   uint32_t red, green, blue;
@@ -17,7 +17,7 @@ struct FlareElementSpec {
 };
 
 // The element table of flare type 0, 1 or 2, in drawing order; null for any other type.
-const FlareElementSpec* FlareTable(uint32_t type, uint32_t* count);
+const FlareElement* FlareTable(uint32_t type, uint32_t* count);
 
 // The coverage `a` an element of `kind` (size s, rim w) gives a pixel at distance d from its
 // centre; false where the profile does not reach the pixel (nothing is blended there).

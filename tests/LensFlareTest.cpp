@@ -84,7 +84,7 @@ TEST(LensFlareTest, ProfilesAndBlendsByHand) {
   EXPECT_EQ(fx::FlareBlend16(60000, 65535, -30), 0);
   // Spot checks of the tables against the listing.
   uint32_t n = 0;
-  const fx::FlareElementSpec* t1 = fx::FlareTable(1, &n);
+  const fx::FlareElement* t1 = fx::FlareTable(1, &n);
   ASSERT_EQ(n, 20u);
   EXPECT_FALSE(t1[13].square) << "type 1, element 14 evaluates its whole ring";
   EXPECT_TRUE(t1[14].square);
@@ -106,13 +106,13 @@ struct Picture {
 void ReferenceFlare(Picture& pic, const RECT& rc, double cx, double cy, uint32_t brightness,
                     uint32_t type, uint32_t color) {
   uint32_t count = 0;
-  const fx::FlareElementSpec* table = fx::FlareTable(type, &count);
+  const fx::FlareElement* table = fx::FlareTable(type, &count);
   const int32_t w = rc.right - rc.left, h = rc.bottom - rc.top;
   const double ic = rc.left + w / 2, jc = rc.top + h / 2, b = brightness / 100.0;
   for (int32_t y = rc.top; y < rc.bottom; ++y)
     for (int32_t x = rc.left; x < rc.right; ++x)
       for (uint32_t j = 0; j < count; ++j) {
-        const fx::FlareElementSpec& e = table[j];
+        const fx::FlareElement& e = table[j];
         const bool ghost = e.kind <= 4, ring = e.kind == 4 || e.kind == 9;
         const double ex = ghost ? ic + e.t * (ic - cx) : cx, ey = ghost ? jc + e.t * (jc - cy) : cy;
         double size = e.size * w;
