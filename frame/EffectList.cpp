@@ -25,6 +25,9 @@ extern const FxEffectDesc kFreeHandWaveEffect;
 // Blur, light and glow
 extern const FxEffectDesc kZoomBlurEffect;
 extern const FxEffectDesc kRadialBlurEffect;
+extern const FxEffectDesc kGlowFilterEffect;
+extern const FxEffectDesc kLensFlareEffect;
+extern const FxEffectDesc kDiffuseGlowEffect;
 
 // Artistic, tile and texture
 extern const FxEffectDesc kImpressionistEffect;
@@ -61,6 +64,9 @@ const FxEffectDesc* const kEffectList[] = {
     // Blur, light and glow
     &kZoomBlurEffect,
     &kRadialBlurEffect,
+    &kGlowFilterEffect,
+    &kLensFlareEffect,
+    &kDiffuseGlowEffect,
     // Artistic, tile and texture
     &kImpressionistEffect,
     &kPixelateEffect,

@@ -138,6 +138,27 @@ FXKIT_API int32_t Fx_ZoomBlurBitmap(BitmapRecord* bitmap, uint32_t length, uint3
 FXKIT_API int32_t Fx_RadialBlurBitmap(BitmapRecord* bitmap, uint32_t length, int32_t spread,
                                       POINT center, uint32_t flags);
 
+/* Glowing edges on black: every sample becomes its mean absolute difference from the same channel
+ * of the dim x dim window around it, times `bright`, clipped; results below `threshold` (widened
+ * to threshold * 16 + 15 on 12-bit gray) become 0. dim 0 is refused, 1 is a no-op; works in the
+ * bitmap's current orientation. */
+FXKIT_API int32_t Fx_GlowFilterBitmap(BitmapRecord* bitmap, uint32_t dim, uint32_t bright,
+                                      uint32_t threshold, uint32_t flags);
+
+/* Makes the light (threshold > 0) or dark (< 0) parts glow softly in `color`: a gray copy cut at
+ * threshold (-1000 .. 1000, thousandths of 255) is blurred (radius 0 .. 1000) and mixes the
+ * colour in; amount 0 .. 1000 is the share of the image kept outside the glow, grain 0 .. 1000 the
+ * random grain. Continues the thread's generator sequence (one draw per pixel). */
+FXKIT_API int32_t Fx_DiffuseGlowBitmap(BitmapRecord* bitmap, int32_t threshold, uint32_t amount,
+                                       uint32_t radius, uint32_t grain, uint32_t color,
+                                       uint32_t flags);
+
+/* Paints a lens flare with the light at `center` (inside the rectangle): core, halo in `color`,
+ * ghosts toward the image centre and rays, brightness in percent, type 0, 1 or 2 (the element
+ * table). Continues the thread's generator sequence (one draw per ray). */
+FXKIT_API int32_t Fx_LensFlareBitmap(BitmapRecord* bitmap, POINT center, uint32_t brightness,
+                                     uint32_t type, uint32_t color);
+
 /* Artistic, tile and texture --------------------------------------------------------------- */
 
 /* Scatters every pixel a random distance along its row (reach horzLength) and then its column
