@@ -85,9 +85,10 @@ int64_t IntFromPython(py::handle value, const std::string& context, const char* 
   return v;
 }
 
-int64_t ScalarFromPython(FxKind kind, py::handle value, const std::string& context) {
+int64_t ScalarFromPython(const TextTarget& target, py::handle value, const std::string& context) {
+  const FxKind kind = target.kind;
   if (PyUnicode_Check(value.ptr()))
-    return Checked(context, [&] { return ParseScalarText(kind, value.cast<std::string>()); });
+    return Checked(context, [&] { return ParseScalarText(target, value.cast<std::string>()); });
   if (kind == FX_KIND_POINT) {
     if (!IsSequence(value) || py::len(value) != 2)
       throw py::type_error(context + ": expected a point (x, y) or 'x,y', got " + TypeName(value));
@@ -114,7 +115,14 @@ int64_t ScalarFromPython(FxKind kind, py::handle value, const std::string& conte
   return Checked(context, [&] { return PackWord(kind, v); });
 }
 
-CallValues::CallValues(const FxEffectDesc& effect) : effect_(effect), slots_(effect.paramCount) {}
+CallValues::CallValues(const FxEffectDesc& effect, const BitmapRecord* bitmap)
+    : effect_(effect), bitmap_(bitmap), slots_(effect.paramCount) {}
+
+TextTarget CallValues::Target(uint32_t param, int32_t field) const {
+  const FxParamDesc& p = effect_.params[param];
+  const FxFieldDesc* f = field >= 0 ? &p.record->fields[field] : nullptr;
+  return TextTarget{f ? f->kind : p.kind, &effect_, &p, f, bitmap_};
+}
 
 std::string CallValues::Context(const std::string& keyword) const {
   return std::string(effect_.shortName) + ": " + keyword;
@@ -161,8 +169,7 @@ void CallValues::Add(const std::string& name, py::handle value) {
 void CallValues::SetField(uint32_t param, uint32_t field, py::handle value,
                           std::map<uint32_t, int64_t>& fields, const std::string& context) {
   if (fields.count(field)) throw py::type_error(context + ": field given twice");
-  fields[field] =
-      ScalarFromPython(effect_.params[param].record->fields[field].kind, value, context);
+  fields[field] = ScalarFromPython(Target(param, int32_t(field)), value, context);
 }
 
 void CallValues::SetParam(uint32_t p, py::handle value) {
@@ -218,7 +225,8 @@ void CallValues::SetParam(uint32_t p, py::handle value) {
     }
     case FX_KIND_INT_ARRAY:
       if (PyUnicode_Check(value.ptr())) {
-        slot.list = Checked(context, [&] { return ParseListText(value.cast<std::string>()); });
+        slot.list = Checked(
+            context, [&] { return ParseListText(Target(p, -1), value.cast<std::string>()); });
       } else {
         if (!IsSequence(value))
           throw py::type_error(context + ": expected a sequence of integers, 'v,v,...' or None, " +
@@ -236,7 +244,7 @@ void CallValues::SetParam(uint32_t p, py::handle value) {
       BitmapFromArray(value, context, *slot.bitmap);
       break;
     default:
-      slot.scalar = ScalarFromPython(param.kind, value, context);
+      slot.scalar = ScalarFromPython(Target(p, -1), value, context);
       break;
   }
   slot.given = true;

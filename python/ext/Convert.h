@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Pixels.h"
+#include "ScalarText.h"
 #include "fxkit/fxkit.h"
 
 namespace fxpy {
@@ -30,7 +31,8 @@ void BitmapFromArray(const py::handle& object, const std::string& what, HostBitm
 // messages start with "<effect>: <keyword>".
 class CallValues {
  public:
-  explicit CallValues(const FxEffectDesc& effect);
+  // `bitmap`: the bitmap the effect will run on (its size and region), for text values.
+  CallValues(const FxEffectDesc& effect, const BitmapRecord* bitmap);
   CallValues(const CallValues&) = delete;
   CallValues& operator=(const CallValues&) = delete;
 
@@ -56,8 +58,10 @@ class CallValues {
   void SetField(uint32_t param, uint32_t field, py::handle value,
                 std::map<uint32_t, int64_t>& fields, const std::string& context);
   std::string Context(const std::string& keyword) const;
+  TextTarget Target(uint32_t param, int32_t field) const;
 
   const FxEffectDesc& effect_;
+  const BitmapRecord* bitmap_;
   std::vector<Slot> slots_;
   std::vector<FxNamedValue> values_;
 };
@@ -65,7 +69,7 @@ class CallValues {
 // An integer from a Python int or anything with __index__ (numpy integers); TypeError for other
 // types (floats, text), ValueError beyond 64 bits.
 int64_t IntFromPython(py::handle value, const std::string& context, const char* expected);
-// One scalar of `kind` from an integer, text, a point (x, y) or a colour (r, g, b).
-int64_t ScalarFromPython(FxKind kind, py::handle value, const std::string& context);
+// One scalar of target.kind from an integer, text, a point (x, y) or a colour (r, g, b).
+int64_t ScalarFromPython(const TextTarget& target, py::handle value, const std::string& context);
 
 }  // namespace fxpy

@@ -257,13 +257,10 @@ py::tuple Apply(const std::string& effectName, py::object image, py::dict params
   const FxEffectDesc& effect = FindEffect(effectName);
   const std::string name = effect.shortName;
   const PixelLayout layout = ArrayLayout(image, name + ": image");
-  CallValues values(effect);
-  for (const auto& [key, value] : params) values.Add(py::str(key), value);
-  const std::vector<FxNamedValue>& named = values.Build();
-
   std::optional<uint32_t> generatorSeed;
   if (!seed.is_none())
-    generatorSeed = static_cast<uint32_t>(ScalarFromPython(FX_KIND_UINT32, seed, name + ": seed"));
+    generatorSeed =
+        static_cast<uint32_t>(ScalarFromPython(TextTarget{FX_KIND_UINT32}, seed, name + ": seed"));
   if (!progress.is_none() && !PyCallable_Check(progress.ptr()))
     throw py::type_error(name + ": progress: expected a callable or None");
 
@@ -302,6 +299,10 @@ py::tuple Apply(const std::string& effectName, py::object image, py::dict params
                        : work.Create(width, height, layout);
   if (rc != SUCCESS) return py::make_tuple(rc, py::none());
   if (!region.is_none()) SetRegion(work, region, name);
+  // Values after the bitmap: text values may be relative to its size or region.
+  CallValues values(effect, work.get());
+  for (const auto& [key, value] : params) values.Add(py::str(key), value);
+  const std::vector<FxNamedValue>& named = values.Build();
 
   CallbackState state;
   state.callable = progress;
@@ -374,7 +375,8 @@ PYBIND11_MODULE(_core, m) {
   m.def(
       "seed_random",
       [](py::handle seed) {
-        HostSeedRandom(static_cast<uint32_t>(fxpy::ScalarFromPython(FX_KIND_UINT32, seed, "seed")));
+        HostSeedRandom(static_cast<uint32_t>(
+            fxpy::ScalarFromPython(fxpy::TextTarget{FX_KIND_UINT32}, seed, "seed")));
       },
       "seed"_a);
   m.def(

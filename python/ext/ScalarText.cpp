@@ -75,7 +75,8 @@ int64_t PackPoint(int64_t x, int64_t y) {
                               uint64_t{static_cast<uint32_t>(y)} << 32);
 }
 
-int64_t ParseScalarText(FxKind kind, std::string_view text) {
+int64_t ParseScalarText(const TextTarget& target, std::string_view text) {
+  const FxKind kind = target.kind;
   switch (kind) {
     case FX_KIND_POINT: {
       const size_t comma = text.find(',');
@@ -92,14 +93,15 @@ int64_t ParseScalarText(FxKind kind, std::string_view text) {
   }
 }
 
-std::vector<int32_t> ParseListText(std::string_view text) {
+std::vector<int32_t> ParseListText(const TextTarget& target, std::string_view text) {
+  TextTarget element = target;
+  element.kind = FX_KIND_COLOR;  // a 32-bit word, #RRGGBB allowed
   std::vector<int32_t> values;
   size_t start = 0;
   for (;;) {
     const size_t end = text.find(',', start);
-    const std::string_view element =
-        text.substr(start, end == std::string_view::npos ? end : end - start);
-    values.push_back(static_cast<int32_t>(ParseScalarText(FX_KIND_COLOR, element)));
+    values.push_back(static_cast<int32_t>(ParseScalarText(
+        element, text.substr(start, end == std::string_view::npos ? end : end - start))));
     if (end == std::string_view::npos) return values;
     start = end + 1;
   }

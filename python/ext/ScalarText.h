@@ -25,10 +25,20 @@ int64_t PackWord(FxKind kind, int64_t value);
 // A point packed as x | y << 32 (both signed 32-bit); throws ValueError outside int32.
 int64_t PackPoint(int64_t x, int64_t y);
 
+// Where a text value goes: all a parser may need to read it (the parameter's named flag fields,
+// the record field, the bitmap's size for relative values). Only `kind` is read today.
+struct TextTarget {
+  FxKind kind = FX_KIND_INT32;
+  const FxEffectDesc* effect = nullptr;
+  const FxParamDesc* param = nullptr;
+  const FxFieldDesc* field = nullptr;  // a field of a record parameter, else null
+  const BitmapRecord* bitmap = nullptr;
+};
+
 // One scalar (INT32, UINT32, FLAGS, COLOR, POINT) from text: integers in decimal or 0x hex with
 // an optional sign, colours also #RRGGBB, points "x,y". Packed as above.
-int64_t ParseScalarText(FxKind kind, std::string_view text);
+int64_t ParseScalarText(const TextTarget& target, std::string_view text);
 // An integer list "v,v,v" (each as an INT32 word; #RRGGBB allowed, as palettes use).
-std::vector<int32_t> ParseListText(std::string_view text);
+std::vector<int32_t> ParseListText(const TextTarget& target, std::string_view text);
 
 }  // namespace fxpy
