@@ -82,11 +82,9 @@ def test_resizing_effects_return_a_new_size():
     (np.zeros((8, 8), np.float32), TypeError),
     (np.zeros((8, 8), np.int16), TypeError),
     (np.zeros((8, 8), np.dtype(">u2")), TypeError),
-    (np.zeros((8, 8), bool), TypeError),
     ([[0, 1], [2, 3]], TypeError),
     (np.zeros((8, 8, 2), np.uint8), ValueError),
     (np.zeros(8, np.uint8), ValueError),
-    (np.zeros((2, 8, 8, 3), np.uint8), ValueError),
     (np.zeros((0, 8), np.uint8), ValueError),
 ])
 def test_images_refused(image, error):
@@ -147,7 +145,6 @@ def _mask_file(cli, mask):
     ((100, 100, 5, 5), ValueError),   # outside the image
     ((0, 0, 0, 5), ValueError),
     ((0, 0, 5), TypeError),
-    ((0, 0, 5.0, 5), TypeError),
     ("0,0,5,5", TypeError),
     (np.zeros((36, 48), bool), ValueError),  # selects nothing
     (np.ones((36, 47), bool), ValueError),
