@@ -324,8 +324,9 @@ py::tuple Apply(const std::string& effectName, py::object image, py::dict params
     throw std::runtime_error(name + ": the effect changed the image's size");
   if (resizes) result = NewImage(done.Width, done.Height, layout);
   if (!wrapped || done.Data != resultRows) {
+    uint8_t* rows = static_cast<uint8_t*>(result->mutable_data());
     py::gil_scoped_release release;
-    CopyRowsOut(done, static_cast<uint8_t*>(result->mutable_data()), layout.RowBytes(done.Width));
+    CopyRowsOut(done, rows, layout.RowBytes(done.Width));
   }
   return py::make_tuple(rc, *result);
 }
