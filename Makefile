@@ -2,6 +2,7 @@
 # writes the gallery. Each target installs missing Debian packages first.
 BUILD ?= build
 ASAN_BUILD ?= build-asan
+TSAN_BUILD ?= build-tsan
 BENCH_BUILD ?= build-bench
 FUZZ_BUILD ?= build-fuzz
 JOBS ?= $(shell nproc)
@@ -18,7 +19,7 @@ INSTALL_TEST = $(abspath $(BUILD))/install-test
 SAN_ENV = ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:abort_on_error=1 \
           UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 
-.PHONY: all deps build install test test-plain test-install test-python test-asan demo bench bench-build compare fuzz fuzz-build test-fuzz format clean
+.PHONY: all deps build install test test-plain test-install test-python test-asan test-tsan demo bench bench-build compare fuzz fuzz-build test-fuzz format clean
 
 all: build
 
@@ -31,7 +32,7 @@ $(BUILD)/build.ninja:
 build: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
 
-test: deps test-plain test-install test-python test-fuzz test-asan
+test: deps test-plain test-install test-python test-fuzz test-asan test-tsan
 
 test-plain: $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
@@ -68,6 +69,15 @@ test-asan: $(ASAN_BUILD)/build.ninja
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && $(SAN_ENV) ctest --output-on-failure -j $(JOBS)
 
+# The row engine and concurrent callers under ThreadSanitizer (the library and the thread tests).
+$(TSAN_BUILD)/build.ninja:
+	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFXKIT_TSAN=ON \
+	  -DFXKIT_TOOLS=OFF $(CMAKE_FLAGS)
+
+test-tsan: $(TSAN_BUILD)/build.ninja
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target fxkit_tsan_tests
+	cd $(TSAN_BUILD) && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS)
+
 demo: build
 	@mkdir -p out
 	$(BUILD)/examples/swirl_demo out/swirl.ppm
@@ -78,7 +88,7 @@ format:
 	clang-format -i $$(git ls-files '*.h' '*.cpp' '*.c')
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD) out
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD) out
 
 $(BENCH_BUILD)/build.ninja:
 	cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DFXKIT_BENCH=ON \

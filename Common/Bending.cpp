@@ -21,6 +21,7 @@ constexpr uint32_t kShapeHorizontal = 0x100;
 constexpr uint32_t kShapeVertical = 0x200;
 
 struct BendRemap {
+  static constexpr bool kEllipseBound = false;  // the bound is the half-diagonal, the reach
   double k;
   double D;
   double q;  // pi / 2D

@@ -180,7 +180,7 @@ extern const FxEffectDesc kImpressionistEffect = {
     },
     kImpressionistPresets,
     CountOf(kImpressionistPresets),
-    FX_TRAIT_RANDOM | FX_TRAIT_MOVES_PIXELS,
+    FX_TRAIT_RANDOM | FX_TRAIT_MOVES_PIXELS | FX_TRAIT_SERIAL,
 };
 
 }  // namespace fx

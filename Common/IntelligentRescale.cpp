@@ -740,7 +740,7 @@ extern const FxEffectDesc kIntelligentDownScaleEffect = {
     },
     kDownScalePresets,
     CountOf(kDownScalePresets),
-    kRescaleTraits | FX_TRAIT_MOVES_PIXELS,
+    kRescaleTraits | FX_TRAIT_MOVES_PIXELS | FX_TRAIT_SERIAL,
 };
 
 extern const FxEffectDesc kIntelligentUpScaleEffect = {
@@ -757,7 +757,7 @@ extern const FxEffectDesc kIntelligentUpScaleEffect = {
     },
     kUpScalePresets,
     CountOf(kUpScalePresets),
-    kRescaleTraits | FX_TRAIT_MOVES_PIXELS,
+    kRescaleTraits | FX_TRAIT_MOVES_PIXELS | FX_TRAIT_SERIAL,
 };
 
 }  // namespace fx

@@ -16,6 +16,9 @@
 #include "Common/Noise.h"
 
 #include <cmath>
+#include <cstring>
+
+#include "frame/RowCache.h"
 
 namespace fx {
 
@@ -139,15 +142,13 @@ class NoiseShader {
   static constexpr int32_t kMax = SampleTraits<T>::kMax;
   static constexpr double kMaxD = kMax;
 
-  // Allocates the ramp and the row of levels; false on failure.
-  bool Init(const NoisePaint& p, int32_t pixelStep, int32_t count) {
+  // Allocates the ramp; false on failure.
+  bool Init(const NoisePaint& p, int32_t pixelStep) {
     paint_ = p;
     blend_ = kMax == 255 ? p.blend8 : p.blend16;
     pixelStep_ = pixelStep;
     samples_ = pixelStep > 1 ? 3 : 1;
-    if (!ramp_.Allocate(static_cast<uint32_t>(samples_) * (kMax + 1)) ||
-        !levels_.Allocate(static_cast<uint32_t>(count)))
-      return false;
+    if (!ramp_.Allocate(static_cast<uint32_t>(samples_) * (kMax + 1))) return false;
     double fore[3], back[3];
     Prepare(p.foreColor, pixelStep > 1, fore);
     Prepare(p.backColor, pixelStep > 1, back);
@@ -163,21 +164,22 @@ class NoiseShader {
 
   bool KeepsPixels() const { return blend_ == NoiseBlend::kKeep; }
 
-  // Shades `count` pixels starting at `pixels` from the noise values of row y (relative).
-  void Row(const double* noise, int32_t y, T* pixels, int32_t count) {
-    Levels(noise, y, count);
+  // Shades `count` pixels starting at `pixels` from the noise values of row y (relative);
+  // `levels` is scratch for count entries.
+  void Row(const double* noise, int32_t y, T* pixels, int32_t count, int32_t* levels) const {
+    Levels(noise, y, count, levels);
     switch (blend_) {
       case NoiseBlend::kReplace:
-        Shade(pixels, count, [](int32_t t, int32_t) { return t; });
+        Shade(pixels, count, levels, [](int32_t t, int32_t) { return t; });
         break;
       case NoiseBlend::kDifference:
-        Shade(pixels, count, [this](int32_t t, int32_t s) {
+        Shade(pixels, count, levels, [this](int32_t t, int32_t s) {
           const double d = t > s ? t - s : s - t;
           return static_cast<int32_t>((1.0 - d / kMaxD) * d * opacity_ / 100.0 + keep_ * d);
         });
         break;
       case NoiseBlend::kAverage:
-        Shade(pixels, count, [this](int32_t t, int32_t s) {
+        Shade(pixels, count, levels, [this](int32_t t, int32_t s) {
           return static_cast<int32_t>(keep_ * s + opacityFrac_ * (0.5 * s + t * 0.5));
         });
         break;
@@ -195,41 +197,40 @@ class NoiseShader {
     for (int32_t k = 0; k < 3; ++k) out[k] = (kMax == 255 ? s[k] : s[k] * 257) / kMaxD;
   }
 
-  // levels_[x] = the modulated level of the noise at (x, y), clamped to 0 .. max.
-  void Levels(const double* noise, int32_t y, int32_t count) {
+  // levels[x] = the modulated level of the noise at (x, y), clamped to 0 .. max.
+  void Levels(const double* noise, int32_t y, int32_t count, int32_t* levels) const {
     const double amount = paint_.amount;
     switch (paint_.modulation) {
       case NoiseModulation::kRings: {
         const double ringStep = paint_.waveFrequency / 100.0;
         const double dy = static_cast<double>(int64_t{y} - paint_.centerY);
         const double dy2 = dy * dy;
-        LevelsWith(noise, count, [&](double v, int32_t x) {
+        LevelsWith(noise, count, levels, [&](double v, int32_t x) {
           const double dx = static_cast<double>(int64_t{x} - paint_.centerX);
           return std::sin(ringStep * std::sqrt(dx * dx + dy2)) * v * amount;
         });
         break;
       }
       case NoiseModulation::kWaves:
-        LevelsWith(noise, count, [&](double v, int32_t x) {
+        LevelsWith(noise, count, levels, [&](double v, int32_t x) {
           const int64_t phase = (int64_t{x} + y) * paint_.waveFrequency;
           return std::sin(static_cast<double>(phase) / 100.0) * v * amount;
         });
         break;
       case NoiseModulation::kContrast: {
         const double offset = paint_.amount / 100.0;
-        LevelsWith(noise, count, [&](double v, int32_t) {
+        LevelsWith(noise, count, levels, [&](double v, int32_t) {
           return ((2.0 * kMaxD) / (std::fabs(v) + kMaxD) - 1.0 + offset) * kMaxD;
         });
         break;
       }
       case NoiseModulation::kNone:
-        LevelsWith(noise, count, [](double v, int32_t) { return v; });
+        LevelsWith(noise, count, levels, [](double v, int32_t) { return v; });
     }
   }
 
   template <class Modulate>
-  void LevelsWith(const double* noise, int32_t count, Modulate&& modulate) {
-    int32_t* levels = levels_.get();
+  static void LevelsWith(const double* noise, int32_t count, int32_t* levels, Modulate&& modulate) {
     for (int32_t x = 0; x < count; ++x) {
       const int32_t level = TruncToInt32(modulate(std::floor(kMaxD * noise[x]), x));
       levels[x] = level < 0 ? 0 : (level > kMax ? kMax : level);
@@ -237,8 +238,7 @@ class NoiseShader {
   }
 
   template <class Blend>
-  void Shade(T* pixels, int32_t count, Blend&& blend) const {
-    const int32_t* levels = levels_.get();
+  void Shade(T* pixels, int32_t count, const int32_t* levels, Blend&& blend) const {
     const T* ramp = ramp_.get();
     for (int32_t x = 0; x < count; ++x) {
       T* px = pixels + int64_t{x} * pixelStep_;
@@ -253,31 +253,42 @@ class NoiseShader {
   int32_t samples_ = 1;  // colour samples shaded per pixel: 1 (gray) or 3; a fourth is kept
   double opacity_ = 0, opacityFrac_ = 0, keep_ = 1;  // percent, / 100, (100 - opacity) / 100
   HostBlock<T> ramp_;                                // t for every level, per sample
-  HostBlock<int32_t> levels_;
 };
 
 template <class T>
-int32_t GenerateNoise(RowAccess* access, const NoiseTables& tables, const RECT& rect,
-                      const NoisePaint& paint) {
+int32_t GenerateNoise(RowAccess* access, int32_t height, const NoiseTables& tables,
+                      const RECT& rect, const NoisePaint& paint) {
   const int32_t cols = rect.right - rect.left, rows = rect.bottom - rect.top;
   NoiseLattice lattice;
   if (!lattice.Build(tables, paint.frequency, paint.octaves, cols > rows ? cols : rows))
     return ERROR_NO_MEMORY;
   const int32_t pixelStep = HostPixelStep(access);
   NoiseShader<T> shader;
-  HostBlock<uint8_t> row;
-  HostBlock<double> noise;
-  HostBlock<NoiseCell> cells;
-  if (!shader.Init(paint, pixelStep, cols)) return ERROR_NO_MEMORY;
-  row.Reset(static_cast<uint8_t*>(HostAllocRowBuffer(access)));
-  if (!row || !noise.Allocate(static_cast<uint32_t>(cols)) || !cells.Allocate(kNoiseCells))
+  if (!shader.Init(paint, pixelStep)) return ERROR_NO_MEMORY;
+  const size_t rowBytes = static_cast<size_t>(HostRowBytes(access));
+  RowWindow source;
+  int32_t rc = source.AllocateSliding(1, rowBytes);
+  if (rc != SUCCESS) return rc;
+  // Scratch of a row: the noise values, the lattice cells and the levels.
+  const size_t noiseBytes = (size_t(cols) * sizeof(double) + 63) / 64 * 64;
+  const size_t cellBytes = kNoiseCells * sizeof(NoiseCell);
+  RowSlots slots;
+  if (!slots.Allocate(rowBytes, source.ViewBytes() + noiseBytes + cellBytes +
+                                    size_t(cols) * sizeof(int32_t)))
     return ERROR_NO_MEMORY;
-  T* first = reinterpret_cast<T*>(row.get()) + int64_t{rect.left} * pixelStep;
-  return ProcessRows(access, rect.top, rect.bottom, row.get(), [&](int32_t y) {
-    if (shader.KeepsPixels()) return;
-    NoiseRow(tables, lattice, y - rect.top, cols, cells.get(), noise.get());
-    shader.Row(noise.get(), y - rect.top, first, cols);
-  });
+  return source.Run(
+      access, slots, rect.top, rect.bottom, height, rect.top, cols,
+      [&](int32_t y, uint8_t* const* src, int32_t w, uint8_t* out, uint8_t* scratch) {
+        std::memcpy(out, src[w], rowBytes);
+        if (shader.KeepsPixels()) return;
+        auto* noise = reinterpret_cast<double*>(scratch);
+        auto* cells = reinterpret_cast<NoiseCell*>(scratch + noiseBytes);
+        auto* levels = reinterpret_cast<int32_t*>(scratch + noiseBytes + cellBytes);
+        NoiseRow(tables, lattice, y - rect.top, cols, cells, noise);
+        shader.Row(noise, y - rect.top, reinterpret_cast<T*>(out) + int64_t{rect.left} * pixelStep,
+                   cols, levels);
+      },
+      NoHostCall(), WriteRow(access));
 }
 
 }  // namespace
@@ -296,7 +307,7 @@ int32_t PaintNoise(BitmapRecord* bitmap, const NoisePaint& paint) {
   rc = BeginWritePhaseEx(access, bitmap, 1, 100);
   if (rc != SUCCESS) return rc;
   rc = WithSampleType(sampleBits, [&](auto sample) {
-    return GenerateNoise<decltype(sample)>(access, tables, rect, paint);
+    return GenerateNoise<decltype(sample)>(access, bitmap->Height, tables, rect, paint);
   });
   HostFinishUpdate(bitmap);
   return rc;

@@ -15,8 +15,10 @@
 // element count does not fit 32 bits gives ERROR_NO_MEMORY.
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "frame/Frame.h"
+#include "frame/RowCache.h"
 #include "frame/RegistryDefs.h"
 #include "fxkit/effects.h"
 
@@ -130,14 +132,24 @@ int32_t RunPasses(RowAccess* access, BitmapRecord* bitmap, const Job& job, const
       v = job.opacity * std::min(v, kMax);
     }
 
+  // The second pass blends rows in parallel, a band of source rows at a time.
+  const size_t rowBytes = static_cast<size_t>(HostRowBytes(access));
+  RowWindow source;
+  RowSlots slots;
+  if (source.AllocateSliding(1, rowBytes) != SUCCESS ||
+      !slots.Allocate(rowBytes, source.ViewBytes()))
+    return ERROR_NO_MEMORY;
   if (BeginWritePhase(access, bitmap) != SUCCESS) return ERROR_NO_MEMORY;
   const uint32_t keep = 100 - job.opacity;
-  for (int32_t y = job.rect.top; y < job.rect.bottom; ++y) {
-    if (HostReadRow(access, row, y, 0, nullptr) != SUCCESS) return ERROR_NO_MEMORY;
-    BlendRow<T, C>(pixels, job.wr, step, CellsOfRow(layout, job, y), values.get(), keep);
-    if (HostWriteRow(access, row, y, 0, 0) != SUCCESS) return ERROR_NO_MEMORY;
-  }
-  return SUCCESS;
+  const int32_t rc = source.Run(
+      access, slots, job.rect.top, job.rect.bottom, bitmap->Height, job.rect.top, job.wr,
+      [&](int32_t y, uint8_t* const* src, int32_t w, uint8_t* out, uint8_t*) {
+        std::memcpy(out, src[w], rowBytes);
+        BlendRow<T, C>(reinterpret_cast<T*>(out) + static_cast<size_t>(job.rect.left) * step,
+                       job.wr, step, CellsOfRow(layout, job, y), values.get(), keep);
+      },
+      NoHostCall(), WriteRow(access));
+  return rc == SUCCESS ? SUCCESS : ERROR_NO_MEMORY;
 }
 
 // Rectangular grid: cw and ch are the cell width and height in pixels (fractional for counts).

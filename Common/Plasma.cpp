@@ -10,8 +10,10 @@
 // (blue + 5·green + 2·red) / 8, and four-sample pixels keep their fourth sample. An ImagePercent
 // above 100 is reset to 0 in the record and the call answers 0 with the bitmap untouched.
 #include <cmath>
+#include <cstring>
 
 #include "frame/Frame.h"
+#include "frame/RowCache.h"
 #include "frame/RegistryDefs.h"
 #include "fxkit/effects.h"
 
@@ -93,15 +95,15 @@ class PlasmaPattern {
     return true;
   }
 
-  // I[y][x] for x = 0 .. cols − 1.
-  const uint32_t* Row(int32_t y) {
+  // I[y][x] for x = 0 .. cols − 1, computed into `out` (cols entries) unless every row has the
+  // same indices.
+  const uint32_t* Row(int32_t y, uint32_t* out) const {
     const double h = half_;
     const double rowSin = std::sin(y / lambda_);
     const double dyc = y - rows_ / 2;
-    uint32_t* out = index_.get();
     switch (pattern_) {
       case 0:
-        break;
+        return index_.get();
       case 1: {
         const uint32_t i = Index(Trunc(h + h * rowSin));
         for (int32_t x = 0; x < cols_; ++x) out[x] = i;
@@ -180,8 +182,7 @@ int32_t PlasmaDriver(BitmapRecord* bitmap, const PlasmaInfo& info) {
   int32_t rc = access.Open(bitmap, 2);
   if (rc != SUCCESS) return rc;
   const int32_t sampleBits = access.SampleBits(), pixelStep = access.PixelStep();
-  HostBlock<uint8_t> row;
-  if (!access.AllocRowBuffer(row)) return ERROR_NO_MEMORY;
+  const size_t rowBytes = static_cast<size_t>(access.RowBytes());
   RECT rect;
   HostGetRegionBounds(bitmap, nullptr, &rect);
   rc = BeginWritePhase(access, bitmap);
@@ -193,14 +194,24 @@ int32_t PlasmaDriver(BitmapRecord* bitmap, const PlasmaInfo& info) {
   PlasmaPattern pattern;
   if (!table.Allocate(n) || !pattern.Prepare(info, n, cols, rows)) return ERROR_NO_MEMORY;
   BuildColorTable(table.get(), n, info);
+  RowWindow source;
+  rc = source.AllocateSliding(1, rowBytes);
+  if (rc != SUCCESS) return rc;
+  RowSlots slots;
+  if (!slots.Allocate(rowBytes, source.ViewBytes() + size_t(cols) * sizeof(uint32_t)))
+    return ERROR_NO_MEMORY;
 
   rc = WithSampleType(sampleBits, [&](auto sample) {
     using T = decltype(sample);
-    T* first = reinterpret_cast<T*>(row.get()) + int64_t{rect.left} * pixelStep;
-    return ProcessRows(access, rect.top, rect.bottom, row.get(), [&](int32_t y) {
-      PlasmaRow<T>(table.get(), pattern.Row(y - rect.top), info.ImagePercent, pixelStep, first,
-                   cols);
-    });
+    return source.Run(
+        access, slots, rect.top, rect.bottom, bitmap->Height, rect.top, cols,
+        [&](int32_t y, uint8_t* const* src, int32_t w, uint8_t* out, uint8_t* scratch) {
+          std::memcpy(out, src[w], rowBytes);
+          const uint32_t* index = pattern.Row(y - rect.top, reinterpret_cast<uint32_t*>(scratch));
+          PlasmaRow<T>(table.get(), index, info.ImagePercent, pixelStep,
+                       reinterpret_cast<T*>(out) + int64_t{rect.left} * pixelStep, cols);
+        },
+        NoHostCall(), WriteRow(access));
   });
   if (rc == SUCCESS) HostFinishUpdate(bitmap);
   return rc;

@@ -108,7 +108,8 @@ int32_t PolarDriver(BitmapRecord* bitmap, const PreparedColor& fill, uint32_t fl
   g.fill = fill;
   const bool toRectangular = (flags & 0xF0) == kToRectangular;
   return RunOverCachedRect(bitmap, g.rect,
-                           [&](auto rows, int32_t y, int32_t pixelStep, int32_t width, auto out) {
+                           [&](auto rows, int32_t y, int32_t pixelStep, int32_t width, auto out,
+                               uint8_t*) {
                              using T = std::remove_pointer_t<decltype(out)>;
                              if (thin) return;
                              if (toRectangular)

@@ -17,6 +17,7 @@ namespace fx {
 namespace {
 
 struct PunchRemap {
+  static constexpr bool kEllipseBound = true;
   double k;
   double e;  // -ramp / 1000
   bool outward;

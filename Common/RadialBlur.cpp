@@ -31,40 +31,66 @@ struct RadialGeometry {
   double a;       // (Θ / 2) / length
 };
 
+// Samples whose sines and cosines are computed together before they are gathered.
+constexpr uint32_t kChunk = 256;
+
+// Scratch of a row: the angle and radius of every pixel, and the sines and cosines of a chunk.
+size_t RadialBlurScratch(const RECT& rect) {
+  return (size_t(rect.right) - size_t(rect.left)) * 2 * sizeof(double) +
+         2 * kChunk * sizeof(double);
+}
+
 // One output row. rows: the window (rowCount rows, the row of y at index w). Pixels whose
-// sample count is 0 are left as they are in `out`, which starts as the source row.
+// sample count is 0 are left as they are in `out`, which starts as the source row. Staged so
+// that the libm calls overlap: every angle and radius of the row first, then for each pixel the
+// sines and cosines of a chunk of samples before their gathering; every value is the one the
+// per-sample arithmetic gives (sincos gives the bits of sin and cos).
 template <int C, class T>
 void RadialBlurRow(const RadialGeometry& g, T* const* rows, int32_t rowCount, int32_t w, int32_t y,
-                   int32_t pixelStep, T* out) {
+                   int32_t pixelStep, T* out, uint8_t* scratch) {
+  const int32_t count = g.rect.right - g.rect.left;
+  double* phis = reinterpret_cast<double*>(scratch);
+  double* radii = phis + count;
+  double* cs = radii + count;
+  double* sn = cs + kChunk;
   const int32_t dy = y - g.cy;
   const int64_t dy2 = int64_t{dy} * dy;
   const double rowOffset = static_cast<double>(int64_t{w} - dy);  // circle row within the window
   const double columns = g.width, lastRow = rowCount - 1;
-  for (int32_t x = g.rect.left; x < g.rect.right; ++x) {
-    const int32_t dx = x - g.cx;
-    double phi = std::atan2(static_cast<double>(dy), static_cast<double>(dx));
-    const double r = static_cast<double>(
+  for (int32_t i = 0; i < count; ++i)
+    phis[i] = std::atan2(static_cast<double>(dy), static_cast<double>(g.rect.left + i - g.cx));
+  for (int32_t i = 0; i < count; ++i) {
+    const int32_t dx = g.rect.left + i - g.cx;
+    radii[i] = static_cast<double>(
         static_cast<int64_t>(std::sqrt(static_cast<double>(int64_t{dx} * dx + dy2))));
+  }
+  for (int32_t i = 0; i < count; ++i) {
+    const int32_t x = g.rect.left + i;
+    double phi = phis[i];
+    const double r = radii[i];
     const uint32_t n = static_cast<uint32_t>(r * g.f + 0.5);
     if (n == 0) continue;
     const double step = g.theta / n;
     if (phi < 0) phi += 2 * kPi;
     const double start = phi - g.a * n;
     ChannelSums<T, C> sums;
-    for (uint32_t k = 0; k < n; ++k) {
-      const double psi = start + step * k;
-      const double sx = r * std::cos(psi) + g.cx;
-      const double sy = r * std::sin(psi) + rowOffset;
-      int64_t column = 0, row = 0;
-      if (sx >= 0) {
-        const double v = sx + 0.5;
-        column = v < columns ? static_cast<int64_t>(v) : g.width - 1;
+    for (uint32_t k0 = 0; k0 < n; k0 += kChunk) {
+      const uint32_t k1 = n - k0 > kChunk ? k0 + kChunk : n;
+      for (uint32_t k = k0; k < k1; ++k) ::sincos(start + step * k, &sn[k - k0], &cs[k - k0]);
+      for (uint32_t k = k0; k < k1; ++k) {
+        const double sx = r * cs[k - k0] + g.cx;
+        const double sy = r * sn[k - k0] + rowOffset;
+        int64_t column = 0, row = 0;
+        if (sx >= 0) {
+          const double v = sx + 0.5;
+          column = v < columns ? static_cast<int64_t>(v) : g.width - 1;
+        }
+        if (sy >= 0) {
+          const double v = sy + 0.5;
+          row = static_cast<int64_t>(v < lastRow ? v : lastRow);
+        }
+        sums.Add(rows[row] + column * pixelStep);
       }
-      if (sy >= 0) {
-        const double v = sy + 0.5;
-        row = static_cast<int64_t>(v < lastRow ? v : lastRow);
-      }
-      sums.Add(rows[row] + column * pixelStep);
     }
     sums.StoreAverage(out + int64_t{x} * pixelStep, n);
   }
@@ -86,12 +112,14 @@ int32_t RadialBlurDriver(BitmapRecord* bitmap, uint32_t length, int32_t spread, 
 
   const RadialGeometry g{
       rect, center.x, center.y, bitmap->Width, theta, double(length) / ref, (theta / 2.0) / length};
-  return pass.Run(bitmap, rect,
-                  [&](auto channels, auto rows, int32_t rowCount, int32_t w, int32_t y,
-                      int32_t pixelStep, auto out) {
-                    RadialBlurRow<decltype(channels)::value>(g, rows, rowCount, w, y, pixelStep,
-                                                             out);
-                  });
+  return pass.Run(
+      bitmap, rect,
+      [&](auto channels, auto rows, int32_t rowCount, int32_t w, int32_t y, int32_t pixelStep,
+          auto out, uint8_t* scratch) {
+        RadialBlurRow<decltype(channels)::value>(g, rows, rowCount, w, y, pixelStep, out,
+                                                 scratch);
+      },
+      RadialBlurScratch(rect));
 }
 
 const FxParamDesc kRadialBlurParams[] = {

@@ -19,9 +19,9 @@ int32_t RayPass::Open(BitmapRecord* bitmap, int64_t requestedRows) {
   const int32_t rc = access_.Open(bitmap, 2);
   if (rc != SUCCESS) return rc;
   height_ = bitmap->Height;
-  whole_ = requestedRows >= height_;
-  const int32_t n = whole_ ? height_ : static_cast<int32_t>(requestedRows);
-  return rows_.Allocate(n, size_t(access_.RowBytes()) + 4 * size_t(access_.PixelStep()));
+  const size_t rowBytes = size_t(access_.RowBytes()) + 4 * size_t(access_.PixelStep());
+  return requestedRows >= height_ ? rows_.AllocateWhole(height_, rowBytes)
+                                  : rows_.AllocateSliding(static_cast<int32_t>(requestedRows), rowBytes);
 }
 
 }  // namespace fx

@@ -71,58 +71,55 @@ int32_t RunRayBlur(BitmapRecord* bitmap, POINT center, Blur&& blur) {
   return ref == 0 ? SUCCESS : blur(rect, ref);
 }
 
-// The frame of a ray blur: the row access, the window of source rows and the output row. When
+// The frame of a ray blur: the row access, the window of source rows and the output slots. When
 // the requested window (2·half + 1 rows) reaches the bitmap's height, every row is read once
-// (whole mode, the window row of y is y); otherwise a ring of N rows slides along with the
-// output row (the window row of y is half), each row read clamped to the bitmap. Either way the
+// (whole mode, the window row of y is y); otherwise a window of N rows slides along with the
+// output rows (the window row of y is half), each row read clamped to the bitmap. Either way the
 // window holds the unchanged image.
 class RayPass {
  public:
-  // Opens the row access (mode 2) and allocates, in this order, the ring table, the view table
-  // and the window rows (a working row and four pixels each).
+  // Opens the row access (mode 2) and allocates the window rows (a working row and four pixels
+  // each).
   int32_t Open(BitmapRecord* bitmap, int64_t requestedRows);
 
-  // Allocates the output row and begins the write phase. Then, for every output row y of rect,
+  // Allocates the output slots and begins the write phase. Then, for every output row y of rect,
   // the row starts as the source row y (so columns the kernel leaves alone, and a fourth sample,
-  // keep their values), row(channels, rows, rowCount, w, y, pixelStep, out) fills it from the
-  // window rows (row of y at index w) with samples of type T (uint8_t or uint16_t) and channels
-  // an std::integral_constant (3 or 1), and it is written back. Stops at the first host code
-  // other than SUCCESS.
+  // keep their values), row(channels, rows, rowCount, w, y, pixelStep, out, scratch) fills it
+  // from the window rows (row of y at index w) with samples of type T (uint8_t or uint16_t),
+  // channels an std::integral_constant (3 or 1) and scratchBytes of scratch, on any thread, and
+  // it is written back on the calling thread. Stops at the first host code other than SUCCESS.
   template <class Row>
-  int32_t Run(BitmapRecord* bitmap, const RECT& rect, Row&& row) {
-    HostBlock<uint8_t> out;
-    if (!access_.AllocRowBuffer(out)) return ERROR_NO_MEMORY;
-    const int32_t rc = BeginWritePhase(access_, bitmap);
-    if (rc != SUCCESS) return rc;
+  int32_t Run(BitmapRecord* bitmap, const RECT& rect, Row&& row, size_t scratchBytes = 0) {
     const int32_t pixelStep = access_.PixelStep(), rowCount = rows_.size();
     const size_t rowBytes = static_cast<size_t>(access_.RowBytes());
+    RowSlots slots;
+    if (!slots.Allocate(rowBytes + 4 * size_t(pixelStep), rows_.ViewBytes() + scratchBytes))
+      return ERROR_NO_MEMORY;
+    int32_t rc = BeginWritePhase(access_, bitmap);
+    if (rc != SUCCESS) return rc;
+    if (!rows_.sliding()) {
+      rc = rows_.ReadWhole(access_, 0);
+      if (rc != SUCCESS) return rc;
+    }
     return WithSampleType(access_.SampleBits(), [&](auto sample) {
       using T = decltype(sample);
       return WithChannels(pixelStep, [&](auto channels) {
-        const auto produce = [&](int32_t y, uint8_t* const* rows, int32_t w) {
-          std::memcpy(out.get(), rows[w], rowBytes);
-          row(channels, reinterpret_cast<T* const*>(rows), rowCount, w, y, pixelStep,
-              reinterpret_cast<T*>(out.get()));
-          return HostWriteRow(access_, out.get(), y, 0, 0);
-        };
-        if (!whole_) {
-          return rows_.Slide(
-              access_, rect.top, rect.bottom, height_,
-              [&](int32_t y, uint8_t** view) { return produce(y, view, rows_.half()); });
-        }
-        int32_t status = rows_.ReadAll(access_, 0);
-        for (int32_t y = rect.top; status == SUCCESS && y < rect.bottom; ++y)
-          status = produce(y, rows_.ring(), y);
-        return status;
+        return rows_.Run(
+            access_, slots, rect.top, rect.bottom, height_, 0, rect.right - rect.left,
+            [&](int32_t y, uint8_t* const* rows, int32_t w, uint8_t* out, uint8_t* scratch) {
+              std::memcpy(out, rows[w], rowBytes);
+              row(channels, reinterpret_cast<T* const*>(rows), rowCount, w, y, pixelStep,
+                  reinterpret_cast<T*>(out), scratch);
+            },
+            NoHostCall(), WriteRow(access_));
       });
     });
   }
 
  private:
   AccessOwner access_;
-  SlidingRowWindow rows_;
+  RowWindow rows_;
   int32_t height_ = 0;
-  bool whole_ = false;
 };
 
 }  // namespace fx

@@ -9,6 +9,7 @@
 // larger of the two distances to the rectangle's sides is at least one pixel).
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "frame/FillColor.h"
 #include "frame/Frame.h"
@@ -74,40 +75,35 @@ int32_t RippleDriver(BitmapRecord* bitmap, const RECT& rect, const RippleWave& g
   const int32_t pixelStep = access.PixelStep();
   const int32_t width = bitmap->Width, height = bitmap->Height;
   const int32_t rectH = rect.bottom - rect.top;
+  const size_t rowBytes = static_cast<size_t>(access.RowBytes());
+  const size_t windowBytes = rowBytes + 4 * size_t(pixelStep);
 
   // The window reaches `amplitude` rows above and below the output row.
-  int64_t n = 2 * int64_t{amplitude} + 1;
-  const bool whole = n >= rectH;
-  if (whole) n = rectH;
-  SlidingRowWindow window;
-  rc = window.Allocate(static_cast<int32_t>(n),
-                       static_cast<size_t>(access.RowBytes()) + 4 * size_t(pixelStep));
+  const int64_t n = 2 * int64_t{amplitude} + 1;
+  RowWindow window;
+  rc = n >= rectH ? window.AllocateWhole(rectH, windowBytes)
+                  : window.AllocateSliding(static_cast<int32_t>(n), windowBytes);
   if (rc != SUCCESS) return rc;
-  HostBlock<uint8_t> output;
-  if (!access.AllocRowBuffer(output)) return ERROR_NO_MEMORY;
-  HostMemSet(output.get(), 0, static_cast<size_t>(access.RowBytes()));
+  RowSlots slots;
+  if (!slots.Allocate(windowBytes, window.ViewBytes())) return ERROR_NO_MEMORY;
   rc = BeginWritePhase(access, bitmap);
   if (rc != SUCCESS) return rc;
+  if (!window.sliding()) {
+    rc = window.ReadWhole(access, rect.top);
+    if (rc != SUCCESS) return rc;
+  }
 
   return WithSampleType(access.SampleBits(), [&](auto sample) -> int32_t {
     using T = decltype(sample);
-    T* out = reinterpret_cast<T*>(output.get());
     const int32_t rows = window.size();
-    if (whole) {
-      const int32_t read = window.ReadAll(access, rect.top);
-      if (read != SUCCESS) return read;
-      T* const* table = window.ringAs<T>();
-      return ProcessRows(access, rect.top, rect.bottom, output.get(), [&](int32_t y) {
-        RippleRow<T>(g, table, rows, y - rect.top, y, pixelStep, width, out);
-      });
-    }
-    return window.Slide(access, rect.top, rect.bottom, height, [&](int32_t y, uint8_t** view) {
-      const int32_t read = HostReadRow(access, output.get(), y, 0, nullptr);
-      if (read != SUCCESS) return read;
-      RippleRow<T>(g, reinterpret_cast<T* const*>(view), rows, window.half(), y, pixelStep, width,
-                   out);
-      return HostWriteRow(access, output.get(), y, 0, 0);
-    });
+    return window.Run(
+        access, slots, rect.top, rect.bottom, height, rect.top, rect.right - rect.left,
+        [&](int32_t y, uint8_t* const* source, int32_t w, uint8_t* out, uint8_t*) {
+          std::memcpy(out, source[w], rowBytes);
+          RippleRow<T>(g, reinterpret_cast<T* const*>(source), rows, w, y, pixelStep, width,
+                       reinterpret_cast<T*>(out));
+        },
+        DiscardRead(access, slots), WriteRow(access));
   });
 }
 

@@ -62,16 +62,17 @@ int32_t RowPairPass::Open(BitmapRecord* bitmap) {
   width_ = bitmap->Width;
   rect_ = ProcessRect(bitmap);
   step_ = access_.PixelStep();
-  const uint32_t bytes = static_cast<uint32_t>(access_.RowBytes() + 4 * step_);
-  if (!source_.AllocateCleared(bytes) || !destination_.AllocateCleared(bytes))
-    return ERROR_NO_MEMORY;
-  return SUCCESS;
+  const size_t bytes = static_cast<size_t>(access_.RowBytes()) + 4 * static_cast<size_t>(step_);
+  rc = source_.AllocateSliding(1, bytes);
+  if (rc != SUCCESS) return rc;
+  return slots_.Allocate(bytes, source_.ViewBytes()) ? SUCCESS : ERROR_NO_MEMORY;
 }
 
 namespace {
 
 // Positive strength: r' = (asin(r / R)·(R / q) - r)·k + r; negative: (R·sin(r·q / R) - r)·k + r.
 struct SpherizeRemap {
+  static constexpr bool kEllipseBound = true;
   double k;
   bool outward;
   double Reach(const SphereGeometry& g) const { return EllipseReach(g); }

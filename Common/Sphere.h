@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "frame/FillColor.h"
 #include "frame/Frame.h"
@@ -120,26 +121,69 @@ struct SphereSources {
   bool sliding;
 };
 
-// One output row y of spherize, punch or spherical bending, remapped in place in `out`.
+// True when (dx, dy) lies beyond the ellipse bound in exact arithmetic by a margin far beyond
+// the rounding of the floating-point test r > bound: with cos θ = dx / r and sin θ = dy / r,
+// r > sqrt(a²cos²θ + b²sin²θ) means r^4 > a²dx² + b²dy².
+inline bool SurelyBeyondEllipse(const SphereGeometry& g, int64_t dx, int64_t dy, double r2) {
+  const double bound = static_cast<double>(g.a2) * static_cast<double>(dx * dx) +
+                       static_cast<double>(g.b2) * static_cast<double>(dy * dy);
+  return r2 * r2 > bound * 1.000001;
+}
+
+// Scratch of SphereRow: five doubles and an index per pixel of the rectangle's width.
+inline size_t SphereRowScratch(const RECT& rect) {
+  return (size_t(rect.right) - size_t(rect.left)) * (5 * sizeof(double) + sizeof(int32_t));
+}
+
+// One output row y of spherize, punch or spherical bending, remapped in place in `out`. The row
+// is staged so that the libm calls of different pixels overlap: the pixels within reach and their
+// radii, every angle, every sine and cosine, every bound, every remapped radius, then the pixels
+// in order. Each value is computed exactly as the per-pixel arithmetic computes it; pixels beyond
+// the bound keep their values, as they always did (a remap whose bound is the inscribed ellipse
+// says so with kEllipseBound, and pixels surely beyond it skip the trigonometry).
 template <class T, class Remap>
 void SphereRow(const SphereGeometry& g, const RadialOptions& o, const Remap& remap,
-               const SphereSources<T>& src, int32_t y, int32_t step, int32_t width, T* out) {
+               const SphereSources<T>& src, int32_t y, int32_t step, int32_t width, T* out,
+               uint8_t* scratch) {
   const RECT& rc = g.rect;
+  const int32_t n = rc.right - rc.left;
+  double* rs = reinterpret_cast<double*>(scratch);
+  double* th = rs + n;
+  double* cs = th + n;
+  double* sn = cs + n;
+  double* bounds = sn + n;
+  auto* xs = reinterpret_cast<int32_t*>(bounds + n);
   const int32_t cx = o.center.x, cy = o.center.y;
   const int32_t dy = y - cy;
   const int64_t dy2 = int64_t{dy} * dy;
   const double fdy = dy;
   const double reach = remap.Reach(g);
+  int32_t m = 0;
   for (int32_t x = rc.left; x < rc.right; ++x) {
     const int32_t dx = x - cx;
-    const double r = std::sqrt(static_cast<double>(int64_t{dx} * dx + dy2));
+    const int64_t r2 = int64_t{dx} * dx + dy2;
+    const double r = std::sqrt(static_cast<double>(r2));
     if (r > reach) continue;
-    const double theta = std::atan2(fdy, static_cast<double>(dx));
-    const double c = std::cos(theta), s = std::sin(theta);
-    const double bound = remap.Bound(g, c, s);
-    if (r > bound) continue;
-    // A zero bound leaves only the centre (r = 0) inside; it stays where it is.
-    double rp = bound == 0 ? 0.0 : remap.Map(r, bound);
+    if constexpr (Remap::kEllipseBound)
+      if (SurelyBeyondEllipse(g, dx, dy, static_cast<double>(r2))) continue;
+    xs[m] = x;
+    rs[m++] = r;
+  }
+  for (int32_t i = 0; i < m; ++i) th[i] = std::atan2(fdy, static_cast<double>(xs[i] - cx));
+  for (int32_t i = 0; i < m; ++i) ::sincos(th[i], &sn[i], &cs[i]);
+  int32_t k = 0;
+  for (int32_t i = 0; i < m; ++i) {
+    const double bound = remap.Bound(g, cs[i], sn[i]);
+    if (rs[i] > bound) continue;
+    xs[k] = xs[i], rs[k] = rs[i], cs[k] = cs[i], sn[k] = sn[i];
+    bounds[k++] = bound;
+  }
+  // A zero bound leaves only the centre (r = 0) inside; it stays where it is.
+  for (int32_t i = 0; i < k; ++i) th[i] = bounds[i] == 0 ? 0.0 : remap.Map(rs[i], bounds[i]);
+  for (int32_t i = 0; i < k; ++i) {
+    const int32_t x = xs[i], dx = x - cx;
+    const double c = cs[i], s = sn[i];
+    double rp = th[i];
     if (o.fold && rp <= 0 && FoldPixel(o, rc, x, dx, dy, step, out, rp)) continue;
     T* pixel = out + int64_t{x} * step;
     double sx = cx + rp * c;
@@ -168,10 +212,10 @@ void SphereRow(const SphereGeometry& g, const RadialOptions& o, const Remap& rem
 }
 
 // The sphere driver: opens the row access, builds the geometry of the rectangle, sizes the window
-// from its half-diagonal and k = |strength| / 100, allocates (ring table, view table, N rows, the
-// output row, all zero-filled), begins the write phase and remaps every row, sliding the window
-// (pre-filled from row top - N/2, rows clamped to the bitmap) or, when N reaches the height, from
-// every row of the rectangle. makeRemap(geometry) gives the effect's radius function.
+// from its half-diagonal and k = |strength| / 100, allocates the window rows and the output slots,
+// begins the write phase and remaps every row from a sliding window of N rows around it (rows
+// clamped to the bitmap) or, when N reaches the height, from every row of the rectangle.
+// makeRemap(geometry) gives the effect's radius function.
 template <class MakeRemap>
 int32_t SphereDriver(BitmapRecord* bitmap, double k, const RadialOptions& o,
                      MakeRemap&& makeRemap) {
@@ -184,45 +228,43 @@ int32_t SphereDriver(BitmapRecord* bitmap, double k, const RadialOptions& o,
   const SphereGeometry g = MakeSphereGeometry(ProcessRect(bitmap));
   const int32_t rows = g.rect.bottom - g.rect.top;
   const int32_t step = access.PixelStep();
-  const size_t rowBytes = static_cast<size_t>(access.RowBytes()) + 4 * static_cast<size_t>(step);
+  const size_t rowBytes = static_cast<size_t>(access.RowBytes());
+  const size_t windowBytes = rowBytes + 4 * static_cast<size_t>(step);
   const int32_t n = SphereWindowSize(g.D, k, rows);
 
-  SlidingRowWindow window;
-  rc = window.Allocate(n, rowBytes);
+  RowWindow window;
+  rc = n != rows ? window.AllocateSliding(n, windowBytes) : window.AllocateWhole(n, windowBytes);
   if (rc != SUCCESS) return rc;
-  HostBlock<uint8_t> output;
-  if (!output.AllocateCleared(static_cast<uint32_t>(rowBytes))) return ERROR_NO_MEMORY;
+  RowSlots slots;
+  if (!slots.Allocate(windowBytes, window.ViewBytes() + SphereRowScratch(g.rect)))
+    return ERROR_NO_MEMORY;
   rc = BeginWritePhase(access, bitmap);
   if (rc != SUCCESS) return rc;
+  if (!window.sliding()) {
+    rc = window.ReadWhole(access, g.rect.top);
+    if (rc != SUCCESS) return rc;
+  }
 
   const auto remap = makeRemap(g);
   return WithSampleType(access.SampleBits(), [&](auto sample) -> int32_t {
     using T = decltype(sample);
-    T* out = reinterpret_cast<T*>(output.get());
-    if (n != rows) {
-      return window.Slide(
-          access, g.rect.top, g.rect.bottom, height, [&](int32_t y, uint8_t** view) {
-            int32_t status = HostReadRow(access, output.get(), y, 0, nullptr);
-            if (status != SUCCESS) return status;
-            const SphereSources<T> src{reinterpret_cast<T* const*>(view), n, window.half(), true};
-            SphereRow<T>(g, o, remap, src, y, step, width, out);
-            return HostWriteRow(access, output.get(), y, 0, 0);
-          });
-    }
-    int32_t status = window.ReadAll(access, g.rect.top);
-    if (status != SUCCESS) return status;
-    return ProcessRows(access, g.rect.top, g.rect.bottom, output.get(), [&](int32_t y) {
-      const SphereSources<T> src{window.ringAs<T>(), n, y - g.rect.top, false};
-      SphereRow<T>(g, o, remap, src, y, step, width, out);
-    });
+    return window.Run(
+        access, slots, g.rect.top, g.rect.bottom, height, g.rect.top, g.rect.right - g.rect.left,
+        [&](int32_t y, uint8_t* const* source, int32_t w, uint8_t* out, uint8_t* scratch) {
+          std::memcpy(out, source[w], rowBytes);
+          const SphereSources<T> src{reinterpret_cast<T* const*>(source), n, w, window.sliding()};
+          SphereRow<T>(g, o, remap, src, y, step, width, reinterpret_cast<T*>(out), scratch);
+        },
+        DiscardRead(access, slots), WriteRow(access));
   });
 }
 
 // The pass of the effects that remap within one row. Open opens the row access (mode 2), reads
-// the rectangle in the current orientation and allocates the source and destination buffers
-// (HostRowBytes + 4 x pixel step bytes each, zero-filled). Run begins the write phase and, for
-// every row y of the rectangle, reads the row into both buffers, calls row(y, source,
-// destination) and writes the destination back; it stops at the first failing host call.
+// the rectangle in the current orientation and allocates the source rows and the output slots
+// (HostRowBytes + 4 x pixel step bytes each). Run begins the write phase and, for every row y of
+// the rectangle, calls row(y, source, destination) with the source row y and a destination that
+// starts as a copy of it (any thread), then writes the destination back on the calling thread;
+// the source rows are read a band at a time. It stops at the first failing host call.
 class RowPairPass {
  public:
   int32_t Open(BitmapRecord* bitmap);
@@ -235,21 +277,21 @@ class RowPairPass {
   int32_t Run(BitmapRecord* bitmap, Row&& row) {
     int32_t rc = BeginWritePhase(access_, bitmap);
     if (rc != SUCCESS) return rc;
-    for (int32_t y = rect_.top; y < rect_.bottom; ++y) {
-      rc = HostReadRow(access_, source_.get(), y, 0, nullptr);
-      if (rc != SUCCESS) return rc;
-      rc = HostReadRow(access_, destination_.get(), y, 0, nullptr);
-      if (rc != SUCCESS) return rc;
-      row(y, source_.get(), destination_.get());
-      rc = HostWriteRow(access_, destination_.get(), y, 0, 0);
-      if (rc != SUCCESS) return rc;
-    }
-    return SUCCESS;
+    const size_t rowBytes = static_cast<size_t>(access_.RowBytes());
+    return source_.Run(
+        access_, slots_, rect_.top, rect_.bottom, bitmap->Height, rect_.top,
+        rect_.right - rect_.left,
+        [&](int32_t y, uint8_t* const* source, int32_t w, uint8_t* out, uint8_t*) {
+          std::memcpy(out, source[w], rowBytes);
+          row(y, source[w], out);
+        },
+        DiscardRead(access_, slots_), WriteRow(access_));
   }
 
  private:
   AccessOwner access_;
-  HostBlock<uint8_t> source_, destination_;
+  RowWindow source_;
+  RowSlots slots_;
   RECT rect_{};
   int32_t step_ = 0, width_ = 0;
 };

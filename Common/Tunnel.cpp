@@ -172,7 +172,8 @@ int32_t TunnelDriver(BitmapRecord* bitmap, const TunnelParams& p) {
   g.fade = p.fade;
 
   return RunOverCachedRect(bitmap, g.rect,
-                           [&](auto rows, int32_t y, int32_t pixelStep, int32_t width, auto out) {
+                           [&](auto rows, int32_t y, int32_t pixelStep, int32_t width, auto out,
+                               uint8_t*) {
                              TunnelRow(g, rows, y, pixelStep, width, out);
                            });
 }

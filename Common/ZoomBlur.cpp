@@ -157,7 +157,7 @@ int32_t ZoomBlurDriver(BitmapRecord* bitmap, uint32_t length, double s, const RE
                        double(length), double(ref), s,        &rays};
   return pass.Run(bitmap, rect,
                   [&](auto channels, auto rows, int32_t rowCount, int32_t w, int32_t y,
-                      int32_t pixelStep, auto out) {
+                      int32_t pixelStep, auto out, uint8_t*) {
                     ZoomBlurRow<decltype(channels)::value>(g, rows, rowCount, w, y, pixelStep, out);
                   });
 }

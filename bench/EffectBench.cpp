@@ -40,6 +40,7 @@ struct Scenario {
   const FxEffectDesc* effect;
   int32_t bitsPerPixel;
   const char* preset;  // values in command-line syntax, or null for the defaults
+  int32_t threads;
 };
 
 void RunEffect(benchmark::State& state, Scenario scenario) {
@@ -59,6 +60,7 @@ void RunEffect(benchmark::State& state, Scenario scenario) {
   }
   Paint(&pristine);
   int32_t rc = SUCCESS;
+  HostSetThreadCount(scenario.threads);
   for (auto _ : state) {
     state.PauseTiming();
     HostFreeBitmap(&work);
@@ -69,6 +71,7 @@ void RunEffect(benchmark::State& state, Scenario scenario) {
     state.ResumeTiming();
     rc = FxInvoke(scenario.effect, &work, values.data(), static_cast<uint32_t>(values.size()));
   }
+  HostSetThreadCount(0);
   HostFreeBitmap(&work);
   HostFreeBitmap(&pristine);
   if (rc != SUCCESS) state.SkipWithError(("result " + std::to_string(rc)).c_str());
@@ -76,21 +79,27 @@ void RunEffect(benchmark::State& state, Scenario scenario) {
                                                 benchmark::Counter::kIsIterationInvariantRate);
 }
 
-// Names: "swirl/24" for the defaults, "swirl:strong/48" for a preset.
+// Names: "swirl/24/t1" for the defaults on one thread, "swirl:strong/48/t2" for a preset on all
+// of a two-core machine's threads.
 void RegisterAll() {
+  const int32_t cores = HostGetThreadCount();
   for (uint32_t i = 0; i < FxEffectCount(); ++i) {
     const FxEffectDesc* effect = FxEffectAt(i);
     for (uint32_t p = 0; p <= effect->presetCount; ++p) {
       const FxPreset* preset = p ? &effect->presets[p - 1] : nullptr;
-      for (int32_t bits : {24, 48}) {
-        std::string name = effect->shortName;
-        if (preset) name.append(":").append(preset->name);
-        name.append("/").append(std::to_string(bits));
-        benchmark::RegisterBenchmark(name.c_str(), RunEffect,
-                                     Scenario{effect, bits, preset ? preset->values : nullptr})
-            ->Unit(benchmark::kMillisecond)
-            ->UseRealTime();
-      }
+      for (int32_t bits : {24, 48})
+        for (int32_t threads : {1, cores}) {
+          std::string name = effect->shortName;
+          if (preset) name.append(":").append(preset->name);
+          name.append("/").append(std::to_string(bits));
+          name.append("/t").append(std::to_string(threads));
+          benchmark::RegisterBenchmark(
+              name.c_str(), RunEffect,
+              Scenario{effect, bits, preset ? preset->values : nullptr, threads})
+              ->Unit(benchmark::kMillisecond)
+              ->UseRealTime();
+          if (cores == 1) break;
+        }
     }
   }
 }

@@ -1,15 +1,17 @@
-// Whole-rectangle cache and sliding window allocation and reads.
+// Whole-rectangle cache and row window allocation and reads.
 #include "frame/RowCache.h"
+
+#include <algorithm>
 
 namespace fx {
 
-int32_t RectRowCache::Build(RowAccess* access, const RECT& rect) {
+int32_t RectRowCache::Build(RowAccess* access, const RECT& rect, size_t scratchBytes) {
   const int32_t h = rect.bottom - rect.top;
   const size_t rowBytes = static_cast<size_t>(HostRowBytes(access));
   if (h < 0) return ERROR_EMPTY_RECT;
   if (!rows_.AllocateTable(static_cast<uint32_t>(h)) || !rows_.AllocateRows(rowBytes))
     return ERROR_NO_MEMORY;
-  if (!output_.AllocateCleared(static_cast<uint32_t>(rowBytes))) return ERROR_NO_MEMORY;
+  if (!slots_.Allocate(rowBytes, scratchBytes)) return ERROR_NO_MEMORY;
   for (int32_t i = 0; i < h; ++i) {
     int32_t rc = HostReadRow(access, rows_.rows()[i], rect.top + i, 0, nullptr);
     if (rc != SUCCESS) return rc;
@@ -17,21 +19,36 @@ int32_t RectRowCache::Build(RowAccess* access, const RECT& rect) {
   return SUCCESS;
 }
 
-int32_t SlidingRowWindow::Allocate(int32_t n, size_t rowBytes) {
+int32_t RowWindow::AllocateSliding(int32_t n, size_t rowBytes) {
   if (n < 1) return ERROR_EMPTY_RECT;
   n_ = n;
-  if (!ring_.AllocateTable(static_cast<uint32_t>(n))) return ERROR_NO_MEMORY;
-  if (!view_.AllocateCleared(static_cast<uint32_t>(n))) return ERROR_NO_MEMORY;
-  if (!ring_.AllocateRows(rowBytes)) return ERROR_NO_MEMORY;
+  sliding_ = true;
+  const int64_t rows = int64_t{n} + kBandRows - 1;
+  if (!rows_.AllocateTable(static_cast<uint32_t>(rows)) || !rows_.AllocateRows(rowBytes))
+    return ERROR_NO_MEMORY;
   return SUCCESS;
 }
 
-int32_t SlidingRowWindow::ReadAll(RowAccess* access, int32_t first) {
+int32_t RowWindow::AllocateWhole(int32_t count, size_t rowBytes) {
+  if (count < 1) return ERROR_EMPTY_RECT;
+  n_ = count;
+  sliding_ = false;
+  if (!rows_.AllocateTable(static_cast<uint32_t>(count)) || !rows_.AllocateRows(rowBytes))
+    return ERROR_NO_MEMORY;
+  return SUCCESS;
+}
+
+int32_t RowWindow::ReadWhole(RowAccess* access, int32_t first) {
   for (int32_t i = 0; i < n_; ++i) {
-    int32_t rc = HostReadRow(access, ring_.rows()[i], first + i, 0, nullptr);
+    int32_t rc = HostReadRow(access, rows_.rows()[i], first + i, 0, nullptr);
     if (rc != SUCCESS) return rc;
   }
   return SUCCESS;
+}
+
+void RowWindow::RotateTable(int32_t b) {
+  uint8_t** table = rows_.rows();
+  std::rotate(table, table + b, table + b + n_ - 1);
 }
 
 }  // namespace fx

@@ -1,40 +1,45 @@
-// Row caches of the inverse-mapping effects: the whole-rectangle cache (every row of the
-// rectangle, read before the write phase) and the sliding window of source rows (a ring of N
-// rows around the output row, or every row when N reaches the height).
+// Source rows of the row functions: the whole-rectangle cache (every row of the rectangle, read
+// before the write phase) and the row window (n source rows around each output row, read a band
+// of output rows at a time, or every row of a span at once). Both hand their rows to row
+// functions that the row engine runs in parallel; the rows never change while it runs.
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "frame/Frame.h"
+#include "frame/RowEngine.h"
 #include "frame/Samplers.h"
 
 namespace fx {
 
-// Every row of the rectangle plus one output row. Build allocates (table of H pointers, H rows
-// of HostRowBytes, then the output row, all zero-filled) and reads rows top .. bottom - 1 into
-// entries 0 .. H - 1. ERROR_NO_MEMORY or the failing read's code otherwise.
+// Every row of the rectangle. Build allocates (table of H pointers, H rows of HostRowBytes, all
+// zero-filled, then the output slots) and reads rows top .. bottom - 1 into entries 0 .. H - 1.
+// ERROR_NO_MEMORY or the failing read's code otherwise.
 class RectRowCache {
  public:
-  int32_t Build(RowAccess* access, const RECT& rect);
+  int32_t Build(RowAccess* access, const RECT& rect, size_t scratchBytes = 0);
   uint8_t** rows() const { return rows_.rows(); }
   template <class T>
   T* const* rowsAs() const {
     return reinterpret_cast<T* const*>(rows_.rows());
   }
-  uint8_t* output() const { return output_.get(); }
+  const RowSlots& slots() const { return slots_; }
   int32_t height() const { return static_cast<int32_t>(rows_.count()); }
 
  private:
   RowTable rows_;
-  HostBlock<uint8_t> output_;
+  RowSlots slots_;
 };
 
-// Opens the row access (mode 2), caches the rectangle, begins the write phase and, for every
-// row y of rect, reads it into the output row, calls row(rows, y, pixelStep, width, out) with
-// the cached rows (table index 0 is rect.top) and the output row as T (uint8_t or uint16_t
-// samples), and writes it back. Stops at the first code other than SUCCESS.
+// Opens the row access (mode 2), caches the rectangle, begins the write phase and runs every row
+// y of rect: the output row starts as row y, row(rows, y, pixelStep, width, out, scratch) fills
+// it from the cached rows (table index 0 is rect.top) with T samples (uint8_t or uint16_t) and
+// `scratchBytes` of scratch, and it is written back. Row y is read before it is written, as a
+// serial driver reads its output row. Stops at the first code other than SUCCESS.
 template <class Row>
-int32_t RunOverCachedRect(BitmapRecord* bitmap, const RECT& rect, Row&& row) {
+int32_t RunOverCachedRect(BitmapRecord* bitmap, const RECT& rect, Row&& row,
+                          size_t scratchBytes = 0) {
   int32_t rc = CheckBitmapPresent(bitmap);
   if (rc != SUCCESS) return rc;
   AccessOwner access;
@@ -42,63 +47,109 @@ int32_t RunOverCachedRect(BitmapRecord* bitmap, const RECT& rect, Row&& row) {
   if (rc != SUCCESS) return rc;
   const int32_t pixelStep = access.PixelStep(), width = bitmap->Width;
   RectRowCache cache;
-  rc = cache.Build(access, rect);
+  rc = cache.Build(access, rect, scratchBytes);
   if (rc != SUCCESS) return rc;
   rc = BeginWritePhase(access, bitmap);
   if (rc != SUCCESS) return rc;
+  const size_t rowBytes = static_cast<size_t>(access.RowBytes());
   return WithSampleType(access.SampleBits(), [&](auto sample) {
     using T = decltype(sample);
-    T* out = reinterpret_cast<T*>(cache.output());
-    return ProcessRows(access, rect.top, rect.bottom, cache.output(),
-                       [&](int32_t y) { row(cache.rowsAs<T>(), y, pixelStep, width, out); });
+    T* const* rows = cache.rowsAs<T>();
+    return RunRows(
+        cache.slots(), rect.top, rect.bottom, rect.right - rect.left,
+        [&](int32_t y, uint8_t* out, uint8_t* scratch) {
+          std::memcpy(out, rows[y - rect.top], rowBytes);
+          row(rows, y, pixelStep, width, reinterpret_cast<T*>(out), scratch);
+        },
+        DiscardRead(access, cache.slots()), WriteRow(access));
   });
 }
 
-// A ring of N source rows with its rotated view. Allocate creates, zero-filled and in this
-// order, the ring table, the view table and N rows of rowBytes bytes.
-class SlidingRowWindow {
+// Output rows a band of the sliding window covers.
+inline constexpr int32_t kBandRows = 64;
+
+// The source rows of row functions that read a bounded neighbourhood of the output row.
+//
+// Sliding mode: the window of output row y is n bitmap rows with h = n / 2, the rows
+// y - h .. y - h + n - 1 for odd n, each clamped to the bitmap. For even n the window is laid out
+// as the ring of n rows used to be: index 0 holds row y + h, indexes 1 .. n - 1 rows
+// y - h + 1 .. y + h - 1. Either way index h holds row y. The rows are read a band of kBandRows
+// output rows at a time: the window's first n - 1 rows once, then the rows each band adds.
+//
+// Whole mode: `count` rows read once from a first row; the row of y is at index y - first.
+class RowWindow {
  public:
-  int32_t Allocate(int32_t n, size_t rowBytes);
+  int32_t AllocateSliding(int32_t n, size_t rowBytes);
+  int32_t AllocateWhole(int32_t count, size_t rowBytes);
+  // Whole mode: reads bitmap rows first .. first + count - 1.
+  int32_t ReadWhole(RowAccess* access, int32_t first);
+
+  bool sliding() const { return sliding_; }
   int32_t size() const { return n_; }
   int32_t half() const { return n_ / 2; }
-  uint8_t** ring() const { return ring_.rows(); }
-  uint8_t** view() const { return view_.get(); }
-  template <class T>
-  T* const* ringAs() const {
-    return reinterpret_cast<T* const*>(ring_.rows());
-  }
+  // Scratch the window needs in every output slot (the per-row table of a sliding window).
+  size_t ViewBytes() const { return sliding_ ? (size_t(n_) * sizeof(uint8_t*) + 63) / 64 * 64 : 0; }
 
-  // Whole mode: reads bitmap rows first .. first + N - 1 into ring entries 0 .. N - 1.
-  int32_t ReadAll(RowAccess* access, int32_t first);
-
-  // Sliding mode. The source counter starts at top - half; each pass reads bitmap row
-  // clamp(counter, 0, height - 1) into the next ring slot. Once the window holds rows
-  // y - half .. y + half, the view is rotated (view[0] the oldest row) and produce(y, view)
-  // runs; it returns SUCCESS to go on. Stops at the first other code.
-  template <class Produce>
-  int32_t Slide(RowAccess* access, int32_t top, int32_t bottom, int32_t height, Produce&& produce) {
+  // Runs output rows top .. bottom - 1 (height: the bitmap's, for clamping): compute(y, rows, w,
+  // out, scratch) gets the window rows (row y at index w) and the output slot, any thread;
+  // before(y) and after(y, row) are the host calls of row y on the calling thread. In whole mode
+  // the rows must have been read from `first`.
+  template <class Compute, class Before, class After>
+  int32_t Run(RowAccess* access, const RowSlots& slots, int32_t top, int32_t bottom, int32_t height,
+              int32_t first, int64_t pixelsPerRow, Compute&& compute, Before&& before,
+              After&& after) {
+    uint8_t** table = rows_.rows();
+    if (!sliding_) {
+      return RunRows(
+          slots, top, bottom, pixelsPerRow,
+          [&](int32_t y, uint8_t* out, uint8_t* scratch) {
+            compute(y, table, y - first, out, scratch);
+          },
+          before, after);
+    }
     const int32_t n = n_, h = n_ / 2;
-    int32_t source = top - h, slot = 0, start = 0, y = top;
-    while (y < bottom) {
-      int32_t row = source < 0 ? 0 : (source > height - 1 ? height - 1 : source);
-      int32_t rc = HostReadRow(access, ring_.rows()[slot], row, 0, nullptr);
+    const auto clampRow = [height](int64_t c) {
+      return static_cast<int32_t>(c < 0 ? 0 : (c > height - 1 ? height - 1 : c));
+    };
+    // Table entry k holds counter base + k; the band's first window starts at y0 + h + 1 - n.
+    for (int32_t k = 0; k < n - 1; ++k) {
+      const int32_t rc =
+          HostReadRow(access, table[k], clampRow(int64_t{top} + h + 1 - n + k), 0, nullptr);
       if (rc != SUCCESS) return rc;
-      ++source;
-      if (++slot == n) slot = 0;
-      if (source < top + h + 1) continue;  // still filling the window
-      RotateRowWindow(ring_.rows(), view_.get(), n, start);
-      rc = produce(y, view_.get());
+    }
+    for (int32_t y0 = top; y0 < bottom; y0 += kBandRows) {
+      const int32_t y1 = bottom - y0 > kBandRows ? y0 + kBandRows : bottom;
+      for (int32_t y = y0; y < y1; ++y) {
+        const int32_t rc =
+            HostReadRow(access, table[y - y0 + n - 1], clampRow(int64_t{y} + h), 0, nullptr);
+        if (rc != SUCCESS) return rc;
+      }
+      const int32_t rc = RunRows(
+          slots, y0, y1, pixelsPerRow,
+          [&](int32_t y, uint8_t* out, uint8_t* scratch) {
+            uint8_t** at = table + (y - y0);
+            if (n % 2 == 0) {
+              auto** view = reinterpret_cast<uint8_t**>(scratch);
+              view[0] = at[n - 1];
+              for (int32_t i = 1; i < n; ++i) view[i] = at[i - 1];
+              at = view;
+            }
+            compute(y, at, h, out, scratch + ViewBytes());
+          },
+          before, after);
       if (rc != SUCCESS) return rc;
-      ++y;
-      if (++start == n) start = 0;
+      RotateTable(y1 - y0);
     }
     return SUCCESS;
   }
 
  private:
-  RowTable ring_;
-  HostBlock<uint8_t*> view_;
+  // Moves the last n - 1 rows of a finished band of b rows to the front.
+  void RotateTable(int32_t b);
+
+  RowTable rows_;
   int32_t n_ = 0;
+  bool sliding_ = false;
 };
 
 }  // namespace fx

@@ -25,13 +25,12 @@ inline double ClampToSpan(double v, int32_t lo, int32_t hi) {
   return v;
 }
 
-// The bilinear sample at (x, y): x in pixels of the row, y an index into `rows`. Writes the
-// first sample of a one-sample pixel, else the first three; a fourth sample is left alone.
-template <class T>
-inline void BilinearSample(T* const* rows, double x, double y, int32_t rowCount, int32_t pixelStep,
-                           int32_t width, T* out) {
-  x = LimitCoordinate(x);
-  y = LimitCoordinate(y);
+// The bilinear sample at (x, y) for pixels of `Step` samples (1: gray, 3 or 4: colour, the
+// first three interpolated; 0: `step` samples, known at run time), coordinates already within
+// ±kSampleCoordinateLimit.
+template <class T, int Step>
+inline void BilinearSampleOf(T* const* rows, double x, double y, int32_t rowCount, int32_t width,
+                             T* out, int32_t step = Step) {
   int32_t iy = static_cast<int32_t>(y), ix = static_cast<int32_t>(x);
   const double fy = y - iy, fx = x - ix;
   int32_t iy1 = iy + 1, ix1 = ix + 1;
@@ -45,9 +44,9 @@ inline void BilinearSample(T* const* rows, double x, double y, int32_t rowCount,
     ix = ix1 = 0;
   const T* row0 = rows[iy];
   const T* row1 = rows[iy1];
+  const int32_t pixelStep = Step ? Step : step;
   const int32_t count = pixelStep == 1 ? 1 : 3;
-  const int32_t a = pixelStep == 1 ? ix : ix * pixelStep;
-  const int32_t b = pixelStep == 1 ? ix1 : ix1 * pixelStep;
+  const int32_t a = ix * pixelStep, b = ix1 * pixelStep;
   for (int32_t k = 0; k < count; ++k) {
     const int32_t p00 = row0[a + k], p01 = row0[b + k];
     const int32_t p10 = row1[a + k], p11 = row1[b + k];
@@ -58,6 +57,23 @@ inline void BilinearSample(T* const* rows, double x, double y, int32_t rowCount,
     if (value > SampleTraits<T>::kMax) value = SampleTraits<T>::kMax;
     out[k] = static_cast<T>(value);
   }
+}
+
+// The bilinear sample at (x, y): x in pixels of the row, y an index into `rows`. Writes the
+// first sample of a one-sample pixel, else the first three; a fourth sample is left alone.
+template <class T>
+inline void BilinearSample(T* const* rows, double x, double y, int32_t rowCount, int32_t pixelStep,
+                           int32_t width, T* out) {
+  x = LimitCoordinate(x);
+  y = LimitCoordinate(y);
+  if (pixelStep == 3)
+    BilinearSampleOf<T, 3>(rows, x, y, rowCount, width, out);
+  else if (pixelStep == 1)
+    BilinearSampleOf<T, 1>(rows, x, y, rowCount, width, out);
+  else if (pixelStep == 4)
+    BilinearSampleOf<T, 4>(rows, x, y, rowCount, width, out);
+  else
+    BilinearSampleOf<T, 0>(rows, x, y, rowCount, width, out, pixelStep);
 }
 
 void BilinearSample8(uint8_t* const* rows, double x, double y, int32_t rowCount, int32_t pixelStep,

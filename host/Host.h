@@ -79,6 +79,15 @@ void HostColorToPixel(void* buffer, COLORREF colour, int32_t bitsPerSample,
 // view[i] = ring[(centre + i - count / 2) mod count]: the centre slot lands in the middle entry.
 void HostCenterRowWindow(void* const* ring, void** view, int32_t count, int32_t centre);
 
+// The four bilinear weights of a source position whose fractions fx, fy are in hundredths: the
+// neighbours (x0, r0), (x0 + 1, r0), (x0, r0 + 1), (x0 + 1, r0 + 1), in this order.
+struct HostWeights {
+  int32_t w[4];
+};
+// table[fx][fy] for fx, fy = 0 .. 100 (101 pointers, each to 101 entries) gets the exact shares
+// (100 - fx)(100 - fy), fx(100 - fy), (100 - fx)fy, fx·fy, which sum to 10000.
+void HostFillWeightTable(HostWeights* const* table);
+
 // Whole-image filters of the content-aware rescaling ------------------------------------------
 // Each works on the picture as seen, keeps a fourth sample, writes through the bitmap's region and
 // answers SUCCESS or the first host code.

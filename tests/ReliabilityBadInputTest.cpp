@@ -2,7 +2,8 @@
 // arrays and bitmaps included) at its range limits, one beyond and at the 32-bit extremes, null
 // and wrongly sized records, and bitmaps of one row or column. Every call must answer a known
 // code, release everything, restore the orientation and keep pixels outside the region; the
-// record checks of the entry protocol must answer their codes without touching a pixel.
+// record checks of the entry protocol must answer their codes without touching a pixel. Each call
+// runs on one thread and on several, with the same code and pixels.
 #include <cstdio>
 #include <functional>
 #include <set>
@@ -69,12 +70,20 @@ class ReliabilityBadInputTest : public fxtest::HostFixture,
       for (const Variant& v : variants) {
         const std::string where =
             std::string(effect()->shortName) + " " + v.what + " on " + fxrel::Describe(scene);
-        fxrel::Bitmap bitmap;
-        ASSERT_EQ(fxrel::MakeScene(bitmap, scene), SUCCESS) << where;
-        fxrel::EffectCall call(effect());
-        v.apply(call);
-        const int32_t rc = RunClean(call, bitmap.get(), where);
-        EXPECT_TRUE(!v.expected || rc == v.expected) << where << ": answered " << rc;
+        // Once on one thread and once on several: the same code and the same pixels.
+        fxrel::Bitmap bitmap[2];
+        int32_t rc[2] = {0, 0};
+        for (int t = 0; t < 2; ++t) {
+          fxtest::ThreadSetting threads(t == 0 ? 1 : fxtest::kManyThreads);
+          ASSERT_EQ(fxrel::MakeScene(bitmap[t], scene), SUCCESS) << where;
+          fxrel::EffectCall call(effect());
+          v.apply(call);
+          rc[t] = RunClean(call, bitmap[t].get(), where);
+        }
+        EXPECT_TRUE(!v.expected || rc[0] == v.expected) << where << ": answered " << rc[0];
+        EXPECT_EQ(rc[1], rc[0]) << where << " on " << fxtest::kManyThreads << " threads";
+        EXPECT_TRUE(fxrel::StoredBytes(bitmap[0].get()) == fxrel::StoredBytes(bitmap[1].get()))
+            << where << ": other pixels on " << fxtest::kManyThreads << " threads";
         if (HasFailure() && ++failures >= 8) return;
       }
     Report(what);

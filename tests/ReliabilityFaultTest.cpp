@@ -25,26 +25,36 @@ TEST_P(ReliabilityFaultTest, EveryFailurePathCleansUp) {
       {FormatNamed("gray16"), 12, 9, 1, RegionKind::Rect, 12},
       {FormatNamed("pal4"), 12, 9, 4, RegionKind::Mask, 13},
   };
-  fxtest::SweepStats total;
-  for (const fxrel::Scene& scene : scenes) {
-    total += fxtest::SweepFaults(effect, scene);
-    ASSERT_FALSE(HasFailure()) << fxrel::Describe(scene);
-  }
+  // Every fault point falls where it does, and leaves the same pixels, at any thread count.
+  fxtest::SweepStats byThreads[2];
+  for (int t = 0; t < 2; ++t) {
+    fxtest::ThreadSetting threads(t == 0 ? 1 : fxtest::kManyThreads);
+    fxtest::SweepStats& total = byThreads[t];
+    for (const fxrel::Scene& scene : scenes) {
+      total += fxtest::SweepFaults(effect, scene);
+      ASSERT_FALSE(HasFailure()) << fxrel::Describe(scene);
+    }
 #ifdef FXKIT_CLI_PATH  // presets reach paths the defaults do not (e.g. pixelate's polar cells)
-  // Large enough for every preset's cell counts and radii.
-  const fxrel::Scene presetScene{FormatNamed("bgr24"), 48, 32, 6, RegionKind::None, 14};
-  for (uint32_t k = 0; k < effect->presetCount; ++k) {
-    fxcli::EffectArgs args(*effect);
-    args.Add(fxcli::SplitWords(effect->presets[k].values));
-    total += fxtest::SweepFaults(effect, presetScene, args.Values());
-    ASSERT_FALSE(HasFailure()) << "preset " << effect->presets[k].name;
-  }
+    // Large enough for every preset's cell counts and radii.
+    const fxrel::Scene presetScene{FormatNamed("bgr24"), 48, 32, 6, RegionKind::None, 14};
+    for (uint32_t k = 0; k < effect->presetCount; ++k) {
+      fxcli::EffectArgs args(*effect);
+      args.Add(fxcli::SplitWords(effect->presets[k].values));
+      total += fxtest::SweepFaults(effect, presetScene, args.Values());
+      ASSERT_FALSE(HasFailure()) << "preset " << effect->presets[k].name;
+    }
 #endif
+  }
+  const fxtest::SweepStats& total = byThreads[0];
+  EXPECT_EQ(total.Summary(), byThreads[1].Summary());
+  EXPECT_TRUE(total.trace == byThreads[1].trace)
+      << "codes, pixels or progress differ between 1 and " << fxtest::kManyThreads << " threads";
   // A sweep that failed nothing proves nothing.
   EXPECT_GT(total.allocs, 0);
   EXPECT_GT(total.writes, 0);
   EXPECT_GT(total.cancels, 0);
-  std::printf("[ stats    ] %s: %s\n", effect->shortName, total.Summary().c_str());
+  std::printf("[ stats    ] %s: %s, at 1 and %d threads\n", effect->shortName,
+              total.Summary().c_str(), fxtest::kManyThreads);
 }
 
 INSTANTIATE_TEST_SUITE_P(Registry, ReliabilityFaultTest, ::testing::Range(0u, FxEffectCount()),

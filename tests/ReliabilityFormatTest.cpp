@@ -1,6 +1,7 @@
 // Every registered effect with its defaults on every stored format, without a region, with a
 // rectangle and with a mask, in orientations 1, 4 and 6: SUCCESS, nothing outside the region
-// changed, and the same output from a second run with the same generator and clocks.
+// changed, and the same output from a second run on several threads with the same generator and
+// clocks.
 #include <cstdio>
 
 #include "TestSupport.h"
@@ -26,11 +27,17 @@ TEST_P(ReliabilityFormatTest, EveryFormatRegionAndOrientation) {
         const std::vector<uint8_t> input = fxrel::StoredBytes(first.get());
         fxrel::EffectCall call(effect), again(effect);
         int32_t rc = 0, rcAgain = 0;
-        EXPECT_EQ(fxrel::InvokeChecked(call, first.get(), &rc), "") << where;
+        {
+          fxtest::ThreadSetting threads(1);
+          EXPECT_EQ(fxrel::InvokeChecked(call, first.get(), &rc), "") << where;
+        }
         EXPECT_EQ(rc, SUCCESS) << where;
-        // The same input again, with other generator and clock values unless the effect's
-        // traits say it reads them.
-        EXPECT_EQ(fxrel::InvokeChecked(again, second.get(), &rcAgain, 1), "") << where;
+        // The same input again, on several threads and with other generator and clock values
+        // unless the effect's traits say it reads them.
+        {
+          fxtest::ThreadSetting threads(fxtest::kManyThreads);
+          EXPECT_EQ(fxrel::InvokeChecked(again, second.get(), &rcAgain, 1), "") << where;
+        }
         EXPECT_EQ(rcAgain, rc) << where;
         const std::vector<uint8_t> output = fxrel::StoredBytes(first.get());
         EXPECT_TRUE(output == fxrel::StoredBytes(second.get()))

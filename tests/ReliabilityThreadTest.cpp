@@ -1,6 +1,7 @@
-// Different bitmaps processed on several threads at once give exactly the pixels, codes and
-// progress reports of serial runs: the generator, the status callback and the fault plan are
-// per thread, and the effects keep no state of their own.
+// Different bitmaps processed on several threads at once, each call itself spreading its rows
+// over several workers of the shared pool, give exactly the pixels, codes and progress reports of
+// serial runs on one thread: the generator, the status callback and the fault plan are per
+// thread, and the effects keep no state of their own.
 #include <cstdio>
 #include <thread>
 
@@ -52,7 +53,10 @@ TEST_F(ReliabilityThreadTest, ParallelRunsMatchSerialRuns) {
                        static_cast<fxrel::RegionKind>(f % 3), 1000 + e * 10 + f}});
 
   std::vector<Result> serial;
-  for (const Job& job : jobs) serial.push_back(RunJob(job));
+  {
+    fxtest::ThreadSetting one(1);
+    for (const Job& job : jobs) serial.push_back(RunJob(job));
+  }
 
   // Every thread runs every job, starting at a different one, so that different effects and
   // formats overlap in time.
@@ -61,6 +65,7 @@ TEST_F(ReliabilityThreadTest, ParallelRunsMatchSerialRuns) {
   std::vector<std::thread> threads;
   for (size_t t = 0; t < kThreads; ++t)
     threads.emplace_back([&, t] {
+      fxtest::ThreadSetting many(fxtest::kManyThreads);
       for (size_t k = 0; k < jobs.size(); ++k) {
         const size_t j = (k + t * jobs.size() / kThreads) % jobs.size();
         parallel[t][j] = RunJob(jobs[j]);

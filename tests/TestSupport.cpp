@@ -1,6 +1,8 @@
 // Test support implementation.
 #include "TestSupport.h"
 
+#include "frame/RowEngine.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -115,12 +117,22 @@ constexpr FaultKind kKinds[] = {
     {"cancel", nullptr, nullptr, &SweepStats::cancels},
 };
 
-// Counts status reports; answers kCancelled at report `cancelAt` (never when 0).
+// FNV-1a over bytes, continuing from `h`.
+uint64_t Mix(uint64_t h, const void* data, size_t n) {
+  const auto* p = static_cast<const uint8_t*>(data);
+  for (size_t i = 0; i < n; ++i) h = (h ^ p[i]) * 1099511628211ull;
+  return h;
+}
+
+// Counts status reports and hashes their values; answers kCancelled at report `cancelAt`
+// (never when 0).
 struct ReportCounter {
   int64_t reports = 0, cancelAt = 0, afterCancel = 0;
-  static int32_t Callback(int32_t /*percent*/, void* userData) {
+  uint64_t percents = 1469598103934665603ull;
+  static int32_t Callback(int32_t percent, void* userData) {
     auto* self = static_cast<ReportCounter*>(userData);
     ++self->reports;
+    self->percents = Mix(self->percents, &percent, sizeof(percent));
     if (self->cancelAt > 0 && self->reports > self->cancelAt) ++self->afterCancel;
     return self->cancelAt > 0 && self->reports >= self->cancelAt ? kCancelled : SUCCESS;
   }
@@ -159,6 +171,8 @@ SweepStats Sweep(const std::function<Prepared()>& prepare, const FxEffectDesc* e
       const std::string where = label + " " + kind.name + " #" + std::to_string(n);
       EXPECT_EQ(fxrel::CheckCall(context, before, bitmap), "") << where;
       HostExchangeCallback(nullptr, nullptr, nullptr, nullptr);
+      const std::vector<uint8_t> stored = fxrel::StoredBytes(bitmap);
+      stats.trace.push_back(Mix(Mix(counter.percents, &rc, sizeof(rc)), stored.data(), stored.size()));
 
       if ((cancel ? counter.reports : counts.*kind.made) < n) {
         // Fewer than n such operations: the call ran unhindered and must succeed.
@@ -194,8 +208,19 @@ SweepStats Sweep(const std::function<Prepared()>& prepare, const FxEffectDesc* e
 
 }  // namespace
 
+ThreadSetting::ThreadSetting(int32_t threads) : minPixels_(fx::ParallelMinPixels()) {
+  HostSetThreadCount(threads);
+  fx::SetParallelMinPixels(0);
+}
+
+ThreadSetting::~ThreadSetting() {
+  HostSetThreadCount(0);
+  fx::SetParallelMinPixels(minPixels_);
+}
+
 SweepStats& SweepStats::operator+=(const SweepStats& other) {
   points += other.points;
+  trace.insert(trace.end(), other.trace.begin(), other.trace.end());
   for (const FaultKind& kind : kKinds) this->*kind.tally += other.*kind.tally;
   return *this;
 }

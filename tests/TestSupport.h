@@ -60,6 +60,21 @@ class HostFixture : public ::testing::Test {
   int64_t baselineBlocks_ = 0;
 };
 
+// Runs the effects called on this thread on `threads` threads, small pictures included, until
+// destroyed; results must not depend on it.
+class ThreadSetting {
+ public:
+  explicit ThreadSetting(int32_t threads);
+  ~ThreadSetting();
+  ThreadSetting(const ThreadSetting&) = delete;
+  ThreadSetting& operator=(const ThreadSetting&) = delete;
+
+ private:
+  int64_t minPixels_;
+};
+// The thread count the sweeps compare with one thread.
+inline constexpr int32_t kManyThreads = 4;
+
 // The fault-path sweep. For each kind of failure (allocation, row read, row write, write
 // preparation, open) the 1st, 2nd, ... operation of a fresh call is failed until the call makes
 // fewer and succeeds; then the status callback cancels at its 1st, 2nd, ... report. Each time
@@ -70,6 +85,8 @@ class HostFixture : public ::testing::Test {
 struct SweepStats {
   int64_t points = 0;  // fault points exercised, cancels included
   int64_t allocs = 0, reads = 0, writes = 0, begins = 0, opens = 0, cancels = 0;
+  // Per fault point: a hash of the code, the stored pixels and the progress values reported.
+  std::vector<uint64_t> trace;
 
   SweepStats& operator+=(const SweepStats& other);
   std::string Summary() const;  // "N fault points (alloc N, read N, ...)"

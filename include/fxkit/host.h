@@ -84,6 +84,42 @@ FXKIT_API int32_t HostTrimBitmap(BitmapRecord* bitmap, int32_t left, int32_t top
 FXKIT_API int32_t HostChangeOrientation(BitmapRecord* destination, BitmapRecord* source,
                                         uint32_t structSize, uint32_t orientation);
 
+/* Fills `destination` as a new bitmap (orientation 1, the source's depth, order and palette, no
+ * region) holding the rectangle (left, top, width, height) of the source's picture, which must lie
+ * inside it. */
+FXKIT_API int32_t HostCopyBitmapRect(BitmapRecord* destination, BitmapRecord* source,
+                                     uint32_t structSize, int32_t left, int32_t top, int32_t width,
+                                     int32_t height);
+
+/* Resizes the picture to width x height in place (new storage, same depth, order, palette and
+ * orientation; a region is dropped). The filter, the same for every method value, works on
+ * working samples and separately along x, then y: an axis that grows interpolates linearly between
+ * pixel centres (target d at source (d + 0.5) * from / to - 0.5, held at the edges); an axis that
+ * shrinks averages the source pixels the target covers, [d * from / to, (d + 1) * from / to),
+ * weighted by overlap. Sums are doubles, rounded half up once at the end; a fourth sample comes
+ * from the nearest source pixel. */
+FXKIT_API int32_t HostResizeBitmap(BitmapRecord* bitmap, int32_t width, int32_t height,
+                                   int32_t method);
+
+/* Combine operations of HostCombineBitmaps. */
+#define HOST_COMBINE_COPY 800u               /* the source's colour replaces the destination's */
+#define HOST_COMBINE_COPY_SOURCE_REGION 48u  /* the same, only where the source's region holds
+                                                the source pixel */
+#define HOST_COMBINE_LIGHTEN 5649u           /* each colour sample becomes the larger of the two */
+
+/* Combines source pixel (sourceLeft + x, sourceTop + y) into destination pixel (left + x, top + y)
+ * for x < width, y < height, clipped to both pictures; writes keep to the destination's region.
+ * Colours convert between depths as HostConvertBitmap does (x257, (v + 128) / 257, gray
+ * (b + 5g + 2r + 4) / 8 at the destination's size; a gray source is repeated in three samples);
+ * a fourth destination sample keeps its value. Distinct bitmaps only. */
+FXKIT_API int32_t HostCombineBitmaps(BitmapRecord* destination, int32_t left, int32_t top,
+                                     int32_t width, int32_t height, BitmapRecord* source,
+                                     int32_t sourceLeft, int32_t sourceTop, uint32_t operation);
+
+/* Fills the picture (through its region, when it has one) with `colour` as HostColorToPixel writes
+ * it. */
+FXKIT_API int32_t HostFillBitmap(BitmapRecord* bitmap, COLORREF colour);
+
 /* Regions (coordinates as seen in the bitmap's current orientation) ------------------------- */
 
 /* Sets a rectangular region, clipped to the bitmap. reserved must be null; mode 1 replaces. */
@@ -118,6 +154,13 @@ FXKIT_API void HostFixTime(int64_t seconds);
 FXKIT_API void HostReleaseClocks(void);
 FXKIT_API uint32_t HostGetTickCount(void);
 FXKIT_API int64_t HostGetTime(void);
+
+/* Threads ----------------------------------------------------------------------------------- */
+
+/* Threads the effects called on this thread may use (1 .. 256); 0 restores the default: the
+ * FXKIT_THREADS environment variable, else the machine's cores. Results never depend on it. */
+FXKIT_API void HostSetThreadCount(int32_t threads);
+FXKIT_API int32_t HostGetThreadCount(void);
 
 /* Diagnostics -------------------------------------------------------------------------------- */
 

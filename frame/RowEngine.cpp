@@ -1,0 +1,200 @@
+// The worker pool, the thread-count setting and the row hand-out of the parallel row engine.
+#include "frame/RowEngine.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstdlib>
+#include <deque>
+#include <mutex>
+#include <new>
+#include <thread>
+
+namespace {
+
+constexpr int32_t kMaxThreads = 256;
+constexpr int64_t kDefaultMinPixels = 1 << 15;
+
+thread_local int32_t tThreads = 0;  // 0: the process default
+thread_local int64_t tMinPixels = kDefaultMinPixels;
+
+int32_t DefaultThreads() {
+  static const int32_t value = [] {
+    if (const char* env = std::getenv("FXKIT_THREADS")) {
+      char* end = nullptr;
+      const long n = std::strtol(env, &end, 10);
+      if (end != env && *end == '\0' && n >= 1) return static_cast<int32_t>(std::min<long>(n, kMaxThreads));
+    }
+    const unsigned cores = std::thread::hardware_concurrency();
+    return static_cast<int32_t>(std::clamp<unsigned>(cores, 1, kMaxThreads));
+  }();
+  return value;
+}
+
+// Threads shared by every calling thread. Each runs offered jobs; a job is offered to a number
+// of threads and withdrawn by its caller, who then waits for the threads still inside it. The
+// pool lives until the process ends (its threads never touch a caller's data once withdrawn).
+class WorkerPool {
+ public:
+  using Job = fx::detail::PoolTicket;
+
+  static WorkerPool& Get() {
+    static WorkerPool* pool = new WorkerPool;  // never destroyed: threads may outlive statics
+    return *pool;
+  }
+
+  void Post(Job* job) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    while (started_ < job->offers && started_ < kMaxThreads - 1) {
+      std::thread([this] { Serve(); }).detach();
+      ++started_;
+    }
+    queue_.push_back(job);
+    work_.notify_all();
+  }
+
+  void Withdraw(Job* job) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    queue_.erase(std::remove(queue_.begin(), queue_.end(), job), queue_.end());
+    idle_.wait(lock, [job] { return job->active == 0; });
+  }
+
+ private:
+  void Serve() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      work_.wait(lock, [this] { return !queue_.empty(); });
+      Job* job = queue_.front();
+      if (--job->offers == 0) queue_.pop_front();
+      ++job->active;
+      lock.unlock();
+      job->run(job->arg);
+      lock.lock();
+      if (--job->active == 0) idle_.notify_all();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable work_, idle_;
+  std::deque<Job*> queue_;
+  int32_t started_ = 0;
+};
+
+}  // namespace
+
+void HostSetThreadCount(int32_t threads) {
+  tThreads = threads < 0 ? 0 : std::min(threads, kMaxThreads);
+}
+
+int32_t HostGetThreadCount(void) {
+  return fx::FrameThreadCount();
+}
+
+namespace fx {
+
+int32_t FrameThreadCount() {
+  return tThreads > 0 ? tThreads : DefaultThreads();
+}
+
+int64_t ParallelMinPixels() {
+  return tMinPixels;
+}
+
+void SetParallelMinPixels(int64_t pixels) {
+  tMinPixels = pixels;
+}
+
+bool RowSlots::Allocate(size_t rowBytes, size_t scratchBytes) {
+  constexpr size_t kAlign = 64;
+  const auto round = [](size_t n) { return (n + kAlign - 1) / kAlign * kAlign; };
+  count_ = 2 * FrameThreadCount();
+  rowBytes_ = rowBytes;
+  rowSpan_ = round(rowBytes);
+  stride_ = rowSpan_ + round(scratchBytes);
+  const size_t total = size_t(count_) * stride_ + rowSpan_ +
+                       size_t(count_) * sizeof(std::atomic<int32_t>) + kAlign;
+  if (total > UINT32_MAX) return false;
+  HostBlock<uint8_t> raw;
+  if (!raw.AllocateCleared(static_cast<uint32_t>(total))) return false;
+  block_ = std::move(raw);
+  for (int32_t i = 0; i < count_; ++i) new (&ReadyFlags()[i]) std::atomic<int32_t>(-1);
+  return true;
+}
+
+namespace detail {
+
+int32_t RowRun::TryClaim() {
+  int32_t i = next.load(std::memory_order_relaxed);
+  for (;;) {
+    if (stop.load(std::memory_order_acquire) || i >= count) return kFinished;
+    if (i >= emitted.load(std::memory_order_acquire) + slots) return kFull;
+    if (next.compare_exchange_weak(i, i + 1, std::memory_order_acq_rel)) return i;
+  }
+}
+
+void RowRun::ComputeRow(int32_t i) {
+  const int32_t slot = i % slots;
+  compute(context, i, slot);
+  ready[slot].store(i, std::memory_order_release);
+  ready[slot].notify_all();
+}
+
+void RowRun::WorkerLoop(void* arg) {
+  RowRun& run = *static_cast<RowRun*>(arg);
+  for (;;) {
+    const int32_t seen = run.emitted.load(std::memory_order_acquire);
+    const int32_t i = run.TryClaim();
+    if (i == kFinished) return;
+    if (i == kFull) {
+      run.emitted.wait(seen, std::memory_order_acquire);
+      continue;
+    }
+    run.ComputeRow(i);
+  }
+}
+
+PoolJob::PoolJob(RowRun* run, int32_t workers) {
+  if (workers <= 0) return;
+  ticket_ = PoolTicket{&RowRun::WorkerLoop, run, workers, 0};
+  WorkerPool::Get().Post(&ticket_);
+  posted_ = true;
+}
+
+void PoolJob::Finish() {
+  if (!posted_) return;
+  WorkerPool::Get().Withdraw(&ticket_);
+  posted_ = false;
+}
+
+int32_t DriveRows(RowRun& run, const RowSlots& slots, int32_t (*before)(void*, int32_t),
+                  int32_t (*after)(void*, int32_t, uint8_t*), void* context, int32_t workers) {
+  for (int32_t s = 0; s < run.slots; ++s) run.ready[s].store(-1, std::memory_order_relaxed);
+  PoolJob pool(&run, workers);
+  int32_t rc = SUCCESS;
+  for (int32_t i = 0; i < run.count && rc == SUCCESS; ++i) {
+    const int32_t y = run.first + i, slot = i % run.slots;
+    rc = before(context, y);
+    if (rc != SUCCESS) break;
+    for (;;) {
+      const int32_t held = run.ready[slot].load(std::memory_order_acquire);
+      if (held == i) break;
+      const int32_t j = run.TryClaim();
+      if (j >= 0)
+        run.ComputeRow(j);
+      else
+        run.ready[slot].wait(held, std::memory_order_acquire);
+    }
+    rc = after(context, y, slots.Row(slot));
+    run.emitted.store(i + 1, std::memory_order_release);
+    run.emitted.notify_all();
+  }
+  if (rc != SUCCESS) {
+    run.stop.store(true, std::memory_order_release);
+    run.emitted.store(run.count + run.slots, std::memory_order_release);
+    run.emitted.notify_all();
+  }
+  pool.Finish();
+  return rc;
+}
+
+}  // namespace detail
+}  // namespace fx

@@ -1,0 +1,325 @@
+// Whole-bitmap composition: a copy of a rectangle, resizing, combining one bitmap into a
+// rectangle of another, filling with a colour, and the bilinear weight table of the wave family.
+// Every operation works on the pictures as seen in their orientations, through working rows, so
+// it serves every depth; the definitions are in host/Host.h and include/fxkit/host.h.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "host/Host.h"
+#include "host/HostInternal.h"
+
+namespace {
+
+// A row access with one working row buffer, released on every path.
+class Access {
+ public:
+  ~Access() {
+    if (row_) FX_FREE(row_);
+    if (access_) HostCloseRowAccess(access_);
+  }
+  int32_t Open(BitmapRecord* bitmap) {
+    int32_t rc = HostOpenRowAccess(bitmap, &access_, 2);
+    if (rc != SUCCESS) return rc;
+    row_ = static_cast<uint8_t*>(HostAllocRowBuffer(access_));
+    return row_ ? SUCCESS : ERROR_NO_MEMORY;
+  }
+  int32_t BeginWrite(const BitmapRecord* bitmap) {
+    return HostHasRegion(bitmap) ? HostBeginRegionWrite(access_) : HostBeginWrite(access_);
+  }
+  RowAccess* get() const { return access_; }
+  uint8_t* row() const { return row_; }
+  int32_t bits() const { return HostSampleBits(access_); }
+  int32_t step() const { return HostPixelStep(access_); }
+
+ private:
+  RowAccess* access_ = nullptr;
+  uint8_t* row_ = nullptr;
+};
+
+uint32_t Sample(const uint8_t* row, int32_t bits, int64_t i) {
+  if (bits == 16) {
+    uint16_t v;
+    std::memcpy(&v, row + 2 * i, 2);
+    return v;
+  }
+  return row[i];
+}
+
+void Store(uint8_t* row, int32_t bits, int64_t i, uint32_t v) {
+  if (bits == 16) {
+    const uint16_t s = static_cast<uint16_t>(v);
+    std::memcpy(row + 2 * i, &s, 2);
+  } else {
+    row[i] = static_cast<uint8_t>(v);
+  }
+}
+
+// Blue, green, red of working pixel x at the destination's sample size: 8 -> 16 bits by x257,
+// 16 -> 8 by (v + 128) / 257, a gray level repeated in all three.
+void ColourAt(const uint8_t* row, int32_t bits, int32_t step, int64_t x, int32_t toBits,
+              uint32_t out[3]) {
+  for (int32_t k = 0; k < 3; ++k) {
+    uint32_t v = Sample(row, bits, x * step + (step >= 3 ? k : 0));
+    if (bits == 8 && toBits == 16) v *= 257;
+    if (bits == 16 && toBits == 8) v = (v + 128) / 257;
+    out[k] = v;
+  }
+}
+
+// Writes blue, green, red into working pixel x; a gray pixel takes (b + 5g + 2r + 4) / 8. A
+// fourth sample keeps its value.
+void PutColour(uint8_t* row, int32_t bits, int32_t step, int64_t x, const uint32_t c[3]) {
+  if (step >= 3) {
+    for (int32_t k = 0; k < 3; ++k) Store(row, bits, x * step + k, c[k]);
+  } else {
+    Store(row, bits, x * step, (c[0] + 5 * c[1] + 2 * c[2] + 4) / 8);
+  }
+}
+
+// Region membership of the source pixels, for operation 48.
+bool InSourceRegion(const BitmapRecord* source, int32_t x, int32_t y) {
+  return HostIsInRegion(source, x, y) != 0;
+}
+
+// A host block of `count` elements, freed on every path.
+template <class T>
+class Buffer {
+ public:
+  ~Buffer() {
+    if (p_) FX_FREE(p_);
+  }
+  bool Allocate(int64_t count) {
+    if (count < 1 || count > UINT32_MAX) return false;
+    p_ = static_cast<T*>(FX_ALLOC_CLEARED(static_cast<uint32_t>(count), sizeof(T)));
+    return p_ != nullptr;
+  }
+  T& operator[](int64_t i) const { return p_[i]; }
+  T* get() const { return p_; }
+
+ private:
+  T* p_ = nullptr;
+};
+
+// One axis of the resampling filter: for every target position d, taps count[d] source positions
+// from first[d] with weights (summing to 1), at most `width` of them.
+struct Taps {
+  Buffer<int32_t> first, count;
+  Buffer<double> weights;
+  int32_t width = 0;
+
+  bool Build(int32_t from, int32_t to) {
+    const double scale = static_cast<double>(from) / to;
+    width = to >= from ? 2 : static_cast<int32_t>(std::ceil(scale)) + 1;
+    if (!first.Allocate(to) || !count.Allocate(to) || !weights.Allocate(int64_t{to} * width))
+      return false;
+    for (int32_t d = 0; d < to; ++d) {
+      double* w = weights.get() + int64_t{d} * width;
+      if (to >= from) {  // linear interpolation between pixel centres, edges held
+        const double s = std::clamp((d + 0.5) * scale - 0.5, 0.0, static_cast<double>(from - 1));
+        const int32_t i0 = static_cast<int32_t>(s);
+        const double f = s - i0;
+        first[d] = i0;
+        count[d] = i0 + 1 < from ? 2 : 1;
+        w[0] = count[d] == 2 ? 1.0 - f : 1.0;
+        w[1] = count[d] == 2 ? f : 0.0;
+        continue;
+      }
+      // Area average: target d covers source [d·scale, (d + 1)·scale).
+      const double a = d * scale, b = (d + 1) * scale;
+      const int32_t i0 = static_cast<int32_t>(a);
+      int32_t n = 0;
+      for (int32_t i = i0; i < from && i < b && n < width; ++i, ++n)
+        w[n] = (std::min<double>(i + 1, b) - std::max<double>(i, a)) / scale;
+      first[d] = i0;
+      count[d] = n;
+    }
+    return true;
+  }
+};
+
+uint32_t Round(double v, uint32_t max) {
+  if (!(v > 0)) return 0;
+  const double r = std::floor(v + 0.5);
+  return r >= max ? max : static_cast<uint32_t>(r);
+}
+
+}  // namespace
+
+void HostFillWeightTable(HostWeights* const* table) {
+  for (int32_t fx = 0; fx <= 100; ++fx)
+    for (int32_t fy = 0; fy <= 100; ++fy)
+      table[fx][fy] = HostWeights{{(100 - fx) * (100 - fy), fx * (100 - fy), (100 - fx) * fy,
+                                   fx * fy}};
+}
+
+int32_t HostCopyBitmapRect(BitmapRecord* destination, BitmapRecord* source, uint32_t structSize,
+                           int32_t left, int32_t top, int32_t width, int32_t height) {
+  if (!source) return ERROR_NO_BITMAP;
+  if (!destination || destination == source) return ERROR_HOST_BAD_ARGUMENT;
+  int32_t rc = host::ValidateForAccess(source);
+  if (rc != SUCCESS) return rc;
+  if (left < 0 || top < 0 || width < 1 || height < 1 || int64_t{left} + width > source->Width ||
+      int64_t{top} + height > source->Height)
+    return ERROR_HOST_BAD_ARGUMENT;
+  rc = HostCopyBitmap(destination, source, structSize);
+  if (rc != SUCCESS) return rc;
+  HostFreeRegion(destination);
+  rc = HostTrimBitmap(destination, left, top, width, height);
+  if (rc != SUCCESS) HostFreeBitmap(destination);
+  return rc;
+}
+
+int32_t HostResizeBitmap(BitmapRecord* bitmap, int32_t width, int32_t height, int32_t /*method*/) {
+  int32_t rc = host::ValidateForAccess(bitmap);
+  if (rc != SUCCESS) return rc;
+  if (width < 1 || height < 1) return ERROR_HOST_BAD_ARGUMENT;
+  const int32_t fromW = bitmap->Width, fromH = bitmap->Height;
+  if (width == fromW && height == fromH) return SUCCESS;
+
+  BitmapRecord made{};
+  rc = HostCreateBitmap(&made, BITMAP_STRUCT_SIZE, 1, width, height, bitmap->BitsPerPixel,
+                        bitmap->Order, bitmap->Palette, 1, nullptr, 0);
+  if (rc != SUCCESS) return rc;
+  struct Release {
+    BitmapRecord* b;
+    ~Release() { HostFreeBitmap(b); }
+  } release{&made};
+  {
+    Access in, out;
+    rc = in.Open(bitmap);
+    if (rc == SUCCESS) rc = out.Open(&made);
+    if (rc == SUCCESS) rc = HostBeginWrite(out.get());
+    if (rc != SUCCESS) return rc;
+    const int32_t bits = in.bits(), step = in.step();
+    const uint32_t max = bits == 16 ? 65535 : 255;
+    const int32_t samples = step >= 3 ? 3 : 1;
+    const int64_t across = int64_t{width} * samples;  // one row resampled along x
+    Taps tx, ty;
+    Buffer<double> ring;      // ty.width rows resampled along x, source row r in slot r % width
+    Buffer<int32_t> holds;    // the source row each slot holds, -1 for none
+    if (!tx.Build(fromW, width) || !ty.Build(fromH, height) ||
+        !ring.Allocate(across * ty.width) || !holds.Allocate(ty.width))
+      return ERROR_NO_MEMORY;
+    for (int32_t i = 0; i < ty.width; ++i) holds[i] = -1;
+    for (int32_t d = 0; d < height; ++d) {
+      for (int32_t n = 0; n < ty.count[d]; ++n) {
+        const int32_t r = ty.first[d] + n, slot = r % ty.width;
+        if (holds[slot] == r) continue;
+        rc = HostReadRow(in.get(), in.row(), r, 0, nullptr);
+        if (rc != SUCCESS) return rc;
+        double* o = ring.get() + slot * across;
+        for (int32_t x = 0; x < width; ++x)
+          for (int32_t k = 0; k < samples; ++k) {
+            double v = 0;
+            for (int32_t t = 0; t < tx.count[x]; ++t)
+              v += tx.weights[int64_t{x} * tx.width + t] *
+                   Sample(in.row(), bits, int64_t{tx.first[x] + t} * step + k);
+            o[int64_t{x} * samples + k] = v;
+          }
+        holds[slot] = r;
+      }
+      std::memset(out.row(), 0, size_t(HostRowBytes(out.get())));
+      for (int32_t x = 0; x < width; ++x)
+        for (int32_t k = 0; k < samples; ++k) {
+          double v = 0;
+          for (int32_t n = 0; n < ty.count[d]; ++n)
+            v += ty.weights[int64_t{d} * ty.width + n] *
+                 ring[((ty.first[d] + n) % ty.width) * across + int64_t{x} * samples + k];
+          Store(out.row(), bits, int64_t{x} * step + k, Round(v, max));
+        }
+      if (step == 4) {  // a fourth sample comes from the nearest source pixel
+        rc = HostReadRow(in.get(), in.row(), static_cast<int32_t>(int64_t{d} * fromH / height), 0,
+                         nullptr);
+        if (rc != SUCCESS) return rc;
+        for (int32_t x = 0; x < width; ++x)
+          Store(out.row(), bits, int64_t{x} * 4 + 3,
+                Sample(in.row(), bits, int64_t{x} * fromW / width * 4 + 3));
+      }
+      rc = HostWriteRow(out.get(), out.row(), d, 0, 0);
+      if (rc != SUCCESS) return rc;
+    }
+  }
+  // Seen as before: the new picture takes the bitmap's orientation, then its place.
+  const uint8_t orientation = bitmap->Orientation;
+  if (orientation != 1) {
+    rc = HostChangeOrientation(&made, &made, BITMAP_STRUCT_SIZE, orientation);
+    if (rc != SUCCESS) return rc;
+  }
+  return HostAssignBitmap(bitmap, &made, bitmap->StructSize);
+}
+
+int32_t HostCombineBitmaps(BitmapRecord* destination, int32_t left, int32_t top, int32_t width,
+                           int32_t height, BitmapRecord* source, int32_t sourceLeft,
+                           int32_t sourceTop, uint32_t operation) {
+  if (!destination || !source) return ERROR_NO_BITMAP;
+  if (destination == source) return ERROR_HOST_BAD_ARGUMENT;
+  if (operation != HOST_COMBINE_COPY && operation != HOST_COMBINE_COPY_SOURCE_REGION &&
+      operation != HOST_COMBINE_LIGHTEN)
+    return ERROR_HOST_BAD_ARGUMENT;
+  int32_t rc = host::ValidateForAccess(destination);
+  if (rc == SUCCESS) rc = host::ValidateForAccess(source);
+  if (rc != SUCCESS) return rc;
+  // The rectangle, clipped to both pictures.
+  int64_t x0 = std::max<int64_t>({0, -int64_t{left}, -int64_t{sourceLeft}});
+  int64_t y0 = std::max<int64_t>({0, -int64_t{top}, -int64_t{sourceTop}});
+  int64_t x1 = std::min<int64_t>({width, int64_t{destination->Width} - left,
+                                  int64_t{source->Width} - sourceLeft});
+  int64_t y1 = std::min<int64_t>({height, int64_t{destination->Height} - top,
+                                  int64_t{source->Height} - sourceTop});
+  if (x1 <= x0 || y1 <= y0) return SUCCESS;
+
+  Access in, out;
+  rc = in.Open(source);
+  if (rc == SUCCESS) rc = out.Open(destination);
+  if (rc == SUCCESS) rc = out.BeginWrite(destination);
+  if (rc != SUCCESS) return rc;
+  const int32_t inBits = in.bits(), inStep = in.step(), outBits = out.bits(), outStep = out.step();
+  for (int64_t y = y0; y < y1; ++y) {
+    const int32_t sy = static_cast<int32_t>(sourceTop + y), dy = static_cast<int32_t>(top + y);
+    rc = HostReadRow(in.get(), in.row(), sy, 0, nullptr);
+    if (rc == SUCCESS) rc = HostReadRow(out.get(), out.row(), dy, 0, nullptr);
+    if (rc != SUCCESS) return rc;
+    for (int64_t x = x0; x < x1; ++x) {
+      const int64_t sx = sourceLeft + x, dx = left + x;
+      if (operation == HOST_COMBINE_COPY_SOURCE_REGION &&
+          !InSourceRegion(source, static_cast<int32_t>(sx), sy))
+        continue;
+      uint32_t c[3];
+      ColourAt(in.row(), inBits, inStep, sx, outBits, c);
+      if (operation == HOST_COMBINE_LIGHTEN) {
+        if (outStep < 3) {  // gray: the lighter of the two levels
+          const uint32_t level = (c[0] + 5 * c[1] + 2 * c[2] + 4) / 8;
+          Store(out.row(), outBits, dx, std::max(level, Sample(out.row(), outBits, dx)));
+          continue;
+        }
+        uint32_t d[3];
+        ColourAt(out.row(), outBits, outStep, dx, outBits, d);
+        for (int32_t k = 0; k < 3; ++k) c[k] = std::max(c[k], d[k]);
+      }
+      PutColour(out.row(), outBits, outStep, dx, c);
+    }
+    rc = HostWriteRow(out.get(), out.row(), dy, 0, 0);
+    if (rc != SUCCESS) return rc;
+  }
+  return SUCCESS;
+}
+
+int32_t HostFillBitmap(BitmapRecord* bitmap, COLORREF colour) {
+  int32_t rc = host::ValidateForAccess(bitmap);
+  if (rc != SUCCESS) return rc;
+  Access a;
+  rc = a.Open(bitmap);
+  if (rc == SUCCESS) rc = a.BeginWrite(bitmap);
+  if (rc != SUCCESS) return rc;
+  const int32_t bits = a.bits(), step = a.step();
+  for (int32_t y = 0; y < bitmap->Height; ++y) {
+    rc = HostReadRow(a.get(), a.row(), y, 0, nullptr);
+    if (rc != SUCCESS) return rc;
+    for (int32_t x = 0; x < bitmap->Width; ++x)
+      HostColorToPixel(a.row() + int64_t{x} * step * (bits / 8), colour, bits, step);
+    rc = HostWriteRow(a.get(), a.row(), y, 0, 0);
+    if (rc != SUCCESS) return rc;
+  }
+  return SUCCESS;
+}

@@ -1,0 +1,147 @@
+// The parallel row engine: every row computed once and written in order at any thread count, a
+// failing host call stopping the hand-out, several callers sharing the pool, and the row window
+// showing each output row the rows the sliding ring always showed.
+#include <atomic>
+#include <cstring>
+#include <thread>
+
+#include "TestSupport.h"
+#include "frame/RowCache.h"
+
+namespace {
+
+using fxtest::HostFixture;
+
+class RowEngineTest : public HostFixture {};
+
+constexpr size_t kRowBytes = 16;
+
+// Runs rows [first, last) with a compute that stamps the row number and an after() that checks
+// the order and the stamp; fails the write of row `failAt` (never when -1).
+struct Trace {
+  std::vector<std::atomic<int32_t>> computed;
+  std::vector<int32_t> written;
+  explicit Trace(int32_t rows) : computed(size_t(rows)) {}
+};
+
+int32_t RunStamped(int32_t first, int32_t last, int32_t failAt, Trace& trace) {
+  fx::RowSlots slots;
+  EXPECT_TRUE(slots.Allocate(kRowBytes, 8));
+  return fx::RunRows(
+      slots, first, last, 1,
+      [&](int32_t y, uint8_t* row, uint8_t* scratch) {
+        std::memset(scratch, 0xAB, 8);  // scratch is the row's own
+        std::memcpy(row, &y, sizeof y);
+        trace.computed[size_t(y)].fetch_add(1);
+      },
+      [](int32_t) { return SUCCESS; },
+      [&](int32_t y, uint8_t* row) {
+        int32_t stamp;
+        std::memcpy(&stamp, row, sizeof stamp);
+        EXPECT_EQ(stamp, y);
+        trace.written.push_back(y);
+        return y == failAt ? ERROR_HOST_INJECTED : SUCCESS;
+      });
+}
+
+TEST_F(RowEngineTest, EveryRowOnceInOrderAtAnyThreadCount) {
+  for (int32_t threads : {1, 2, 3, 8}) {
+    fxtest::ThreadSetting setting(threads);
+    for (int32_t rows : {1, 5, 37, 300}) {
+      SCOPED_TRACE(std::to_string(threads) + " threads, " + std::to_string(rows) + " rows");
+      Trace trace(rows + 3);
+      ASSERT_EQ(RunStamped(3, rows + 3, -1, trace), SUCCESS);
+      ASSERT_EQ(trace.written.size(), size_t(rows));
+      for (int32_t i = 0; i < rows; ++i) {
+        EXPECT_EQ(trace.written[size_t(i)], i + 3);
+        EXPECT_EQ(trace.computed[size_t(i + 3)].load(), 1);
+      }
+    }
+  }
+}
+
+TEST_F(RowEngineTest, AFailingWriteStopsTheHandOut) {
+  for (int32_t threads : {1, 4}) {
+    fxtest::ThreadSetting setting(threads);
+    Trace trace(400);
+    EXPECT_EQ(RunStamped(0, 400, 120, trace), ERROR_HOST_INJECTED);
+    EXPECT_EQ(trace.written.size(), 121u);
+    // Workers may have run ahead by the slots there are, no further.
+    const int32_t limit = 121 + 2 * fx::FrameThreadCount();
+    for (int32_t y = limit; y < 400; ++y) EXPECT_EQ(trace.computed[size_t(y)].load(), 0) << y;
+  }
+}
+
+TEST_F(RowEngineTest, CallersShareThePool) {
+  std::vector<std::thread> callers;
+  std::atomic<int32_t> failures{0};
+  for (int32_t c = 0; c < 4; ++c)
+    callers.emplace_back([&] {
+      fxtest::ThreadSetting setting(3);
+      for (int32_t k = 0; k < 20; ++k) {
+        Trace trace(200);
+        if (RunStamped(0, 200, -1, trace) != SUCCESS || trace.written.size() != 200)
+          failures.fetch_add(1);
+      }
+    });
+  for (auto& t : callers) t.join();
+  EXPECT_EQ(failures.load(), 0);
+}
+
+// The rows the sliding ring of n rows showed output row y: pre-filled from top - n/2, one row
+// read per output row, rotated so that view[i] = ring[(i + start) mod n].
+std::vector<int32_t> RingView(int32_t n, int32_t top, int32_t y, int32_t height) {
+  const int32_t h = n / 2;
+  std::vector<int32_t> ring(size_t(n), -1), view(static_cast<size_t>(n));
+  int32_t source = top - h, slot = 0, start = 0;
+  for (int32_t row = top;;) {
+    ring[size_t(slot)] = std::clamp(source, 0, height - 1);
+    ++source;
+    if (++slot == n) slot = 0;
+    if (source < top + h + 1) continue;
+    if (row == y) break;
+    ++row;
+    if (++start == n) start = 0;
+  }
+  for (int32_t i = 0; i < n; ++i) view[size_t(i)] = ring[size_t((i + start) % n)];
+  return view;
+}
+
+TEST_F(RowEngineTest, SlidingWindowShowsTheRingsRows) {
+  const int32_t height = 150;
+  fxtest::TestBitmap bitmap(4, height, 8, ORDER_GRAY);
+  for (int32_t y = 0; y < height; ++y) bitmap->Data[int64_t{y} * bitmap->BytesPerLine] = uint8_t(y);
+  for (int32_t threads : {1, 3}) {
+    fxtest::ThreadSetting setting(threads);
+    for (int32_t n : {1, 2, 5, 6, 9}) {
+      for (const auto& span : {std::pair{0, height}, std::pair{7, 140}}) {
+        SCOPED_TRACE("n " + std::to_string(n) + " rows " + std::to_string(span.first) + ".." +
+                     std::to_string(span.second));
+        RowAccess* access = nullptr;
+        ASSERT_EQ(HostOpenRowAccess(bitmap.get(), &access, 2), SUCCESS);
+        fx::RowWindow window;
+        ASSERT_EQ(window.AllocateSliding(n, kRowBytes), SUCCESS);
+        fx::RowSlots slots;
+        ASSERT_TRUE(slots.Allocate(kRowBytes, window.ViewBytes() + sizeof(int32_t) * 16));
+        std::vector<std::vector<int32_t>> seen(static_cast<size_t>(height));
+        std::vector<int32_t> centre(size_t(height), -1);
+        ASSERT_EQ(HostBeginWrite(access), SUCCESS);
+        const int32_t rc = window.Run(
+            access, slots, span.first, span.second, height, 0, 1,
+            [&](int32_t y, uint8_t* const* rows, int32_t w, uint8_t*, uint8_t*) {
+              for (int32_t i = 0; i < n; ++i) seen[size_t(y)].push_back(rows[i][0]);
+              centre[size_t(y)] = rows[w][0];
+            },
+            fx::NoHostCall(), [](int32_t, uint8_t*) { return SUCCESS; });
+        HostCloseRowAccess(access);
+        ASSERT_EQ(rc, SUCCESS);
+        for (int32_t y = span.first; y < span.second; ++y) {
+          EXPECT_EQ(seen[size_t(y)], RingView(n, span.first, y, height)) << "row " << y;
+          EXPECT_EQ(centre[size_t(y)], y) << "the row of y is at index n / 2";
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
