@@ -385,6 +385,9 @@ PYBIND11_MODULE(_core, m) {
   m.def(
       "fix_time", [](int64_t seconds) { HostFixTime(seconds); }, "seconds"_a);
   m.def("release_clocks", &HostReleaseClocks);
+  m.def(
+      "set_thread_count", [](int32_t threads) { HostSetThreadCount(threads); }, "threads"_a);
+  m.def("thread_count", &HostGetThreadCount);
   m.def("live_blocks", &HostLiveBlocks);
   m.def("library_version", [] { return std::string(FxVersion()); });
   // The test effect: its description and what its last call on this thread received.

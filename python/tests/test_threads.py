@@ -57,6 +57,21 @@ def test_two_threads_give_the_results_of_one():
         np.testing.assert_array_equal(result, expected)
 
 
+def test_thread_count_is_per_thread_and_leaves_results_alone():
+    expected = fxkit.swirl(BIG, angle=900)
+    default = fxkit.thread_count()
+    chosen = default % 255 + 1  # differs from the default
+    fxkit.set_thread_count(chosen)
+    try:
+        assert fxkit.thread_count() == chosen
+        assert in_threads(1, lambda i: fxkit.thread_count()) == [default]
+        fxkit.set_thread_count(1)
+        np.testing.assert_array_equal(fxkit.swirl(BIG, angle=900), expected)
+    finally:
+        fxkit.set_thread_count(0)
+    assert fxkit.thread_count() == default
+
+
 def test_each_thread_has_its_own_generator():
     image = make_image(200, 300, 3, np.uint8)
     expected = fxkit.impressionist(image, seed=11)

@@ -106,7 +106,7 @@ for _desc in _DESCRIPTIONS:
         _LOOKUP[_key] = _desc["name"]
 
 __all__ = ["Error", "SUCCESS", "ERROR_HOST_CANCELLED", "effects", "apply", "preset",
-           "seed_random", "fix_clocks", "release_clocks"]
+           "seed_random", "fix_clocks", "release_clocks", "set_thread_count", "thread_count"]
 for _name, _function in _FUNCTIONS.items():
     # A name the module already uses stays the module's; the effect is still reached by apply().
     if _function.__name__ not in globals():
@@ -186,3 +186,14 @@ def fix_clocks(tick=None, time=None):
 def release_clocks():
     """Lets the clocks fixed by fix_clocks() run again."""
     _core.release_clocks()
+
+
+def set_thread_count(threads):
+    """How many threads the effects called on this thread may use (1 .. 256); 0 restores the
+    default (FXKIT_THREADS, else the machine's cores). Results never depend on it."""
+    _core.set_thread_count(threads)
+
+
+def thread_count():
+    """The threads the effects called on this thread may use."""
+    return _core.thread_count()
