@@ -143,7 +143,7 @@ const FxParamDesc kFreeHandParams[] = {
 const FxPreset kFreeHandPresets[] = {
     {"saw-tooth", "curve=0,1000 amount=1500 wavelength=8"},
     {"steps", "curve=0,0,8000,8000,0,0,-8000,-8000,0 amount=150 wavelength=12 angle=9000"},
-    {"lazy-s", "curve=0,12000,4000,-4000,-12000,0 amount=100 wavelength=3 angle=4500 flags=0x10"},
+    {"lazy-s", "curve=0,12000,4000,-4000,-12000,0 amount=100 wavelength=3 angle=4500 unit=count"},
 };
 
 }  // namespace

@@ -310,9 +310,9 @@ const FxParamDesc kLensFlareParams[] = {
 };
 
 const FxPreset kLensFlarePresets[] = {
-    {"zoom", "type=0 center=28,20 brightness=120"},
-    {"wide", "type=1 center=8,26 brightness=110 color=#FFC890"},
-    {"tele", "type=2 center=30,6 brightness=100 color=#90B0FF"},
+    {"zoom", "type=zoom center=70%,30% brightness=120"},
+    {"wide", "type=wide center=25%,55% brightness=110 color=#FFC890"},
+    {"tele", "type=tele center=80%,12% brightness=100 color=#90B0FF"},
 };
 
 }  // namespace

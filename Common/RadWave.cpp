@@ -117,9 +117,9 @@ const FxParamDesc kRadWaveParams[] = {
 };
 
 const FxPreset kRadWavePresets[] = {
-    {"rings", "amplitude=3 wavelength=8 flags=0x11"},
+    {"rings", "amplitude=3 wavelength=8 unit=count"},
     {"twister", "amplitude=20 wavelength=60"},
-    {"ripple-keep", "amplitude=8 wavelength=10 flags=0x2"},
+    {"ripple-keep", "amplitude=8 wavelength=10 outside=keep"},
 };
 
 }  // namespace

@@ -174,11 +174,11 @@ const FxParamDesc kWaveParams[] = {
 };
 
 const FxPreset kWavePresets[] = {
-    {"gentle", "amplitude=12 wavelength=25"},
-    {"square", "amplitude=16 wavelength=8 flags=0x201"},
-    {"diagonal-triangle", "amplitude=30 wavelength=6 angle=4500 horizontalPercent=40 flags=0x311"},
+    {"gentle", "amplitude=2.5%s wavelength=25"},
+    {"square", "amplitude=3.3334%s wavelength=8 outside=edge shape=square"},
+    {"diagonal-triangle", "amplitude=6.25%s wavelength=6 angle=4500 horizontalPercent=40 unit=count shape=triangle"},
     {"both-axes",
-     "amplitude=24 wavelength=20 horizontalPercent=100 flags=0x100 "
+     "amplitude=5%s wavelength=20 horizontalPercent=100 outside=fill shape=cosine "
      "fillColor=#203040"},
 };
 

@@ -158,10 +158,10 @@ const FxParamDesc kZigZagParams[] = {
 };
 
 const FxPreset kZigZagPresets[] = {
-    {"pond", "amplitude=30 damping=300 waves=12 flags=0x11"},
+    {"pond", "amplitude=6.25%s damping=300 waves=12 style=pond"},
     {"whirl", "amplitude=60 waves=3"},
-    {"fine-keep", "amplitude=15 waves=10 flags=0x2"},
-    {"choppy-pond", "amplitude=-20 damping=0 waves=40 flags=0x12"},
+    {"fine-keep", "amplitude=15 waves=10 outside=keep"},
+    {"choppy-pond", "amplitude=-4.1667%s damping=0 waves=40 outside=keep style=pond"},
 };
 
 }  // namespace

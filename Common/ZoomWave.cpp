@@ -102,9 +102,9 @@ const FxParamDesc kZoomWaveParams[] = {
 };
 
 const FxPreset kZoomWavePresets[] = {
-    {"star", "amplitude=25 frequency=6 innerPercent=0"},
-    {"flower", "amplitude=12 frequency=16 innerPercent=50 phase=4500"},
-    {"wobble", "amplitude=40 frequency=3 innerPercent=100 flags=0 fillColor=#101820"},
+    {"star", "amplitude=5.2084%s frequency=6 innerPercent=0"},
+    {"flower", "amplitude=2.5%s frequency=16 innerPercent=50 phase=4500"},
+    {"wobble", "amplitude=8.3334%s frequency=3 innerPercent=100 outside=fill fillColor=#101820"},
 };
 
 }  // namespace
