@@ -14,9 +14,10 @@
 // - 8-bit blend: k = trunc(1000a) and (255 - p)·c·k are formed in 64 bits, so a brightness above
 //   about 3300 saturates instead of wrapping; identical below it.
 // - 16-bit images show the flare of their 8-bit version scaled by 257: colours are widened by 257,
-//   the rays gain 257 times the 8-bit step of each level (see Rays.h), and the element blends
-//   keep their double arithmetic (where several elements overlap, up to about 2 % brighter than
-//   the 8-bit blends, which truncate each step).
+//   and both the element blends and the rays (see Rays.h) gain 257 times the 8-bit step of each
+//   sample's level (p / 257), so a 16-bit copy of an 8-bit picture gets exactly 257 times its
+//   flare on the direct path (the blends in doubles would run up to 2 % brighter where elements
+//   overlap, since the 8-bit blends truncate each step).
 // - The reduced path combines the enlarged flare into the rectangle's own size (not the whole
 //   bitmap's); every write keeps to the region, masks included, and the light stays where the
 //   caller put it, with or without a region. A reduced size that would round to 0 is 1.
@@ -142,12 +143,15 @@ void PlaceElements(const RECT& rect, double cx, double cy, uint32_t brightness, 
     uint32_t rgb[3] = {entry.red, entry.green, entry.blue};
     if (entry.kind == 8)
       rgb[0] = color & 0xFF, rgb[1] = (color >> 8) & 0xFF, rgb[2] = (color >> 16) & 0xFF;
-    for (uint32_t& k : rgb) {
-      k = static_cast<uint32_t>(std::min(k * b, 255.0));
-      if (deep) k *= 257;
+    for (uint32_t& k : rgb) k = static_cast<uint32_t>(std::min(k * b, 255.0));
+    // The gray level is mixed at 8 bits and widened like the components, so a 16-bit gray picture
+    // blends with 257 times its 8-bit version's level.
+    e.gray = (2 * rgb[0] + 5 * rgb[1] + rgb[2] + 4) / 8;
+    if (deep) {
+      for (uint32_t& k : rgb) k *= 257;
+      e.gray *= 257;
     }
     e.sample[0] = rgb[2], e.sample[1] = rgb[1], e.sample[2] = rgb[0];
-    e.gray = (2 * rgb[0] + 5 * rgb[1] + rgb[2] + 4) / 8;
     e.square = entry.square;
     if (e.square) {
       const double s = (e.size - e.rim) / std::sqrt(2.0);
@@ -385,9 +389,11 @@ uint8_t FlareBlend8(uint32_t p, uint32_t c, double a) {
 }
 
 uint16_t FlareBlend16(uint32_t p, uint32_t c, double a) {
-  const double v = p + (65535.0 - p) * a * c / 65535;
-  if (!(v > 0)) return 0;
-  return static_cast<uint16_t>(v >= 65535 ? 65535 : v);
+  const uint32_t level = p / 257, blended = FlareBlend8(level, c / 257, a);
+  if (blended == level) return static_cast<uint16_t>(p);
+  if (blended == 0 || blended == 255) return static_cast<uint16_t>(blended * 257);
+  return static_cast<uint16_t>(
+      std::clamp<int64_t>(int64_t{p} + 257 * (int64_t{blended} - level), 0, 65535));
 }
 
 extern const FxEffectDesc kLensFlareEffect = {

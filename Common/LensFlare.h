@@ -23,8 +23,9 @@ const FlareElement* FlareTable(uint32_t type, uint32_t* count);
 // centre; false where the profile does not reach the pixel (nothing is blended there).
 bool FlareCoverage(uint32_t kind, double d, double s, double w, uint32_t brightness, double* a);
 
-// Screen blends of sample p with colour component c at coverage a: 8-bit through k = trunc(1000a)
-// in integers, 16-bit in doubles; both clipped to the sample range.
+// Screen blends of sample p with colour component c at coverage a, clipped to the sample range:
+// 8-bit p + (255 - p)·c·k / 255000 with k = trunc(1000a) in integers; 16-bit moves p by 257 times
+// the 8-bit step of its level p / 257 with c / 257 (to 0 or 65535 where the 8-bit blend clips).
 uint8_t FlareBlend8(uint32_t p, uint32_t c, double a);
 uint16_t FlareBlend16(uint32_t p, uint32_t c, double a);
 
