@@ -73,6 +73,8 @@ const char* DefaultBitmapText(FxDefaultRule rule) {
       return "(copy of the image)";
     case FX_DEFAULT_TEXTURE:
       return "(built-in texture)";
+    case FX_DEFAULT_IMAGE_ITSELF:
+      return "(the image itself)";
     default:
       return "null";
   }
@@ -84,14 +86,23 @@ std::string JoinList(const int32_t* values, size_t count) {
   return text.empty() ? "null" : text;
 }
 
-// "{a=1 b=2}" of a record's fields after its size field.
-std::string RecordText(const FxRecordDesc& record, const std::map<uint32_t, int64_t>& given) {
+// "{a=1 b=2}" of a record's fields after its size field; array fields show their values
+// (arrays: (record index, field) -> values) or null.
+std::string RecordText(const FxRecordDesc& record, const std::map<uint32_t, int64_t>& given,
+                       const std::map<std::pair<uint32_t, uint32_t>, std::vector<int32_t>>& arrays,
+                       uint32_t index) {
   std::string text = "{";
   for (uint32_t f = 1; f < record.fieldCount; ++f) {
     const FxFieldDesc& field = record.fields[f];
     const auto it = given.find(f);
-    text += (f > 1 ? " " : "") + std::string(field.name) + "=" +
-            FormatScalar(field.kind, it != given.end() ? it->second : field.defaultValue);
+    std::string value;
+    if (field.kind == FX_KIND_INT_ARRAY) {
+      const auto list = arrays.find({index, f});
+      value = list == arrays.end() ? "null" : JoinList(list->second.data(), list->second.size());
+    } else {
+      value = FormatScalar(field.kind, it != given.end() ? it->second : field.defaultValue);
+    }
+    text += (f > 1 ? " " : "") + std::string(field.name) + "=" + value;
   }
   if (const auto it = given.find(0); it != given.end())  // a size named on purpose
     text += std::string(text.size() > 1 ? " " : "") + record.fields[0].name + "=" +
@@ -306,8 +317,16 @@ void EffectArgs::AddField(uint32_t param, uint32_t field, int64_t index, std::st
     throw UsageError(Where(word) + ": " + effect_.params[param].name + " was given as null");
   auto& fields = index < 0 ? slot.fields : slot.records[uint32_t(index)];
   if (fields.count(field)) throw UsageError(Where(word) + ": " + f.name + " given twice");
-  fields[field] = ParseScalar(f.kind, value, Where(word));
   slot.given = true;
+  if (f.kind == FX_KIND_INT_ARRAY) {  // a list of values, or null; the pointer is set by Build
+    fields[field] = 0;
+    if (value == "null") return;
+    auto& list = slot.arrays[{index < 0 ? 0u : uint32_t(index), field}];
+    for (std::string_view element : Split(value, ','))
+      list.push_back(static_cast<int32_t>(ParseWord(element, true, Where(word), kInteger)));
+    return;
+  }
+  fields[field] = ParseScalar(f.kind, value, Where(word));
 }
 
 int64_t EffectArgs::AvailableFor(const FxParamDesc& countParam) const {
@@ -348,6 +367,16 @@ void EffectArgs::Build(uint32_t p) {
                                                                              : nullptr;
       if (fields)
         for (const auto& [field, value] : *fields) FxStoreField(&record.fields[field], base, value);
+    }
+    // Array fields point at the values given for them.
+    for (auto& [key, list] : slot.arrays) {
+      const FxFieldDesc& field = record.fields[key.second];
+      if (list.size() != field.arrayCount)
+        throw UsageError(std::string(effect_.shortName) + ": " + field.name + " needs exactly " +
+                         std::to_string(field.arrayCount) + " values, got " +
+                         std::to_string(list.size()));
+      FxStoreField(&field, slot.block.data() + size_t(key.first) * record.size,
+                   static_cast<int64_t>(reinterpret_cast<intptr_t>(list.data())));
     }
     v.value.ptr = slot.block.data();
     v.count = count;
@@ -392,7 +421,7 @@ std::string EffectArgs::Describe(BitmapRecord* bitmap) {
     if (slot.isNull) {
       value = "null";
     } else if (param.kind == FX_KIND_RECORD) {
-      value = RecordText(*param.record, slot.fields);
+      value = RecordText(*param.record, slot.fields, slot.arrays, 0);
     } else if (param.kind == FX_KIND_RECORD_ARRAY) {
       const int64_t count = slot.given ? int64_t(slot.records.rbegin()->first) + 1
                             : param.defaultRule == FX_DEFAULT_ARRAY ? param.defaultArrayCount
@@ -401,8 +430,9 @@ std::string EffectArgs::Describe(BitmapRecord* bitmap) {
       const std::map<uint32_t, int64_t> none;
       for (int64_t r = 0; r < count; ++r) {
         const auto it = slot.records.find(uint32_t(r));
-        value += std::string(r ? " " : "") + param.name + "[" + std::to_string(r) +
-                 "]=" + RecordText(*param.record, it != slot.records.end() ? it->second : none);
+        value += std::string(r ? " " : "") + param.name + "[" + std::to_string(r) + "]=" +
+                 RecordText(*param.record, it != slot.records.end() ? it->second : none,
+                            slot.arrays, uint32_t(r));
       }
       if (count > 0) {
         text += (text.empty() ? "" : " ") + value;

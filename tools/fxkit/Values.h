@@ -59,6 +59,8 @@ class EffectArgs {
     std::vector<int32_t> list;
     std::map<uint32_t, int64_t> fields;                       // record: field -> value
     std::map<uint32_t, std::map<uint32_t, int64_t>> records;  // record array
+    // Values of the array fields given: (record index, field) -> values.
+    std::map<std::pair<uint32_t, uint32_t>, std::vector<int32_t>> arrays;
     ImagePtr bitmap;
     std::string bitmapSource;
     std::vector<uint8_t> block;  // the built record(s)
