@@ -16,7 +16,12 @@ extern const FxEffectDesc kRippleEffect;
 // Blur, light and glow
 extern const FxEffectDesc kZoomBlurEffect;
 extern const FxEffectDesc kRadialBlurEffect;
+extern const FxEffectDesc kLightEffect;
+extern const FxEffectDesc kFunctionalLightEffect;
+extern const FxEffectDesc kBumpMapEffect;
+extern const FxEffectDesc kVignetteEffect;
 extern const FxEffectDesc kAddShadowEffect;
+extern const FxEffectDesc kWindEffect;
 
 // Artistic, tile and texture
 extern const FxEffectDesc kImpressionistEffect;
@@ -44,7 +49,12 @@ const FxEffectDesc* const kEffectList[] = {
     // Blur, light and glow
     &kZoomBlurEffect,
     &kRadialBlurEffect,
+    &kLightEffect,
+    &kFunctionalLightEffect,
+    &kBumpMapEffect,
+    &kVignetteEffect,
     &kAddShadowEffect,
+    &kWindEffect,
     // Artistic, tile and texture
     &kImpressionistEffect,
     &kPixelateEffect,
