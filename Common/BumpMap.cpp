@@ -376,8 +376,9 @@ const FxParamDesc kBumpParams[] = {
 const FxPreset kBumpPresets[] = {
     {"emboss-self", "azimuth=135 elevation=30 depth=12 brightness=200 tile=0"},
     {"deep-relief", "azimuth=-45 elevation=45 depth=30 brightness=350 tile=0"},
-    {"tiled-card", "bumpBitmap=@card:64x48 azimuth=90 elevation=40 depth=10 brightness=150 "
-                   "bumpX=-10 destY=5"},
+    {"tiled-card",
+     "bumpBitmap=@card:64x48 tile=1 azimuth=90 elevation=40 depth=10 "
+     "brightness=150 bumpX=-10 destY=5"},
 };
 
 }  // namespace

@@ -117,7 +117,7 @@ void VignetteRow(const VignetteSetup& s, int32_t y, T* out) {
     double b = Fade(s, dx, dy, &untouched);
     if (untouched) continue;
     if (b < 0) b = 0;
-    const double f = std::pow(b, s.gamma);
+    const double f = b == 0 ? 0.0 : b == 1 ? 1.0 : std::pow(b, s.gamma);  // pow's exact cases
     const double keep = s.sign == 1 ? 1 - f : f, tint = s.sign == 1 ? f : 1 - f;
     T* p = out + int64_t{x} * s.pixelStep;
     for (int32_t k = 0; k < samples; ++k) {

@@ -37,6 +37,8 @@ struct WindSetup {
   double sinT, cosT, base0;  // base = cos θ × (y − H / 2) + base0
   const int32_t* ox;         // column offset of step k
   const int32_t* oy;         // row offset of step k from the pixel's row
+  uint32_t reach;            // the last step any streak takes
+  int32_t minOx, maxOx;      // the smallest and largest column offsets
   const uint32_t* lengths;   // len_0 .. len_D
   int32_t lineCount;         // D + 1
 };
@@ -49,12 +51,36 @@ inline int32_t FadeWeight(int32_t opacity, uint32_t i, int32_t j) {
   return q != 0 ? static_cast<int32_t>(j * 100 / q) : 0;
 }
 
+// The brightest pixel over steps first .. last - 1 (ties: the later step), continuing from
+// *best; Clamp: the columns may fall outside the bitmap.
+template <bool Clamp, class T>
+inline void Brightest(const WindSetup& s, const T* const* stepRows, int32_t x, int32_t probe,
+                      uint32_t first, uint32_t last, int32_t* best, const T** bright,
+                      int32_t* index) {
+  for (uint32_t k = first; k < last; ++k) {
+    int64_t col = int64_t{x} + s.ox[k];
+    if constexpr (Clamp) col = col < 0 ? 0 : (col >= s.width ? s.width - 1 : col);
+    const T* p = stepRows[k] + col * s.pixelStep;
+    if (int32_t(p[probe]) >= *best) {
+      *best = p[probe];
+      *bright = p;
+      *index = static_cast<int32_t>(k);
+    }
+  }
+}
+
+// One output row; `stepRows` (reach + 1 entries of scratch) gets the source row of every step.
 template <class T>
-void WindRow(const WindSetup& s, T* const* rows, int32_t rowCount, int32_t w, int32_t y, T* out) {
+void WindRow(const WindSetup& s, T* const* rows, int32_t rowCount, int32_t w, int32_t y, T* out,
+             const T** stepRows) {
   const bool colour = IsColorPixel(s.pixelStep);
   const int32_t samples = colour ? 3 : 1, probe = colour ? 1 : 0;
   const double base = s.cosT * (y - s.height / 2) + s.base0;
   const T* own = rows[w];
+  for (uint32_t k = 0; k <= s.reach; ++k) {
+    const int64_t row = int64_t{w} + s.oy[k];
+    stepRows[k] = rows[row < 0 ? 0 : (row >= rowCount ? rowCount - 1 : row)];
+  }
   for (int32_t x = s.rect.left; x < s.rect.right; ++x) {
     const double d = s.sinT * (x - s.width / 2) + base;
     int64_t li = static_cast<int64_t>(d);
@@ -62,26 +88,20 @@ void WindRow(const WindSetup& s, T* const* rows, int32_t rowCount, int32_t w, in
     const double frac = std::fabs(d) - std::trunc(std::fabs(d));
     const uint32_t l1 = s.lengths[li], l2 = s.lengths[li + 1];
     const uint32_t lMax = l1 > l2 ? l1 : l2, lMin = l1 > l2 ? l2 : l1;
-    // The brightest pixel over the first lMin and over all lMax steps (ties: the later step).
-    const T* brightLong = nullptr;
+    // The brightest pixel over the first lMin steps, then over all lMax.
     const T* brightShort = nullptr;
-    int32_t longIndex = 0, shortIndex = 0, best = -1;
-    for (uint32_t k = 0; k < lMax; ++k) {
-      int64_t col = int64_t{x} + s.ox[k];
-      col = col < 0 ? 0 : (col >= s.width ? s.width - 1 : col);
-      int64_t row = int64_t{w} + s.oy[k];
-      row = row < 0 ? 0 : (row >= rowCount ? rowCount - 1 : row);
-      const T* p = rows[row] + col * s.pixelStep;
-      if (int32_t(p[probe]) >= best) {
-        best = p[probe];
-        brightLong = p;
-        longIndex = static_cast<int32_t>(k);
-      }
-      if (k + 1 == lMin) {
-        brightShort = brightLong;
-        shortIndex = longIndex;
-      }
-    }
+    int32_t shortIndex = 0, best = -1;
+    const bool inside = int64_t{x} + s.minOx >= 0 && int64_t{x} + s.maxOx < s.width;
+    if (inside)
+      Brightest<false>(s, stepRows, x, probe, 0, lMin, &best, &brightShort, &shortIndex);
+    else
+      Brightest<true>(s, stepRows, x, probe, 0, lMin, &best, &brightShort, &shortIndex);
+    const T* brightLong = brightShort;
+    int32_t longIndex = shortIndex;
+    if (inside)
+      Brightest<false>(s, stepRows, x, probe, lMin, lMax, &best, &brightLong, &longIndex);
+    else
+      Brightest<true>(s, stepRows, x, probe, lMin, lMax, &best, &brightLong, &longIndex);
     const int32_t a = FadeWeight(s.opacity, lMax, longIndex);
     const int32_t b = FadeWeight(s.opacity, lMin, shortIndex);
     const T* p = own + int64_t{x} * s.pixelStep;
@@ -119,7 +139,7 @@ int32_t WindDriver(BitmapRecord* bitmap, uint32_t length, int32_t angle, uint32_
   RowSlots slots;
   if (!ox.Allocate(reach + 1) || !oy.Allocate(reach + 1) ||
       !lengths.Allocate(static_cast<uint32_t>(lines + 1)) ||
-      !slots.Allocate(rowBytes, window.ViewBytes()))
+      !slots.Allocate(rowBytes, window.ViewBytes() + size_t(reach + 1) * sizeof(void*)))
     return ERROR_NO_MEMORY;
   for (uint32_t i = 0; i <= reach; ++i) {
     ox[i] = static_cast<int32_t>(cosT * i);
@@ -150,6 +170,12 @@ int32_t WindDriver(BitmapRecord* bitmap, uint32_t length, int32_t angle, uint32_
       1);
   s.ox = ox.get();
   s.oy = oy.get();
+  s.reach = reach;
+  s.minOx = s.maxOx = 0;
+  for (uint32_t i = 0; i <= reach; ++i) {
+    s.minOx = ox[i] < s.minOx ? ox[i] : s.minOx;
+    s.maxOx = ox[i] > s.maxOx ? ox[i] : s.maxOx;
+  }
   s.lengths = lengths.get();
   s.lineCount = static_cast<int32_t>(lines + 1);
   const int32_t rowCount = window.sliding() ? window.size() : height;
@@ -158,10 +184,10 @@ int32_t WindDriver(BitmapRecord* bitmap, uint32_t length, int32_t angle, uint32_
     using T = decltype(sample);
     return window.Run(
         access, slots, rect.top, rect.bottom, height, 0, rect.right - rect.left,
-        [&](int32_t y, uint8_t* const* rows, int32_t w, uint8_t* out, uint8_t*) {
+        [&](int32_t y, uint8_t* const* rows, int32_t w, uint8_t* out, uint8_t* scratch) {
           std::memcpy(out, rows[w], rowBytes);
           WindRow<T>(s, reinterpret_cast<T* const*>(rows), rowCount, w, y,
-                     reinterpret_cast<T*>(out));
+                     reinterpret_cast<T*>(out), reinterpret_cast<const T**>(scratch));
         },
         NoHostCall(), WriteRow(access));
   });

@@ -20,23 +20,33 @@ class Rows {
   ~Rows() {
     for (uint8_t* row : rows_)
       if (row) FX_FREE(row);
+    for (int32_t* gray : grays_)
+      if (gray) FX_FREE(gray);
     if (access_) HostCloseRowAccess(access_);
   }
-  int32_t Open(BitmapRecord* bitmap, int32_t count) {
+  // A row access with `count` row buffers and, with `window`, three rows of gray levels.
+  int32_t Open(BitmapRecord* bitmap, int32_t count, bool window) {
     int32_t rc = HostOpenRowAccess(bitmap, &access_, 2);
     if (rc != SUCCESS) return rc;
     for (int32_t i = 0; i < count; ++i) {
       rows_[i] = static_cast<uint8_t*>(HostAllocRowBuffer(access_));
       if (!rows_[i]) return ERROR_NO_MEMORY;
     }
+    for (int32_t i = 0; i < (window ? 3 : 0); ++i) {
+      grays_[i] =
+          static_cast<int32_t*>(FX_ALLOC(static_cast<uint32_t>(bitmap->Width), sizeof(int32_t)));
+      if (!grays_[i]) return ERROR_NO_MEMORY;
+    }
     return SUCCESS;
   }
   RowAccess* get() const { return access_; }
   uint8_t* row(int32_t i) const { return rows_[i]; }
+  int32_t* gray(int32_t i) const { return grays_[i]; }
 
  private:
   RowAccess* access_ = nullptr;
   uint8_t* rows_[4] = {};
+  int32_t* grays_[3] = {};
 };
 
 // What every operation shares: the colour, the strengths and the rectangle.
@@ -72,18 +82,13 @@ struct Directional {
   double lx, ly, lz;
 };
 
-template <class T>
-double DirectionalShade(const Directional& d, const Lighting& l, const void* const* rows,
-                        int32_t x) {
-  const T* a = static_cast<const T*>(rows[0]);
-  const T* b = static_cast<const T*>(rows[1]);
-  const T* c = static_cast<const T*>(rows[2]);
+// rows: the gray levels of rows y - 1, y and y + 1; twiceMax: 2M.
+double DirectionalShade(const Directional& d, const Lighting& l, const int32_t* const* rows,
+                        int32_t x, double twiceMax) {
+  const int32_t *a = rows[0], *b = rows[1], *c = rows[2];
   const int32_t xl = x > 0 ? x - 1 : 0, xr = x < l.width - 1 ? x + 1 : l.width - 1;
-  const int32_t gx = (GrayAt(a, l.step, xr) + 2 * GrayAt(b, l.step, xr) + GrayAt(c, l.step, xr)) -
-                     (GrayAt(a, l.step, xl) + 2 * GrayAt(b, l.step, xl) + GrayAt(c, l.step, xl));
-  const int32_t gy = (GrayAt(c, l.step, xl) + 2 * GrayAt(c, l.step, x) + GrayAt(c, l.step, xr)) -
-                     (GrayAt(a, l.step, xl) + 2 * GrayAt(a, l.step, x) + GrayAt(a, l.step, xr));
-  const double twiceMax = sizeof(T) == 1 ? 510.0 : 131070.0;
+  const int32_t gx = (a[xr] + 2 * b[xr] + c[xr]) - (a[xl] + 2 * b[xl] + c[xl]);
+  const int32_t gy = (c[xl] + 2 * c[x] + c[xr]) - (a[xl] + 2 * a[x] + a[xr]);
   const double nx = -gx / twiceMax, ny = -gy / twiceMax;
   const double s = (nx * d.lx + ny * d.ly + d.lz) / std::sqrt(nx * nx + ny * ny + 1.0);
   return s > 0 ? s : 0;
@@ -101,7 +106,7 @@ double SourceShade(const Source& src, int32_t x, int32_t y) {
   const double dx = x - src.x, dy = y - src.y;
   const double d = std::hypot(dx, dy);
   if (!(d < src.radius)) return 0;
-  const double fade = std::pow(1.0 - d / src.radius, src.exponent);
+  const double fade = src.exponent == 0 ? 1.0 : std::pow(1.0 - d / src.radius, src.exponent);
   if (!src.spot || d == 0) return fade;
   const double cosine = (dx * src.axisX + dy * src.axisY) / d;
   const double phi = std::acos(std::clamp(cosine, -1.0, 1.0));
@@ -116,7 +121,7 @@ template <class ShadeAt>
 int32_t LightRows(BitmapRecord* bitmap, const FunctionalLightInfo& info, bool window,
                   ShadeAt&& shadeAt) {
   Rows rows;
-  int32_t rc = rows.Open(bitmap, window ? 4 : 1);
+  int32_t rc = rows.Open(bitmap, window ? 4 : 1, window);
   if (rc != SUCCESS) return rc;
   RowAccess* access = rows.get();
   Lighting l{};
@@ -136,22 +141,30 @@ int32_t LightRows(BitmapRecord* bitmap, const FunctionalLightInfo& info, bool wi
 
   const int32_t rowBytes = HostRowBytes(access);
   uint8_t* out = rows.row(0);
-  // The window: rows y - 1, y and y + 1, clamped to the bitmap; one new row per output row.
+  // The window: rows y - 1, y and y + 1, clamped to the bitmap, and their gray levels; one new
+  // row per output row.
   uint8_t* ring[3] = {rows.row(1), rows.row(2), rows.row(3)};
+  int32_t* grays[3] = {rows.gray(0), rows.gray(1), rows.gray(2)};
   for (int32_t y = l.rect.top; y < l.rect.bottom; ++y) {
     if (window) {
       const bool first = y == l.rect.top;
-      if (!first) std::rotate(ring, ring + 1, ring + 3);
+      if (!first) {
+        std::rotate(ring, ring + 1, ring + 3);
+        std::rotate(grays, grays + 1, grays + 3);
+      }
       for (int32_t i = first ? 0 : 2; i < 3; ++i) {
         rc = HostReadRow(access, ring[i], std::clamp(y - 1 + i, 0, l.height - 1), 0, nullptr);
         if (rc != SUCCESS) return rc;
+        for (int32_t x = 0; x < l.width; ++x)
+          grays[i][x] = l.bits == 16 ? GrayAt(reinterpret_cast<const uint16_t*>(ring[i]), l.step, x)
+                                     : GrayAt(ring[i], l.step, x);
       }
       std::memcpy(out, ring[1], size_t(rowBytes));
     } else {
       rc = HostReadRow(access, out, y, 0, nullptr);
       if (rc != SUCCESS) return rc;
     }
-    const void* const window3[3] = {ring[0], ring[1], ring[2]};
+    const int32_t* const window3[3] = {grays[0], grays[1], grays[2]};
     for (int32_t x = l.rect.left; x < l.rect.right; ++x) {
       const double s = shadeAt(l, window3, x, y);
       if (l.bits == 16)
@@ -179,9 +192,8 @@ int32_t HostFunctionalLightA(BitmapRecord* bitmap, const FunctionalLightInfo* in
   const Directional d{std::cos(epsilon) * std::cos(alpha), -std::cos(epsilon) * std::sin(alpha),
                       std::sin(epsilon)};
   return LightRows(bitmap, *info, true,
-                   [&](const Lighting& l, const void* const* rows, int32_t x, int32_t) {
-                     return l.bits == 16 ? DirectionalShade<uint16_t>(d, l, rows, x)
-                                         : DirectionalShade<uint8_t>(d, l, rows, x);
+                   [&](const Lighting& l, const int32_t* const* rows, int32_t x, int32_t) {
+                     return DirectionalShade(d, l, rows, x, l.bits == 16 ? 131070.0 : 510.0);
                    });
 }
 
@@ -202,7 +214,7 @@ int32_t SourceLight(BitmapRecord* bitmap, const FunctionalLightInfo& info, bool 
     src.edge = src.half * info.softness / 100.0;
   }
   return LightRows(bitmap, info, false,
-                   [&](const Lighting&, const void* const*, int32_t x, int32_t y) {
+                   [&](const Lighting&, const int32_t* const*, int32_t x, int32_t y) {
                      return SourceShade(src, x, y);
                    });
 }
