@@ -7,8 +7,9 @@
 // Functional light: a thin entry to three lighting operations of the host (directional, point and
 // spot light, host/Lighting.cpp), chosen by the option bits of its record.
 //
-// The effects work in the bitmap's own orientation (light) or in orientation 1 (functional
-// light); rows are independent, so they run in parallel.
+// Light works in the bitmap's own orientation and its rows, independent of each other, run in
+// parallel; functional light works in orientation 1, its host operations row by row on the
+// calling thread.
 //
 // Open points and extreme inputs:
 // - The ambient and brightness tables and the flood light's product colour x intensity are formed
@@ -16,11 +17,12 @@
 //   65000 percent), the result saturates to the brightest value instead; ordinary values are
 //   exact. A flood of intensity 0 may lose a level through the two double weights: kept.
 // - Spot light: the half-axes (width + 1) / 2 and (height + 1) / 2, their squares, and k1, k2 are
-//   formed in 64 bits, and the 16-bit product p x c unsigned, so nothing wraps (identical to the
-//   32-bit arithmetic for intensities up to 4294 percent; beyond, a stronger light gives a
-//   brighter result instead of a wrapped one). A spot of height 0 (or width 0) has a half-axis of
-//   0 that would divide by zero: it is taken as 1, the thinnest ellipse (height 1 gives the same
-//   half-axis), so the light lies on the major axis's line.
+//   formed in 64 bits, and the 16-bit product p x c unsigned, so nothing wraps: identical to the
+//   32-bit arithmetic wherever that does not overflow (every intensity up to about 3000
+//   percent); beyond, a stronger light gives a brighter result instead of a wrapped one.
+// - A spot of height 0 (or width 0) has a half-axis of 0 that would divide by zero: it is taken
+//   as 1, the thinnest ellipse (height 1 gives the same half-axis), so the light lies on the
+//   major axis's line.
 // - A pixel of four samples is processed as a colour pixel (three samples); the fourth keeps its
 //   value.
 // - Functional light: a null record answers ERROR_NULL_INFO instead of being read.
