@@ -302,8 +302,8 @@ int32_t SingleDriver(BitmapRecord* bitmap, BitmapRecord* bump, const BumpMapInfo
   if (rc != SUCCESS) return rc;
   const int32_t shiftX = bumpArea.left - area.left;
   rc = ShadeBitmap(bitmap, access, tables, area, [&](int32_t y) {
-    const uint16_t* row = shades.Row(y - area.top + bumpArea.top) + shiftX;
-    return [row](int32_t x) { return row[x]; };
+    const uint16_t* row = shades.Row(y - area.top + bumpArea.top);
+    return [row, shiftX](int32_t x) { return row[x + shiftX]; };
   });
   if (rc == SUCCESS) HostFinishUpdate(bitmap);
   return rc;

@@ -108,6 +108,7 @@ double Fade(const VignetteSetup& s, int64_t dx, int64_t dy, bool* untouched) {
 
 template <class T>
 void VignetteRow(const VignetteSetup& s, int32_t y, T* out) {
+  if (s.shape > kEllipse) return;  // shapes 4 .. 15 leave the pixels as they are
   constexpr double kMax = SampleTraits<T>::kMax;
   const int32_t samples = IsColorPixel(s.pixelStep) ? 3 : 1;
   const int64_t dy = y > s.cy ? int64_t{y} - s.cy : int64_t{s.cy} - y;

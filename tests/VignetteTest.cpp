@@ -44,7 +44,10 @@ TEST(VignetteTest, ChecksInTheirOrder) {
       {"softness 101", nullptr, with([](auto& v) { v.softness = 101; }), bad},
       {"ellipse of height 0", nullptr, with([](auto& v) { v.height = 0; }), bad},
       {"circle of width 0", nullptr, with([](auto& v) { v.width = 0, v.options = 2; }), SUCCESS},
-      {"shape 4 changes nothing", nullptr, with([](auto& v) { v.options = 4; }), SUCCESS, kNone},
+      {"shape 4 changes nothing", nullptr, with([](auto& v) { v.options = 4, v.amount = -60; }),
+       SUCCESS, kNone},
+      {"shape 15 changes nothing", nullptr, with([](auto& v) { v.options = 15, v.amount = 0; }),
+       SUCCESS, kNone},
   });
 }
 
