@@ -28,6 +28,12 @@ extern const FxEffectDesc kRadialBlurEffect;
 extern const FxEffectDesc kGlowFilterEffect;
 extern const FxEffectDesc kLensFlareEffect;
 extern const FxEffectDesc kDiffuseGlowEffect;
+extern const FxEffectDesc kLightEffect;
+extern const FxEffectDesc kFunctionalLightEffect;
+extern const FxEffectDesc kBumpMapEffect;
+extern const FxEffectDesc kVignetteEffect;
+extern const FxEffectDesc kAddShadowEffect;
+extern const FxEffectDesc kWindEffect;
 
 // Artistic, tile and texture
 extern const FxEffectDesc kImpressionistEffect;
@@ -67,6 +73,12 @@ const FxEffectDesc* const kEffectList[] = {
     &kGlowFilterEffect,
     &kLensFlareEffect,
     &kDiffuseGlowEffect,
+    &kLightEffect,
+    &kFunctionalLightEffect,
+    &kBumpMapEffect,
+    &kVignetteEffect,
+    &kAddShadowEffect,
+    &kWindEffect,
     // Artistic, tile and texture
     &kImpressionistEffect,
     &kPixelateEffect,

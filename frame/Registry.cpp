@@ -193,6 +193,9 @@ void FxStoreField(const FxFieldDesc* field, void* record, int64_t value) {
   if (field->kind == FX_KIND_POINT) {
     const POINT p = fx::UnpackPoint(value);
     std::memcpy(bytes, &p, sizeof(p));
+  } else if (field->kind == FX_KIND_INT_ARRAY) {
+    const auto* p = reinterpret_cast<const int32_t*>(static_cast<intptr_t>(value));
+    std::memcpy(bytes, &p, sizeof(p));
   } else {
     const uint32_t v = static_cast<uint32_t>(value);
     std::memcpy(bytes, &v, sizeof(v));
@@ -377,6 +380,14 @@ int32_t FxInvokeEx(const FxEffectDesc* effect, BitmapRecord* bitmap, const FxNam
     if (given[i]) {
       args[i] = given[i]->value;
       arrayCounts[i] = given[i]->count;
+      if ((p.kind == FX_KIND_RECORD || p.kind == FX_KIND_RECORD_ARRAY) && p.record && args[i].ptr) {
+        const size_t bytes =
+            size_t{p.record->size} *
+            (p.kind == FX_KIND_RECORD || given[i]->count == 0 ? 1 : given[i]->count);
+        uint8_t* copy = scratch.Bytes(bytes);
+        std::memcpy(copy, args[i].ptr, bytes);
+        args[i].ptr = copy;
+      }
       // An export reads a fixed-length array in full, whatever it was given.
       if (p.kind == FX_KIND_INT_ARRAY && p.fixedCount && args[i].ptr &&
           given[i]->count < p.fixedCount)
@@ -398,6 +409,9 @@ int32_t FxInvokeEx(const FxEffectDesc* effect, BitmapRecord* bitmap, const FxNam
       }
       case FX_DEFAULT_TEXTURE:
         args[i].ptr = fx::MakeTexture(scratch);
+        break;
+      case FX_DEFAULT_IMAGE_ITSELF:
+        args[i].ptr = bitmap;
         break;
       case FX_DEFAULT_ARRAY:
         if (p.kind == FX_KIND_INT_ARRAY) {

@@ -104,14 +104,20 @@ constexpr FxParamDesc BitmapParam(const char* name, FxDefaultRule rule, const ch
 // Field of a parameter record.
 constexpr FxFieldDesc Field(const char* name, FxKind kind, uint32_t offset, int64_t def,
                             int64_t min, int64_t max, const char* help) {
-  return FxFieldDesc{name, kind, offset, def, min, max, help, nullptr, 0};
+  return FxFieldDesc{name, kind, offset, def, min, max, help, nullptr, 0, 0};
 }
 // A record field whose bit fields have names (PlasmaInfo.Style: `pattern=rings`).
 template <size_t N>
 constexpr FxFieldDesc Field(const char* name, FxKind kind, uint32_t offset, int64_t def,
                             int64_t min, int64_t max, const char* help,
                             const FxFlagField (&fields)[N]) {
-  return FxFieldDesc{name, kind, offset, def, min, max, help, fields, static_cast<uint32_t>(N)};
+  return FxFieldDesc{name, kind, offset, def, min, max, help, fields, static_cast<uint32_t>(N), 0};
+}
+// A pointer field of a parameter record leading to `count` int32 values (min .. max each); null
+// by default.
+constexpr FxFieldDesc ArrayField(const char* name, uint32_t offset, uint32_t count, int64_t min,
+                                 int64_t max, const char* help) {
+  return FxFieldDesc{name, FX_KIND_INT_ARRAY, offset, 0, min, max, help, nullptr, 0, count};
 }
 
 // An integer parameter with named values (an enum-like word such as `direction`, given one

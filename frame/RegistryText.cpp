@@ -382,6 +382,7 @@ bool Describe(const FxEffectDesc& e, const FxTarget& t, TargetInfo& info) {
     if (!r || uint32_t(t.field) >= r->fieldCount) return false;
     const FxFieldDesc& f = r->fields[t.field];
     info = TargetInfo{f.kind, f.minValue, f.maxValue, f.flagFields, f.flagFieldCount, f.name, ""};
+    if (f.kind == FX_KIND_INT_ARRAY) info.kind = FX_KIND_INT32;  // one element
     info.display =
         p.kind == FX_KIND_RECORD_ARRAY
             ? std::string(p.name) + "[" + (t.index >= 0 ? Decimal(t.index) : "") + "]." + f.name

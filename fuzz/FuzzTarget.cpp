@@ -135,6 +135,18 @@ void DecodeParams(Input& in, const FxEffectDesc* effect, BitmapRecord* bitmap,
           const uint8_t record = in.U8() % 4;
           const uint32_t index = 1 + in.U8() % (p.record->fieldCount - 1);
           const FxFieldDesc& f = p.record->fields[index];
+          if (f.kind == FX_KIND_INT_ARRAY) {  // null, or values chosen one by one
+            if (in.U8() % 2 == 0) {
+              call.SetRecordArray(i, record, index, nullptr);
+              continue;
+            }
+            std::vector<int32_t> values(f.arrayCount);
+            for (uint32_t k = 0; k < f.arrayCount; ++k)
+              values[k] = static_cast<int32_t>(
+                  Choose(in, in.U8(), f.minValue, f.maxValue, &v) ? v : int64_t{k});
+            call.SetRecordArray(i, record, index, &values);
+            continue;
+          }
           if (!Choose(in, in.U8(), f.minValue, f.maxValue, &v)) continue;
           if (f.kind == FX_KIND_POINT)
             v = static_cast<int64_t>(static_cast<uint32_t>(v)) |

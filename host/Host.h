@@ -145,3 +145,58 @@ void HostExpandTable(double* destination, const double* table, uint32_t count);
 // so the middle weight is 65535 and the weights are symmetric about it. Returns their sum (below
 // 2^32), or 0 without writing anything when count or sigma (> 0) is out of range.
 uint32_t HostGaussKernel(uint16_t* weights, int32_t count, double sigma);
+// Blur, light and glow: lighting and region handles ---------------------------------------------
+
+struct FunctionalLightInfo;
+
+// The lighting operations of Fx_FunctionalLightBitmap (host/Lighting.cpp). Each works on the
+// rectangle to process (the region's bounds) in the bitmap's current view, row by row, writing
+// through the region; a fourth sample keeps its value. With M the sample maximum, c_k the light's
+// colour sample k at 8 bits (blue, green, red of `color`; a gray pixel (b + 5g + 2r) / 8) and s
+// in 0 .. 1 the light reaching the pixel, every colour sample (or the gray sample) p becomes
+//   p' = p x f_k, f_k = (ambient + intensity x s x c_k / 255.0) / 100.0, clipped to 0 .. M and
+//   truncated.
+// Angles are hundredths of a degree, turned into radians by x 3.1415926535 / 18000; azimuth 0
+// points along +x (right), 9000 along -y (up). A field outside its range: ERROR_INV_PARAMETER.
+//
+// A, directional (azimuth -36000 .. 36000, elevation 0 .. 9000): the light vector
+//   L = (cos e cos a, -cos e sin a, sin e); the picture is a relief whose height is 4 pixels x
+//   gray / M (gray: the sample, or (b + 5g + 2r + 4) / 8), so with the Sobel sums of the gray
+//   levels gx = (right column: 1, 2, 1) - (left column), gy = (row below) - (row above),
+//   neighbours clamped to the bitmap, the normal is N = (-gx / 2M, -gy / 2M, 1) / |...| and
+//   s = max(0, N . L). A flat picture gets s = sin e; a light straight above (e = 9000) gives s
+//   = 1.
+int32_t HostFunctionalLightA(BitmapRecord* bitmap, const FunctionalLightInfo* info);
+// B, point (falloff 0 .. 1000): with d the distance of the pixel from (x, y),
+//   s = (1 - d / radius) ^ (falloff / 100.0) when d < radius, else 0.
+int32_t HostFunctionalLightB(BitmapRecord* bitmap, const FunctionalLightInfo* info);
+// C, spot (azimuth -36000 .. 36000, falloff 0 .. 1000, coneAngle 0 .. 36000, softness 0 .. 100):
+//   s = the point light's s x cone, where phi is the angle between the pixel's direction from
+//   (x, y) and the beam (cos azimuth, -sin azimuth), h = coneAngle / 2 in radians and
+//   g = h x softness / 100: cone = 0 when phi > h, 1 when phi <= h - g, else (h - phi) / g. The
+//   light's own pixel (d = 0) is on the beam.
+int32_t HostFunctionalLightC(BitmapRecord* bitmap, const FunctionalLightInfo* info);
+
+// Region handles (host/RegionHandles.cpp): a region taken off a bitmap, moved and set on another.
+// A handle holds a rectangle, or a mask of bytes over its bounds, in the coordinates of the view
+// it was taken in. It lives in host memory until HostReleaseTracked(3, handle).
+struct HostRegionHandle;
+// A new handle holding the bitmap's region as seen in its current view; null when the bitmap has
+// no region or memory fails.
+HostRegionHandle* HostGetRegionHandle(const BitmapRecord* bitmap);
+// Replaces the bitmap's region by the handle's, clipped to its current view (`mode` 1 replaces;
+// `reserved` null). SUCCESS, ERROR_EMPTY_RECT when none of it lies in the bitmap (the bitmap's
+// region is then left as it was), ERROR_NO_MEMORY, or ERROR_HOST_BAD_ARGUMENT.
+int32_t HostSetRegion(BitmapRecord* bitmap, void* reserved, const HostRegionHandle* region,
+                      int32_t mode);
+// Ends the host's hold on an object it handed out: kind 3, a region handle, is freed. SUCCESS, or
+// ERROR_HOST_BAD_ARGUMENT for another kind or a null object.
+int32_t HostReleaseTracked(int32_t kind, void* object);
+
+namespace fxrt {
+// Region queries with the meaning of their Windows namesakes: the bounding box (right and bottom
+// exclusive) and a move by (dx, dy), saturating at the 32-bit limits. Both answer the region's
+// kind: 2 for a rectangle, 3 for a mask, 0 for a null handle.
+int32_t GetRgnBox(const HostRegionHandle* region, RECT* box);
+int32_t OffsetRgn(HostRegionHandle* region, int32_t dx, int32_t dy);
+}  // namespace fxrt

@@ -83,8 +83,8 @@ TEST(RegistryTest, DescriptorsMatchTheExportDeclarations) {
       ASSERT_TRUE(d.record && d.record->fieldCount >= 1);
       for (uint32_t f = 0; f < d.record->fieldCount; ++f) {
         const FxFieldDesc& field = d.record->fields[f];
-        EXPECT_LE(field.offset + (field.kind == FX_KIND_POINT ? 8 : 4), d.record->size)
-            << field.name;
+        const bool wide = field.kind == FX_KIND_POINT || field.kind == FX_KIND_INT_ARRAY;
+        EXPECT_LE(field.offset + (wide ? 8 : 4), d.record->size) << field.name;
       }
     }
   }

@@ -211,6 +211,16 @@ std::vector<Variant> VariantsOf(const FxEffectDesc* effect) {
               required ? ERROR_INV_STRUCT_SIZE : 0);
         for (uint32_t f = 1; f < r.fieldCount; ++f) {
           const FxFieldDesc& field = r.fields[f];
+          if (field.kind == FX_KIND_INT_ARRAY) {  // null, or every value at an extreme
+            add(name + "." + field.name + " null",
+                [=](fxrel::EffectCall& c) { c.SetRecordArray(i, 0, f, nullptr); });
+            for (int64_t v : Extremes(FX_KIND_INT32, field.minValue, field.maxValue))
+              add(name + "." + field.name + " all " + std::to_string(v), [=](fxrel::EffectCall& c) {
+                const std::vector<int32_t> values(field.arrayCount, static_cast<int32_t>(v));
+                c.SetRecordArray(i, 0, f, &values);
+              });
+            continue;
+          }
           const bool point = field.kind == FX_KIND_POINT;  // both coordinates take the value
           for (int64_t v :
                Extremes(point ? FX_KIND_INT32 : field.kind, field.minValue, field.maxValue)) {

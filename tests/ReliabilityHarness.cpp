@@ -176,11 +176,13 @@ Snapshot Take(BitmapRecord* b) {
 // One argument and the storage it points into.
 struct EffectCall::Arg {
   bool set = false, null = false;
+  bool itself = false;                   // a bitmap parameter given the bitmap called on
   FxValue value{};                       // scalars and points
   std::optional<int32_t> coordinate[2];  // point coordinates set over the value
   std::vector<uint8_t> records;          // RECORD and RECORD_ARRAY, made on first use
   uint32_t recordCount = 0;
-  std::vector<int32_t> ints;  // INT_ARRAY
+  std::vector<int32_t> ints;                                       // INT_ARRAY
+  std::vector<std::unique_ptr<std::vector<int32_t>>> fieldArrays;  // array fields' values
   std::unique_ptr<Bitmap> bitmap;
 };
 
@@ -239,10 +241,25 @@ void EffectCall::SetRecordCount(uint32_t param, uint32_t count) {
 
 void EffectCall::SetRecordField(uint32_t param, uint32_t record, uint32_t field, int64_t value) {
   const FxRecordDesc* desc = effect_->params[param].record;
-  if (!desc || field >= desc->fieldCount) return;
+  if (!desc || field >= desc->fieldCount || desc->fields[field].kind == FX_KIND_INT_ARRAY) return;
   Arg& a = EnsureRecords(param);
   if (record < a.recordCount)
     FxStoreField(&desc->fields[field], a.records.data() + size_t{record} * desc->size, value);
+}
+
+void EffectCall::SetRecordArray(uint32_t param, uint32_t record, uint32_t field,
+                                const std::vector<int32_t>* values) {
+  const FxRecordDesc* desc = effect_->params[param].record;
+  if (!desc || field >= desc->fieldCount || desc->fields[field].kind != FX_KIND_INT_ARRAY) return;
+  Arg& a = EnsureRecords(param);
+  if (record >= a.recordCount) return;
+  const int32_t* pointer = nullptr;
+  if (values) {
+    a.fieldArrays.push_back(std::make_unique<std::vector<int32_t>>(*values));
+    pointer = a.fieldArrays.back()->data();
+  }
+  FxStoreField(&desc->fields[field], a.records.data() + size_t{record} * desc->size,
+               static_cast<int64_t>(reinterpret_cast<intptr_t>(pointer)));
 }
 
 void EffectCall::SetRecordSize(uint32_t param, uint32_t size) {
@@ -257,6 +274,7 @@ void EffectCall::SetArray(uint32_t param, std::vector<int32_t> values) {
 
 void EffectCall::SetBitmap(uint32_t param, std::unique_ptr<Bitmap> bitmap) {
   Given(param).null = !bitmap;
+  args_[param].itself = false;
   args_[param].bitmap = std::move(bitmap);
 }
 
@@ -274,6 +292,9 @@ void EffectCall::Resolve(BitmapRecord* bitmap) {
         if (!bitmap || HostSetOrientation(a.bitmap->get(), bitmap, BITMAP_STRUCT_SIZE,
                                           bitmap->Orientation, 7) != SUCCESS)
           a.bitmap.reset();
+        break;
+      case FX_DEFAULT_IMAGE_ITSELF:
+        a.itself = true;
         break;
       case FX_DEFAULT_TEXTURE:
         a.bitmap = std::make_unique<Bitmap>();
@@ -335,7 +356,7 @@ int32_t EffectCall::Invoke(BitmapRecord* bitmap, int run) const {
         v.count = a.null ? 0 : static_cast<uint32_t>(a.ints.size());
         break;
       case FX_KIND_BITMAP:
-        v.value.ptr = a.null || !a.bitmap ? nullptr : a.bitmap->get();
+        v.value.ptr = a.itself ? bitmap : a.null || !a.bitmap ? nullptr : a.bitmap->get();
         break;
       default:  // scalars
         break;

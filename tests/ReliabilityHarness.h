@@ -109,7 +109,11 @@ class EffectCall {
   void SetNull(uint32_t param);
   // Records and record arrays: every record starts from the field defaults.
   void SetRecordCount(uint32_t param, uint32_t count);
+  // A scalar field; array fields (kind INT_ARRAY) take SetRecordArray instead.
   void SetRecordField(uint32_t param, uint32_t record, uint32_t field, int64_t value);
+  // An array field: a copy of `values` kept by the call, or null.
+  void SetRecordArray(uint32_t param, uint32_t record, uint32_t field,
+                      const std::vector<int32_t>* values);
   void SetRecordSize(uint32_t param, uint32_t size);  // size field of the first record
   void SetArray(uint32_t param, std::vector<int32_t> values);
   // Takes ownership of a bitmap for a bitmap parameter.

@@ -158,6 +158,115 @@ FXKIT_API int32_t Fx_DiffuseGlowBitmap(BitmapRecord* bitmap, int32_t threshold, 
  * table). Continues the thread's generator sequence (one draw per ray). */
 FXKIT_API int32_t Fx_LensFlareBitmap(BitmapRecord* bitmap, POINT center, uint32_t brightness,
                                      uint32_t type, uint32_t color);
+/* One light of Fx_LightBitmap (44 bytes). */
+typedef struct LightInfo {
+  uint32_t size;      /* 44 (tested on the first record) */
+  int32_t x, y;       /* centre of the light; inside the rectangle, its right and bottom included */
+  uint32_t width;     /* spot: full length of the ellipse's major axis; not below height */
+  uint32_t height;    /* spot: full length of the minor axis */
+  int32_t angle;      /* spot: rotation of the ellipse, hundredths of a degree, -36000..36000 */
+  uint32_t intensity; /* strength, percent */
+  uint32_t falloff;   /* spot: 0..100, how much faster the light fades toward the rim */
+  uint32_t color;     /* COLORREF */
+  uint32_t mix;       /* share of the additive part, percent 0..100; the rest tints */
+  uint32_t kind;      /* 0 spot light (an ellipse lit from a focus), 1 flood light */
+} LightInfo;
+
+/* Relights the rectangle: every sample is scaled by the ambient light (ambientIntensity percent
+ * of ambientColor), then the `count` lights are added in order, each followed by the brightness
+ * factor (percent). Works in the bitmap's own orientation; flags must be 0. */
+FXKIT_API int32_t Fx_LightBitmap(BitmapRecord* bitmap, LightInfo* lights, int32_t count,
+                                 uint32_t brightness, uint32_t ambientIntensity,
+                                 uint32_t ambientColor, uint32_t flags);
+
+/* The record of Fx_FunctionalLightBitmap (52 bytes: thirteen 32-bit fields). `options` chooses
+ * the operation: the first of 0x1000 (directional), 0x2000 (point), 0x4000 (spot) that is set.
+ * Every operation changes each sample p to p x (ambient + intensity x s x c / 255) / 100
+ * (clipped), c the light's colour sample (gray pixels: (b + 5g + 2r) / 8), s in 0..1 the light
+ * reaching the pixel:
+ *   directional: s = the cosine between the light (azimuth, elevation) and the normal of the
+ *     picture's relief (its gray levels as heights, 4 pixels for the full range); a flat picture
+ *     gets s = sin(elevation) everywhere;
+ *   point: s = (1 - d / radius) ^ (falloff / 100) at a distance d < radius from (x, y), else 0;
+ *   spot: the point light's s inside a cone from (x, y) along the azimuth, coneAngle wide, its
+ *     edge fading linearly over the outer softness percent of the half-opening; 0 outside.
+ * Angles in hundredths of a degree; azimuth 0 points to the right, 9000 to the top. */
+typedef struct FunctionalLightInfo {
+  uint32_t size;      /* 52 */
+  int32_t x, y;       /* point, spot: position of the light, bitmap coordinates (may lie outside) */
+  int32_t azimuth;    /* directional: side the light comes from; spot: where the beam points;
+                         -36000..36000 */
+  uint32_t elevation; /* directional: height above the horizon, 0..9000 (9000 straight above) */
+  uint32_t radius;    /* point, spot: reach in pixels; no light at or beyond it */
+  uint32_t falloff;   /* point, spot: fade exponent in hundredths, 0..1000 (100 linear) */
+  uint32_t coneAngle; /* spot: full opening of the beam, 0..36000 */
+  uint32_t softness;  /* spot: percent of the half-opening over which the edge fades, 0..100 */
+  uint32_t color;     /* COLORREF of the light */
+  uint32_t intensity; /* strength, percent (100 with white: a fully lit sample is unchanged) */
+  uint32_t ambient;   /* light everywhere, percent of the sample */
+  uint32_t options;   /* 0x1000 directional, 0x2000 point, 0x4000 spot */
+} FunctionalLightInfo;
+
+/* Lights the rectangle (in orientation 1) with the operation `info` chooses; a field outside its
+ * range answers ERROR_INV_PARAMETER. flags must be 0. */
+FXKIT_API int32_t Fx_FunctionalLightBitmap(BitmapRecord* bitmap, FunctionalLightInfo* info,
+                                           uint32_t flags);
+
+/* Parameter record of Fx_BumpMapBitmap (52 bytes, laid out on 4-byte boundaries: the pointer
+ * follows the eleventh 32-bit field directly). Out-of-range offsets, |azimuth| > 360,
+ * elevation > 180 or depth 0 make the call a no-op. */
+#pragma pack(push, 4)
+typedef struct BumpMapInfo {
+  uint32_t size;               /* 52 */
+  int32_t azimuth;             /* direction of the light, degrees, -360..360 (negative: + 360) */
+  uint32_t elevation;          /* height of the light, degrees, 0..180 */
+  uint32_t depth;              /* relief depth, 1 or more: the light's height is divided by it */
+  int32_t bumpX;               /* start inside the bump map, -its width..its width */
+  int32_t bumpY;               /* -its height..its height */
+  int32_t destX;               /* position of the relief in the bitmap, -Width..Width */
+  int32_t destY;               /* -Height..Height */
+  uint32_t tile;               /* non-zero: the bump map repeats over the bitmap */
+  int32_t brightness;          /* output shift, thousandths of the sample range, -1000..1000 */
+  int32_t intensity;           /* input shift, thousandths of the sample range, -1000..1000 */
+  const uint32_t* heightTable; /* null, or 256 entries: the low byte of entry g replaces level g */
+} BumpMapInfo;
+#pragma pack(pop)
+
+/* Embosses the image with the relief of `bumpBitmap`'s gray levels (it may be the bitmap itself:
+ * a private copy is used), lit from (azimuth, elevation), tiled or laid once. flags must be 0. */
+FXKIT_API int32_t Fx_BumpMapBitmap(BitmapRecord* bitmap, BitmapRecord* bumpBitmap,
+                                   BumpMapInfo* info, uint32_t flags);
+
+/* Parameter record of Fx_VignetteBitmap (36 bytes). The call writes the mapped softness back. */
+typedef struct VignetteInfo {
+  uint32_t size;     /* 36 */
+  int32_t x, y;      /* centre, from the rectangle's left and top; 0..its width, 0..its height */
+  int32_t amount;    /* -100..100: band width in percent; sign: colour outside (+) or inside (-) */
+  uint32_t softness; /* 0..100, the fade's exponent; replaced by its mapped value 50..500 */
+  uint32_t width;    /* radius (square, circle) or horizontal half-size (rectangle, ellipse) */
+  uint32_t height;   /* vertical half-size (rectangle, ellipse); not 0 for the ellipse */
+  uint32_t color;    /* COLORREF */
+  uint32_t options;  /* 0..19: bits 0-3 shape 0 square, 1 rectangle, 2 circle, 3 ellipse;
+                        16: the band lies outside the size */
+} VignetteInfo;
+
+/* Fades the rectangle toward `color` beyond (or within) a shape around the centre. With a region
+ * it works on a copy of the bounding rectangle, put back through the region. flags must be 0. */
+FXKIT_API int32_t Fx_VignetteBitmap(BitmapRecord* bitmap, VignetteInfo* info, uint32_t flags);
+
+/* Gives edges a raised, shadowed look: every sample gets a directional 3 x 3 derivative added
+ * (direction 0 .. 7: light from the left, bottom-left, bottom, bottom-right, right, top-right, top,
+ * top-left), of its own channel (mode 0) or of the gray image for the whole pixel (mode 1).
+ * Samples below `level` are left alone; level below 256 (4096 on 12-bit gray, 65536 on 16-bit
+ * gray and 48/64-bit colour). Works in the bitmap's own orientation. */
+FXKIT_API int32_t Fx_AddShadowBitmap(BitmapRecord* bitmap, uint32_t direction, uint32_t level,
+                                     uint32_t mode);
+
+/* Smears bright parts along the wind in streaks of random length up to `length` (1 and 2 do
+ * nothing), angle -36000..36000 hundredths of a degree (0: wind from the left), opacity 0..100.
+ * Continues the thread's generator sequence. flags must be 0. */
+FXKIT_API int32_t Fx_WindBitmap(BitmapRecord* bitmap, uint32_t length, int32_t angle,
+                                uint32_t opacity, uint32_t flags);
 
 /* Artistic, tile and texture --------------------------------------------------------------- */
 

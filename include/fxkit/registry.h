@@ -37,7 +37,8 @@ typedef enum FxDefaultRule {
   FX_DEFAULT_IMAGE_COPY = 5,     /* bitmap: a copy of the bitmap being processed */
   FX_DEFAULT_TEXTURE = 6,        /* bitmap: a generated 128x128 gray texture */
   FX_DEFAULT_ARRAY = 7,          /* arrays: defaultArray; records: the record's field defaults */
-  FX_DEFAULT_COUNT = 8           /* integer: the length of the array parameter arrayParam */
+  FX_DEFAULT_COUNT = 8,          /* integer: the length of the array parameter arrayParam */
+  FX_DEFAULT_IMAGE_ITSELF = 9    /* bitmap: the bitmap being processed itself */
 } FxDefaultRule;
 
 /* A named value of a bit field inside a flags-like parameter or record field: `value` is given in
@@ -62,14 +63,16 @@ typedef struct FxFlagField {
 /* One field of a parameter record. Field 0 is the size field. */
 typedef struct FxFieldDesc {
   const char* name;
-  FxKind kind; /* INT32, UINT32, FLAGS, COLOR or POINT */
+  FxKind kind; /* INT32, UINT32, FLAGS, COLOR, POINT, or INT_ARRAY: a 64-bit pointer (null by
+                  default) to arrayCount int32 values */
   uint32_t offset;
   int64_t defaultValue;
-  int64_t minValue; /* accepted range (outer bounds) */
+  int64_t minValue; /* accepted range (outer bounds); for INT_ARRAY, of each value */
   int64_t maxValue;
   const char* help;
   const FxFlagField* flagFields; /* named bit fields of a flags-like field, or null */
   uint32_t flagFieldCount;
+  uint32_t arrayCount; /* INT_ARRAY: the number of values the record's pointer leads to */
 } FxFieldDesc;
 
 typedef struct FxRecordDesc {
@@ -126,9 +129,10 @@ typedef struct FxPreset {
  * colour (the library itself keeps a fourth sample unchanged). Every effect has exactly one. */
 #define FX_TRAIT_MOVES_PIXELS 0x40u /* moves or mixes pixels: alpha moves and mixes with them */
 #define FX_TRAIT_TONES_ONLY 0x80u   /* changes each pixel's tone in place: alpha is kept */
-#define FX_TRAIT_SERIAL 0x100u      /* computes its rows in order on the calling thread (draws
-                                       random numbers pixel by pixel, or removes seams one by
-                                       one); every other effect spreads its rows over threads */
+#define FX_TRAIT_SERIAL                                             \
+  0x100u /* computes its rows in order on the calling thread (draws \
+            random numbers pixel by pixel, or removes seams one by  \
+            one); every other effect spreads its rows over threads */
 
 typedef struct FxEffectDesc {
   const char* shortName;  /* "swirl", "zoom-blur" */
@@ -170,6 +174,8 @@ FXKIT_API const char* FxKindName(FxKind kind);
 /* Index of a parameter by name (exactly, else case-insensitively), or -1. */
 FXKIT_API int32_t FxFindParam(const FxEffectDesc* effect, const char* name);
 /* Calls the effect on the bitmap with the named values; unnamed parameters take their defaults.
+ * Records given are passed to the export as copies, so what an export writes into its record
+ * (the vignette's softness) stays out of the values and repeated calls see the same values.
  * Returns the export's result, or a FX_REGISTRY_* code when the values do not fit the effect. */
 FXKIT_API int32_t FxInvoke(const FxEffectDesc* effect, BitmapRecord* bitmap,
                            const FxNamedValue* values, uint32_t valueCount);
@@ -181,7 +187,8 @@ FXKIT_API const char* FxResultName(int32_t code);
 FXKIT_API int32_t FxFindField(const FxRecordDesc* record, const char* name);
 /* Fills record->size bytes at `out` with the field defaults; field 0 gets the record's size. */
 FXKIT_API void FxFillRecordDefaults(const FxRecordDesc* record, void* out);
-/* Stores one field value into a record (points as x | y << 32, like FxParamDesc defaults). */
+/* Stores one field value into a record (points as x | y << 32, like FxParamDesc defaults; an
+ * INT_ARRAY field takes the bits of the pointer, 0 for null). */
 FXKIT_API void FxStoreField(const FxFieldDesc* field, void* record, int64_t value);
 /* The default FxInvoke gives a scalar parameter (integer, flags, colour, point) on this bitmap.
  * Returns 1 with *value set, or 0 for records, arrays, bitmaps and counts. */

@@ -12,19 +12,34 @@ thread_local ProbeCall tLastCall;
 
 constexpr int64_t kU32 = UINT32_MAX;
 
+// A scalar record field; the descriptor's further members (named bit fields, array length) stay
+// empty.
+FxFieldDesc Field(const char* name, FxKind kind, uint32_t offset, int64_t def, int64_t min,
+                  int64_t max, const char* help) {
+  FxFieldDesc f{};
+  f.name = name;
+  f.kind = kind;
+  f.offset = offset;
+  f.defaultValue = def;
+  f.minValue = min;
+  f.maxValue = max;
+  f.help = help;
+  return f;
+}
+
 const FxFieldDesc kInfoFields[] = {
-    {"StructSize", FX_KIND_UINT32, 0, 24, 0, kU32, "size", nullptr, 0},
-    {"Level", FX_KIND_INT32, 4, -3, -100, 100, "a signed field", nullptr, 0},
-    {"Mode", FX_KIND_FLAGS, 8, 0x12, 0, kU32, "a flags field", nullptr, 0},
-    {"Tint", FX_KIND_COLOR, 12, 0x0000FF, 0, kU32, "a colour field", nullptr, 0},
-    {"Spot", FX_KIND_POINT, 16, 2 | int64_t{3} << 32, INT32_MIN, INT32_MAX, "a point field", nullptr, 0},
+    Field("StructSize", FX_KIND_UINT32, 0, 24, 0, kU32, "size"),
+    Field("Level", FX_KIND_INT32, 4, -3, -100, 100, "a signed field"),
+    Field("Mode", FX_KIND_FLAGS, 8, 0x12, 0, kU32, "a flags field"),
+    Field("Tint", FX_KIND_COLOR, 12, 0x0000FF, 0, kU32, "a colour field"),
+    Field("Spot", FX_KIND_POINT, 16, 2 | int64_t{3} << 32, INT32_MIN, INT32_MAX, "a point field"),
 };
 const FxRecordDesc kInfo{"ProbeInfo", 24, kInfoFields, 5};
 
 const FxFieldDesc kLightFields[] = {
-    {"StructSize", FX_KIND_UINT32, 0, 12, 0, kU32, "size", nullptr, 0},
-    {"X", FX_KIND_INT32, 4, 1, INT32_MIN, INT32_MAX, "x", nullptr, 0},
-    {"Y", FX_KIND_INT32, 8, 2, INT32_MIN, INT32_MAX, "y", nullptr, 0},
+    Field("StructSize", FX_KIND_UINT32, 0, 12, 0, kU32, "size"),
+    Field("X", FX_KIND_INT32, 4, 1, INT32_MIN, INT32_MAX, "x"),
+    Field("Y", FX_KIND_INT32, 8, 2, INT32_MIN, INT32_MAX, "y"),
 };
 const FxRecordDesc kLight{"ProbeLight", 12, kLightFields, 3};
 

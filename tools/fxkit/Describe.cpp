@@ -99,6 +99,8 @@ std::string DefaultText(const FxEffectDesc& e, const FxParamDesc& p) {
       return "a copy of the image";
     case FX_DEFAULT_TEXTURE:
       return "built-in 128x128 gray texture";
+    case FX_DEFAULT_IMAGE_ITSELF:
+      return "the image itself";
     case FX_DEFAULT_COUNT:
       if (p.arrayParam >= 0 && uint32_t(p.arrayParam) < e.paramCount)
         return std::string("number of values in ") + e.params[p.arrayParam].name;
@@ -142,10 +144,16 @@ void AppendParam(std::string& out, const FxEffectDesc& e, const FxParamDesc& p) 
                "); name it only to pass a wrong size\n";
         continue;
       }
+      const bool array = field.kind == FX_KIND_INT_ARRAY;
       std::string fieldLine =
           "        " + Pad(field.name, 20) + " " + Pad(FxKindName(field.kind), 8) + " default " +
-          NamedText(field.flagFields, field.flagFieldCount, field.kind, field.defaultValue);
-      if (field.kind != FX_KIND_POINT)
+          (array
+               ? std::string("null")
+               : NamedText(field.flagFields, field.flagFieldCount, field.kind, field.defaultValue));
+      if (array)
+        fieldLine += "; each " + RangeText(FX_KIND_INT32, field.minValue, field.maxValue) +
+                     "; exactly " + std::to_string(field.arrayCount) + " values";
+      else if (field.kind != FX_KIND_POINT)
         fieldLine += "; range " + RangeText(field.kind, field.minValue, field.maxValue);
       out += fieldLine + "\n          " + (field.help ? field.help : "") + "\n";
       AppendFields(out, field.flagFields, field.flagFieldCount, field.name, "          ");

@@ -243,8 +243,24 @@ void EffectArgs::AddWord(const std::string& word, bool preset) {
     if (!slot.preset) throw UsageError(Where(word) + ": " + param.name + " was given as null");
     slot = Slot{};
   }
-  Word w{word, target, value, FxParsed{}, false, preset};
+  Word w{word, target, value, FxParsed{}, false, preset, false, {}, {}};
   w.parsed.mask = 0;
+  if (target.field >= 0 && param.record->fields[target.field].kind == FX_KIND_INT_ARRAY) {
+    w.array = true;
+    if (value != "null")
+      for (const std::string& element : SplitElements(value)) {
+        FxParsed parsed;
+        const int32_t rc = FxParseValue(&effect_, &target, element.c_str(), nullptr, &parsed,
+                                        message, sizeof(message));
+        if (rc == FX_REGISTRY_NEEDS_BITMAP)
+          w.relative = true;
+        else if (rc != SUCCESS)
+          throw UsageError(message);
+        w.elements.push_back(element);
+      }
+    AddScalar(std::move(w));
+    return;
+  }
   const int32_t rc =
       FxParseValue(&effect_, &target, value.c_str(), nullptr, &w.parsed, message, sizeof(message));
   // A whole word of something with named fields is judged once the fields are set on it.
@@ -317,6 +333,28 @@ int64_t EffectArgs::Measure(const Word& w, BitmapRecord* bitmap) const {
   return parsed.value;
 }
 
+EffectArgs::Word* EffectArgs::ArrayWord(const FxTarget& owner, BitmapRecord* bitmap) {
+  for (Word& w : words_) {
+    if (!w.array || !SameOwner(w.target, owner)) continue;
+    const FxFieldDesc& field = effect_.params[owner.param].record->fields[owner.field];
+    char message[kMessageSize];
+    w.list.clear();
+    for (const std::string& e : w.elements) {
+      FxParsed parsed;
+      if (FxParseValue(&effect_, &w.target, e.c_str(), bitmap, &parsed, message, sizeof(message)) !=
+          SUCCESS)
+        throw UsageError(message);
+      w.list.push_back(static_cast<int32_t>(parsed.value));
+    }
+    if (!w.elements.empty() && w.list.size() != field.arrayCount)
+      throw UsageError(std::string(effect_.shortName) + ": " + field.name + " needs exactly " +
+                       std::to_string(field.arrayCount) + " values, got " +
+                       std::to_string(w.list.size()));
+    return &w;
+  }
+  return nullptr;
+}
+
 std::pair<const FxFlagField*, uint32_t> EffectArgs::FieldsOf(const FxTarget& owner) const {
   const FxParamDesc& param = effect_.params[owner.param];
   if (owner.field < 0) return {param.flagFields, param.flagFieldCount};
@@ -381,6 +419,12 @@ void EffectArgs::Build(uint32_t p, BitmapRecord* bitmap) {
       FxFillRecordDefaults(&record, base);
       for (uint32_t f = 0; f < record.fieldCount; ++f) {
         const FxTarget owner{int32_t(p), int32_t(f), single ? -1 : int32_t(r), -1};
+        if (record.fields[f].kind == FX_KIND_INT_ARRAY) {  // points at the values given
+          if (const Word* w = ArrayWord(owner, bitmap); w && !w->list.empty())
+            FxStoreField(&record.fields[f], base,
+                         static_cast<int64_t>(reinterpret_cast<intptr_t>(w->list.data())));
+          continue;
+        }
         bool given = false;
         for (const Word& w : words_) given |= SameOwner(w.target, owner);
         if (given)
@@ -459,6 +503,12 @@ std::string EffectArgs::Describe(BitmapRecord* bitmap) {
       bool given = false;
       for (const Word& w : words_) given |= SameOwner(w.target, owner);
       if (f == 0 && !given) continue;
+      if (field.kind == FX_KIND_INT_ARRAY) {
+        const Word* w = ArrayWord(owner, bitmap);
+        text += (text.size() > 1 ? " " : "") + std::string(field.name) + "=" +
+                (w ? JoinList(w->list.data(), w->list.size()) : "null");
+        continue;
+      }
       const int64_t value = given ? Compose(owner, field.defaultValue, bitmap) : field.defaultValue;
       text += (text.size() > 1 ? " " : "") +
               ValueText(field.flagFields, field.flagFieldCount, field.name, field.kind, value);

@@ -67,6 +67,10 @@ class EffectArgs {
     FxParsed parsed;
     bool relative = false;
     bool preset = false;
+    // An array field of a record: its values as given ("null": none) and as measured.
+    bool array = false;
+    std::vector<std::string> elements;
+    std::vector<int32_t> list;
   };
   // A pointer parameter given as a whole: an integer array, a bitmap, or null.
   struct Slot {
@@ -87,6 +91,8 @@ class EffectArgs {
   int64_t Measure(const Word& w, BitmapRecord* bitmap) const;
   // A parameter's or record field's value: `base`, its whole word if given, its named fields.
   int64_t Compose(const FxTarget& owner, int64_t base, BitmapRecord* bitmap) const;
+  // An array field's word measured on `bitmap` (its list filled), or null when not given.
+  Word* ArrayWord(const FxTarget& owner, BitmapRecord* bitmap);
   // The named bit fields of a parameter or record field.
   std::pair<const FxFlagField*, uint32_t> FieldsOf(const FxTarget& owner) const;
   // Whether any word or slot sets this parameter.
