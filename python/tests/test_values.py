@@ -159,8 +159,8 @@ def test_bitmap_parameters(shape, dtype, bits, order):
 
 def test_presets_as_keywords():
     assert fxkit.preset("plasma-filter", "custom") == {
-        "Style": "0x35", "RedPeriod": "40", "GreenPeriod": "70", "BluePeriod": "0",
-        "ImagePercent": "20"}
+        "pattern": "corner", "colors": "periods", "RedPeriod": "40", "GreenPeriod": "70",
+        "BluePeriod": "0", "Wavelength": "417%s", "ImagePercent": "20"}
     words = fxkit._preset_keywords("lights[1].X=5 lights[0].Y=-2 info.Level=3 i=4 center=1,2")
     got = received(**words)
     assert (got["i"], got["center"]) == (4, (1, 2))
