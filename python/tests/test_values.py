@@ -251,3 +251,13 @@ def test_preset_keyword(kwargs, flags, size, level):
     got = received(**kwargs)
     assert (got["flags"], got["size"], got["info"]) == (flags, size, info_bytes(level=level))
     assert got["lights"] == light_bytes() + light_bytes(x=5)
+
+
+def test_signature_lists_the_preset_keyword():
+    parameters = fxkit.spherize.__signature__.parameters
+    assert parameters["preset"].default is None
+    assert parameters["preset"].kind == parameters["preset"].KEYWORD_ONLY
+    # Named bit fields are keywords beyond the parameters.
+    assert any(p.kind == p.VAR_KEYWORD for p in parameters.values())
+    image = make_image(12, 16, 3, np.uint8)
+    np.testing.assert_array_equal(fxkit.spherize(image, preset=None), fxkit.spherize(image))
