@@ -2,14 +2,14 @@
 #include "Convert.h"
 
 #include <algorithm>
-
-#include "ScalarText.h"
+#include <string_view>
 
 namespace fxpy {
 
 namespace {
 
 constexpr int64_t kMaxSide = int64_t{1} << 24;  // the host's largest width or height
+constexpr size_t kMessageSize = 512;
 
 std::string TypeName(py::handle value) {
   return Py_TYPE(value.ptr())->tp_name;
@@ -25,14 +25,54 @@ bool IsPointerKind(FxKind kind) {
          kind == FX_KIND_BITMAP;
 }
 
-// Runs `f`, turning a value that does not fit into ValueError("<context>: ...").
-template <class F>
-auto Checked(const std::string& context, F f) {
-  try {
-    return f();
-  } catch (const ValueError& e) {
-    throw py::value_error(context + ": " + e.what());
+bool SameOwner(const FxTarget& a, const FxTarget& b) {
+  return a.param == b.param && a.field == b.field && a.index == b.index;
+}
+bool SameTarget(const FxTarget& a, const FxTarget& b) {
+  return SameOwner(a, b) && a.flagField == b.flagField;
+}
+
+// The elements of an array's text: split at commas outside parentheses, so rgb(r,g,b) stays
+// whole (as the command line splits them).
+std::vector<std::string> SplitElements(std::string_view text) {
+  std::vector<std::string> parts(1);
+  int depth = 0;
+  for (char c : text) {
+    if (c == '(') ++depth;
+    if (c == ')') --depth;
+    if (c == ',' && depth == 0)
+      parts.emplace_back();
+    else
+      parts.back() += c;
   }
+  return parts;
+}
+
+// The words of a preset's values.
+std::vector<std::string> SplitWords(const char* text) {
+  std::vector<std::string> words;
+  std::string word;
+  for (const char* p = text ? text : ""; *p; ++p) {
+    if (*p == ' ' || *p == '\t' || *p == '\n') {
+      if (!word.empty()) words.push_back(std::move(word));
+      word.clear();
+    } else {
+      word += *p;
+    }
+  }
+  if (!word.empty()) words.push_back(std::move(word));
+  return words;
+}
+
+int64_t PackPoint(int64_t x, int64_t y, const std::string& context) {
+  if (x < INT32_MIN || x > INT32_MAX || y < INT32_MIN || y > INT32_MAX)
+    throw py::value_error(context + ": point coordinate out of the 32-bit range");
+  return static_cast<int64_t>(uint64_t{static_cast<uint32_t>(x)} |
+                              uint64_t{static_cast<uint32_t>(y)} << 32);
+}
+
+int64_t Extend(FxKind kind, uint32_t word) {
+  return kind == FX_KIND_INT32 ? int64_t{static_cast<int32_t>(word)} : int64_t{word};
 }
 
 }  // namespace
@@ -85,177 +125,280 @@ int64_t IntFromPython(py::handle value, const std::string& context, const char* 
   return v;
 }
 
-int64_t ScalarFromPython(const TextTarget& target, py::handle value, const std::string& context) {
-  const FxKind kind = target.kind;
-  if (PyUnicode_Check(value.ptr()))
-    return Checked(context, [&] { return ParseScalarText(target, value.cast<std::string>()); });
+int64_t PackWord(FxKind kind, int64_t value, const std::string& context) {
+  if (value < INT32_MIN || value > int64_t{UINT32_MAX})
+    throw py::value_error(context + ": " + std::to_string(value) + " does not fit in 32 bits");
+  return Extend(kind, static_cast<uint32_t>(value));
+}
+
+CallValues::CallValues(const FxEffectDesc& effect, BitmapRecord* bitmap)
+    : effect_(effect), bitmap_(bitmap), slots_(effect.paramCount) {}
+
+std::string CallValues::Where(const std::string& name) const {
+  return std::string(effect_.shortName) + ": " + name;
+}
+
+void CallValues::Add(const std::string& name, py::handle value) {
+  AddValue(name, value, false);
+}
+
+void CallValues::AddValue(const std::string& name, py::handle value, bool preset) {
+  std::string lower = name;
+  for (char& c : lower) c = char(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  if (!preset && lower == "preset" && FxFindParam(&effect_, name.c_str()) < 0)
+    return AddPreset(value);
+
+  char message[kMessageSize];
+  FxTarget target;
+  if (FxResolveName(&effect_, name.c_str(), &target, message, sizeof(message)) != SUCCESS) {
+    std::string text = message;
+    if (text.find("(did you mean") == std::string::npos) {
+      std::string function = effect_.shortName;
+      std::replace(function.begin(), function.end(), '-', '_');
+      text += " (see help(fxkit." + function + "))";
+    }
+    throw py::type_error(text);
+  }
+  const FxParamDesc& param = effect_.params[target.param];
+  if (target.field < 0 && target.flagField < 0 && IsPointerKind(param.kind))
+    return AddWhole(target, name, value, preset);
+  Word w = ScalarWord(target, name, value);
+  w.preset = preset;
+  AddScalar(std::move(w));
+}
+
+void CallValues::AddPreset(py::handle value) {
+  if (!PyUnicode_Check(value.ptr()))
+    throw py::type_error(Where("preset") + ": expected a preset's name, got " + TypeName(value));
+  const std::string name = value.cast<std::string>();
+  char message[kMessageSize];
+  const FxPreset* preset = FxFindPreset(&effect_, name.c_str(), message, sizeof(message));
+  if (!preset) throw py::value_error(message);
+  if (!preset_.empty()) throw py::type_error(Where("preset") + ": given twice");
+  preset_ = preset->name;
+  for (const std::string& word : SplitWords(preset->values)) {
+    const size_t eq = word.find('=');
+    AddValue(word.substr(0, eq), py::str(eq == std::string::npos ? "" : word.substr(eq + 1)), true);
+  }
+}
+
+CallValues::Word CallValues::ScalarWord(const FxTarget& target, const std::string& name,
+                                        py::handle value) const {
+  const FxParamDesc& param = effect_.params[target.param];
+  const FxFieldDesc* field = target.field >= 0 ? &param.record->fields[target.field] : nullptr;
+  const FxKind kind = field ? field->kind : param.kind;
+  const uint32_t flagFieldCount = field ? field->flagFieldCount : param.flagFieldCount;
+  const std::string context = Where(name);
+  Word w{name, target};
+
+  if (PyUnicode_Check(value.ptr())) {
+    const std::string text = value.cast<std::string>();
+    FxParsed parsed{0, 0, 0};
+    char message[kMessageSize];
+    const int32_t rc =
+        FxParseValue(&effect_, &target, text.c_str(), bitmap_, &parsed, message, sizeof(message));
+    // A whole value of something with named bit fields is judged with the fields set on it.
+    const bool composed = target.flagField < 0 && flagFieldCount > 0 &&
+                          rc == FX_REGISTRY_OUT_OF_RANGE && parsed.mask != 0;
+    if (rc != SUCCESS && !composed) throw py::value_error(message);
+    w.value = parsed.value;
+    w.mask = parsed.mask;
+    return w;
+  }
+  if (target.flagField >= 0) {
+    const FxFlagField& f = (field ? field->flagFields : param.flagFields)[target.flagField];
+    std::string names;
+    for (uint32_t v = 0; v < f.valueCount; ++v)
+      names += std::string(v ? ", '" : "'") + f.values[v].name + "'";
+    throw py::type_error(context + ": expected one of " + names + ", got " + TypeName(value));
+  }
   if (kind == FX_KIND_POINT) {
     if (!IsSequence(value) || py::len(value) != 2)
       throw py::type_error(context + ": expected a point (x, y) or 'x,y', got " + TypeName(value));
     const auto xy = py::reinterpret_borrow<py::sequence>(value);
     const int64_t x = IntFromPython(xy[0], context, "an integer coordinate");
     const int64_t y = IntFromPython(xy[1], context, "an integer coordinate");
-    return Checked(context, [&] { return PackPoint(x, y); });
+    w.value = PackPoint(x, y, context);
+    return w;
   }
   if (kind == FX_KIND_COLOR && IsSequence(value)) {
     if (py::len(value) != 3)
       throw py::type_error(context + ": expected a colour 0x00BBGGRR, '#RRGGBB' or (r, g, b)");
     const auto rgb = py::reinterpret_borrow<py::sequence>(value);
-    int64_t packed = 0;
     for (size_t i = 0; i < 3; ++i) {
       const int64_t c = IntFromPython(rgb[i], context, "an integer colour sample");
       if (c < 0 || c > 255) throw py::value_error(context + ": colour samples are 0 .. 255");
-      packed |= c << (8 * i);
+      w.value |= c << (8 * i);
     }
-    return packed;
+    return w;
   }
   const int64_t v = IntFromPython(
       value, context,
       kind == FX_KIND_COLOR ? "a colour 0x00BBGGRR, '#RRGGBB' or (r, g, b)" : "an integer");
-  return Checked(context, [&] { return PackWord(kind, v); });
+  w.value = PackWord(kind, v, context);
+  return w;
 }
 
-CallValues::CallValues(const FxEffectDesc& effect, const BitmapRecord* bitmap)
-    : effect_(effect), bitmap_(bitmap), slots_(effect.paramCount) {}
-
-TextTarget CallValues::Target(uint32_t param, int32_t field) const {
-  const FxParamDesc& p = effect_.params[param];
-  const FxFieldDesc* f = field >= 0 ? &p.record->fields[field] : nullptr;
-  return TextTarget{f ? f->kind : p.kind, &effect_, &p, f, bitmap_};
-}
-
-std::string CallValues::Context(const std::string& keyword) const {
-  return std::string(effect_.shortName) + ": " + keyword;
-}
-
-void CallValues::Add(const std::string& name, py::handle value) {
-  const int32_t p = FxFindParam(&effect_, name.c_str());
-  if (p >= 0) return SetParam(uint32_t(p), value);
-
-  // A record's field: "param.Field", or the field's bare name when one record has it.
-  int32_t owner = -1, field = -1;
-  if (const size_t dot = name.find('.'); dot != std::string::npos) {
-    const int32_t q = FxFindParam(&effect_, name.substr(0, dot).c_str());
-    if (q >= 0 && effect_.params[q].kind == FX_KIND_RECORD) {
-      owner = q;
-      field = FxFindField(effect_.params[q].record, name.substr(dot + 1).c_str());
-      if (field < 0)
-        throw py::type_error(Context(name) + ": " + effect_.params[q].record->name +
-                             " has no such field");
-    }
-  } else {
-    for (uint32_t i = 0; i < effect_.paramCount; ++i) {
-      if (effect_.params[i].kind != FX_KIND_RECORD) continue;
-      const int32_t f = FxFindField(effect_.params[i].record, name.c_str());
-      if (f < 0) continue;
-      if (owner >= 0)
-        throw py::type_error(Context(name) + ": a field of more than one record; pass it in the " +
-                             "record's dict");
-      owner = int32_t(i);
-      field = f;
-    }
+void CallValues::AddWhole(const FxTarget& target, const std::string& name, py::handle value,
+                          bool preset) {
+  const FxParamDesc& param = effect_.params[target.param];
+  Slot& slot = slots_[target.param];
+  const std::string context = Where(name);
+  const bool isNull =
+      value.is_none() || (PyUnicode_Check(value.ptr()) && value.cast<std::string>() == "null");
+  // A record given as a dict is a set of field values, merged with the others given.
+  if (param.kind == FX_KIND_RECORD && !isNull) {
+    if (!PyDict_Check(value.ptr()))
+      throw py::type_error(context + ": expected a dict of " + param.record->name +
+                           " fields or None, got " + TypeName(value));
+    return AddFields(param.name, -1, value, preset);
   }
-  if (owner < 0) {
-    std::string function = effect_.shortName;
-    std::replace(function.begin(), function.end(), '-', '_');
-    throw py::type_error(Context(name) + ": unknown parameter (see help(fxkit." + function + "))");
+  if (slot.given || Sets(target.param)) {
+    if (preset) return;  // a keyword given on its own wins over the preset's
+    if (!slot.preset) throw py::type_error(context + ": given twice");
+    slot = Slot{};
+    std::erase_if(words_, [&](const Word& w) { return w.target.param == target.param; });
   }
-  Slot& slot = slots_[owner];
-  if (slot.isNull)
-    throw py::type_error(Context(name) + ": " + effect_.params[owner].name + " was given as None");
-  SetField(uint32_t(owner), uint32_t(field), value, slot.fields, Context(name));
-}
-
-void CallValues::SetField(uint32_t param, uint32_t field, py::handle value,
-                          std::map<uint32_t, int64_t>& fields, const std::string& context) {
-  if (fields.count(field)) throw py::type_error(context + ": field given twice");
-  fields[field] = ScalarFromPython(Target(param, int32_t(field)), value, context);
-}
-
-void CallValues::SetParam(uint32_t p, py::handle value) {
-  const FxParamDesc& param = effect_.params[p];
-  Slot& slot = slots_[p];
-  const std::string context = Context(param.name);
-  if (slot.given) throw py::type_error(context + ": given twice");
-  if (value.is_none()) {
-    if (!IsPointerKind(param.kind))
-      throw py::type_error(context + ": expected a " + FxKindName(param.kind) +
-                           " value, got None (leave it out for the default)");
-    if (!slot.fields.empty()) throw py::type_error(context + ": given as None and by its fields");
-    slot.given = slot.isNull = true;
+  slot.given = true;
+  slot.preset = preset;
+  if (isNull) {
+    slot.isNull = true;
     return;
   }
   switch (param.kind) {
-    case FX_KIND_RECORD: {
-      if (!PyDict_Check(value.ptr()))
-        throw py::type_error(context + ": expected a dict of " + param.record->name +
-                             " fields or None, got " + TypeName(value));
-      for (const auto& [key, fieldValue] : py::reinterpret_borrow<py::dict>(value)) {
-        if (!PyUnicode_Check(key.ptr())) throw py::type_error(context + ": field names are str");
-        const std::string name = key.cast<std::string>();
-        const int32_t f = FxFindField(param.record, name.c_str());
-        if (f < 0)
-          throw py::type_error(context + ": " + param.record->name + " has no field '" + name +
-                               "'");
-        SetField(p, uint32_t(f), fieldValue, slot.fields, context + "." + name);
-      }
-      break;
-    }
     case FX_KIND_RECORD_ARRAY: {
       if (!IsSequence(value) || PyDict_Check(value.ptr()))
         throw py::type_error(context + ": expected a sequence of dicts of " + param.record->name +
                              " fields or None, got " + TypeName(value));
       const auto records = py::reinterpret_borrow<py::sequence>(value);
-      slot.records.resize(py::len(records));
-      for (size_t r = 0; r < slot.records.size(); ++r) {
-        const std::string where = context + "[" + std::to_string(r) + "]";
+      slot.records = uint32_t(py::len(records));
+      for (uint32_t r = 0; r < slot.records; ++r) {
         const py::object record = records[r];
         if (!PyDict_Check(record.ptr()))
-          throw py::type_error(where + ": expected a dict, got " + TypeName(record));
-        for (const auto& [key, fieldValue] : py::reinterpret_borrow<py::dict>(record)) {
-          const std::string name = py::str(key);
-          const int32_t f = FxFindField(param.record, name.c_str());
-          if (f < 0)
-            throw py::type_error(where + ": " + param.record->name + " has no field '" + name +
-                                 "'");
-          SetField(p, uint32_t(f), fieldValue, slot.records[r], where + "." + name);
-        }
+          throw py::type_error(context + "[" + std::to_string(r) + "]: expected a dict, got " +
+                               TypeName(record));
+        AddFields(param.name, int32_t(r), record, preset);
       }
       break;
     }
-    case FX_KIND_INT_ARRAY:
+    case FX_KIND_INT_ARRAY: {
+      // Text and str elements are read as the command line reads an array's elements.
+      char message[kMessageSize];
+      auto element = [&](const std::string& text) {
+        FxParsed parsed;
+        if (FxParseValue(&effect_, &target, text.c_str(), bitmap_, &parsed, message,
+                         sizeof(message)) != SUCCESS)
+          throw py::value_error(message);
+        slot.list.push_back(static_cast<int32_t>(parsed.value));
+      };
       if (PyUnicode_Check(value.ptr())) {
-        slot.list = Checked(
-            context, [&] { return ParseListText(Target(p, -1), value.cast<std::string>()); });
+        for (const std::string& e : SplitElements(value.cast<std::string>())) element(e);
       } else {
         if (!IsSequence(value))
           throw py::type_error(context + ": expected a sequence of integers, 'v,v,...' or None, " +
                                "got " + TypeName(value));
-        for (const py::handle element : value) {
-          const int64_t v = IntFromPython(element, context, "integers");
-          slot.list.push_back(
-              static_cast<int32_t>(Checked(context, [&] { return PackWord(FX_KIND_INT32, v); })));
+        for (const py::handle e : value) {
+          if (PyUnicode_Check(e.ptr())) {
+            element(e.cast<std::string>());
+          } else {
+            const int64_t v = IntFromPython(e, context, "integers");
+            slot.list.push_back(static_cast<int32_t>(PackWord(FX_KIND_INT32, v, context)));
+          }
         }
       }
       slot.list.reserve(1);  // a valid pointer even for an empty list
       break;
-    case FX_KIND_BITMAP:
+    }
+    default:  // FX_KIND_BITMAP
+      if (PyUnicode_Check(value.ptr()))
+        throw py::type_error(context + ": expected a numpy array (the module reads no files)");
       slot.bitmap = std::make_unique<HostBitmap>();
       BitmapFromArray(value, context, *slot.bitmap);
       break;
-    default:
-      slot.scalar = ScalarFromPython(Target(p, -1), value, context);
-      break;
   }
-  slot.given = true;
+}
+
+void CallValues::AddFields(const std::string& param, int32_t index, py::handle dict, bool preset) {
+  const std::string owner = index < 0 ? param : param + "[" + std::to_string(index) + "]";
+  for (const auto& [key, value] : py::reinterpret_borrow<py::dict>(dict)) {
+    if (!PyUnicode_Check(key.ptr())) throw py::type_error(Where(owner) + ": field names are str");
+    const std::string name = owner + "." + key.cast<std::string>();
+    char message[kMessageSize];
+    FxTarget target;
+    if (FxResolveName(&effect_, name.c_str(), &target, message, sizeof(message)) != SUCCESS)
+      throw py::type_error(message);
+    Word w = ScalarWord(target, name, value);
+    w.preset = preset;
+    AddScalar(std::move(w));
+  }
+}
+
+void CallValues::AddScalar(Word w) {
+  const FxParamDesc& param = effect_.params[w.target.param];
+  Slot& slot = slots_[w.target.param];
+  if (slot.isNull) {
+    if (w.preset) return;
+    if (!slot.preset)
+      throw py::type_error(Where(w.name) + ": " + param.name + " was given as None");
+    slot = Slot{};
+  }
+  for (auto it = words_.begin(); it != words_.end();) {
+    const Word& e = *it;
+    const bool same = SameTarget(e.target, w.target);
+    // A whole value given on its own also overrides the preset's named fields of it.
+    const bool wholeOverFields =
+        SameOwner(e.target, w.target) && ((!w.preset && e.preset && w.target.flagField < 0) ||
+                                          (w.preset && !e.preset && e.target.flagField < 0));
+    if (same || wholeOverFields) {
+      if (w.preset && !e.preset) return;
+      if (e.preset && !w.preset) {
+        it = words_.erase(it);
+        continue;
+      }
+      if (same) throw py::type_error(Where(w.name) + ": given twice");
+    }
+    ++it;
+  }
+  words_.push_back(std::move(w));
+}
+
+bool CallValues::Sets(int32_t param) const {
+  for (const Word& w : words_)
+    if (w.target.param == param) return true;
+  return slots_[param].given;
+}
+
+uint32_t CallValues::RecordsGiven(int32_t param) const {
+  uint32_t count = slots_[param].records;
+  for (const Word& w : words_)
+    if (w.target.param == param && w.target.index >= 0)
+      count = std::max(count, uint32_t(w.target.index) + 1);
+  return count;
+}
+
+int64_t CallValues::Compose(const FxTarget& owner, int64_t base) const {
+  const FxParamDesc& param = effect_.params[owner.param];
+  const FxKind kind = owner.field >= 0 ? param.record->fields[owner.field].kind : param.kind;
+  int64_t value = base;
+  for (const Word& w : words_)
+    if (SameOwner(w.target, owner) && w.target.flagField < 0) value = w.value;
+  if (kind == FX_KIND_POINT) return value;
+  uint32_t word = static_cast<uint32_t>(value);
+  bool named = false;
+  for (const Word& w : words_)
+    if (SameOwner(w.target, owner) && w.target.flagField >= 0) {
+      word = (word & ~w.mask) | static_cast<uint32_t>(w.value);
+      named = true;
+    }
+  return named ? Extend(kind, word) : value;
 }
 
 const std::vector<FxNamedValue>& CallValues::Build() {
   values_.clear();
   for (uint32_t p = 0; p < effect_.paramCount; ++p) {
+    if (!Sets(int32_t(p))) continue;
     const FxParamDesc& param = effect_.params[p];
     Slot& slot = slots_[p];
-    if (!slot.given && slot.fields.empty()) continue;
     FxNamedValue v{param.name, FxValue{}, 0};
     if (slot.isNull) {
       v.value.ptr = nullptr;
@@ -263,31 +406,45 @@ const std::vector<FxNamedValue>& CallValues::Build() {
       // Every record starts from its field defaults and size; the given fields go on top.
       const FxRecordDesc& record = *param.record;
       const bool single = param.kind == FX_KIND_RECORD;
-      const size_t count = single ? 1 : slot.records.size();
-      slot.block.assign(std::max<size_t>(count * record.size, 1), 0);
-      for (size_t r = 0; r < count; ++r) {
-        uint8_t* base = slot.block.data() + r * record.size;
+      const uint32_t count = single ? 1 : RecordsGiven(int32_t(p));
+      slot.block.assign(std::max<size_t>(size_t(count) * record.size, 1), 0);
+      for (uint32_t r = 0; r < count; ++r) {
+        uint8_t* base = slot.block.data() + size_t(r) * record.size;
         FxFillRecordDefaults(&record, base);
-        for (const auto& [field, value] : single ? slot.fields : slot.records[r])
-          FxStoreField(&record.fields[field], base, value);
+        for (uint32_t f = 0; f < record.fieldCount; ++f) {
+          const FxTarget owner{int32_t(p), int32_t(f), single ? -1 : int32_t(r), -1};
+          if (std::any_of(words_.begin(), words_.end(),
+                          [&](const Word& w) { return SameOwner(w.target, owner); }))
+            FxStoreField(&record.fields[f], base, Compose(owner, record.fields[f].defaultValue));
+        }
       }
       v.value.ptr = slot.block.data();
-      v.count = uint32_t(count);
+      v.count = count;
     } else if (param.kind == FX_KIND_INT_ARRAY) {
       if (param.fixedCount && slot.list.size() != param.fixedCount)
-        throw py::value_error(Context(param.name) + ": needs exactly " +
+        throw py::value_error(Where(param.name) + ": needs exactly " +
                               std::to_string(param.fixedCount) + " values, got " +
                               std::to_string(slot.list.size()));
       v.value.ptr = slot.list.data();
       v.count = uint32_t(slot.list.size());
     } else if (param.kind == FX_KIND_BITMAP) {
       v.value.ptr = slot.bitmap->get();
-    } else if (param.kind == FX_KIND_POINT) {
-      const auto u = static_cast<uint64_t>(slot.scalar);
-      v.value.pt =
-          POINT{static_cast<int32_t>(uint32_t(u)), static_cast<int32_t>(uint32_t(u >> 32))};
     } else {
-      v.value.i = slot.scalar;
+      FxValue def{};
+      int64_t base = 0;
+      if (FxScalarDefault(&param, bitmap_, &def))
+        base = param.kind == FX_KIND_POINT
+                   ? static_cast<int64_t>(uint64_t{uint32_t(def.pt.x)} |
+                                          uint64_t{uint32_t(def.pt.y)} << 32)
+                   : def.i;
+      const int64_t scalar = Compose(FxTarget{int32_t(p), -1, -1, -1}, base);
+      if (param.kind == FX_KIND_POINT) {
+        const auto u = static_cast<uint64_t>(scalar);
+        v.value.pt =
+            POINT{static_cast<int32_t>(uint32_t(u)), static_cast<int32_t>(uint32_t(u >> 32))};
+      } else {
+        v.value.i = scalar;
+      }
     }
     values_.push_back(v);
   }

@@ -1,17 +1,17 @@
 // Python values to the registry's named values: image arrays, scalars (integers, tuples, text in
-// the command line's syntax), records as dicts, arrays as sequences, bitmaps as arrays.
+// the command line's syntax), records as dicts, arrays as sequences, bitmaps as arrays. Names and
+// text go through the library's reading of human values (FxResolveName, FxParseValue), the one
+// the command line uses, so a keyword takes every "name=value" word the tool takes.
 #pragma once
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "Pixels.h"
-#include "ScalarText.h"
 #include "fxkit/fxkit.h"
 
 namespace fxpy {
@@ -26,50 +26,71 @@ PixelLayout ArrayLayout(const py::handle& object, const std::string& what);
 // A bitmap of the binding's own holding a copy of the array (any strides).
 void BitmapFromArray(const py::handle& object, const std::string& what, HostBitmap& bitmap);
 
+// An integer from a Python int or anything with __index__ (numpy integers); TypeError for other
+// types (floats, text), ValueError beyond 64 bits.
+int64_t IntFromPython(py::handle value, const std::string& context, const char* expected);
+// A 32-bit kind's word from an integer in -2^31 .. 2^32 - 1, the pattern the command line passes:
+// sign-extended for INT32, zero-extended otherwise (-1 and 0xFFFFFFFF are the same word).
+// ValueError beyond that range.
+int64_t PackWord(FxKind kind, int64_t value, const std::string& context);
+
 // The keyword values of one call as named values. Owns the records, arrays and bitmaps they
 // point to. Unknown names and wrong types raise TypeError, values that do not fit ValueError;
-// messages start with "<effect>: <keyword>".
+// messages start with "<effect>: ".
 class CallValues {
  public:
-  // `bitmap`: the bitmap the effect will run on (its size and region), for text values.
-  CallValues(const FxEffectDesc& effect, const BitmapRecord* bitmap);
+  // `bitmap`: the bitmap the effect will run on; relative values are measured on it (its region).
+  CallValues(const FxEffectDesc& effect, BitmapRecord* bitmap);
   CallValues(const CallValues&) = delete;
   CallValues& operator=(const CallValues&) = delete;
 
-  // A parameter by name; a field of a record parameter as "param.Field" or by its bare name
-  // (as on the command line) when only one record has it.
+  // One keyword: any name FxResolveName knows (a parameter, "param.Field", a bare record field,
+  // "param[i].Field", a named bit field such as outside=), or preset=NAME when no parameter has
+  // that name. The preset's words count unless a keyword sets the same thing.
   void Add(const std::string& name, py::handle value);
-  // The named values of everything given, ready for FxInvoke.
+  // The named values of everything given, ready for FxInvokeEx: named bit fields set on the
+  // parameter's (or field's) default or its whole value.
   const std::vector<FxNamedValue>& Build();
 
  private:
+  // A scalar value: a parameter, a record field or a named bit field of either.
+  struct Word {
+    std::string name;  // as given, for messages
+    FxTarget target;
+    int64_t value = 0;
+    uint32_t mask = 0xFFFFFFFFu;  // the bits a named bit field sets
+    bool preset = false;
+  };
+  // A pointer parameter given as a whole: null, an integer array, a record array, a bitmap.
   struct Slot {
-    bool given = false;   // the parameter itself was given (not only fields of it)
-    bool isNull = false;  // a pointer parameter given as None
-    int64_t scalar = 0;
+    bool given = false;
+    bool preset = false;
+    bool isNull = false;
     std::vector<int32_t> list;
-    std::map<uint32_t, int64_t> fields;                // record: field -> value
-    std::vector<std::map<uint32_t, int64_t>> records;  // record array
+    uint32_t records = 0;  // records of a record array given as a sequence
     std::unique_ptr<HostBitmap> bitmap;
     std::vector<uint8_t> block;  // the built record(s)
   };
 
-  void SetParam(uint32_t param, py::handle value);
-  void SetField(uint32_t param, uint32_t field, py::handle value,
-                std::map<uint32_t, int64_t>& fields, const std::string& context);
-  std::string Context(const std::string& keyword) const;
-  TextTarget Target(uint32_t param, int32_t field) const;
+  void AddValue(const std::string& name, py::handle value, bool preset);
+  void AddPreset(py::handle value);
+  void AddWhole(const FxTarget& target, const std::string& name, py::handle value, bool preset);
+  void AddFields(const std::string& param, int32_t index, py::handle dict, bool preset);
+  void AddScalar(Word w);
+  Word ScalarWord(const FxTarget& target, const std::string& name, py::handle value) const;
+  // True when the parameter's slot or a word sets it.
+  bool Sets(int32_t param) const;
+  uint32_t RecordsGiven(int32_t param) const;
+  // `base` with the owner's whole word and named bit fields on top.
+  int64_t Compose(const FxTarget& owner, int64_t base) const;
+  std::string Where(const std::string& name) const;
 
   const FxEffectDesc& effect_;
-  const BitmapRecord* bitmap_;
+  BitmapRecord* bitmap_;
+  std::vector<Word> words_;
   std::vector<Slot> slots_;
+  std::string preset_;
   std::vector<FxNamedValue> values_;
 };
-
-// An integer from a Python int or anything with __index__ (numpy integers); TypeError for other
-// types (floats, text), ValueError beyond 64 bits.
-int64_t IntFromPython(py::handle value, const std::string& context, const char* expected);
-// One scalar of target.kind from an integer, text, a point (x, y) or a colour (r, g, b).
-int64_t ScalarFromPython(const TextTarget& target, py::handle value, const std::string& context);
 
 }  // namespace fxpy

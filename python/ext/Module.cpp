@@ -1,8 +1,9 @@
 // fxkit._core: the compiled half of the fxkit Python package. It describes the registry's
 // effects as plain data (the package builds a function per effect from it) and applies an effect
 // to a numpy array: the array becomes a bitmap (wrapping the result array's rows where their
-// stride allows, else a copy), keyword values become named values, and FxInvoke runs with the
-// interpreter released and the status callback installed on the calling thread.
+// stride allows, else a copy), keyword values become named values, and FxInvokeEx (with the
+// registry's range checks, as the command line calls it) runs with the interpreter released and
+// the status callback installed on the calling thread.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
@@ -16,7 +17,6 @@
 #include "Convert.h"
 #include "Pixels.h"
 #include "Probe.h"
-#include "ScalarText.h"
 #include "fxkit/fxkit.h"
 
 namespace fxpy {
@@ -146,8 +146,9 @@ py::list Describe() {
 
 const FxEffectDesc& FindEffect(const std::string& name) {
   if (name == ProbeEffect().shortName) return ProbeEffect();
-  const FxEffectDesc* effect = FxFindEffect(name.c_str());
-  if (!effect) throw py::value_error("unknown effect '" + name + "' (see fxkit.effects())");
+  char message[256];
+  const FxEffectDesc* effect = FxLookupEffect(name.c_str(), message, sizeof(message));
+  if (!effect) throw py::value_error(message);
   return *effect;
 }
 
@@ -259,8 +260,8 @@ py::tuple Apply(const std::string& effectName, py::object image, py::dict params
   const PixelLayout layout = ArrayLayout(image, name + ": image");
   std::optional<uint32_t> generatorSeed;
   if (!seed.is_none())
-    generatorSeed =
-        static_cast<uint32_t>(ScalarFromPython(TextTarget{FX_KIND_UINT32}, seed, name + ": seed"));
+    generatorSeed = static_cast<uint32_t>(PackWord(
+        FX_KIND_UINT32, IntFromPython(seed, name + ": seed", "an integer"), name + ": seed"));
   if (!progress.is_none() && !PyCallable_Check(progress.ptr()))
     throw py::type_error(name + ": progress: expected a callable or None");
 
@@ -306,14 +307,18 @@ py::tuple Apply(const std::string& effectName, py::object image, py::dict params
 
   CallbackState state;
   state.callable = progress;
+  FxReport report{};
   {
     py::gil_scoped_release release;
     if (!(wrapped && sourceRows == resultRows)) CopyRowsIn(sourceRows, rowBytes, *work.get());
     if (generatorSeed) HostSeedRandom(*generatorSeed);
     CallbackGuard callback(state);
-    rc = FxInvoke(&effect, work.get(), named.data(), uint32_t(named.size()));
+    rc = FxInvokeEx(&effect, work.get(), named.data(), uint32_t(named.size()),
+                    FX_INVOKE_CHECK_RANGES, &report);
   }
   if (state.error) throw std::move(*state.error);
+  // A value outside its range is refused before the export runs, as on the command line.
+  if (rc == FX_REGISTRY_OUT_OF_RANGE) throw py::value_error(report.message);
   if (rc != SUCCESS) return py::make_tuple(rc, py::none());
 
   const BitmapRecord& done = *work.get();
@@ -376,8 +381,8 @@ PYBIND11_MODULE(_core, m) {
   m.def(
       "seed_random",
       [](py::handle seed) {
-        HostSeedRandom(static_cast<uint32_t>(
-            fxpy::ScalarFromPython(fxpy::TextTarget{FX_KIND_UINT32}, seed, "seed")));
+        HostSeedRandom(static_cast<uint32_t>(fxpy::PackWord(
+            FX_KIND_UINT32, fxpy::IntFromPython(seed, "seed", "an integer"), "seed")));
       },
       "seed"_a);
   m.def(

@@ -15,7 +15,8 @@ constexpr int64_t kU32 = UINT32_MAX;
 // A scalar record field; the descriptor's further members (named bit fields, array length) stay
 // empty.
 FxFieldDesc Field(const char* name, FxKind kind, uint32_t offset, int64_t def, int64_t min,
-                  int64_t max, const char* help) {
+                  int64_t max, const char* help, const FxFlagField* named = nullptr,
+                  uint32_t namedCount = 0) {
   FxFieldDesc f{};
   f.name = name;
   f.kind = kind;
@@ -24,13 +25,28 @@ FxFieldDesc Field(const char* name, FxKind kind, uint32_t offset, int64_t def, i
   f.minValue = min;
   f.maxValue = max;
   f.help = help;
+  f.flagFields = named;
+  f.flagFieldCount = namedCount;
   return f;
 }
+
+// Named bit fields: two in the flags word, one in the record's Mode field, and a whole-word
+// field that names values of u itself.
+const FxFlagValue kEdgeValues[] = {{"fill", 0x0, ""}, {"wrap", 0x1, ""}, {"keep", 0x2, ""}};
+const FxFlagValue kMirrorValues[] = {{"off", 0x0, ""}, {"on", 0x100, ""}};
+const FxFlagField kFlagsFields[] = {{"edge", 0x3, kEdgeValues, 3, "outside pixels"},
+                                    {"mirror", 0x100, kMirrorValues, 2, "mirrored"}};
+const FxFlagValue kShadeValues[] = {{"flat", 0x000, ""}, {"soft", 0x100, ""}, {"hard", 0x200, ""}};
+const FxFlagField kModeFields[] = {{"shade", 0xF00, kShadeValues, 3, "the record's shading"}};
+const FxFlagValue kUValues[] = {{"seven", 7, ""}, {"most", 0xFFFFFFFF, ""}};
+const FxFlagField kUFields[] = {{"u", 0xFFFFFFFF, kUValues, 2, "u by name"}};
+
+const FxPreset kPresets[] = {{"demo", "edge=keep size=25%w Level=7 lights[1].X=5"}};
 
 const FxFieldDesc kInfoFields[] = {
     Field("StructSize", FX_KIND_UINT32, 0, 24, 0, kU32, "size"),
     Field("Level", FX_KIND_INT32, 4, -3, -100, 100, "a signed field"),
-    Field("Mode", FX_KIND_FLAGS, 8, 0x12, 0, kU32, "a flags field"),
+    Field("Mode", FX_KIND_FLAGS, 8, 0x12, 0, kU32, "a flags field", kModeFields, 1),
     Field("Tint", FX_KIND_COLOR, 12, 0x0000FF, 0, kU32, "a colour field"),
     Field("Spot", FX_KIND_POINT, 16, 2 | int64_t{3} << 32, INT32_MIN, INT32_MAX, "a point field"),
 };
@@ -69,6 +85,10 @@ const FxParamDesc* Params() {
         Param("texture", FX_KIND_BITMAP, FX_DEFAULT_NULL, 0, 0, 0),
         Param("size", FX_KIND_INT32, FX_DEFAULT_WIDTH_PERCENT, 50, 0, INT32_MAX),
     };
+    p[1].flagFields = kUFields;
+    p[1].flagFieldCount = 1;
+    p[2].flagFields = kFlagsFields;
+    p[2].flagFieldCount = 2;
     p[5].record = &kInfo;
     p[6].defaultArray = kCurve;
     p[6].defaultArrayCount = 3;
@@ -135,7 +155,7 @@ int32_t ProbeThunk(BitmapRecord* bitmap, const FxValue* args) {
 const FxEffectDesc& ProbeEffect() {
   static const FxEffectDesc effect{
       "_probe", "_probe", FX_FAMILY_DISTORTION, "records its arguments", Params(), 13, &ProbeThunk,
-      nullptr,  0,        FX_TRAIT_TONES_ONLY};
+      kPresets, 1,        FX_TRAIT_TONES_ONLY};
   return effect;
 }
 

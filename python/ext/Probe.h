@@ -1,6 +1,7 @@
 // A test effect of the binding's own: one parameter of every kind, and a thunk that records what
 // it was called with, so the tests can check the conversion of every kind whatever effects the
-// registry holds. It is not in the registry; the module reaches it as "_probe".
+// registry holds, with named bit fields and a preset for the command line's forms. It is not in the
+// registry; the module reaches it as "_probe".
 #pragma once
 
 #include <cstdint>

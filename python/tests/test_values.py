@@ -159,8 +159,8 @@ def test_bitmap_parameters(shape, dtype, bits, order):
 
 def test_presets_as_keywords():
     assert fxkit.preset("plasma-filter", "custom") == {
-        "Style": "0x35", "RedPeriod": "40", "GreenPeriod": "70", "BluePeriod": "0",
-        "ImagePercent": "20"}
+        "pattern": "corner", "colors": "periods", "RedPeriod": "40", "GreenPeriod": "70",
+        "BluePeriod": "0", "Wavelength": "417%s", "ImagePercent": "20"}
     words = fxkit._preset_keywords("lights[1].X=5 lights[0].Y=-2 info.Level=3 i=4 center=1,2")
     got = received(**words)
     assert (got["i"], got["center"]) == (4, (1, 2))
@@ -168,3 +168,96 @@ def test_presets_as_keywords():
     assert got["lights"] == light_bytes(y=-2) + light_bytes(x=5)
     with pytest.raises(ValueError):
         fxkit.preset("swirl", "no-such-preset")
+
+
+# Text in the command line's forms, read by the library on the 48 x 36 image: named bit fields
+# set on the default (flags 0x10, Mode 0x12) or on the whole value given, percentages of the
+# width, height or shorter side truncated toward zero, points in percent of each side.
+@pytest.mark.parametrize("kwargs,field,expected", [
+    ({"edge": "wrap"}, "flags", 0x10 & ~0x3 | 0x1),
+    ({"flags": 0x200, "edge": "keep"}, "flags", 0x202),
+    ({"flags.edge": "keep", "mirror": "on"}, "flags", 0x10 | 0x2 | 0x100),
+    ({"flags": "0x3", "edge": "fill"}, "flags", 0x0),
+    ({"u": "most"}, "u", 0xFFFFFFFF),
+    ({"u": "Seven"}, "u", 7),
+    ({"size": "25%w"}, "size", 12),
+    ({"size": "50%h"}, "size", 18),
+    ({"size": "10%s"}, "size", 3),  # 3.6
+    ({"size": "8.3334%s"}, "size", 3),  # 3.000024
+    ({"i": "-10%s"}, "i", -3),  # -3.6, toward zero
+    ({"center": "50%,25%"}, "center", (24, 9)),
+    ({"center": "0%,100%"}, "center", (0, 36)),
+    ({"center": "10,50%"}, "center", (10, 18)),
+    ({"color": "teal"}, "color", 0x808000),  # #008080
+    ({"color": "rgb(1,2,3)"}, "color", 0x030201),
+    ({"color": "#123"}, "color", 0x332211),
+    ({"curve": "rgb(1,2,3),50%w,-0x1"}, "curve", [0x030201, 24, -1]),
+    ({"curve": ["25%h", 7]}, "curve", [9, 7]),
+])
+def test_text_forms(kwargs, field, expected):
+    assert received(**kwargs)[field] == expected
+
+
+@pytest.mark.parametrize("kwargs,mode,level", [
+    ({"shade": "hard"}, 0x212, -3),
+    ({"info": {"shade": "soft", "Level": "50%s"}}, 0x112, 18),
+    ({"Mode": 0xF00, "info.shade": "flat"}, 0x000, -3),
+    ({"Mode": "0x3FF", "shade": "soft"}, 0x1FF, -3),
+])
+def test_named_fields_of_record_fields(kwargs, mode, level):
+    assert received(**kwargs)["info"] == info_bytes(mode=mode, level=level)
+
+
+def test_relative_values_measure_the_region():
+    # The 20 x 10 rectangle at (8, 4): sizes of its sides, points from its corner.
+    got = received(size="50%w", center="50%,50%", region=(8, 4, 20, 10))
+    assert (got["size"], got["center"]) == (10, (18, 9))
+    got = received(**{"lights[1].X": "10%w"})
+    assert (got["lights"], got["lightCount"]) == (light_bytes() + light_bytes(x=4), 2)
+
+
+@pytest.mark.parametrize("kwargs,error,fragment", [
+    ({"edge": 1}, TypeError, "'fill', 'wrap', 'keep'"),
+    ({"edge": "wrp"}, ValueError, "did you mean wrap"),
+    ({"sizee": "1"}, TypeError, "did you mean size"),
+    ({"size": "10%q"}, ValueError, "size=10%q"),
+    ({"i": "200"}, ValueError, "i=200 is outside -100..100"),
+    ({"i": 200}, ValueError, "is outside -100..100"),
+    ({"i": "300%w"}, ValueError, "is 144 on this picture"),
+    ({"color": "tael"}, ValueError, "did you mean teal"),
+    ({"shade": "hard", "info": None}, TypeError, "given twice"),
+    ({"info": None, "shade": "hard"}, TypeError, "given as None"),
+    ({"edge": "wrap", "flags.edge": "keep"}, TypeError, "given twice"),
+    ({"preset": "dmeo"}, ValueError, "did you mean demo"),
+    ({"preset": 3}, TypeError, "preset's name"),
+])
+def test_refused_text(kwargs, error, fragment):
+    with pytest.raises(error) as raised:
+        probe(IMAGE, **kwargs)
+    assert str(raised.value).startswith("_probe: ") and fragment in str(raised.value)
+
+
+# The preset's words (edge=keep size=25%w Level=7 lights[1].X=5) under the keywords given: a
+# keyword replaces the preset's word for the same thing, a whole value its named fields too.
+@pytest.mark.parametrize("kwargs,flags,size,level", [
+    ({"preset": "demo"}, 0x12, 12, 7),
+    ({"preset": "DEMO"}, 0x12, 12, 7),
+    ({"size": 3, "preset": "demo"}, 0x12, 3, 7),
+    ({"preset": "demo", "flags": 0x100}, 0x100, 12, 7),
+    ({"preset": "demo", "edge": "wrap"}, 0x11, 12, 7),
+    ({"preset": "demo", "info": {"Level": 1}}, 0x12, 12, 1),
+])
+def test_preset_keyword(kwargs, flags, size, level):
+    got = received(**kwargs)
+    assert (got["flags"], got["size"], got["info"]) == (flags, size, info_bytes(level=level))
+    assert got["lights"] == light_bytes() + light_bytes(x=5)
+
+
+def test_signature_lists_the_preset_keyword():
+    parameters = fxkit.spherize.__signature__.parameters
+    assert parameters["preset"].default is None
+    assert parameters["preset"].kind == parameters["preset"].KEYWORD_ONLY
+    # Named bit fields are keywords beyond the parameters.
+    assert any(p.kind == p.VAR_KEYWORD for p in parameters.values())
+    image = make_image(12, 16, 3, np.uint8)
+    np.testing.assert_array_equal(fxkit.spherize(image, preset=None), fxkit.spherize(image))

@@ -8,8 +8,10 @@ when the module is imported::
 
 Images are numpy arrays of uint8 or uint16 samples: H x W (gray), H x W x 3 (red, green, blue)
 or H x W x 4 (colour and a fourth sample, such as alpha, that the effects keep). Parameters are
-keywords named as on the fxkit command line; help(fxkit.swirl) shows an effect's parameters,
-defaults and ranges, fxkit.effects() lists every effect. An effect returns a new array (or writes
+keywords named as on the fxkit command line, and take what its name=value words take (text
+such as "50%,50%", "12.5%w" or outside="edge" is read by the library as the tool reads it);
+help(fxkit.swirl) shows an effect's parameters, defaults and ranges, fxkit.effects() lists every
+effect. An effect returns a new array (or writes
 into out=), and raises fxkit.Error when the library answers anything but SUCCESS.
 """
 
@@ -56,6 +58,7 @@ def _option_names(desc):
     """The keyword of each call option for this effect (see _OPTIONS)."""
     taken = {p["name"] for p in desc["params"]}
     for p in desc["params"]:
+        taken.update(f["name"] for f in p["flag_fields"])
         if p["kind"] == "record" and p["record"]:
             taken.update(f["name"] for f in p["record"]["fields"])
     return {option: option + "_" if option in taken else option for option in _OPTIONS}
@@ -72,7 +75,10 @@ def _signature(desc, options):
     for option in _OPTIONS:
         params.append(_inspect.Parameter(options[option], _inspect.Parameter.KEYWORD_ONLY,
                                          default=None))
-    if any(p["kind"] == "record" for p in desc["params"]):
+    if desc["presets"] and "preset" not in names:
+        params.append(_inspect.Parameter("preset", _inspect.Parameter.KEYWORD_ONLY, default=None))
+    # Record fields and named bit fields are keywords too (Level=3, outside="edge").
+    if any(p["kind"] == "record" or p["flag_fields"] for p in desc["params"]):
         params.append(_inspect.Parameter("fields", _inspect.Parameter.VAR_KEYWORD))
     return _inspect.Signature(params)
 
@@ -80,9 +86,12 @@ def _signature(desc, options):
 def _make_function(desc):
     short_name = desc["name"]
     options = _option_names(desc)
+    preset_option = "preset" not in {p["name"] for p in desc["params"]}
 
     def effect(image, /, **kwargs):
         chosen = {option: kwargs.pop(keyword, None) for option, keyword in options.items()}
+        if preset_option and "preset" in kwargs and kwargs["preset"] is None:
+            del kwargs["preset"]  # the signature's default: no preset
         code, result = _core.apply(short_name, image, kwargs, chosen["out"], chosen["region"],
                                    chosen["seed"], chosen["progress"])
         if code != SUCCESS:

@@ -161,8 +161,12 @@ def docstring(desc, options):
               "Returns the result as a new array (or out). Raises fxkit.Error with the result "
               "code when the library answers anything but SUCCESS, TypeError or ValueError for "
               "arguments that do not fit.",
-              "Values may also be text in the command line's syntax ('320,240', '#FF8000')."]
+              "Values may also be text, read as the command line reads it: '320,240', "
+              "'50%,50%' (of the picture or region), '12.5%w', '10%h', '8%s' (of its width, "
+              "height or shorter side), '#FF8000', 'rgb(255,128,0)', 'teal', and named values "
+              "of named bit fields, which are keywords of their own (outside='edge')."]
     if desc["presets"]:
-        lines += ["", "Presets (fxkit.preset('%s', NAME) gives the keywords)" % desc["name"]]
+        lines += ["", "Presets (preset=NAME, or the keywords fxkit.preset('%s', NAME) gives; "
+                  "keywords given override the preset's)" % desc["name"]]
         lines += ["    %-14s %s" % (name, values) for name, values in desc["presets"]]
     return "\n".join(lines)
