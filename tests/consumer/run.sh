@@ -22,14 +22,14 @@ soname=$(readelf -d "$libdir/libfxkit.so" | sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/
 for h in fxkit.h types.h host.h effects.h registry.h; do
   [ -f "$prefix/include/fxkit/$h" ] || fail "header fxkit/$h not installed"
 done
-"$prefix/bin/fxkit" list --names | grep -qx swirl || fail "the installed tool does not list swirl"
+"$prefix/bin/fxkit" list --names | grep -x swirl >/dev/null || fail "the installed tool does not list swirl"
 
 # Through the CMake package. Only the prefix is searched: no package registry, no build tree.
 rm -rf "$work/cmake" "$work/pkgconfig"
 cmake -S "$here" -B "$work/cmake" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
   -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF -DCMAKE_FIND_USE_SYSTEM_PACKAGE_REGISTRY=OFF >/dev/null
 cmake --build "$work/cmake" >/dev/null
-ldd "$work/cmake/consumer" | grep -q "$libdir/$soname" || fail "CMake build does not load $libdir/$soname"
+ldd "$work/cmake/consumer" | grep "$libdir/$soname" >/dev/null || fail "CMake build does not load $libdir/$soname"
 "$work/cmake/consumer"
 
 # Through pkg-config.
@@ -37,5 +37,5 @@ mkdir -p "$work/pkgconfig"
 cc -std=c99 -Wall -Wextra -Werror "$here/consumer.c" -DFXKIT_EXPECTED_VERSION="\"$version\"" \
   $(pkg-config --cflags fxkit) $(pkg-config --libs fxkit) -Wl,-rpath,"$libdir" \
   -o "$work/pkgconfig/consumer"
-ldd "$work/pkgconfig/consumer" | grep -q "$libdir/$soname" || fail "pkg-config build does not load $libdir/$soname"
+ldd "$work/pkgconfig/consumer" | grep "$libdir/$soname" >/dev/null || fail "pkg-config build does not load $libdir/$soname"
 "$work/pkgconfig/consumer"
