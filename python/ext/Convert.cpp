@@ -189,8 +189,34 @@ CallValues::Word CallValues::ScalarWord(const FxTarget& target, const std::strin
   const FxKind kind = field ? field->kind : param.kind;
   const uint32_t flagFieldCount = field ? field->flagFieldCount : param.flagFieldCount;
   const std::string context = Where(name);
-  Word w{name, target};
+  Word w{name, target, 0, 0xFFFFFFFFu, false, {}};
 
+  if (kind == FX_KIND_INT_ARRAY) {  // a record's array field: None, 'v,v,...' or integers
+    if (value.is_none() || (PyUnicode_Check(value.ptr()) && value.cast<std::string>() == "null"))
+      return w;
+    char message[kMessageSize];
+    auto element = [&](const std::string& text) {
+      FxParsed parsed;
+      if (FxParseValue(&effect_, &target, text.c_str(), bitmap_, &parsed, message,
+                       sizeof(message)) != SUCCESS)
+        throw py::value_error(message);
+      w.list.push_back(static_cast<int32_t>(parsed.value));
+    };
+    if (PyUnicode_Check(value.ptr())) {
+      for (const std::string& e : SplitElements(value.cast<std::string>())) element(e);
+    } else {
+      if (!IsSequence(value))
+        throw py::type_error(context + ": expected a sequence of integers, 'v,v,...' or None, " +
+                             "got " + TypeName(value));
+      for (const py::handle e : value)
+        element(PyUnicode_Check(e.ptr()) ? e.cast<std::string>()
+                                         : std::to_string(IntFromPython(e, context, "an integer")));
+    }
+    if (w.list.size() != field->arrayCount)
+      throw py::value_error(context + ": needs exactly " + std::to_string(field->arrayCount) +
+                            " values, got " + std::to_string(w.list.size()));
+    return w;
+  }
   if (PyUnicode_Check(value.ptr())) {
     const std::string text = value.cast<std::string>();
     FxParsed parsed{0, 0, 0};
@@ -413,6 +439,13 @@ const std::vector<FxNamedValue>& CallValues::Build() {
         FxFillRecordDefaults(&record, base);
         for (uint32_t f = 0; f < record.fieldCount; ++f) {
           const FxTarget owner{int32_t(p), int32_t(f), single ? -1 : int32_t(r), -1};
+          if (record.fields[f].kind == FX_KIND_INT_ARRAY) {  // points at the values given
+            for (const Word& w : words_)
+              if (SameOwner(w.target, owner) && !w.list.empty())
+                FxStoreField(&record.fields[f], base,
+                             static_cast<int64_t>(reinterpret_cast<intptr_t>(w.list.data())));
+            continue;
+          }
           if (std::any_of(words_.begin(), words_.end(),
                           [&](const Word& w) { return SameOwner(w.target, owner); }))
             FxStoreField(&record.fields[f], base, Compose(owner, record.fields[f].defaultValue));

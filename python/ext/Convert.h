@@ -60,6 +60,7 @@ class CallValues {
     int64_t value = 0;
     uint32_t mask = 0xFFFFFFFFu;  // the bits a named bit field sets
     bool preset = false;
+    std::vector<int32_t> list;  // a record's array field: its values (empty: null)
   };
   // A pointer parameter given as a whole: null, an integer array, a record array, a bitmap.
   struct Slot {

@@ -57,6 +57,8 @@ const char* RuleName(FxDefaultRule rule) {
       return "array";
     case FX_DEFAULT_COUNT:
       return "count";
+    case FX_DEFAULT_IMAGE_ITSELF:
+      return "image-itself";
   }
   return "unknown";
 }

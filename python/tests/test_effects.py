@@ -61,6 +61,10 @@ def test_defaults_match_the_command_line(cli, name, fmt):
 
 @pytest.mark.parametrize("name,preset,words", PRESETS)
 def test_presets_match_the_command_line(cli, name, preset, words):
+    effect = next(e for e in EFFECTS if e["name"] == name)
+    bitmaps = {p["name"] for p in effect["params"] if p["kind"] == "bitmap"}
+    if any(w.split("=")[0] in bitmaps for w in words.split()):
+        pytest.skip("the preset names an image file or card; the module reads no files")
     # Large enough that every relative size measures inside its range (2.5%s of 48 is 1).
     image = make_image(48, 64, 3, np.uint8)
     expected = cli.apply(name, image, words.split())

@@ -261,3 +261,18 @@ def test_signature_lists_the_preset_keyword():
     assert any(p.kind == p.VAR_KEYWORD for p in parameters.values())
     image = make_image(12, 16, 3, np.uint8)
     np.testing.assert_array_equal(fxkit.spherize(image, preset=None), fxkit.spherize(image))
+
+
+def test_record_array_field():
+    """A record's array field (the bump map's height table) as integers, as text, and refused
+    at the wrong length; an inverting table gives the relief of the inverted bump map."""
+    image = make_image(36, 48, 3, np.uint8)
+    bump = make_image(36, 48, 1, np.uint8, seed=3)
+    invert = list(range(255, -1, -1))
+    by_list = fxkit.bump_map(image, bumpBitmap=bump, heightTable=invert)
+    by_text = fxkit.bump_map(image, bumpBitmap=bump, heightTable=",".join(map(str, invert)))
+    np.testing.assert_array_equal(by_list, by_text)
+    inverted = fxkit.bump_map(image, bumpBitmap=255 - bump)
+    np.testing.assert_array_equal(by_list, inverted)
+    with pytest.raises(ValueError, match="256 values"):
+        fxkit.bump_map(image, heightTable=[1, 2, 3])
