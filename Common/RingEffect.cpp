@@ -178,8 +178,7 @@ constexpr FxFlagValue kAngleValues[] = {
     {"step", kSteppedAngles, "ring k turns by (k + 1) x angle / 100 degrees"}};
 constexpr FxFlagValue kRadiusValues[] = {
     {"ring-width", kRingWidth, "radius is the width of one ring"},
-    {"total", kTotalRadius, "radius is the outer radius of all rings"},
-    {"total3", kRingWidth | kTotalRadius, "as total"}};
+    {"total", kTotalRadius, "radius is the outer radius of all rings"}};
 constexpr FxFlagField kRingFields[] = {
     FlagField("outside", kOutsideMask, kOutsideValues, "sources outside the rectangle"),
     FlagField("angles", kSteppedAngles, kAngleValues, "how the rings turn"),
