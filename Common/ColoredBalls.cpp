@@ -432,7 +432,7 @@ constexpr FxFlagField kBallsFields[] = {
 const int32_t kDefaultPalette[] = {0x3030E0, 0x30C0F0, 0x40C040, 0xE0A030, 0xC040A0, 0xF0F0F0};
 
 const FxParamDesc kBallsParams[] = {
-    IntParam("ballCount", 1500, kAnyInt32Min, kMaxBalls, "number of balls; 0 or less paints none"),
+    IntParam("ballCount", 800, kAnyInt32Min, kMaxBalls, "number of balls; 0 or less paints none"),
     UIntParam("ballRadius", 12, 1, kMaxDotRadius,
               "mean ball radius in pixels; the largest radius must stay below 32768"),
     UIntParam("radiusVariation", 50, 0, 100, "spread of the radii in percent of ballRadius"),
