@@ -154,8 +154,8 @@ struct Highlight8 {
 };
 struct Highlight16 {
   uint16_t operator()(uint32_t h, uint32_t s, uint32_t t) const {
-    return static_cast<uint16_t>(
-        std::min<uint64_t>((uint64_t{h} * t + uint64_t{s} * (65535 - t)) / 65535, 65535));
+    // h·t + s·(65535 - t) <= 65535², so 32 bits hold the sum exactly.
+    return static_cast<uint16_t>(std::min<uint32_t>((h * t + s * (65535 - t)) / 65535, 65535));
   }
 };
 
@@ -179,7 +179,11 @@ void StampBallRow(const Ball& b, int32_t y, const Slot& slot, int32_t w, int32_t
     const uint8_t height = e[base + xx];
     if (!Shaded || height >= heights[xx]) {
       heights[xx] = xx == b.x && dy == 0 ? 255 : height;
-      for (int32_t c = 0; c < C; ++c) p[c] = blend(b.u[c], p[c], a);
+      if (a == 255) {  // full coverage: both blends give the ball's colour itself
+        for (int32_t c = 0; c < C; ++c) p[c] = static_cast<T>(b.u[c]);
+      } else {
+        for (int32_t c = 0; c < C; ++c) p[c] = blend(b.u[c], p[c], a);
+      }
     }
     const uint32_t t = s[base + xx];
     for (int32_t c = 0; c < C; ++c) p[c] = light(highlight.c[c], p[c], t);
@@ -266,8 +270,8 @@ int32_t PaintCanvas(const BallsJob& job, DotCanvas& cv, const uint8_t* product,
               p[k] = static_cast<T>(std::min<uint32_t>(
                   product[c1.c[k] * 256 + g] + product[c2.c[k] * 256 + 255 - g], 255));
             else
-              p[k] = static_cast<T>(std::min<uint64_t>(
-                  (uint64_t{c1.c[k]} * g + uint64_t{c2.c[k]} * (top - g)) / top, top));
+              p[k] = static_cast<T>(
+                  std::min<uint32_t>((c1.c[k] * g + c2.c[k] * (top - g)) / top, top));
           }
         }
       },
@@ -459,11 +463,11 @@ const FxParamDesc kBallsParams[] = {
 };
 
 const FxPreset kBallsPresets[] = {
-    {"beads-on-black", "ballCount=3000 ballRadius=8 flags=0x2221 backColor1=0x000000"},
+    {"beads-on-black", "ballCount=1500 ballRadius=10 flags=0x2221 backColor1=0x000000"},
     {"bubbles-gradient",
-     "ballCount=600 ballRadius=24 radiusVariation=80 flags=0x1224 backColor1=#FFE0A0 "
+     "ballCount=300 ballRadius=28 radiusVariation=80 flags=0x1224 backColor1=#FFE0A0 "
      "backColor2=#203050 brightness=60"},
-    {"candy", "ballCount=4000 ballRadius=6 radiusVariation=30 flags=0x2110 brightness=200"},
+    {"candy", "ballCount=2000 ballRadius=8 radiusVariation=30 flags=0x2110 brightness=200"},
 };
 
 }  // namespace

@@ -13,7 +13,8 @@
 //
 // Extreme inputs and open points:
 // - `flags` with neither the size (0x10) nor the count (0x20) bit leaves no tile size:
-//   ERROR_INV_PARAMETER.
+//   ERROR_INV_PARAMETER. A grid of more than 2^32 - 1 full tiles answers ERROR_NO_MEMORY (the
+//   table of throws cannot be held).
 // - Tile borders on 16-bit gray data without bit 26 in the colour take the gray mix of the colour
 //   scaled by 257; a fourth sample keeps its value.
 // - Without a region and with the fit flag, the caller's bitmap takes the new size (and keeps it

@@ -215,6 +215,10 @@ void StampDotRow(const Dot& d, int32_t y, const DotMasks& m, int32_t w, int32_t 
     if (Shaded && e < heights[xx]) continue;
     heights[xx] = xx == d.x && dy == 0 ? 255 : e;
     T* p = row + int64_t{xx} * step;
+    if (a == 255) {  // full coverage: both blends give the dot's colour itself
+      for (int32_t k = 0; k < C; ++k) p[k] = static_cast<T>(d.c[k]);
+      continue;
+    }
     for (int32_t k = 0; k < C; ++k) p[k] = blend(d.c[k], p[k], a);
   }
 }
@@ -224,7 +228,8 @@ void StampDotRow(const Dot& d, int32_t y, const DotMasks& m, int32_t w, int32_t 
 class DotGrid {
  public:
   int32_t Allocate(const MaskShape& s, int32_t w, int32_t h) {
-    cell_ = std::max(1, std::max(s.hx, s.hy));
+    // Cells at least as wide as a dot: the dots covering a pixel lie in at most 2 x 2 cells.
+    cell_ = std::max(8, 2 * std::max(s.hx, s.hy) + 1);
     columns_ = (w + cell_ - 1) / cell_;
     const int64_t cells = int64_t(columns_) * ((h + cell_ - 1) / cell_);
     if (cells > UINT32_MAX || !head_.Allocate(static_cast<uint32_t>(cells)) ||

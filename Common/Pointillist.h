@@ -4,9 +4,10 @@
 // applies a list of stamps to the canvas rows in parallel, and the colour split of their colours.
 //
 // Stamps are drawn on the calling thread in the effect's order and collected in chunks. A chunk's
-// pass runs the canvas rows as row functions: row y applies, in draw order, every stamp of the
-// chunk that reaches it. A pixel and its height are touched only by the stamps covering it, in
-// the order they were drawn, so the canvas is the one stamping dot after dot would paint.
+// pass runs bands of canvas rows as row functions: a band applies, in draw order, every stamp of
+// the chunk that reaches it, over the stamp's rows in the band. A pixel and its height are touched
+// only by the stamps covering it, in the order they were drawn, so the canvas is the one stamping
+// dot after dot would paint.
 #pragma once
 
 #include <algorithm>
@@ -118,18 +119,20 @@ class StampPass {
     entries_ += Bands(y0, y1);
     ++count_;
   }
-  // Applies the chunk to rows 0 .. h - 1 in parallel, apply(i, y) doing stamp i's part of row y
-  // (stamps in draw order), then empties the chunk.
+  // Applies the chunk to rows 0 .. h - 1, apply(i, y) doing stamp i's part of row y: the bands of
+  // kStampBand rows run in parallel, each taking its stamps in draw order, every stamp over its
+  // rows in the band. Then empties the chunk.
   template <class Apply>
   int32_t Run(int64_t pixelsPerRow, Apply&& apply) {
     SortIntoBands();
     const int32_t rc = RunRows(
-        slots_, 0, h_, pixelsPerRow,
-        [&](int32_t y, uint8_t*, uint8_t*) {
-          const int32_t b = y / kStampBand;
+        slots_, 0, bands_, pixelsPerRow * kStampBand,
+        [&](int32_t b, uint8_t*, uint8_t*) {
+          const int32_t top = b * kStampBand, bottom = std::min(h_, top + kStampBand) - 1;
           for (uint32_t e = offsets_[b]; e < offsets_[b + 1]; ++e) {
             const uint32_t i = entryBlock_[e];
-            if (y >= first_[i] && y <= last_[i]) apply(i, y);
+            const int32_t y1 = std::min(last_[i], bottom);
+            for (int32_t y = std::max(first_[i], top); y <= y1; ++y) apply(i, y);
           }
         },
         NoHostCall(), [](int32_t, uint8_t*) { return SUCCESS; });

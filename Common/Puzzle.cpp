@@ -8,9 +8,11 @@
 // seeded anew with `seed` (or the tick count when it is 0); the destination rows are then composed
 // from the unchanged source rows in parallel (every tile copy of the permutation is a whole-pixel
 // move, so a row gathers its pieces from the source tiles mapped onto it). Progress and cancel
-// points are those of the tile-by-tile copy: one step per permutation entry and per tile.
+// points are those of the tile-by-tile copy: one step per permutation entry and per tile. The
+// permutations are drawn (with their progress steps) whether or not the shuffle is asked for.
 //
 // Extreme inputs and open points:
+// - A grid of more than 2^32 - 1 tiles answers ERROR_NO_MEMORY (its tables cannot be held).
 // - The permutation index (rand() × rand()) mod count uses the unsigned 32-bit product (it never
 //   exceeds 2^30). The progress range 2.5·n + H steps is saturated to 32 bits.
 // - A count grid whose tiles do not reach the last columns or rows (e.g. 11 columns of count 4:
@@ -225,6 +227,7 @@ int32_t MainPass(BitmapRecord* bitmap, const PuzzleJob& job, TileCopy& copy) {
   int32_t rc = access.Open(copy.get(), 2);
   if (rc != SUCCESS) return rc;
   const uint64_t n = uint64_t{l.rows} * l.columns;
+  if (n > UINT32_MAX) return ERROR_NO_MEMORY;  // tables of n entries cannot be held
   const RECT range{0, 0, 1, TruncToInt32(2.5 * static_cast<double>(n) + l.height)};
   rc = HostBeginRectWrite(access, 0, 100, &range);
   if (rc == SUCCESS) rc = HostAdvanceProgress(access, TruncToInt32(0.5 * static_cast<double>(n)));
@@ -242,7 +245,7 @@ int32_t MainPass(BitmapRecord* bitmap, const PuzzleJob& job, TileCopy& copy) {
   TileMoves moves{l.columns, l.rows, {}};
   const bool shuffle = (job.flags & kShuffle) != 0;
   if (shuffle) {
-    if (n > UINT32_MAX || !moves.map.Allocate(static_cast<uint32_t>(n))) return ERROR_NO_MEMORY;
+    if (!moves.map.Allocate(static_cast<uint32_t>(n))) return ERROR_NO_MEMORY;
     for (uint32_t i = 0; i < n; ++i) moves.map[i] = i;
     rc = MakeMoves(access, l, classes, permutations, moves);
     if (rc != SUCCESS) return rc;

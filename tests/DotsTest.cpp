@@ -89,6 +89,18 @@ TEST(DotsTest, MasksOfSmallRadiiAsWorkedByHand) {
       EXPECT_EQ(std::vector<int32_t>(eb.begin(), eb.end()), e) << "radius " << r;
     }
   }
+  // Radius 7 ends its loop at i = 5, y = √24 = 4.899: fy = 4, cy = 5 = i, so (5, 5) is listed
+  // twice among the sixteen points and raised twice by 255·0.899 = 229, reaching 255; (6, 4) was
+  // raised once at i = 4 (y = √33, cy = 6) by 255·(√33 - 5) = 189.
+  {
+    const fx::MaskShape shape = fx::ClipMask(7, 100, 100);
+    std::vector<uint8_t> kb(shape.size());
+    fx::BuildCoverageMask(shape, kb.data());
+    EXPECT_EQ(kb[shape.at(5, 5)], 255);
+    EXPECT_EQ(kb[shape.at(-5, 5)], 255);
+    EXPECT_EQ(kb[shape.at(6, 4)], 189);
+    EXPECT_EQ(kb[shape.at(-4, -6)], 189);
+  }
   // A mask clipped to what reaches a 4 x 11 rectangle is the middle of the whole one.
   const Mask whole = Coverage(9), wholeHeight = Height(whole);
   const fx::MaskShape clipped = fx::ClipMask(9, 4, 11);
