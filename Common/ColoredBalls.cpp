@@ -18,8 +18,9 @@
 //   ballRadius + ballRadius × radiusVariation div 100 of 32768 or more (a mask of (2r + 1)²
 //   entries no longer fits 32 bits); a paletteCount of 0 when balls are to be painted; a
 //   frequency below -100 (the gradient frequency (frequency + 100) div 100 is an unsigned 32-bit
-//   quotient and would wrap); more than 1000000 balls (a million balls cover a large picture many
-//   times over; the count bounds the time a call takes).
+//   quotient and would wrap); more than max(100000, 4 × the rectangle's pixels) balls (beyond
+//   that every pixel is a ball's centre several times over; the limit bounds the time a call
+//   takes, also on tiny pictures).
 // - Colours (palette, highlight, background) scale by 257 exactly when the working samples are 16
 //   bits, so on 8-bit gray bitmaps every level indexes the 256-row product table; gray pixels take
 //   one level, (5·green + 2·red + blue + 4) >> 3. Four-sample pixels are painted in their first
@@ -47,7 +48,8 @@ constexpr double kPi = 3.1415926535;
 constexpr uint32_t kModulate = 0x1000, kBlend = 0x2000;
 constexpr uint32_t kImageCanvas = 0x100, kPaintedCanvas = 0x200;
 constexpr uint32_t kFlat = 0x10, kShaded = 0x20;
-constexpr int32_t kMaxBalls = 1000000;
+// More balls than this, or than four per pixel of the rectangle when that is more, are refused.
+constexpr int64_t kMaxBalls = 100000, kMaxBallsPerPixel = 4;
 constexpr size_t kMaskBudget = size_t{64} << 20;
 
 // A radius slot: its masks (coverage K, height E, shading S) when built.
@@ -436,7 +438,9 @@ constexpr FxFlagField kBallsFields[] = {
 const int32_t kDefaultPalette[] = {0x3030E0, 0x30C0F0, 0x40C040, 0xE0A030, 0xC040A0, 0xF0F0F0};
 
 const FxParamDesc kBallsParams[] = {
-    IntParam("ballCount", 800, kAnyInt32Min, kMaxBalls, "number of balls; 0 or less paints none"),
+    IntParam("ballCount", 800, kAnyInt32Min, kAnyInt32Max,
+             "number of balls, at most 100000 or 4 per pixel of the rectangle; 0 or less paints "
+             "none"),
     UIntParam("ballRadius", 12, 1, kMaxDotRadius,
               "mean ball radius in pixels; the largest radius must stay below 32768"),
     UIntParam("radiusVariation", 50, 0, 100, "spread of the radii in percent of ballRadius"),
@@ -504,8 +508,11 @@ int32_t Fx_ColoredBallsBitmap(BitmapRecord* bitmap, int32_t ballCount, uint32_t 
     return ERROR_INV_PARAMETER;
   const uint64_t spread = uint64_t{ballRadius} * radiusVariation / 100;
   const uint64_t rmax = ballRadius + spread;
+  RECT rect{};
+  HostGetRegionBounds(bitmap, nullptr, &rect);
+  const int64_t pixels = (int64_t{rect.right} - rect.left) * (int64_t{rect.bottom} - rect.top);
   if (rmax > kMaxDotRadius || (paletteCount == 0 && ballCount > 0) || frequency < -100 ||
-      ballCount > kMaxBalls)
+      ballCount > std::max(kMaxBalls, kMaxBallsPerPixel * pixels))
     return ERROR_INV_PARAMETER;
   const uint32_t colour = flags & 0xF000, canvas = flags & 0xF00, balls = flags & 0xF0;
   if ((colour != kModulate && colour != kBlend) ||

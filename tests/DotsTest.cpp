@@ -368,7 +368,7 @@ TEST(DotsTest, ColoredBallsEntryChecks) {
        with([](Balls& p) { p.palette.clear(), p.count = 0; }), SUCCESS},
       {"frequency -101", nullptr, with([](Balls& p) { p.frequency = -101; }), bad},
       {"frequency -100", nullptr, with([](Balls& p) { p.frequency = -100; }), SUCCESS, kSome},
-      {"a million balls and one", nullptr, with([](Balls& p) { p.count = 1000001; }), bad},
+      {"100001 balls on 120 pixels", nullptr, with([](Balls& p) { p.count = 100001; }), bad},
       {"colour field 3", nullptr, with([](Balls& p) { p.flags = 0x3110; }), bad},
       {"painted style 0", nullptr, with([](Balls& p) { p.flags = 0x2220; }), bad},
       {"style ignored on the image", nullptr, with([](Balls& p) { p.flags = 0x211F; }), SUCCESS,
