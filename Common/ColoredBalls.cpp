@@ -18,9 +18,10 @@
 //   ballRadius + ballRadius × radiusVariation div 100 of 32768 or more (a mask of (2r + 1)²
 //   entries no longer fits 32 bits); a paletteCount of 0 when balls are to be painted; a
 //   frequency below -100 (the gradient frequency (frequency + 100) div 100 is an unsigned 32-bit
-//   quotient and would wrap); more than max(100000, 4 × the rectangle's pixels) balls (beyond
-//   that every pixel is a ball's centre several times over; the limit bounds the time a call
-//   takes, also on tiny pictures).
+//   quotient and would wrap); more balls than make ballCount × (the largest ball's mask window
+//   within the rectangle) exceed 4000 × the rectangle's pixels (every ball builds or reuses its
+//   masks over that window and stamps within it: the limit bounds the work of a call to about a
+//   few thousand mask points per pixel, also for tiny pictures and very varied radii).
 // - Colours (palette, highlight, background) scale by 257 exactly when the working samples are 16
 //   bits, so on 8-bit gray bitmaps every level indexes the 256-row product table; gray pixels take
 //   one level, (5·green + 2·red + blue + 4) >> 3. Four-sample pixels are painted in their first
@@ -48,8 +49,8 @@ constexpr double kPi = 3.1415926535;
 constexpr uint32_t kModulate = 0x1000, kBlend = 0x2000;
 constexpr uint32_t kImageCanvas = 0x100, kPaintedCanvas = 0x200;
 constexpr uint32_t kFlat = 0x10, kShaded = 0x20;
-// More balls than this, or than four per pixel of the rectangle when that is more, are refused.
-constexpr int64_t kMaxBalls = 100000, kMaxBallsPerPixel = 4;
+// The balls may lay at most this many mask windows of the largest ball on every pixel.
+constexpr int64_t kMaxWindowsPerPixel = 4000;
 constexpr size_t kMaskBudget = size_t{64} << 20;
 
 // A radius slot: its masks (coverage K, height E, shading S) when built.
@@ -439,8 +440,8 @@ const int32_t kDefaultPalette[] = {0x3030E0, 0x30C0F0, 0x40C040, 0xE0A030, 0xC04
 
 const FxParamDesc kBallsParams[] = {
     IntParam("ballCount", 800, kAnyInt32Min, kAnyInt32Max,
-             "number of balls, at most 100000 or 4 per pixel of the rectangle; 0 or less paints "
-             "none"),
+             "number of balls; 0 or less paints none; at most 4000 x the rectangle's pixels / "
+             "the largest ball's mask window"),
     UIntParam("ballRadius", 12, 1, kMaxDotRadius,
               "mean ball radius in pixels; the largest radius must stay below 32768"),
     UIntParam("radiusVariation", 50, 0, 100, "spread of the radii in percent of ballRadius"),
@@ -508,12 +509,16 @@ int32_t Fx_ColoredBallsBitmap(BitmapRecord* bitmap, int32_t ballCount, uint32_t 
     return ERROR_INV_PARAMETER;
   const uint64_t spread = uint64_t{ballRadius} * radiusVariation / 100;
   const uint64_t rmax = ballRadius + spread;
+  if (rmax > kMaxDotRadius || (paletteCount == 0 && ballCount > 0) || frequency < -100)
+    return ERROR_INV_PARAMETER;
   RECT rect{};
   HostGetRegionBounds(bitmap, nullptr, &rect);
-  const int64_t pixels = (int64_t{rect.right} - rect.left) * (int64_t{rect.bottom} - rect.top);
-  if (rmax > kMaxDotRadius || (paletteCount == 0 && ballCount > 0) || frequency < -100 ||
-      ballCount > std::max(kMaxBalls, kMaxBallsPerPixel * pixels))
-    return ERROR_INV_PARAMETER;
+  const int64_t w = int64_t{rect.right} - rect.left, h = int64_t{rect.bottom} - rect.top;
+  if (w > 0 && h > 0) {  // an empty rectangle is answered by the driver
+    const int64_t window =
+        (2 * std::min<int64_t>(rmax, w - 1) + 1) * (2 * std::min<int64_t>(rmax, h - 1) + 1);
+    if (ballCount > kMaxWindowsPerPixel * w * h / window) return ERROR_INV_PARAMETER;
+  }
   const uint32_t colour = flags & 0xF000, canvas = flags & 0xF00, balls = flags & 0xF0;
   if ((colour != kModulate && colour != kBlend) ||
       (canvas != kImageCanvas && canvas != kPaintedCanvas) || (balls != kFlat && balls != kShaded))

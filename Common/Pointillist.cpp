@@ -75,13 +75,18 @@ void BuildCoverageMask(const MaskShape& s, uint8_t* k) {
     raiseEight(i, fy, static_cast<double>(cy) - y);
     raiseEight(i, cy, y - static_cast<double>(fy));
   };
+  // Every point the steps raise has ±i as a coordinate: once i passes the clipped window, no
+  // later step (the final one included) reaches it, so the steps stop there.
+  const int64_t reach = std::max(s.hx, s.hy);
   int64_t i = 1;
   double y = std::sqrt(static_cast<double>(r2 - 1));
   while (y > static_cast<double>(i)) {
+    if (i > reach) return;
     raiseSixteen(i, y);
     ++i;
     y = std::sqrt(static_cast<double>(r2 - i * i));
   }
+  if (i > reach) return;
   if (y == static_cast<double>(i)) {
     for (int64_t a : {i, -i})
       for (int64_t b : {i, -i})

@@ -368,7 +368,9 @@ TEST(DotsTest, ColoredBallsEntryChecks) {
        with([](Balls& p) { p.palette.clear(), p.count = 0; }), SUCCESS},
       {"frequency -101", nullptr, with([](Balls& p) { p.frequency = -101; }), bad},
       {"frequency -100", nullptr, with([](Balls& p) { p.frequency = -100; }), SUCCESS, kSome},
-      {"100001 balls on 120 pixels", nullptr, with([](Balls& p) { p.count = 100001; }), bad},
+      // 12 x 10 with windows of 9 x 9 (largest radius 4): at most 480000 / 81 = 5925 balls.
+      {"5926 balls", nullptr, with([](Balls& p) { p.count = 5926; }), bad},
+      {"5925 balls", nullptr, with([](Balls& p) { p.count = 5925; }), SUCCESS, kSome},
       {"colour field 3", nullptr, with([](Balls& p) { p.flags = 0x3110; }), bad},
       {"painted style 0", nullptr, with([](Balls& p) { p.flags = 0x2220; }), bad},
       {"style ignored on the image", nullptr, with([](Balls& p) { p.flags = 0x211F; }), SUCCESS,
