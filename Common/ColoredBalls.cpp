@@ -20,8 +20,8 @@
 //   frequency below -100 (the gradient frequency (frequency + 100) div 100 is an unsigned 32-bit
 //   quotient and would wrap); more balls than make ballCount × (the largest ball's mask window
 //   within the rectangle) exceed 4000 × the rectangle's pixels (every ball builds or reuses its
-//   masks over that window and stamps within it: the limit bounds the work of a call to about a
-//   few thousand mask points per pixel, also for tiny pictures and very varied radii).
+//   masks over that window and stamps within it: the limit bounds the work of a call to a few
+//   thousand mask points per pixel, also for tiny pictures and very varied radii).
 // - Colours (palette, highlight, background) scale by 257 exactly when the working samples are 16
 //   bits, so on 8-bit gray bitmaps every level indexes the 256-row product table; gray pixels take
 //   one level, (5·green + 2·red + blue + 4) >> 3. Four-sample pixels are painted in their first
@@ -32,9 +32,11 @@
 //   where the write phase starts (it would pass 90 for small counts); one-row rectangles report no
 //   background or reading steps (no division by h - 1 = 0); the canvas is written through a write
 //   preparation (its region variant keeps every pixel outside the region), reporting 90 .. 100.
-// - An empty rectangle answers ERROR_EMPTY_RECT (centres are drawn modulo its sides). Radius
-//   slots above 32767 are never drawn (rand() gives 15 bits), as draws of radius 0 are dropped
-//   and drawn again.
+// - An empty rectangle answers ERROR_EMPTY_RECT (centres are drawn modulo its sides). Slots from
+//   32768 on are never drawn (rand() gives 15 bits); draws of a radius-0 slot are dropped and
+//   drawn again.
+// - The gradients take f = (frequency + 100) div 100, the integer quotient of the unsigned 32-bit
+//   sum: frequencies within the same hundred give the same gradient.
 #include <algorithm>
 #include <cmath>
 
