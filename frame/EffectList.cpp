@@ -38,6 +38,12 @@ extern const FxEffectDesc kWindEffect;
 // Artistic, tile and texture
 extern const FxEffectDesc kImpressionistEffect;
 extern const FxEffectDesc kPixelateEffect;
+extern const FxEffectDesc kPointillistEffect;
+extern const FxEffectDesc kColoredBallsEffect;
+extern const FxEffectDesc kRingEffect;
+extern const FxEffectDesc kPuzzleEffect;
+extern const FxEffectDesc kDiceEffect;
+extern const FxEffectDesc kFragmentEffect;
 
 // Procedural textures
 extern const FxEffectDesc kCloudsEffect;
@@ -82,6 +88,12 @@ const FxEffectDesc* const kEffectList[] = {
     // Artistic, tile and texture
     &kImpressionistEffect,
     &kPixelateEffect,
+    &kPointillistEffect,
+    &kColoredBallsEffect,
+    &kRingEffect,
+    &kPuzzleEffect,
+    &kDiceEffect,
+    &kFragmentEffect,
     // Procedural textures
     &kCloudsEffect,
     &kPerlinEffect,

@@ -282,6 +282,54 @@ FXKIT_API int32_t Fx_ImpressionistBitmap(BitmapRecord* bitmap, uint32_t horzLeng
 FXKIT_API int32_t Fx_PixelateBitmap(BitmapRecord* bitmap, int32_t cellWidth, int32_t cellHeight,
                                     uint32_t opacity, POINT center, uint32_t flags);
 
+/* Repaints the rectangle with random anti-aliased dots of radius dotRadius (1 .. 32767), each in
+ * the colour of the pixel at its centre. flags bits 0-3: 1 dots over the image, 2 over a canvas
+ * of `color`; bits 4-7: 0x10 flat dots, 0x20 shaded beads (a dot covers only what lies lower).
+ * Continues the thread's generator sequence. */
+FXKIT_API int32_t Fx_PointillistBitmap(BitmapRecord* bitmap, uint32_t dotRadius, uint32_t color,
+                                       uint32_t flags);
+
+/* Scatters ballCount lit balls (radius ballRadius +- radiusVariation percent) over the image or a
+ * painted background (plain backColor1 or cosine gradients to backColor2 of frequency
+ * (frequency + 100) / 100). Each ball mixes the pixel under its centre with a random entry of
+ * `palette` (paletteCount colours 0x00BBGGRR) at a random brightness and is lit toward
+ * highlightColor from lightAngle (hundredths of a degree, 0 from the right). flags: 0x1000
+ * modulate or 0x2000 blend; 0x100 image or 0x200 painted canvas (bits 0-3: 1 plain, 2 along x,
+ * 3 along y, 4 circular, 5 elliptical); 0x10 flat or 0x20 shaded balls. Continues the thread's
+ * generator sequence. */
+FXKIT_API int32_t Fx_ColoredBallsBitmap(BitmapRecord* bitmap, int32_t ballCount,
+                                        uint32_t ballRadius, uint32_t radiusVariation,
+                                        int32_t lightAngle, uint32_t highlightColor,
+                                        uint32_t backColor1, uint32_t backColor2,
+                                        const COLORREF* palette, uint32_t paletteCount,
+                                        uint32_t brightness, uint32_t brightnessVariation,
+                                        int32_t frequency, uint32_t flags);
+
+/* Turns concentric rings around (centerX, centerY) by their own angles, like a combination lock.
+ * flags: bits 0-1 sources outside the rectangle 0 fillColor, 1 (or 3) nearest edge, 2 keep; 0x10
+ * ring k turns by (k + 1) x angle / 100 degrees, else random angles from `seed` (0: the tick
+ * count); 0x100 radius is the ring width, 0x200 the outer radius of ringCount rings. */
+FXKIT_API int32_t Fx_RingEffectBitmap(BitmapRecord* bitmap, int32_t centerX, int32_t centerY,
+                                      uint32_t radius, uint32_t ringCount, uint32_t seed,
+                                      uint32_t fillColor, int32_t angle, uint32_t flags);
+
+/* Cuts the rectangle into tiles (tileX x tileY tiles with flags 0x20, tiles of tileX x tileY
+ * pixels with 0x10) and shuffles them (0x02, from `seed`, 0: the tick count) and draws borders in
+ * borderColor (0x01); 0x100 first resizes to whole tiles (the bitmap itself without a region). */
+FXKIT_API int32_t Fx_PuzzleEffectBitmap(BitmapRecord* bitmap, uint32_t tileX, uint32_t tileY,
+                                        uint32_t seed, uint32_t flags, uint32_t borderColor);
+
+/* Turns every tile at random like a thrown die (flips, mirrors, half turns; quarter turns for
+ * square tiles), from `seed` (0: the tick count). Tiles, borders and fitting as
+ * Fx_PuzzleEffectBitmap. */
+FXKIT_API int32_t Fx_DiceEffectBitmap(BitmapRecord* bitmap, uint32_t tileX, uint32_t tileY,
+                                      uint32_t seed, uint32_t flags, uint32_t borderColor);
+
+/* Every pixel becomes the mean of the four pixels `offset` away diagonally, at `intensity`
+ * (0 .. 100) percent; flags must be 0. */
+FXKIT_API int32_t Fx_FragmentBitmap(BitmapRecord* bitmap, int32_t offset, uint32_t intensity,
+                                    uint32_t flags);
+
 /* Procedural textures ---------------------------------------------------------------------- */
 
 /* Paints seeded gradient noise (clouds) between backColor (noise 0) and foreColor (noise 1).
