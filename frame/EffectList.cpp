@@ -16,6 +16,7 @@ extern const FxEffectDesc kRippleEffect;
 // Blur, light and glow
 extern const FxEffectDesc kZoomBlurEffect;
 extern const FxEffectDesc kRadialBlurEffect;
+extern const FxEffectDesc kAddShadowEffect;
 
 // Artistic, tile and texture
 extern const FxEffectDesc kImpressionistEffect;
@@ -43,6 +44,7 @@ const FxEffectDesc* const kEffectList[] = {
     // Blur, light and glow
     &kZoomBlurEffect,
     &kRadialBlurEffect,
+    &kAddShadowEffect,
     // Artistic, tile and texture
     &kImpressionistEffect,
     &kPixelateEffect,

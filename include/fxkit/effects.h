@@ -67,6 +67,14 @@ FXKIT_API int32_t Fx_ZoomBlurBitmap(BitmapRecord* bitmap, uint32_t length, uint3
 FXKIT_API int32_t Fx_RadialBlurBitmap(BitmapRecord* bitmap, uint32_t length, int32_t spread,
                                       POINT center, uint32_t flags);
 
+/* Gives edges a raised, shadowed look: every sample gets a directional 3 x 3 derivative added
+ * (direction 0 .. 7: light from the left, bottom-left, bottom, bottom-right, right, top-right, top,
+ * top-left), of its own channel (mode 0) or of the gray image for the whole pixel (mode 1).
+ * Samples below `level` are left alone; level below 256 (4096 on 12-bit gray, 65536 on 16-bit
+ * gray and 48/64-bit colour). Works in the bitmap's own orientation. */
+FXKIT_API int32_t Fx_AddShadowBitmap(BitmapRecord* bitmap, uint32_t direction, uint32_t level,
+                                     uint32_t mode);
+
 /* Artistic, tile and texture --------------------------------------------------------------- */
 
 /* Scatters every pixel a random distance along its row (reach horzLength) and then its column
