@@ -250,7 +250,10 @@ int32_t FxInvoke(const FxEffectDesc* effect, BitmapRecord* bitmap, const FxNamed
           args[i].ptr = copy;
         break;
       }
-      case FX_DEFAULT_TEXTURE: args[i].ptr = fx::MakeTexture(scratch); break;
+      case FX_DEFAULT_TEXTURE:
+        args[i].ptr = fx::MakeTexture(scratch);
+        if (!args[i].ptr) return ERROR_NO_MEMORY;  // the texture could not be made
+        break;
       case FX_DEFAULT_ARRAY:
         if (p.kind == FX_KIND_INT_ARRAY) {
           args[i].ptr = p.defaultArray;
