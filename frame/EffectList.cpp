@@ -21,6 +21,12 @@ extern const FxEffectDesc kAddShadowEffect;
 // Artistic, tile and texture
 extern const FxEffectDesc kImpressionistEffect;
 extern const FxEffectDesc kPixelateEffect;
+extern const FxEffectDesc kMosaicTilesEffect;
+extern const FxEffectDesc kCanvasEffect;
+extern const FxEffectDesc kRomanMosaicEffect;
+extern const FxEffectDesc kRevEffectEffect;
+extern const FxEffectDesc kGlassEffectEffect;
+extern const FxEffectDesc kOceanEffect;
 
 // Procedural textures
 extern const FxEffectDesc kCloudsEffect;
@@ -48,6 +54,12 @@ const FxEffectDesc* const kEffectList[] = {
     // Artistic, tile and texture
     &kImpressionistEffect,
     &kPixelateEffect,
+    &kMosaicTilesEffect,
+    &kCanvasEffect,
+    &kRomanMosaicEffect,
+    &kRevEffectEffect,
+    &kGlassEffectEffect,
+    &kOceanEffect,
     // Procedural textures
     &kCloudsEffect,
     &kPerlinEffect,
