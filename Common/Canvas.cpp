@@ -9,9 +9,9 @@
 // Open points and extreme inputs:
 // - The texture is read in the bitmap's sample depth (16-bit samples shifted right by 8 on 8-bit
 //   bitmaps, 8-bit samples shifted left by 8 on 16-bit ones) and as one gray sample per pixel when
-//   either bitmap is gray (colour becomes the host's gray mix (b + 5g + 2r + 4) / 8); a gray
-//   texture lends its one sample to all three colour samples. A colour pixel's fourth sample is
-//   kept.
+//   either bitmap is gray (colour becomes the host's gray mix, HostGrayRow, of the shifted
+//   samples, as the host's conversions shift before they mix); a gray texture lends its one
+//   sample to all three colour samples. A colour pixel's fourth sample is kept.
 // - A null texture is ERROR_NO_BITMAP; a texture the host cannot copy answers the host's code.
 // - Offsets of any size wrap around the texture (offsets below 1 count from the right and the
 //   bottom, as many times as needed), so no row or column outside the texture is ever read; the
@@ -64,32 +64,34 @@ int64_t Wrap(int64_t v, int64_t m) {
   return r < 0 ? r + m : r;
 }
 
-// The texture rows in the bitmap's sample type T, `step` (1 or 3) samples per pixel.
+// The texture rows in the bitmap's sample type T, `step` (1 or 3) samples per pixel: the samples
+// shifted to T's depth, then, for one sample per pixel, the host's gray mix (a gray texture is its
+// own level).
 template <class T>
-int32_t ReadTexture(RowAccess* access, int32_t height, int32_t width, int32_t step, bool gray,
+int32_t ReadTexture(RowAccess* access, int32_t height, int32_t width, int32_t step,
                     HostBlock<T>& texels, uint8_t* row) {
   const int32_t bits = HostSampleBits(access), from = HostPixelStep(access);
   const int64_t count = int64_t{width} * height * step;
-  if (count > UINT32_MAX || !texels.Allocate(static_cast<uint32_t>(count))) return ERROR_NO_MEMORY;
+  HostBlock<T> shifted;
+  if (count > UINT32_MAX || !texels.Allocate(static_cast<uint32_t>(count)) ||
+      !shifted.Allocate(static_cast<uint32_t>(int64_t{width} * from)))
+    return ERROR_NO_MEMORY;
+  T* c = shifted.get();
   for (int32_t y = 0; y < height; ++y) {
     const int32_t rc = HostReadRow(access, row, y, 0, nullptr);
     if (rc != SUCCESS) return rc;
-    T* out = texels.get() + int64_t{y} * width * step;
-    const auto sample = [&](int64_t i) -> uint32_t {
+    for (int64_t i = 0; i < int64_t{width} * from; ++i) {
       const uint32_t v = bits == 16 ? reinterpret_cast<const uint16_t*>(row)[i] : row[i];
-      if (sizeof(T) == 1 && bits == 16) return v >> 8;
-      if (sizeof(T) == 2 && bits == 8) return v << 8;
-      return v;
-    };
-    for (int32_t x = 0; x < width; ++x) {
-      const int64_t at = int64_t{x} * from;
-      if (!IsColorPixel(from)) {
-        out[x] = static_cast<T>(sample(at));  // a gray texture is read as gray
-      } else if (gray) {
-        out[x] = static_cast<T>((sample(at) + 5 * sample(at + 1) + 2 * sample(at + 2) + 4) / 8);
-      } else {
-        for (int32_t k = 0; k < 3; ++k) out[x * 3 + k] = static_cast<T>(sample(at + k));
-      }
+      c[i] = static_cast<T>(sizeof(T) == 1 && bits == 16  ? v >> 8
+                            : sizeof(T) == 2 && bits == 8 ? v << 8
+                                                          : v);
+    }
+    T* out = texels.get() + int64_t{y} * width * step;
+    if (step == 1) {
+      HostGrayRow(c, sizeof(T) * 8, from, width, out);
+    } else {
+      for (int32_t x = 0; x < width; ++x)
+        for (int32_t k = 0; k < 3; ++k) out[x * 3 + k] = c[int64_t{x} * from + k];
     }
   }
   return SUCCESS;
@@ -172,7 +174,7 @@ int32_t CanvasDriver(BitmapRecord* bitmap, const CanvasArgs& args) {
   rc = WithSampleType(bits, [&](auto sample) {
     using T = decltype(sample);
     HostBlock<T> texels;
-    int32_t rc = ReadTexture<T>(textureAccess, ht, wt, textureStep, gray, texels, textureRow.get());
+    int32_t rc = ReadTexture<T>(textureAccess, ht, wt, textureStep, texels, textureRow.get());
     if (rc != SUCCESS) return rc;
     return source.Run(
         access, slots, rect.top, rect.bottom, bitmap->Height, rect.top, wb,

@@ -9,7 +9,8 @@
 // turn, so the effect runs on the calling thread, one step per plotted pixel (FX_TRAIT_SERIAL).
 //
 // Open points and extreme inputs:
-// - The gray level of a colour pixel is the host's gray mix (b + 5g + 2r + 4) / 8; the plotted
+// - The gray level of a colour pixel is the host's gray mix (HostGrayRow, (b + 5g + 2r + 4) / 8)
+//   of the working samples, in place of a row access that delivers gray rows; the plotted
 //   level is written back as that gray in every colour sample (white or black). A fourth sample
 //   keeps its value (each output row starts as the bitmap's row).
 // - The limits lineSpacing, maxHeight <= height use the height as the effect works on it (in
@@ -37,18 +38,14 @@ struct RevSetup {
   const uint32_t* rise;  // window row of every level
 };
 
-// Plots source row `in` into the window rows: the pixel's column in row rise[level] is set.
+// Plots source row `in` into the window rows: the pixel's column in row rise[level] is set, the
+// level being the host's gray mix. `gray` is a scratch row of gray levels.
 template <class T>
-void PlotRow(const RevSetup& s, const T* in, T** window) {
+void PlotRow(const RevSetup& s, const T* in, T* gray, T** window) {
   constexpr T kMax = static_cast<T>(SampleTraits<T>::kMax);
-  const bool colour = IsColorPixel(s.step);
-  for (int32_t x = s.rect.left; x < s.rect.right; ++x) {
-    const T* p = in + int64_t{x} * s.step;
-    const uint32_t level = colour
-                               ? (uint32_t{p[0]} + 5 * uint32_t{p[1]} + 2 * uint32_t{p[2]} + 4) / 8
-                               : uint32_t{p[0]};
-    window[s.rise[level]][x] = kMax;
-  }
+  const int32_t left = s.rect.left;
+  HostGrayRow(in + int64_t{left} * s.step, sizeof(T) * 8, s.step, s.rect.right - left, gray + left);
+  for (int32_t x = left; x < s.rect.right; ++x) window[s.rise[gray[x]]][x] = kMax;
 }
 
 // Writes window row `plot` (one gray sample per pixel) as bitmap row y over its own pixels.
@@ -63,15 +60,15 @@ int32_t WritePlot(RowAccess* access, const RevSetup& s, const T* plot, int32_t y
 }
 
 template <class T>
-int32_t RunPlots(RowAccess* access, const RevSetup& s, T** window, T** rotation, T* in, T* out,
-                 size_t plotBytes) {
+int32_t RunPlots(RowAccess* access, const RevSetup& s, T** window, T** rotation, T* in, T* gray,
+                 T* out, size_t plotBytes) {
   const int32_t n = s.window, b = s.block;
   const RECT& r = s.rect;
   int64_t last = int64_t{r.top} - 1;
   for (int64_t y = r.top; y < r.bottom; y += b) {
     int32_t rc = HostReadRow(access, in, static_cast<int32_t>(y), 0, nullptr);
     if (rc != SUCCESS) return rc;
-    PlotRow<T>(s, in, window);
+    PlotRow<T>(s, in, gray, window);
     for (int32_t k = 0; k < b; ++k) {
       const int64_t row = y - (n - 1) + k;
       if (row < r.top) continue;
@@ -115,8 +112,10 @@ int32_t RevDriver(BitmapRecord* bitmap, uint32_t lineSpacing, uint32_t maxHeight
   RowTable window;
   HostBlock<uint32_t> rise;
   HostBlock<uint8_t*> rotation;
+  HostBlock<uint8_t> gray;
   if (!window.AllocateTable(static_cast<uint32_t>(s.window)) || !window.AllocateRows(plotBytes) ||
-      !rise.Allocate(levels) || !rotation.Allocate(static_cast<uint32_t>(s.window)))
+      !rise.Allocate(levels) || !rotation.Allocate(static_cast<uint32_t>(s.window)) ||
+      !gray.Allocate(static_cast<uint32_t>(plotBytes)))
     return ERROR_NO_MEMORY;
   for (uint32_t i = 0; i < levels; ++i)
     rise[i] = static_cast<uint32_t>(s.window - 1 - (uint64_t{i} * maxHeight + levels / 2) / levels);
@@ -126,7 +125,8 @@ int32_t RevDriver(BitmapRecord* bitmap, uint32_t lineSpacing, uint32_t maxHeight
     using T = decltype(sample);
     return RunPlots<T>(access, s, reinterpret_cast<T**>(window.rows()),
                        reinterpret_cast<T**>(rotation.get()), reinterpret_cast<T*>(in.get()),
-                       reinterpret_cast<T*>(out.get()), plotBytes);
+                       reinterpret_cast<T*>(gray.get()), reinterpret_cast<T*>(out.get()),
+                       plotBytes);
   });
   if (rc == SUCCESS) HostFinishUpdate(bitmap);
   return rc;

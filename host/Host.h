@@ -186,3 +186,11 @@ int32_t HostPolygon(HostDC* dc, const POINT* points, uint32_t count);
 // (v + 128) / 257, 12-bit levels are first widened as the row access does (v << 4 | v >> 8).
 // 0xFFFFFFFF for a bitmap the host cannot read.
 COLORREF HostGetPixelColor(const BitmapRecord* bitmap, int32_t x, int32_t y);
+
+// Gray levels of working rows (the tile and texture effects) ---------------------------------
+// The gray level of every pixel of a working row of `width` pixels (sampleBits 8 or 16,
+// pixelStep samples per pixel) into `gray`, one level per pixel of the same sample size: a
+// one-sample pixel is its own level; a colour pixel is the host's gray mix (b + 5g + 2r + 4) / 8
+// of its first three samples (blue, green, red), as HostGrayscaleBitmap turns colour into gray.
+void HostGrayRow(const void* row, int32_t sampleBits, int32_t pixelStep, int32_t width,
+                 void* gray);

@@ -1,6 +1,6 @@
 // Drawing on mask bitmaps: thin lines, pen footprints, Bézier flattening and the even-odd
 // polygon fill on hand-drawn pixel maps; colours per format and orientation; the drawing objects'
-// lifetime; and the colour of one pixel.
+// lifetime; the colour of one pixel; the gray levels of a row.
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -288,6 +288,26 @@ TEST_F(HostDrawingTest, PixelColourOfEveryFormat) {
   EXPECT_EQ(HostGetPixelColor(palette.get(), 9, 9), palette->Palette[5] & 0xFFFFFF);
   BitmapRecord none{};
   EXPECT_EQ(HostGetPixelColor(&none, 0, 0), 0xFFFFFFFFu);
+}
+
+// Gray levels of working rows: the host's gray mix with its rounding term, gray pixels as they
+// are, at both sample sizes.
+TEST_F(HostDrawingTest, GrayRowIsTheHostsGrayMix) {
+  const uint8_t colour8[6] = {10, 20, 30, 255, 255, 254};  // (10 + 100 + 60 + 4) / 8 = 21
+  uint8_t gray8[2] = {};
+  HostGrayRow(colour8, 8, 3, 2, gray8);
+  EXPECT_EQ(gray8[0], 21);
+  EXPECT_EQ(gray8[1], (255 + 5 * 255 + 2 * 254 + 4) / 8);
+  // Four samples: the fourth is not mixed. (1000 + 10000 + 6000 + 4) / 8 = 2125.
+  const uint16_t colour16[8] = {1000, 2000, 3000, 65535, 7, 7, 7, 0};
+  uint16_t gray16[2] = {};
+  HostGrayRow(colour16, 16, 4, 2, gray16);
+  EXPECT_EQ(gray16[0], 2125);
+  EXPECT_EQ(gray16[1], 7);
+  const uint16_t levels[3] = {5, 60000, 65535};
+  uint16_t same[3] = {};
+  HostGrayRow(levels, 16, 1, 3, same);
+  EXPECT_EQ(std::vector<uint16_t>(same, same + 3), std::vector<uint16_t>(levels, levels + 3));
 }
 
 }  // namespace
