@@ -44,6 +44,12 @@ extern const FxEffectDesc kRingEffect;
 extern const FxEffectDesc kPuzzleEffect;
 extern const FxEffectDesc kDiceEffect;
 extern const FxEffectDesc kFragmentEffect;
+extern const FxEffectDesc kMosaicTilesEffect;
+extern const FxEffectDesc kCanvasEffect;
+extern const FxEffectDesc kRomanMosaicEffect;
+extern const FxEffectDesc kRevEffectEffect;
+extern const FxEffectDesc kGlassEffectEffect;
+extern const FxEffectDesc kOceanEffect;
 
 // Procedural textures
 extern const FxEffectDesc kCloudsEffect;
@@ -94,6 +100,12 @@ const FxEffectDesc* const kEffectList[] = {
     &kPuzzleEffect,
     &kDiceEffect,
     &kFragmentEffect,
+    &kMosaicTilesEffect,
+    &kCanvasEffect,
+    &kRomanMosaicEffect,
+    &kRevEffectEffect,
+    &kGlassEffectEffect,
+    &kOceanEffect,
     // Procedural textures
     &kCloudsEffect,
     &kPerlinEffect,

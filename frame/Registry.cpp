@@ -409,6 +409,7 @@ int32_t FxInvokeEx(const FxEffectDesc* effect, BitmapRecord* bitmap, const FxNam
       }
       case FX_DEFAULT_TEXTURE:
         args[i].ptr = fx::MakeTexture(scratch);
+        if (!args[i].ptr) return ERROR_NO_MEMORY;  // the texture could not be made
         break;
       case FX_DEFAULT_IMAGE_ITSELF:
         args[i].ptr = bitmap;

@@ -200,3 +200,67 @@ namespace fxrt {
 int32_t GetRgnBox(const HostRegionHandle* region, RECT* box);
 int32_t OffsetRgn(HostRegionHandle* region, int32_t dx, int32_t dy);
 }  // namespace fxrt
+// Drawing on mask bitmaps (the tile effects) -------------------------------------------------
+// A drawing context draws straight into the stored pixels of an 8-bit gray, 24-bit or 32-bit
+// colour bitmap, in the picture as seen in its orientation, clipped to the picture (its region is
+// ignored), without anti-aliasing: every pixel drawn takes exactly the pen's or brush's colour.
+// A colour on a gray bitmap is the host's gray mix (b + 5g + 2r + 4) / 8; a fourth byte is left
+// alone. Geometry: pixel (x, y) is the unit square centred on the point (x, y).
+//
+// Lines: the thin line from A to B is, for each step along its longer axis (x on ties) from A to B
+// inclusive, the pixel whose other coordinate is A's plus round-half-up(i·|d minor| / |d major|)
+// in the direction of B (i the steps taken). A pen of width w paints, at every pixel p of the thin
+// line, the pixels p + (dx, dy) with dx, dy in [-(w - 1) div 2, w div 2] and
+// (2dx - e)² + (2dy - e)² <= w², e = w div 2 - (w - 1) div 2 (a disc; w = 1 is the pixel, 2 and 3
+// squares of 2 and 3).
+//
+// PolyBezier(points, 1 + 3k): cubic segment j uses points 3j .. 3j + 3. Each is flattened into N
+// chords, N = ceil(L / 2) limited to 1 .. 4096, L the sum of max(|dx|, |dy|) over its three
+// control legs; chord ends are B(i / N) for i = 0 .. N, B(t) = u³P0 + 3u²tP1 + 3ut²P2 + t³P3
+// (u = 1 - t, each product left to right, terms summed in this order), rounded to
+// floor(v + 0.5) per coordinate. Every chord is a thin line drawn with the pen.
+//
+// Polygon(points, n >= 2): first the brush fills every pixel whose centre lies inside the
+// polygon by the even-odd rule, a scanline y meeting an edge when min(y0, y1) <= y < max(y0, y1)
+// and a centre counting as inside a crossing at X when X <= x; then the pen draws the thin lines
+// of the closed outline (point n - 1 back to point 0). A new context has a stock pen (black, width
+// 1) and a stock brush (white) selected. Points beyond ±2^28 are refused (ERROR_HOST_BAD_ARGUMENT).
+struct HostDC;
+struct HostDrawObject;
+
+#define HOST_PEN_SOLID 0
+
+// A drawing context on the bitmap, or null (a format other than 8-bit gray, 24 or 32 bits, a
+// record the host cannot read, or no memory).
+HostDC* HostCreateBitmapDC(BitmapRecord* bitmap);
+// Releases the context; objects selected into it are deselected, not deleted.
+void HostDeleteBitmapDC(HostDC* dc);
+// A solid pen of `width` pixels (below 1 counts as 1) and `colour` (0x00BBGGRR), or null (a style
+// other than HOST_PEN_SOLID, a width above 1024, no memory).
+HostDrawObject* HostCreatePen(int32_t style, int32_t width, COLORREF colour);
+// A solid brush, or null (no memory).
+HostDrawObject* HostCreateBrush(COLORREF colour);
+// Selects a pen or brush; answers the object of that kind selected before (null for a null
+// context or object).
+HostDrawObject* HostSelectObject(HostDC* dc, HostDrawObject* object);
+// Deletes a pen or brush. A selected object is refused (ERROR_HOST_BAD_ARGUMENT); the stock
+// objects need no deletion (SUCCESS, nothing happens).
+int32_t HostDeleteObject(HostDrawObject* object);
+// Draw with the selected pen (PolyBezier) or brush and pen (Polygon); SUCCESS,
+// ERROR_HOST_BAD_ARGUMENT (null context or points, a count outside the forms above, a point
+// beyond ±2^28) or ERROR_NO_MEMORY.
+int32_t HostPolyBezier(HostDC* dc, const POINT* points, uint32_t count);
+int32_t HostPolygon(HostDC* dc, const POINT* points, uint32_t count);
+// The colour of pixel (x, y) of the picture as seen, the position clamped into the picture:
+// palette entry, colour samples, or a gray level in all three; 16-bit samples become
+// (v + 128) / 257, 12-bit levels are first widened as the row access does (v << 4 | v >> 8).
+// 0xFFFFFFFF for a bitmap the host cannot read.
+COLORREF HostGetPixelColor(const BitmapRecord* bitmap, int32_t x, int32_t y);
+
+// Gray levels of working rows (the tile and texture effects) ---------------------------------
+// The gray level of every pixel of a working row of `width` pixels (sampleBits 8 or 16,
+// pixelStep samples per pixel) into `gray`, one level per pixel of the same sample size: a
+// one-sample pixel is its own level; a colour pixel is the host's gray mix (b + 5g + 2r + 4) / 8
+// of its first three samples (blue, green, red), as HostGrayscaleBitmap turns colour into gray.
+void HostGrayRow(const void* row, int32_t sampleBits, int32_t pixelStep, int32_t width,
+                 void* gray);

@@ -329,6 +329,66 @@ FXKIT_API int32_t Fx_DiceEffectBitmap(BitmapRecord* bitmap, uint32_t tileX, uint
  * (0 .. 100) percent; flags must be 0. */
 FXKIT_API int32_t Fx_FragmentBitmap(BitmapRecord* bitmap, int32_t offset, uint32_t intensity,
                                     uint32_t flags);
+/* Parameter record of Fx_MosaicTilesBitmap. */
+typedef struct MosaicTilesInfo {
+  uint32_t StructSize;   /* 48 */
+  uint32_t Intensity;    /* 0..100: image and joints are both weighted by Intensity / 100 */
+  uint32_t LineWidth;    /* 1..15: width of the joints */
+  uint32_t TileWidth;    /* grid: distance of the vertical joints; polar: degrees between rays */
+  uint32_t TileHeight;   /* grid: distance of the horizontal joints; polar: distance of rings */
+  uint32_t CenterX;      /* polar: centre, relative to the rectangle's left (0 .. width) */
+  uint32_t CenterY;      /* polar: centre, relative to the rectangle's top (0 .. height) */
+  uint32_t Flags;        /* bits 0-3: 0 grid, 1 polar, other values no joints; bits 4-7: 0 no
+                            shadow, 1 or 2 add a shadow (per channel, gray); below 34 */
+  uint32_t ShadowParam1; /* shadow direction 0..7 */
+  uint32_t ShadowParam2; /* shadow level 0..255 (on the sample range of deep bitmaps) */
+  uint32_t LineColor;    /* colour of the joints */
+  uint32_t TileColor;    /* colour of the mask between the joints */
+} MosaicTilesInfo;
+
+/* Lays the rectangle in tiles: wavy, jittered joints of LineColor (a grid, or rings and rays
+ * around a centre) on a mask of TileColor, added to the image with Intensity / 100 weights, then
+ * optionally shaded by Fx_AddShadowBitmap. flags must be 0. Continues the thread's generator
+ * sequence. */
+FXKIT_API int32_t Fx_MosaicTilesBitmap(BitmapRecord* bitmap, MosaicTilesInfo* info, uint32_t flags);
+
+/* Rebuilds the rectangle from four-sided tiles in grout of groutColor (groutWidth 1..15), each
+ * tile one colour of the image under one of its corners. flags bits 0-3: 0 grid of tileWidth x
+ * tileHeight tiles, 1 rings of tiles tileWidth wide around the centre, 2 a grid with a disc of
+ * rings, 3..15 nothing; bits 4-7: 1 or 2 add a shadow (Fx_AddShadowBitmap with ShadowParam1
+ * direction, ShadowParam2 level, per channel or gray); flags below 35. Continues the thread's
+ * generator sequence. */
+FXKIT_API int32_t Fx_RomanMosaicBitmap(BitmapRecord* bitmap, uint32_t tileWidth,
+                                       uint32_t tileHeight, uint32_t groutWidth,
+                                       uint32_t ShadowParam1, uint32_t ShadowParam2,
+                                       uint32_t groutColor, uint32_t flags);
+
+/* Prints the image on a texture bitmap, stretched over the rectangle or tiled (flags 0x10, with
+ * rowShift pixels of shift per row of tiles): imageVisibility 0..100 percent of the image's detail
+ * stays, textureContrast 0..200 percent. xOffset, yOffset (at most the texture's size; values
+ * below 1 count from the right and bottom) shift the texture. flags bits 0-3: 0, 2 or 4. */
+FXKIT_API int32_t Fx_CanvasBitmap(BitmapRecord* bitmap, BitmapRecord* texture,
+                                  uint32_t imageVisibility, uint32_t textureContrast,
+                                  int32_t xOffset, int32_t yOffset, int32_t rowShift,
+                                  uint32_t flags);
+
+/* Shows the rectangle through glass blocks: each block shows its surroundings shrunk to half
+ * size about its centre. blockWidth, blockHeight: 1 .. half the rectangle's size, in pixels or as
+ * counts of blocks; flags 0x10 or 0x20 (height as a count or a size) plus 1 or 2 (width). */
+FXKIT_API int32_t Fx_GlassEffectBitmap(BitmapRecord* bitmap, int32_t blockWidth,
+                                       int32_t blockHeight, uint32_t flags);
+
+/* Turns the lower half of the rectangle into a rippled reflection of the upper half: amplitude in
+ * pixels at the bottom (up to 2^31 - 1), frequency waves across and down; fadeOut non-zero makes
+ * the reflection strongest at the middle line. flags must be 0. */
+FXKIT_API int32_t Fx_OceanBitmap(BitmapRecord* bitmap, uint32_t amplitude, uint32_t frequency,
+                                 int32_t fadeOut, uint32_t flags);
+
+/* Plots every (lineSpacing + 1)-th row of the rectangle as a white curve on black whose height
+ * above the row follows the row's gray levels, up to maxHeight rows (both 0 .. the height). flags
+ * must be 0. */
+FXKIT_API int32_t Fx_RevEffectBitmap(BitmapRecord* bitmap, uint32_t lineSpacing, uint32_t maxHeight,
+                                     uint32_t flags);
 
 /* Procedural textures ---------------------------------------------------------------------- */
 
