@@ -16,14 +16,18 @@ extern const FxEffectDesc kFreePlaneBendEffect;
 extern const FxEffectDesc kFreeRadBendEffect;
 extern const FxEffectDesc kPerspectiveEffect;
 extern const FxEffectDesc kFreeHandShearEffect;
+extern const FxEffectDesc kPlaneEffect;
+extern const FxEffectDesc kPlaneBendEffect;
 
 // Blur, light and glow
 extern const FxEffectDesc kZoomBlurEffect;
 extern const FxEffectDesc kRadialBlurEffect;
+extern const FxEffectDesc kDrawStarEffect;
 
 // Artistic, tile and texture
 extern const FxEffectDesc kImpressionistEffect;
 extern const FxEffectDesc kPixelateEffect;
+extern const FxEffectDesc kBricksTextureEffect;
 
 // Procedural textures
 extern const FxEffectDesc kCloudsEffect;
@@ -48,12 +52,16 @@ const FxEffectDesc* const kEffectList[] = {
     &kFreeRadBendEffect,
     &kPerspectiveEffect,
     &kFreeHandShearEffect,
+    &kPlaneEffect,
+    &kPlaneBendEffect,
     // Blur, light and glow
     &kZoomBlurEffect,
     &kRadialBlurEffect,
+    &kDrawStarEffect,
     // Artistic, tile and texture
     &kImpressionistEffect,
     &kPixelateEffect,
+    &kBricksTextureEffect,
     // Procedural textures
     &kCloudsEffect,
     &kPerlinEffect,
