@@ -324,7 +324,7 @@ const FxParamDesc kBricksParams[] = {
 const FxPreset kBricksPresets[] = {
     {"red-wall",
      "brickWidth=10%w brickHeight=4%h mortarWidth=0.8%s brickColor=#A83A28 mortarColor=#B8B0A0 "
-     "colorVariation=50 roughness=50"},
+     "colorVariation=50 roughness=50 depth=4"},
     {"painted-over",
      "brickWidth=12%w brickHeight=5%h mortarWidth=1%s blend=overlay opacity=85 "
      "brickColor=#C05030 mortarColor=#D0D0C8 roughness=60"},

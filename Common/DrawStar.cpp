@@ -175,11 +175,10 @@ int32_t StarDriver(BitmapRecord* bitmap, const RECT& rect, StarShape& s, const S
   const int64_t y0 = lowest(s.cy, rect.top), y1 = beyond(s.cy, rect.bottom);
   s.x0 = lowest(s.cx, rect.left);
   s.x1 = beyond(s.cx, rect.right);
-  if (y0 >= y1 || s.x0 >= s.x1) return SUCCESS;  // nothing of the star in the rectangle
-
   AccessOwner access;
   int32_t rc = access.Open(bitmap, 2);
   if (rc != SUCCESS) return rc;
+  if (y0 >= y1 || s.x0 >= s.x1) return SUCCESS;  // nothing of the star in the rectangle
   const int32_t sampleBits = access.SampleBits(), pixelStep = access.PixelStep();
   const size_t rowBytes = static_cast<size_t>(access.RowBytes());
   s.color = PreparePaint(info.color, sampleBits, pixelStep);
@@ -221,12 +220,12 @@ constexpr int64_t PointDefault(int32_t x, int32_t y) {
 const FxFieldDesc kStarFields[] = {
     Field("StructSize", FX_KIND_UINT32, offsetof(StarInfo, StructSize), kStarInfoSize, 0,
           kAnyUInt32Max, "record size, 48"),
-    Field("center", FX_KIND_POINT, offsetof(StarInfo, center), PointDefault(160, 120), kAnyInt32Min,
+    Field("center", FX_KIND_POINT, offsetof(StarInfo, center), PointDefault(48, 40), kAnyInt32Min,
           kAnyInt32Max, "centre of the star; may lie off the image"),
     Field("points", FX_KIND_UINT32, offsetof(StarInfo, points), 5, 2, kMaxPoints, "number of tips"),
-    Field("outerRadius", FX_KIND_UINT32, offsetof(StarInfo, outerRadius), 60, 0, kMaxRadius,
+    Field("outerRadius", FX_KIND_UINT32, offsetof(StarInfo, outerRadius), 40, 0, kMaxRadius,
           "distance of the tips from the centre, pixels"),
-    Field("innerRadius", FX_KIND_UINT32, offsetof(StarInfo, innerRadius), 24, 0, kMaxRadius,
+    Field("innerRadius", FX_KIND_UINT32, offsetof(StarInfo, innerRadius), 16, 0, kMaxRadius,
           "distance of the notches between the tips, pixels; small values give thin rays"),
     Field("rotation", FX_KIND_INT32, offsetof(StarInfo, rotation), 0, -36000, 36000,
           "turn of the first tip clockwise from straight up, hundredths of a degree"),
@@ -236,7 +235,7 @@ const FxFieldDesc kStarFields[] = {
           "opacity of the star, percent"),
     Field("glowColor", FX_KIND_COLOR, offsetof(StarInfo, glowColor), 0x40A0FF, 0, kAnyUInt32Max,
           "colour of the glow"),
-    Field("glowRadius", FX_KIND_UINT32, offsetof(StarInfo, glowRadius), 30, 0, kMaxRadius,
+    Field("glowRadius", FX_KIND_UINT32, offsetof(StarInfo, glowRadius), 40, 0, kMaxRadius,
           "reach of the glow beyond the star's edge, pixels; 0 no glow"),
     Field("glowOpacity", FX_KIND_UINT32, offsetof(StarInfo, glowOpacity), 60, 0, 100,
           "opacity of the glow at the star's edge, percent"),

@@ -2,8 +2,9 @@
 // runs across it: flat up to bendPosition picture pixels beyond the picture's centre, then rolled
 // over a cylinder of bendRadius through bendAngle (toward the viewer's side like a curling page
 // when positive, away like a banner over a drum when negative), then straight on along the
-// tangent. A ray takes the nearest of its hits on the three pieces; the picture runs along the
-// surface by arc length, so the picture is bent, not stretched.
+// tangent. A ray takes the nearest of its hits on the three pieces (on the picture, for a single
+// picture in fill or keep mode); the picture runs along the surface by arc length, so it is bent,
+// not stretched.
 //
 // In the section through the line of sight (forward z, toward the plane n; viewer at the origin,
 // plane at n = D, ray (t·f, t·s)), with the bend at Zb = f + bendPosition, σ = +1 for a positive
@@ -44,52 +45,39 @@ struct BentSurface {
     alongEnd = Zb + r * theta;
   }
 
-  bool Hit(double s, double f, double& t, double& along) const {
-    double best = 1e300;
-    bool found = false;
+  // Every hit, nearest first: the flat part, the arc's (up to two), the tail's.
+  int32_t Hits(double s, double f, SurfaceHit* hits) const {
+    int32_t n = 0;
+    const auto add = [&](double t, double along) {
+      if (!(t > 0 && t < 1e300)) return;
+      int32_t i = n++;
+      for (; i > 0 && hits[i - 1].t > t; --i) hits[i] = hits[i - 1];
+      hits[i] = SurfaceHit{t, along};
+    };
     if (s > 0) {
-      const double tf = D / s, z = tf * f;
-      if (tf < best && (!bent || z <= Zb)) {
-        best = tf;
-        along = z;
-        found = true;
-      }
+      const double t = D / s, z = t * f;
+      if (!bent || z <= Zb) add(t, z);
     }
-    if (!bent) {
-      t = best;
-      return found;
-    }
+    if (!bent) return n;
     if (r > 0) {
       const double dd = f * f + s * s, dc = f * Zb + s * Cn;
       const double cc = (Zb * Zb + Cn * Cn) - r * r;
       const double disc = dc * dc - dd * cc;
       if (disc >= 0) {
         const double root = std::sqrt(disc);
-        const double roots[2] = {(dc - root) / dd, (dc + root) / dd};
-        for (double tr : roots) {
-          if (!(tr > 0 && tr < best)) continue;
-          double phi = std::atan2(tr * f - Zb, sigma * (tr * s - Cn));
+        for (double t : {(dc - root) / dd, (dc + root) / dd}) {
+          double phi = std::atan2(t * f - Zb, sigma * (t * s - Cn));
           if (phi < 0) phi += 2 * kPlanePi;
-          if (phi <= theta) {
-            best = tr;
-            along = Zb + r * phi;
-            found = true;
-            break;
-          }
+          if (phi <= theta) add(t, Zb + r * phi);
         }
       }
     }
     const double det = Tz * s - f * Tn;
     if (det != 0) {
-      const double tt = (Tz * En - Ez * Tn) / det, mu = (f * En - s * Ez) / det;
-      if (tt > 0 && mu >= 0 && tt < best) {
-        best = tt;
-        along = alongEnd + mu;
-        found = true;
-      }
+      const double t = (Tz * En - Ez * Tn) / det, mu = (f * En - s * Ez) / det;
+      if (mu >= 0) add(t, alongEnd + mu);
     }
-    t = best;
-    return found;
+    return n;
   }
 };
 
@@ -129,9 +117,9 @@ const FxParamDesc kPlaneBendParams[] = {
 
 const FxPreset kPlaneBendPresets[] = {
     {"curled-page",
-     "vanishingPoint=50%,15% distance=45%h fieldOfView=7000 bendPosition=5%h bendRadius=12%s "
-     "bendAngle=21000 fadeEnd=50 fadeDistance=300%h fillColor=#383430 fadeColor=#383430"},
-    {"banner",
+     "vanishingPoint=50%,15% distance=45%h fieldOfView=7000 bendPosition=15%h bendRadius=8%s "
+     "bendAngle=24000 fadeEnd=50 fadeDistance=300%h fillColor=#383430 fadeColor=#383430"},
+    {"over-the-crest",
      "vanishingPoint=50%,20% distance=40%h fieldOfView=8000 bendPosition=0 bendRadius=40%s "
      "bendAngle=-9000 tiling=mirror fadeEnd=70 fadeDistance=200%h fillColor=#FFFFFF "
      "fadeColor=#FFFFFF"},

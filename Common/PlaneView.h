@@ -9,24 +9,25 @@
 // Coordinates: for output position (x, y), dx = x - vx, dy = y - vy; the ray runs across the
 // surface by l = dx·cos τ - dy·sin τ, toward it by s = dx·sin τ + dy·cos τ, and forward by the
 // focal length f = (rectangle width / 2) / tan(fieldOfView / 2). The surface (a `Surface`) turns
-// the pair (s, f) into the ray's length t to the hit and the hit's distance `along` the surface
-// (for the flat plane at distance D: t = D / s for s > 0, along = t·f). Then X = t·l across,
-// p = X - offsetX, q = along - f - offsetY (the picture's centre lies where s = D), turned by the
-// rotation ρ: p' = p·cos ρ + q·sin ρ, q' = q·cos ρ - p·sin ρ, give the picture column
-// (W - 1) / 2 + p' and row (H - 1) / 2 - q'. The fade of a hit at forward depth z = t·f is
-// fadeStart + (fadeEnd - fadeStart)·(1 - exp(-z / fadeDistance)), in percent (fadeEnd when
-// fadeDistance is 0).
+// the pair (s, f) into its hits, nearest first: the ray's length t and the distance `along` the
+// surface (for the flat plane at distance D: t = D / s for s > 0, along = t·f). Then X = t·l
+// across, p = X - offsetX, q = along - f - offsetY (the picture's centre lies where s = D), turned
+// by the rotation ρ: p' = p·cos ρ + q·sin ρ, q' = q·cos ρ - p·sin ρ, give the picture column (W -
+// 1) / 2 + p' and row (H - 1) / 2 - q'. The fade of a hit at forward depth z = t·f is fadeStart +
+// (fadeEnd - fadeStart)·(1 - exp(-z / fadeDistance)), in percent (fadeEnd when fadeDistance is 0).
 //
 // Samples: one picture: positions in [0, W) x [0, H) are sampled with BilinearSample on the
-// cached rows; others take the fill colour, the picture's nearest edge (ClampToSpan) or keep the
-// pixel. Tiled: the four pixels around floor(col), floor(row) are taken modulo the picture
-// (mirrored in every other copy for `mirror`), with the bilinear arithmetic of BilinearSample.
-// Rays that miss the surface (the sky) take the fill colour, or keep the pixel in keep mode.
+// cached rows. In fill and keep mode the surface ends at the picture's edges (a ray takes its
+// nearest hit on the picture, so a curled page shows what lies beyond its edge); in edge mode it
+// goes on, positions off the picture taking its nearest edge (ClampToSpan). Tiled: the four pixels
+// around floor(col), floor(row) are taken modulo the picture (mirrored in every other copy for
+// `mirror`), with the bilinear arithmetic of BilinearSample. Rays without a hit (the sky) take
+// the fill colour, or keep the pixel in keep mode.
 //
 // Supersampling: the span of a pixel is the larger of the picture distances between its centre's
 // position and those of its right and lower neighbours; n = ceil(span - 0.5) rays per side
-// (1 .. 4) at offsets (i + 0.5) / n - 0.5; 4 when the three centres differ in kind (sky, picture,
-// off the picture), 1 when all three are sky. One ray per pixel is the pixel centre itself, so
+// (1 .. 4) at offsets (i + 0.5) / n - 0.5; 4 when some of the three centres hit and some do not,
+// 1 when none does. One ray per pixel is the pixel centre itself, so
 // magnified areas are exact bilinear samples. The average of the rays (each faded) is rounded
 // half up; a keep ray counts the pixel's own value.
 //
@@ -85,7 +86,7 @@ inline int32_t CheckPlaneParams(const PlaneParams& p) {
   return SUCCESS;
 }
 
-// Where a ray lands. kind: 0 no hit (sky), 1 on the picture (or a copy of it), 2 off the picture.
+// Where a ray lands. kind: 0 no hit (the sky, or beyond the edge of a single picture), 1 a hit.
 struct PlaneHit {
   double col, row, depth;
   int32_t kind;
@@ -137,35 +138,46 @@ inline PlaneView MakePlaneView(const BitmapRecord* bitmap, const RECT& rect, con
   return v;
 }
 
+// Where a ray meets a surface: its length t and the distance along the surface.
+struct SurfaceHit {
+  double t, along;
+};
+inline constexpr int32_t kMaxSurfaceHits = 4;
+
 // The flat plane at distance D.
 struct FlatSurface {
   double D;
-  bool Hit(double s, double f, double& t, double& along) const {
-    if (!(s > 0)) return false;
-    t = D / s;
-    if (!(t < 1e300)) return false;
-    along = t * f;
-    return true;
+  int32_t Hits(double s, double f, SurfaceHit* hits) const {
+    if (!(s > 0)) return 0;
+    const double t = D / s;
+    if (!(t < 1e300)) return 0;
+    hits[0] = SurfaceHit{t, t * f};
+    return 1;
   }
 };
 
-// The ray through output position (x, y) against the surface.
+// The ray through output position (x, y) against the surface: the nearest hit, or with one
+// picture and the fill or keep mode the nearest hit on the picture (the surface off the picture
+// is not there: a curled page shows what lies behind its edge).
 template <class Surface>
 inline PlaneHit MapPlane(const PlaneView& v, const Surface& surface, double x, double y) {
   PlaneHit h{0, 0, 0, 0};
   const double dx = x - v.vx, dy = y - v.vy;
   const double s = dx * v.tiltSin + dy * v.tiltCos;
   const double l = dx * v.tiltCos - dy * v.tiltSin;
-  double t, along;
-  if (!surface.Hit(s, v.f, t, along)) return h;
-  const double p = t * l - v.offsetX, q = along - v.f - v.offsetY;
-  h.col = v.centreCol + (p * v.rotCos + q * v.rotSin);
-  h.row = v.centreRow - (q * v.rotCos - p * v.rotSin);
-  h.depth = t * v.f;
-  h.kind = 1;
-  if (v.tiling == kPlaneOnce && !(h.col >= 0 && h.col < v.W && h.row >= 0 && h.row < v.H))
-    h.kind = 2;
-  return h;
+  SurfaceHit hits[kMaxSurfaceHits];
+  const int32_t count = surface.Hits(s, v.f, hits);
+  const bool sheet = v.tiling == kPlaneOnce && v.outside != kPlaneEdge;
+  for (int32_t i = 0; i < count; ++i) {
+    const double p = hits[i].t * l - v.offsetX, q = hits[i].along - v.f - v.offsetY;
+    h.col = v.centreCol + (p * v.rotCos + q * v.rotSin);
+    h.row = v.centreRow - (q * v.rotCos - p * v.rotSin);
+    if (sheet && !(h.col >= 0 && h.col < v.W && h.row >= 0 && h.row < v.H)) continue;
+    h.depth = hits[i].t * v.f;
+    h.kind = 1;
+    return h;
+  }
+  return PlaneHit{0, 0, 0, 0};
 }
 
 // Rays per side of a pixel from its centre's hit and its right and lower neighbours'.
@@ -223,7 +235,7 @@ template <class T>
 inline void AddRay(const PlaneView& v, T* const* rows, int32_t pixelStep, int32_t width,
                    int32_t count, const PlaneHit& h, const T* own, double* sum) {
   const bool keep = v.outside == kPlaneKeep;
-  if (h.kind == 0 || (h.kind == 2 && v.outside != kPlaneEdge)) {
+  if (h.kind == 0) {
     const uint32_t fill[3] = {v.fill.b, v.fill.g, v.fill.r};
     for (int32_t k = 0; k < count; ++k) sum[k] += keep ? own[k] : fill[k];
     return;
