@@ -199,7 +199,7 @@ inline double WrapPosition(double c, double period) {
   return r;
 }
 // Picture index of wrapped index i (0 .. period): mirrored copies run backward.
-inline int32_t TileIndex(int32_t i, int32_t n, bool mirror) {
+inline int64_t TileIndex(int64_t i, int64_t n, bool mirror) {
   if (!mirror) return i >= n ? i - n : i;
   if (i >= 2 * n) return 0;
   return i >= n ? 2 * n - 1 - i : i;
@@ -212,7 +212,7 @@ inline void TiledSample(const PlaneView& v, T* const* rows, double col, double r
   const bool mirror = v.tiling == kPlaneMirror;
   const double c = WrapPosition(col, mirror ? 2.0 * v.W : v.W);
   const double r = WrapPosition(row, mirror ? 2.0 * v.H : v.H);
-  const int32_t ix = static_cast<int32_t>(c), iy = static_cast<int32_t>(r);
+  const int64_t ix = static_cast<int64_t>(c), iy = static_cast<int64_t>(r);
   const double fx = c - ix, fy = r - iy;
   const int64_t a = (int64_t{v.rect.left} + TileIndex(ix, v.W, mirror)) * pixelStep;
   const int64_t b = (int64_t{v.rect.left} + TileIndex(ix + 1, v.W, mirror)) * pixelStep;
