@@ -21,6 +21,8 @@ extern const FxEffectDesc kRadWaveEffect;
 extern const FxEffectDesc kZoomWaveEffect;
 extern const FxEffectDesc kZigZagEffect;
 extern const FxEffectDesc kFreeHandWaveEffect;
+extern const FxEffectDesc kPlaneEffect;
+extern const FxEffectDesc kPlaneBendEffect;
 
 // Blur, light and glow
 extern const FxEffectDesc kZoomBlurEffect;
@@ -34,6 +36,7 @@ extern const FxEffectDesc kBumpMapEffect;
 extern const FxEffectDesc kVignetteEffect;
 extern const FxEffectDesc kAddShadowEffect;
 extern const FxEffectDesc kWindEffect;
+extern const FxEffectDesc kDrawStarEffect;
 
 // Artistic, tile and texture
 extern const FxEffectDesc kImpressionistEffect;
@@ -50,6 +53,7 @@ extern const FxEffectDesc kRomanMosaicEffect;
 extern const FxEffectDesc kRevEffectEffect;
 extern const FxEffectDesc kGlassEffectEffect;
 extern const FxEffectDesc kOceanEffect;
+extern const FxEffectDesc kBricksTextureEffect;
 
 // Procedural textures
 extern const FxEffectDesc kCloudsEffect;
@@ -79,6 +83,8 @@ const FxEffectDesc* const kEffectList[] = {
     &kZoomWaveEffect,
     &kZigZagEffect,
     &kFreeHandWaveEffect,
+    &kPlaneEffect,
+    &kPlaneBendEffect,
     // Blur, light and glow
     &kZoomBlurEffect,
     &kRadialBlurEffect,
@@ -91,6 +97,7 @@ const FxEffectDesc* const kEffectList[] = {
     &kVignetteEffect,
     &kAddShadowEffect,
     &kWindEffect,
+    &kDrawStarEffect,
     // Artistic, tile and texture
     &kImpressionistEffect,
     &kPixelateEffect,
@@ -106,6 +113,7 @@ const FxEffectDesc* const kEffectList[] = {
     &kRevEffectEffect,
     &kGlassEffectEffect,
     &kOceanEffect,
+    &kBricksTextureEffect,
     // Procedural textures
     &kCloudsEffect,
     &kPerlinEffect,

@@ -126,6 +126,35 @@ FXKIT_API int32_t Fx_FreeHandWaveBitmap(BitmapRecord* bitmap, const int32_t* cur
                                         uint32_t curveCount, uint32_t amount, uint32_t wavelength,
                                         int32_t angle, uint32_t fillColor, uint32_t flags);
 
+/* Lays the rectangle on a plane seen in perspective (a floor or a wall receding to a horizon).
+ * vanishingPoint: where the plane's depth lines meet; tilt: the plane's angle around the line of
+ * sight in hundredths of a degree (0 floor, 9000 wall on the right, 18000 ceiling, 27000 wall on
+ * the left); distance: the viewer's distance from the plane in pixels (the picture shows at its
+ * own size that far from the horizon); fieldOfView: 1 .. 17999 hundredths of a degree across the
+ * rectangle's width; rotation: turns the picture on the plane; offsetX, offsetY: move it across
+ * and along the plane, in picture pixels. The plane fades from fadeStart to fadeEnd percent toward
+ * fadeColor with the depth (fadeDistance: depth in picture pixels over which 63% of the change is
+ * made; 0 fades everything by fadeEnd). flags bits 0-3: sky and off-picture positions take
+ * fillColor (0), off-picture positions take the picture's nearest edge (1), or both keep the pixel
+ * (2); bits 4-7: the picture once (0x00), repeated (0x10) or mirrored (0x20); bits 8-11:
+ * adaptive supersampling (0x000) or one sample per pixel (0x100). */
+FXKIT_API int32_t Fx_PlaneBitmap(BitmapRecord* bitmap, POINT vanishingPoint, int32_t tilt,
+                                 int32_t distance, int32_t fieldOfView, int32_t rotation,
+                                 int32_t offsetX, int32_t offsetY, uint32_t fadeStart,
+                                 uint32_t fadeEnd, int32_t fadeDistance, uint32_t fadeColor,
+                                 uint32_t fillColor, uint32_t flags);
+
+/* Fx_PlaneBitmap's plane (picture centred, without offsets) bent around an axis across it: flat
+ * up to bendPosition picture pixels beyond the picture's centre, then rolled over a cylinder of
+ * bendRadius pixels through bendAngle hundredths of a degree (-36000 .. 36000; positive curls up
+ * toward the viewer like a page, negative bends away like a banner over a drum), then straight
+ * again. Other parameters as Fx_PlaneBitmap. */
+FXKIT_API int32_t Fx_PlaneBendBitmap(BitmapRecord* bitmap, POINT vanishingPoint, int32_t tilt,
+                                     int32_t distance, int32_t fieldOfView, int32_t rotation,
+                                     int32_t bendPosition, int32_t bendRadius, int32_t bendAngle,
+                                     uint32_t fadeStart, uint32_t fadeEnd, int32_t fadeDistance,
+                                     uint32_t fadeColor, uint32_t fillColor, uint32_t flags);
+
 /* Blur, light and glow --------------------------------------------------------------------- */
 
 /* Averages along the rays through `center`: `length` samples at the farthest corner (0 or 1 is a
@@ -267,6 +296,27 @@ FXKIT_API int32_t Fx_AddShadowBitmap(BitmapRecord* bitmap, uint32_t direction, u
  * Continues the thread's generator sequence. flags must be 0. */
 FXKIT_API int32_t Fx_WindBitmap(BitmapRecord* bitmap, uint32_t length, int32_t angle,
                                 uint32_t opacity, uint32_t flags);
+/* Parameter record of Fx_DrawStarBitmap. */
+typedef struct StarInfo {
+  uint32_t StructSize;  /* 48 */
+  POINT center;         /* centre of the star, bitmap coordinates (may lie off the image) */
+  uint32_t points;      /* number of tips, 2 .. 100 */
+  uint32_t outerRadius; /* distance of the tips from the centre, pixels, 0 .. 65535 */
+  uint32_t innerRadius; /* distance of the notches between the tips, pixels, 0 .. 65535 */
+  int32_t rotation;     /* turn of the first tip clockwise from straight up, hundredths of a
+                           degree, -36000 .. 36000 */
+  uint32_t color;       /* COLORREF of the star */
+  uint32_t opacity;     /* of the star, percent 0 .. 100 */
+  uint32_t glowColor;   /* COLORREF of the glow */
+  uint32_t glowRadius;  /* reach of the glow beyond the star's edge, pixels, 0 .. 65535 */
+  uint32_t glowOpacity; /* of the glow at the star's edge, percent 0 .. 100 */
+} StarInfo;
+
+/* Draws an anti-aliased star (points tips, alternating outer and inner radii) with a soft glow
+ * that fades over glowRadius pixels beyond its edge. flags bits 0-3: the star and the glow are
+ * laid over the image (0), screened (1) or added (2); other bits must be 0. A star that is
+ * invisible (no opacity or no size, and no glow) leaves the image alone. */
+FXKIT_API int32_t Fx_DrawStarBitmap(BitmapRecord* bitmap, StarInfo* info, uint32_t flags);
 
 /* Artistic, tile and texture --------------------------------------------------------------- */
 
@@ -389,6 +439,23 @@ FXKIT_API int32_t Fx_OceanBitmap(BitmapRecord* bitmap, uint32_t amplitude, uint3
  * must be 0. */
 FXKIT_API int32_t Fx_RevEffectBitmap(BitmapRecord* bitmap, uint32_t lineSpacing, uint32_t maxHeight,
                                      uint32_t flags);
+/* Paints a brick wall over the rectangle: bricks of brickWidth x brickHeight pixels (1 .. 65535)
+ * in mortar joints mortarWidth wide (0 .. 65535), each course shifted by rowOffset percent of a
+ * brick more than the one above (50: running bond), with a mortar crossing at the rectangle's
+ * top-left corner. Each brick's colour varies by colorVariation percent and the surface grain by
+ * roughness percent, from a stateless hash of seed and the brick or pixel (the same wall at any
+ * thread count). The relief is lit as a bump map: light from azimuth degrees (-360 .. 360, 0 from
+ * the right, 90 from the top) at elevation degrees (0 .. 180), depth 1 .. 100 dividing the light's
+ * height. The lit wall is combined with the image at opacity percent (0 is a no-op); flags bits
+ * 0-3: painted over (0), multiplied (1), overlaid (2), or only its relief applied to the image
+ * (3); other bits must be 0. */
+FXKIT_API int32_t Fx_BricksTextureBitmap(BitmapRecord* bitmap, uint32_t brickWidth,
+                                         uint32_t brickHeight, uint32_t mortarWidth,
+                                         uint32_t rowOffset, uint32_t brickColor,
+                                         uint32_t mortarColor, uint32_t colorVariation,
+                                         uint32_t roughness, uint32_t seed, int32_t azimuth,
+                                         uint32_t elevation, uint32_t depth, uint32_t opacity,
+                                         uint32_t flags);
 
 /* Procedural textures ---------------------------------------------------------------------- */
 
