@@ -20,6 +20,7 @@ extern const FxEffectDesc kFreeHandShearEffect;
 // Blur, light and glow
 extern const FxEffectDesc kZoomBlurEffect;
 extern const FxEffectDesc kRadialBlurEffect;
+extern const FxEffectDesc kGlowFilterEffect;
 
 // Artistic, tile and texture
 extern const FxEffectDesc kImpressionistEffect;
@@ -51,6 +52,7 @@ const FxEffectDesc* const kEffectList[] = {
     // Blur, light and glow
     &kZoomBlurEffect,
     &kRadialBlurEffect,
+    &kGlowFilterEffect,
     // Artistic, tile and texture
     &kImpressionistEffect,
     &kPixelateEffect,

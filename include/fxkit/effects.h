@@ -97,6 +97,13 @@ FXKIT_API int32_t Fx_ZoomBlurBitmap(BitmapRecord* bitmap, uint32_t length, uint3
 FXKIT_API int32_t Fx_RadialBlurBitmap(BitmapRecord* bitmap, uint32_t length, int32_t spread,
                                       POINT center, uint32_t flags);
 
+/* Glowing edges on black: every sample becomes its mean absolute difference from the same channel
+ * of the dim x dim window around it, times `bright`, clipped; results below `threshold` (widened
+ * to threshold * 16 + 15 on 12-bit gray) become 0. dim 0 is refused, 1 is a no-op; works in the
+ * bitmap's current orientation. */
+FXKIT_API int32_t Fx_GlowFilterBitmap(BitmapRecord* bitmap, uint32_t dim, uint32_t bright,
+                                      uint32_t threshold, uint32_t flags);
+
 /* Artistic, tile and texture --------------------------------------------------------------- */
 
 /* Scatters every pixel a random distance along its row (reach horzLength) and then its column
