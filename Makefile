@@ -10,11 +10,16 @@ FILTER ?=
 FUZZ_SECONDS ?= 300
 FUZZ_SMOKE_SECONDS ?= 60
 CMAKE_FLAGS ?=
+PREFIX ?= /usr/local
+# Debian's interpreter: it sees the python3-numpy and python3-pytest packages.
+PYTHON ?= /usr/bin/python3
+# `make test` installs into this prefix and builds the consumer and the Python module against it.
+INSTALL_TEST = $(abspath $(BUILD))/install-test
 
 SAN_ENV = ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:abort_on_error=1 \
           UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 
-.PHONY: all deps build test test-plain test-asan test-tsan demo bench bench-build compare fuzz fuzz-build test-fuzz format clean
+.PHONY: all deps build install test test-plain test-install test-python test-asan test-tsan demo bench bench-build compare fuzz fuzz-build test-fuzz format clean
 
 all: build
 
@@ -27,11 +32,34 @@ $(BUILD)/build.ninja:
 build: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
 
-test: deps test-plain test-fuzz test-asan test-tsan
+test: deps test-plain test-install test-python test-fuzz test-asan test-tsan
 
 test-plain: $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# `make install PREFIX=DIR`: the library, headers, tool, CMake package and pkg-config file.
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+# Installs into a fresh prefix, then builds the consumer program against it through the CMake
+# package and through pkg-config and runs both.
+test-install: $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS)
+	rm -rf $(INSTALL_TEST)
+	cmake --install $(BUILD) --prefix $(INSTALL_TEST)/prefix >/dev/null
+	tests/consumer/run.sh $(INSTALL_TEST)/prefix $(INSTALL_TEST)/consumer
+
+# Builds the Python module with pip against the installed prefix (a copy of python/, so the source
+# tree stays clean) in a venv that sees Debian's packages, then runs its tests against the
+# installed tool. Offline: nothing is fetched.
+test-python: test-install
+	$(PYTHON) -m venv --system-site-packages --without-pip $(INSTALL_TEST)/venv
+	cp -r python $(INSTALL_TEST)/python-src
+	PKG_CONFIG_PATH=$(INSTALL_TEST)/prefix/lib/pkgconfig $(INSTALL_TEST)/venv/bin/python -m pip \
+	  install --no-build-isolation --no-index --no-deps -q $(INSTALL_TEST)/python-src
+	cd python && PYTHONDONTWRITEBYTECODE=1 FXKIT_CLI=$(INSTALL_TEST)/prefix/bin/fxkit \
+	  $(INSTALL_TEST)/venv/bin/python -m pytest -q -p no:cacheprovider tests
 
 $(ASAN_BUILD)/build.ninja:
 	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DFXKIT_SANITIZE=ON \

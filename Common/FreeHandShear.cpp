@@ -202,8 +202,8 @@ const FxPreset kFreeHandShearPresets[] = {
     {"wavy",
      "amplitudes=0,700,1000,700,0,-700,-1000,-700,0,700,1000,700,0,-700,-1000,-700,0 "
      "amount=10"},
-    {"lean", "amplitudes=-600,600 amount=50 flags=0 fillColor=#202020"},
-    {"folded-columns", "amplitudes=0,1000,0,-1000,0 amount=10 flags=0x11"},
+    {"lean", "amplitudes=-600,600 amount=50 outside=fill fillColor=#202020"},
+    {"folded-columns", "amplitudes=0,1000,0,-1000,0 amount=10 direction=columns"},
 };
 
 }  // namespace

@@ -6,10 +6,10 @@
 //
 // The window statistics live in per-channel histograms that slide along the row: each step
 // removes the leaving column and adds the entering one in every window row, then moves the
-// reference value across the histogram, so the cost per pixel grows with dim, not dim². The
-// 16-bit histogram keeps a count and a sum per high byte, so the reference move skips whole
-// buckets. Window rows beyond the bitmap repeat its first or last row, columns beyond it column 0
-// or W - 1; a replaced pixel counts once per position it fills.
+// reference value across the histogram, so the cost per pixel grows with dim, not dim². Counts
+// and sums per group of 16 values (and, at 16 bits, per high byte) let the reference move skip
+// empty and whole groups. Window rows beyond the bitmap repeat its first or last row, columns
+// beyond it column 0 or W - 1; a replaced pixel counts once per position it fills.
 //
 // Extreme inputs and choices:
 // - m x bright (8-bit) and bright x D (16-bit) are formed wide, so a large `bright` saturates the
@@ -47,30 +47,54 @@ struct WideSums {
 };
 constexpr uint32_t kNarrowDimMax = 65535;
 
-// 256 counts, one per 8-bit value.
+// Both histograms keep, beside the count of every value, the count and the sum of every group of
+// 16 values, so a reference move skips empty and whole groups; the 16-bit one also keeps them per
+// high byte, so it skips whole buckets.
+
+// 256 counts, one per 8-bit value, and 16 groups.
 template <class Acc>
 struct FlatHistogram {
   using Bin = typename Acc::Bin;
   using Count = typename Acc::Count;
   using Sum = typename Acc::Sum;
   Bin bins[256];
+  Bin groupN[16];
+  Sum groupSum[16];
 
-  void Add(uint32_t v, Bin w) { bins[v] += w; }
-  void Remove(uint32_t v, Bin w) { bins[v] -= w; }
+  void Add(uint32_t v, Bin w) {
+    bins[v] += w;
+    groupN[v >> 4] += w;
+    groupSum[v >> 4] += Sum{v} * w;
+  }
+  void Remove(uint32_t v, Bin w) {
+    bins[v] -= w;
+    groupN[v >> 4] -= w;
+    groupSum[v >> 4] -= Sum{v} * w;
+  }
   Bin At(uint32_t v) const { return bins[v]; }
   // Adds the count and the sum of the values strictly between lo and hi (lo < hi).
   void Between(uint32_t lo, uint32_t hi, Count& n, Sum& s) const {
-    for (uint32_t i = lo + 1; i < hi; ++i) {
-      n += bins[i];
-      s += Sum{bins[i]} * i;
+    for (uint32_t i = lo + 1; i < hi;) {
+      const uint32_t g = i >> 4, groupEnd = (i | 15) + 1;
+      if (groupN[g] == 0) {
+        i = groupEnd;
+      } else if ((i & 15) == 0 && groupEnd <= hi) {
+        n += groupN[g];
+        s += groupSum[g];
+        i = groupEnd;
+      } else {
+        n += bins[i];
+        s += Sum{bins[i]} * i;
+        ++i;
+      }
     }
   }
-  void Clear() { std::memset(bins, 0, sizeof(bins)); }
+  void Clear() { std::memset(static_cast<void*>(this), 0, sizeof(*this)); }
 };
 
-// A two-level histogram of 16-bit values: per high byte, 256 counts by low byte, then the number
-// of values in the bucket and their sum. Kept cleared between uses: Clear empties only the buckets
-// that hold values (a bucket whose count is 0 holds nothing).
+// A two-level histogram of 16-bit values: per high byte a bucket of 256 counts by low byte, 16
+// groups, and the number of values in the bucket and their sum. Kept cleared between uses: Clear
+// empties only the buckets that hold values (a bucket whose count is 0 holds nothing).
 template <class Acc>
 struct BucketHistogram {
   using Bin = typename Acc::Bin;
@@ -78,6 +102,8 @@ struct BucketHistogram {
   using Sum = typename Acc::Sum;
   struct Bucket {
     Bin bins[256];
+    Bin groupN[16];
+    Sum groupSum[16];
     Bin n;
     Sum sum;
   };
@@ -85,42 +111,55 @@ struct BucketHistogram {
 
   void Add(uint32_t v, Bin w) {
     Bucket& b = buckets[v >> 8];
+    const Sum add = Sum{v} * w;
     b.bins[v & 255] += w;
+    b.groupN[(v >> 4) & 15] += w;
+    b.groupSum[(v >> 4) & 15] += add;
     b.n += w;
-    b.sum += Sum{v} * w;
+    b.sum += add;
   }
   void Remove(uint32_t v, Bin w) {
     Bucket& b = buckets[v >> 8];
+    const Sum sub = Sum{v} * w;
     b.bins[v & 255] -= w;
+    b.groupN[(v >> 4) & 15] -= w;
+    b.groupSum[(v >> 4) & 15] -= sub;
     b.n -= w;
-    b.sum -= Sum{v} * w;
+    b.sum -= sub;
   }
   Bin At(uint32_t v) const { return buckets[v >> 8].bins[v & 255]; }
   void Between(uint32_t lo, uint32_t hi, Count& n, Sum& s) const {
-    const uint32_t bl = lo >> 8, bh = hi >> 8;
-    if (bl == bh) return Inside(bl, (lo & 255) + 1, hi & 255, n, s);
-    Inside(bl, (lo & 255) + 1, 256, n, s);
-    for (uint32_t k = bl + 1; k < bh; ++k) {
-      if (buckets[k].n == 0) continue;
-      n += buckets[k].n;
-      s += buckets[k].sum;
+    for (uint32_t i = lo + 1; i < hi;) {
+      const Bucket& b = buckets[i >> 8];
+      const uint32_t bucketEnd = (i | 255) + 1;
+      if (b.n == 0) {
+        i = bucketEnd;
+        continue;
+      }
+      if ((i & 255) == 0 && bucketEnd <= hi) {
+        n += b.n;
+        s += b.sum;
+        i = bucketEnd;
+        continue;
+      }
+      const uint32_t g = (i >> 4) & 15, groupEnd = (i | 15) + 1;
+      if (b.groupN[g] == 0) {
+        i = groupEnd;
+      } else if ((i & 15) == 0 && groupEnd <= hi) {
+        n += b.groupN[g];
+        s += b.groupSum[g];
+        i = groupEnd;
+      } else {
+        const Bin c = b.bins[i & 255];
+        n += c;
+        s += Sum{c} * i;
+        ++i;
+      }
     }
-    Inside(bh, 0, hi & 255, n, s);
   }
   void Clear() {
     for (Bucket& b : buckets)
-      if (b.n != 0) std::memset(&b, 0, sizeof(b));
-  }
-
- private:
-  // Low bytes first .. last - 1 of bucket k.
-  void Inside(uint32_t k, uint32_t first, uint32_t last, Count& n, Sum& s) const {
-    const Bin* bins = buckets[k].bins;
-    const uint32_t base = k << 8;
-    for (uint32_t i = first; i < last; ++i) {
-      n += bins[i];
-      s += Sum{bins[i]} * (base + i);
-    }
+      if (b.n != 0) std::memset(static_cast<void*>(&b), 0, sizeof(b));
   }
 };
 

@@ -353,9 +353,9 @@ const FxParamDesc kPerspectiveParams[] = {
 };
 
 const FxPreset kPerspectivePresets[] = {
-    {"keystone", "corners=6,0,26,0,0,40,32,40 flags=2 fillColor=#101010"},
-    {"tilted-page", "corners=3,3,30,0,0,38,31,42 flags=2 fillColor=#F0F0E8"},
-    {"inner-corner", "corners=0,0,32,0,0,40,20,26"},
+    {"keystone", "corners=12.5%w,0,87.5%w,0,0,100%h,100%w,100%h outside=fill fillColor=#101010"},
+    {"tilted-page", "corners=9%w,6%h,94%w,0,0,79%h,97%w,88%h outside=fill fillColor=#F0F0E8"},
+    {"inner-corner", "corners=0,0,100%w,0,0,100%h,62%w,65%h"},
 };
 
 }  // namespace

@@ -121,9 +121,9 @@ const FxParamDesc kFreeRadBendParams[] = {
 };
 
 const FxPreset kFreeRadBendPresets[] = {
-    {"bulge", "curve=0,-1000,-700,0 amount=40"},
-    {"pinch", "curve=0,1000,600,0 amount=30"},
-    {"rings", "curve=0,800,-800,800,-800,0 amount=12 flags=0"},
+    {"bulge", "curve=0,-1000,-700,0 amount=8.3334%s"},
+    {"pinch", "curve=0,1000,600,0 amount=6.25%s"},
+    {"rings", "curve=0,800,-800,800,-800,0 amount=2.5%s outside=fill"},
 };
 
 }  // namespace

@@ -1,7 +1,10 @@
-// Reference distance and window allocation of the ray blurs.
+// Reference distance and window allocation of the ray blurs, and the lens flare's rays.
 #include "Common/Rays.h"
 
+#include <algorithm>
 #include <cmath>
+
+#include "host/runtime/Runtime.h"
 
 namespace fx {
 
@@ -20,8 +23,135 @@ int32_t RayPass::Open(BitmapRecord* bitmap, int64_t requestedRows) {
   if (rc != SUCCESS) return rc;
   height_ = bitmap->Height;
   const size_t rowBytes = size_t(access_.RowBytes()) + 4 * size_t(access_.PixelStep());
-  return requestedRows >= height_ ? rows_.AllocateWhole(height_, rowBytes)
-                                  : rows_.AllocateSliding(static_cast<int32_t>(requestedRows), rowBytes);
+  return requestedRows >= height_
+             ? rows_.AllocateWhole(height_, rowBytes)
+             : rows_.AllocateSliding(static_cast<int32_t>(requestedRows), rowBytes);
+}
+
+namespace {
+
+constexpr double kRayPi = 3.14;  // the rays' own constant
+
+// Lightens sample k of pixel x in `row` by k / 2000 of brightness percent of its headroom.
+template <class T>
+inline void LightPixel(T* row, int64_t x, int32_t pixelStep, int32_t channels, uint64_t brightness,
+                       int32_t k) {
+  constexpr uint64_t kMax = SampleTraits<T>::kMax;
+  T* p = row + x * pixelStep;
+  for (int32_t c = 0; c < channels; ++c) {
+    const uint64_t v = p[c];
+    const uint64_t gain = brightness * static_cast<uint64_t>(k) * (kMax - v);
+    // 16-bit samples gain in steps of 257 what their 8-bit level would.
+    const uint64_t lit = sizeof(T) == 1 ? v + gain / 1000000 : v + gain / 257000000 * 257;
+    p[c] = static_cast<T>(lit < kMax ? lit : kMax);
+  }
+}
+
+struct RayBand {
+  uint8_t* const* rows;  // band rows top' .. bottom' - 1
+  int32_t rowCount;
+  int32_t left, right, bottom;  // the rectangle's columns and its bottom
+  double cx, cy;                // the centre, cy relative to the band
+  int32_t pixelStep, channels;
+  uint64_t brightness;
+  HostWeights* const* weights;
+};
+
+// One line of length L at angle phi.
+template <class T>
+void PaintLine(const RayBand& b, double phi, int32_t length) {
+  const double cosPhi = std::cos(phi), sinPhi = std::sin(phi);
+  for (int32_t r = 0; r < length; ++r) {
+    const double px = b.cx + r * cosPhi, py = b.cy + r * sinPhi;
+    if (!(px >= b.left && px <= b.right && py >= 0 && py <= b.bottom - 1 && py <= b.rowCount - 2))
+      continue;
+    const double ax = std::fabs(px), ay = std::fabs(py);
+    const int64_t ix = static_cast<int64_t>(px), iy = static_cast<int64_t>(py);
+    const HostWeights& w = b.weights[static_cast<int32_t>(100 * (ax - static_cast<int64_t>(ax)))]
+                                    [static_cast<int32_t>(100 * (ay - static_cast<int64_t>(ay)))];
+    const int32_t f0 = static_cast<int32_t>((1 - static_cast<double>(r) / length) * 2000);
+    const int32_t f1 = static_cast<int32_t>((1 - static_cast<double>(r + 1) / length) * 2000);
+    T* upper = reinterpret_cast<T*>(b.rows[iy]);
+    T* lower = reinterpret_cast<T*>(b.rows[iy + 1]);
+    const bool first = ix < b.right, second = ix + 1 < b.right;
+    if (first) LightPixel(upper, ix, b.pixelStep, b.channels, b.brightness, f0 * w.w[0] / 10000);
+    if (second)
+      LightPixel(upper, ix + 1, b.pixelStep, b.channels, b.brightness, f1 * w.w[1] / 10000);
+    if (py == b.bottom) continue;
+    if (first) LightPixel(lower, ix, b.pixelStep, b.channels, b.brightness, f0 * w.w[2] / 10000);
+    if (second)
+      LightPixel(lower, ix + 1, b.pixelStep, b.channels, b.brightness, f1 * w.w[3] / 10000);
+  }
+}
+
+}  // namespace
+
+int32_t DrawFlareRays(BitmapRecord* bitmap, POINT center, int32_t radius, uint32_t brightness,
+                      int32_t angleStep, int32_t thickness) {
+  if (!bitmap) return ERROR_NO_BITMAP;
+  RECT rect;
+  HostGetRegionBounds(bitmap, nullptr, &rect);
+  if (!fxrt::PtInRect(&rect, center) || angleStep < 1 || thickness < 0 || radius < 0)
+    return ERROR_INV_PARAMETER;
+  AccessOwner access;
+  int32_t rc = access.Open(bitmap, 2);
+  if (rc != SUCCESS) return rc;
+  const int32_t top = static_cast<int32_t>(std::max<int64_t>(rect.top, int64_t{center.y} - radius));
+  const int32_t bottom =
+      static_cast<int32_t>(std::min<int64_t>(rect.bottom, int64_t{center.y} + radius));
+  const int32_t rowCount = std::max(bottom - top, 0);
+
+  HostBlock<HostWeights*> weights;
+  HostBlock<HostWeights> entries;
+  if (!weights.Allocate(101) || !entries.Allocate(101 * 101)) return ERROR_NO_MEMORY;
+  for (int32_t i = 0; i <= 100; ++i) weights[i] = entries.get() + i * 101;
+  HostFillWeightTable(weights.get());
+
+  const int64_t lines = (int64_t{thickness} + 1) * 360 / angleStep;
+  const RECT progress{0, top, 0,
+                      static_cast<int32_t>(std::min<int64_t>(bottom + lines, INT32_MAX))};
+  rc = HostBeginRectWrite(access, 81, 100, &progress);
+  if (rc != SUCCESS) return rc;
+  const int32_t pixelStep = access.PixelStep();
+  RowTable band;
+  if (!band.AllocateTable(static_cast<uint32_t>(rowCount)) ||
+      !band.AllocateRows(size_t(access.RowBytes()) + 4 * size_t(pixelStep)))
+    return ERROR_NO_MEMORY;
+  for (int32_t i = 0; i < rowCount; ++i) {
+    rc = HostReadRow(access, band.rows()[i], top + i, 0, nullptr);
+    if (rc != SUCCESS) return rc;
+  }
+
+  const RayBand b{band.rows(),
+                  rowCount,
+                  rect.left,
+                  rect.right,
+                  rect.bottom,
+                  static_cast<double>(center.x),
+                  static_cast<double>(int64_t{center.y} - top),
+                  pixelStep,
+                  IsColorPixel(pixelStep) ? 3 : 1,
+                  brightness,
+                  weights.get()};
+  rc = WithSampleType(access.SampleBits(), [&](auto sample) -> int32_t {
+    using T = decltype(sample);
+    for (int64_t group = 0; group < 360; group += angleStep)
+      for (int64_t a = group; a <= group + thickness; ++a) {
+        const int32_t draw = fxrt::rand();
+        const int32_t length = radius > 0 ? draw % radius : 0;
+        PaintLine<T>(b, static_cast<double>(a - 45) * kRayPi / 180, length);
+        const int32_t rc = HostAdvanceProgress(access, 1);
+        if (rc != SUCCESS) return rc;
+      }
+    return SUCCESS;
+  });
+  if (rc != SUCCESS) return rc;
+  for (int32_t i = 0; i < rowCount; ++i) {
+    rc = HostWriteRow(access, band.rows()[i], top + i, 0, 0);
+    if (rc != SUCCESS) return rc;
+  }
+  HostFinishUpdate(bitmap);
+  return SUCCESS;
 }
 
 }  // namespace fx

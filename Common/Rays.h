@@ -1,11 +1,20 @@
 // What the blurs along rays and circles share: the reference distance R from the centre to the
 // farthest corner of the rectangle, the window of source rows run either over the whole bitmap
 // or as a sliding ring around the output row, and plain per-channel averages of whole pixels.
+// Also the burst of rays of the lens flare: lines of random length from a point, lightening the
+// pixels they cross with bilinear shares that fade along the line.
 //
 // Extreme inputs: the squares of R are formed in 64 bits (the 32-bit sum wraps once the
 // rectangle's diagonal passes 65535 pixels and would make R too small). Channel sums are 64-bit,
 // so averages of more than 65537 16-bit pixels do not wrap; identical for every smaller count.
 // The window is asked for in 64 bits, so a huge requested height means the whole-bitmap mode.
+// Flare rays: an 8-bit sample gains brightness·k·(255 - p) / 1000000 formed in 64 bits, so a
+// large brightness saturates instead of wrapping (identical to 32 bits below brightness 8421). A
+// 16-bit sample gains 257·floor(brightness·k·(65535 - p) / 257000000): the 8-bit gain of its level
+// in steps of 257, so a 16-bit image shows exactly the rays of its 8-bit version scaled by 257
+// (32-bit products would wrap from brightness 33 and lose the rays). Lines write only inside the
+// rectangle (their second column stops at right - 1) and its rows; an angle step below 1, a
+// negative thickness or radius is refused.
 #pragma once
 
 #include <cstddef>
@@ -121,5 +130,14 @@ class RayPass {
   RowWindow rows_;
   int32_t height_ = 0;
 };
+
+// Draws the lens flare's rays on the bitmap around `center` (inside the rectangle to process):
+// for every group of thickness + 1 one-degree lines, one group every angleStep degrees, each line
+// gets a random length below `radius` (one draw per line from the thread's generator) and lights
+// the pixels it crosses by `brightness` percent, fading to nothing at its end. Progress runs from
+// 81 to 100 over the band's rows and the lines. SUCCESS, ERROR_NO_BITMAP, ERROR_INV_PARAMETER (the
+// centre outside the rectangle, an angle step below 1), ERROR_NO_MEMORY or a host code.
+int32_t DrawFlareRays(BitmapRecord* bitmap, POINT center, int32_t radius, uint32_t brightness,
+                      int32_t angleStep, int32_t thickness);
 
 }  // namespace fx

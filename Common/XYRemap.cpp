@@ -154,9 +154,9 @@ const FxParamDesc kFreePlaneBendParams[] = {
 };
 
 const FxPreset kFreePlaneBendPresets[] = {
-    {"s-bend", "curve=0,1000,0,-1000,0 amount=40 flags=0x11"},
-    {"bulge", "curve=0,600,0,-600,0 amount=30 flags=0x31"},
-    {"shrink", "curve=0,500,1000 amount=60 flags=0x20 fillColor=#203040"},
+    {"s-bend", "curve=0,1000,0,-1000,0 amount=8.3334%s"},
+    {"bulge", "curve=0,600,0,-600,0 amount=6.25%s direction=both"},
+    {"shrink", "curve=0,500,1000 amount=12.5%s outside=fill direction=columns fillColor=#203040"},
 };
 
 }  // namespace

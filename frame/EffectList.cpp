@@ -16,11 +16,18 @@ extern const FxEffectDesc kFreePlaneBendEffect;
 extern const FxEffectDesc kFreeRadBendEffect;
 extern const FxEffectDesc kPerspectiveEffect;
 extern const FxEffectDesc kFreeHandShearEffect;
+extern const FxEffectDesc kWaveEffect;
+extern const FxEffectDesc kRadWaveEffect;
+extern const FxEffectDesc kZoomWaveEffect;
+extern const FxEffectDesc kZigZagEffect;
+extern const FxEffectDesc kFreeHandWaveEffect;
 
 // Blur, light and glow
 extern const FxEffectDesc kZoomBlurEffect;
 extern const FxEffectDesc kRadialBlurEffect;
 extern const FxEffectDesc kGlowFilterEffect;
+extern const FxEffectDesc kLensFlareEffect;
+extern const FxEffectDesc kDiffuseGlowEffect;
 
 // Artistic, tile and texture
 extern const FxEffectDesc kImpressionistEffect;
@@ -49,10 +56,17 @@ const FxEffectDesc* const kEffectList[] = {
     &kFreeRadBendEffect,
     &kPerspectiveEffect,
     &kFreeHandShearEffect,
+    &kWaveEffect,
+    &kRadWaveEffect,
+    &kZoomWaveEffect,
+    &kZigZagEffect,
+    &kFreeHandWaveEffect,
     // Blur, light and glow
     &kZoomBlurEffect,
     &kRadialBlurEffect,
     &kGlowFilterEffect,
+    &kLensFlareEffect,
+    &kDiffuseGlowEffect,
     // Artistic, tile and texture
     &kImpressionistEffect,
     &kPixelateEffect,

@@ -129,3 +129,19 @@ HostFaultCounts HostGetFaultCounts();
 #define FX_ALLOC(count, size) HostAllocMemory((count), (size), __LINE__, __FILE__)
 #define FX_ALLOC_CLEARED(count, size) HostAllocClearedMemory((count), (size), __LINE__, __FILE__)
 #define FX_FREE(block) HostFreeMemory((block), __LINE__, __FILE__)
+
+// The wave family -------------------------------------------------------------------------------
+
+// Expands a table to tenths of a unit: destination[k], k = 0 .. count - 1, stands for position
+// k / 10 and reads table[k / 10] and table[k / 10 + 1]. With i0 = k / 10, f = k / 10.0 - i0,
+// w0 = trunc(10 × (1 - f)) and w1 = trunc(10 × f), entry k = (w0·table[i0] + w1·table[i0 + 1]) /
+// (w0 + w1) (w0 + w1 is 9 or 10, as the doubles round).
+void HostExpandTable(double* destination, const double* table, uint32_t count);
+
+// Glow and flare ------------------------------------------------------------------------------
+
+// A sampled Gaussian of standard deviation sigma as `count` (odd, 1 .. 65535) integer weights:
+// weights[i] = floor(65535 * exp(-(i - half)² / (2 sigma²)) + 0.5) with half = (count - 1) / 2,
+// so the middle weight is 65535 and the weights are symmetric about it. Returns their sum (below
+// 2^32), or 0 without writing anything when count or sigma (> 0) is out of range.
+uint32_t HostGaussKernel(uint16_t* weights, int32_t count, double sigma);

@@ -63,6 +63,13 @@ TEST_F(CliTest, ApplyWritesWhatTheLibraryComputes) {
       {"Fx_SwirlBitmap", "@card:200x150", "s.ppm", "--quiet", nullptr, 24},
       {"swirl", "@card:320x240", "r.png", "--region=100x50+150+100 angle=-3000",
        [&](BitmapRecord* b) { HostSetRegionRect(b, nullptr, &region, 1); }, 24},
+      // A negative offset after its '+': the region reaches past the top-left corner, clipped.
+      {"swirl", "@card:320x240", "n.png", "--region=100x50+-10+-5 angle=1500 center=40,20",
+       [&](BitmapRecord* b) {
+         const RECT r{-10, -5, 90, 45};
+         HostSetRegionRect(b, nullptr, &r, 1);
+       },
+       24},
       {"swirl", "@card:320x240", "m.png", "angle=2000 --region-mask=" + Path("mask.pgm"),
        [&](BitmapRecord* b) { HostSetRegionMask(b, inside.data(), 320); }, 24},
       // The input taken as a photo tagged with orientation 6: turned upright, then the effect.

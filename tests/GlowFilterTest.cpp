@@ -127,4 +127,18 @@ TEST(GlowFilterTest, FlatAreasGoBlack) {
   }
 }
 
+// Failure paths of the whole-bitmap window (dim at least the height) and of very large windows.
+TEST(GlowFilterTest, TallWindowFailuresCleanUp) {
+  const FxEffectDesc* effect = FxFindEffect("glow-filter");
+  ASSERT_NE(effect, nullptr);
+  for (const int64_t dim : {int64_t{12}, int64_t{100000}}) {
+    const FxNamedValue values[] = {{"dim", {dim}, 0}};
+    const SweepStats stats =
+        SweepFaults(effect, {fxrel::FormatNamed("rgb48"), 10, 9, 1, fxrel::RegionKind::Mask, 5},
+                    {values, values + 1});
+    EXPECT_GT(stats.allocs, 0);
+    EXPECT_GT(stats.writes, 0);
+  }
+}
+
 }  // namespace

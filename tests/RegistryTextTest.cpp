@@ -244,7 +244,7 @@ TEST(RegistryTextTest, UnknownNamesSuggestTheNearest) {
       {"FX_SWIRLBITMAP", "swirl", ""},
       {"swril", nullptr, "unknown effect 'swril' (did you mean swirl?)"},
       {"BLUR", nullptr, "(did you mean zoom-blur or radial-blur?)"},
-      {"zoom", nullptr, "(did you mean zoom-blur?)"},
+      {"spherise", nullptr, "(did you mean spherize?)"},
       {"xyzzy", nullptr, "unknown effect 'xyzzy'"},
   };
   for (const auto& c : effects) {

@@ -36,11 +36,10 @@ TEST_P(ReliabilityFaultTest, EveryFailurePathCleansUp) {
     }
 #ifdef FXKIT_CLI_PATH  // presets reach paths the defaults do not (e.g. pixelate's polar cells)
     // Large enough for every preset's cell counts and radii.
-    const fxrel::Scene presetScene{FormatNamed("bgr24"), 48, 32, 6, RegionKind::None, 14};
-    // Sizes relative to the picture are measured as on the 640 x 480 card, the presets' model.
+    const fxrel::Scene presetScene{FormatNamed("bgr24"), 64, 48, 6, RegionKind::None, 14};
+    // Sizes relative to the picture are measured on the picture itself.
     fxrel::Bitmap card;
-    ASSERT_EQ(fxrel::MakeScene(card, {FormatNamed("bgr24"), 640, 480, 1, RegionKind::None, 0}),
-              SUCCESS);
+    ASSERT_EQ(fxrel::MakeScene(card, presetScene), SUCCESS);
     for (uint32_t k = 0; k < effect->presetCount; ++k) {
       fxcli::EffectArgs args(*effect);
       args.Add(fxcli::SplitWords(effect->presets[k].values));

@@ -84,6 +84,47 @@ FXKIT_API int32_t Fx_PerspectiveBitmap(BitmapRecord* bitmap, const POINT* corner
 FXKIT_API int32_t Fx_FreeHandShearBitmap(BitmapRecord* bitmap, const int32_t* amplitudes,
                                          int32_t count, uint32_t amount, uint32_t fillColor,
                                          uint32_t flags);
+/* The wave family. flags bits 0-3 (outside mode): a pixel whose source is off the bitmap gets
+ * fillColor (0), is interpolated from the edge (1) or keeps its value (2). */
+
+/* Bends the image with a periodic wave: amplitude' = trunc(amplitude * 0.707) (0 is a no-op)
+ * sizes displacements of about amplitude / 2 pixels, split horizontalPercent across and
+ * verticalPercent along the direction angle (-18000 .. 18000, hundredths of a degree);
+ * wavelength 0 is a no-op. flags bits 4-7: wavelength in percent of the extent (0, 1 .. 100) or
+ * a number of waves (0x10); bits 8-11: sine 0, cosine 0x100, square 0x200, triangle 0x300. */
+FXKIT_API int32_t Fx_WaveBitmap(BitmapRecord* bitmap, uint32_t amplitude, uint32_t wavelength,
+                                int32_t angle, uint32_t horizontalPercent,
+                                uint32_t verticalPercent, uint32_t fillColor, uint32_t flags);
+
+/* Turns every pixel about center by up to amplitude percent of 90 degrees (0 .. 100, below 2 a
+ * no-op), the turn a sine of the distance: wavelength in percent of the farthest corner's
+ * distance (flags bits 4-7 = 0) or a number of waves (other values; other than 0x10 with a
+ * 9-row window); phase -36000 .. 36000. */
+FXKIT_API int32_t Fx_RadWaveBitmap(BitmapRecord* bitmap, uint32_t amplitude, uint32_t wavelength,
+                                   int32_t phase, POINT center, uint32_t fillColor,
+                                   uint32_t flags);
+
+/* Pushes pixels in or out along the rays from center by amplitude pixels (not 0) times a sine
+ * of their angle with frequency waves around the circle (not 0), from innerPercent (0 .. 100)
+ * of the amplitude at the centre to all of it at the farthest corner. flags: 0, 1 or 2. */
+FXKIT_API int32_t Fx_ZoomWaveBitmap(BitmapRecord* bitmap, uint32_t amplitude, uint32_t frequency,
+                                    int32_t phase, uint32_t innerPercent, POINT center,
+                                    uint32_t fillColor, uint32_t flags);
+
+/* Waves fading out towards the rim of the inscribed ellipse (damping 0 .. 1000), waves not 0.
+ * flags bits 4-7: 0 turns pixels about center by up to amplitude (1 .. 100) percent of 90
+ * degrees; 0x10 shifts them diagonally as pond ripples (amplitude any, 0 a no-op). */
+FXKIT_API int32_t Fx_ZigZagBitmap(BitmapRecord* bitmap, int32_t amplitude, uint32_t damping,
+                                  int32_t waves, int32_t phase, POINT center,
+                                  uint32_t fillColor, uint32_t flags);
+
+/* The wave with a drawn shape: curve holds curveCount (at least 2) values of one period, a value
+ * v displacing amount * v / 100000 pixels across the direction angle (-36000 .. 36000; at 0 the
+ * curve runs down the image). wavelength and flags bits 4-7 as Fx_WaveBitmap (any wavelength
+ * with 0x10). An all-zero curve is a no-op. */
+FXKIT_API int32_t Fx_FreeHandWaveBitmap(BitmapRecord* bitmap, const int32_t* curve,
+                                        uint32_t curveCount, uint32_t amount, uint32_t wavelength,
+                                        int32_t angle, uint32_t fillColor, uint32_t flags);
 
 /* Blur, light and glow --------------------------------------------------------------------- */
 
@@ -103,6 +144,20 @@ FXKIT_API int32_t Fx_RadialBlurBitmap(BitmapRecord* bitmap, uint32_t length, int
  * bitmap's current orientation. */
 FXKIT_API int32_t Fx_GlowFilterBitmap(BitmapRecord* bitmap, uint32_t dim, uint32_t bright,
                                       uint32_t threshold, uint32_t flags);
+
+/* Makes the light (threshold > 0) or dark (< 0) parts glow softly in `color`: a gray copy cut at
+ * threshold (-1000 .. 1000, thousandths of 255) is blurred (radius 0 .. 1000) and mixes the
+ * colour in; amount 0 .. 1000 is the share of the image kept outside the glow, grain 0 .. 1000 the
+ * random grain. Continues the thread's generator sequence (one draw per pixel). */
+FXKIT_API int32_t Fx_DiffuseGlowBitmap(BitmapRecord* bitmap, int32_t threshold, uint32_t amount,
+                                       uint32_t radius, uint32_t grain, uint32_t color,
+                                       uint32_t flags);
+
+/* Paints a lens flare with the light at `center` (inside the rectangle): core, halo in `color`,
+ * ghosts toward the image centre and rays, brightness in percent, type 0, 1 or 2 (the element
+ * table). Continues the thread's generator sequence (one draw per ray). */
+FXKIT_API int32_t Fx_LensFlareBitmap(BitmapRecord* bitmap, POINT center, uint32_t brightness,
+                                     uint32_t type, uint32_t color);
 
 /* Artistic, tile and texture --------------------------------------------------------------- */
 

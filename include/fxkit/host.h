@@ -170,4 +170,11 @@ FXKIT_API int64_t HostLiveBlocks(void);
 /* Library version string. */
 FXKIT_API const char* FxVersion(void);
 
+/* Glow and flare --------------------------------------------------------------------------- */
+
+/* Writes `count` entries to `palette`: the bitmap's colour table first (as many entries as it
+ * holds and count allows), zeros after it. Returns the number of entries the bitmap holds: 2, 16
+ * or 256 for palette depths, 0 for direct colour and gray (and for a null bitmap). */
+FXKIT_API uint32_t HostGetPalette(const BitmapRecord* bitmap, COLORREF* palette, uint32_t count);
+
 #endif

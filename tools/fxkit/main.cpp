@@ -58,6 +58,11 @@ int64_t ParseOption(const std::string& option, const std::string& text, int64_t 
 // --region=WxH+X+Y (offsets may be negative: +-3 or -3).
 RECT ParseRegion(const std::string& text) {
   const std::string what = "--region=" + text;
+  // An offset's sign follows its '+' separator ("+-3") or replaces it ("-3").
+  const auto offset = [](std::string part, int64_t& value) {
+    if (part.rfind("+-", 0) == 0) part.erase(0, 1);
+    return fxcli::ParseInt64(part, value);
+  };
   const size_t x = text.find('x');
   const size_t sign = text.find_first_of("+-", x == std::string::npos ? 0 : x);
   const size_t sign2 = sign == std::string::npos ? sign : text.find_first_of("+-", sign + 2);
@@ -65,8 +70,8 @@ RECT ParseRegion(const std::string& text) {
   if (x == std::string::npos || sign == std::string::npos || sign2 == std::string::npos ||
       !fxcli::ParseInt64(text.substr(0, x), w) ||
       !fxcli::ParseInt64(text.substr(x + 1, sign - x - 1), h) ||
-      !fxcli::ParseInt64(text.substr(sign, sign2 - sign), left) ||
-      !fxcli::ParseInt64(text.substr(sign2), top) || w < 1 || h < 1 ||
+      !offset(text.substr(sign, sign2 - sign), left) || !offset(text.substr(sign2), top) ||
+      w < 1 || h < 1 ||
       left < -fxcli::kMaxImageSide || top < -fxcli::kMaxImageSide || left > fxcli::kMaxImageSide ||
       top > fxcli::kMaxImageSide || w > fxcli::kMaxImageSide || h > fxcli::kMaxImageSide)
     throw UsageError(what + ": expected WxH+X+Y");
