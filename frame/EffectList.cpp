@@ -32,6 +32,10 @@ extern const FxEffectDesc kDiffuseGlowEffect;
 // Artistic, tile and texture
 extern const FxEffectDesc kImpressionistEffect;
 extern const FxEffectDesc kPixelateEffect;
+extern const FxEffectDesc kColoredPencilEffect;
+extern const FxEffectDesc kColoredPencilExtEffect;
+extern const FxEffectDesc kDryEffect;
+extern const FxEffectDesc kAgingEffect;
 
 // Procedural textures
 extern const FxEffectDesc kCloudsEffect;
@@ -70,6 +74,10 @@ const FxEffectDesc* const kEffectList[] = {
     // Artistic, tile and texture
     &kImpressionistEffect,
     &kPixelateEffect,
+    &kColoredPencilEffect,
+    &kColoredPencilExtEffect,
+    &kDryEffect,
+    &kAgingEffect,
     // Procedural textures
     &kCloudsEffect,
     &kPerlinEffect,
