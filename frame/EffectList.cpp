@@ -54,6 +54,10 @@ extern const FxEffectDesc kRevEffectEffect;
 extern const FxEffectDesc kGlassEffectEffect;
 extern const FxEffectDesc kOceanEffect;
 extern const FxEffectDesc kBricksTextureEffect;
+extern const FxEffectDesc kColoredPencilEffect;
+extern const FxEffectDesc kColoredPencilExtEffect;
+extern const FxEffectDesc kDryEffect;
+extern const FxEffectDesc kAgingEffect;
 
 // Procedural textures
 extern const FxEffectDesc kCloudsEffect;
@@ -114,6 +118,10 @@ const FxEffectDesc* const kEffectList[] = {
     &kGlassEffectEffect,
     &kOceanEffect,
     &kBricksTextureEffect,
+    &kColoredPencilEffect,
+    &kColoredPencilExtEffect,
+    &kDryEffect,
+    &kAgingEffect,
     // Procedural textures
     &kCloudsEffect,
     &kPerlinEffect,

@@ -77,6 +77,21 @@ void PutColour(uint8_t* row, int32_t bits, int32_t step, int64_t x, const uint32
   }
 }
 
+// Destination sample d combined with source sample s by a blending operation (host.h).
+uint32_t Blend(uint32_t operation, uint32_t d, uint32_t s, uint32_t max) {
+  const uint64_t half = max / 2;
+  switch (operation) {
+    case HOST_COMBINE_SCREEN:
+      return max - static_cast<uint32_t>((uint64_t{max - d} * (max - s) + half) / max);
+    case HOST_COMBINE_MULTIPLY_NEGATIVE:
+      return static_cast<uint32_t>((uint64_t{d} * (max - s) + half) / max);
+    case HOST_COMBINE_MULTIPLY:
+      return static_cast<uint32_t>((uint64_t{d} * s + half) / max);
+    default:  // HOST_COMBINE_LIGHTEN
+      return std::max(d, s);
+  }
+}
+
 // Region membership of the source pixels, for operation 48.
 bool InSourceRegion(const BitmapRecord* source, int32_t x, int32_t y) {
   return HostIsInRegion(source, x, y) != 0;
@@ -254,8 +269,10 @@ int32_t HostCombineBitmaps(BitmapRecord* destination, int32_t left, int32_t top,
                            int32_t sourceTop, uint32_t operation) {
   if (!destination || !source) return ERROR_NO_BITMAP;
   if (destination == source) return ERROR_HOST_BAD_ARGUMENT;
-  if (operation != HOST_COMBINE_COPY && operation != HOST_COMBINE_COPY_SOURCE_REGION &&
-      operation != HOST_COMBINE_LIGHTEN)
+  const bool blend = operation == HOST_COMBINE_LIGHTEN || operation == HOST_COMBINE_SCREEN ||
+                     operation == HOST_COMBINE_MULTIPLY_NEGATIVE ||
+                     operation == HOST_COMBINE_MULTIPLY;
+  if (operation != HOST_COMBINE_COPY && operation != HOST_COMBINE_COPY_SOURCE_REGION && !blend)
     return ERROR_HOST_BAD_ARGUMENT;
   int32_t rc = host::ValidateForAccess(destination);
   if (rc == SUCCESS) rc = host::ValidateForAccess(source);
@@ -275,6 +292,7 @@ int32_t HostCombineBitmaps(BitmapRecord* destination, int32_t left, int32_t top,
   if (rc == SUCCESS) rc = out.BeginWrite(destination);
   if (rc != SUCCESS) return rc;
   const int32_t inBits = in.bits(), inStep = in.step(), outBits = out.bits(), outStep = out.step();
+  const uint32_t max = outBits == 16 ? 65535 : 255;
   for (int64_t y = y0; y < y1; ++y) {
     const int32_t sy = static_cast<int32_t>(sourceTop + y), dy = static_cast<int32_t>(top + y);
     rc = HostReadRow(in.get(), in.row(), sy, 0, nullptr);
@@ -287,15 +305,16 @@ int32_t HostCombineBitmaps(BitmapRecord* destination, int32_t left, int32_t top,
         continue;
       uint32_t c[3];
       ColourAt(in.row(), inBits, inStep, sx, outBits, c);
-      if (operation == HOST_COMBINE_LIGHTEN) {
-        if (outStep < 3) {  // gray: the lighter of the two levels
+      if (blend) {
+        if (outStep < 3) {  // gray: the source's level blended with the destination's
           const uint32_t level = (c[0] + 5 * c[1] + 2 * c[2] + 4) / 8;
-          Store(out.row(), outBits, dx, std::max(level, Sample(out.row(), outBits, dx)));
+          Store(out.row(), outBits, dx,
+                Blend(operation, Sample(out.row(), outBits, dx), level, max));
           continue;
         }
         uint32_t d[3];
         ColourAt(out.row(), outBits, outStep, dx, outBits, d);
-        for (int32_t k = 0; k < 3; ++k) c[k] = std::max(c[k], d[k]);
+        for (int32_t k = 0; k < 3; ++k) c[k] = Blend(operation, d[k], c[k], max);
       }
       PutColour(out.row(), outBits, outStep, dx, c);
     }

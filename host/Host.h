@@ -264,3 +264,37 @@ COLORREF HostGetPixelColor(const BitmapRecord* bitmap, int32_t x, int32_t y);
 // of its first three samples (blue, green, red), as HostGrayscaleBitmap turns colour into gray.
 void HostGrayRow(const void* row, int32_t sampleBits, int32_t pixelStep, int32_t width,
                  void* gray);
+
+// Pencil drawing (the colored pencil effects) --------------------------------------------------
+// Whole-image operations on the picture as seen. Each changes the colour samples (a fourth sample
+// keeps its value), writes through the bitmap's region when it has one, and answers SUCCESS, the
+// first host code, or ERROR_HOST_BAD_ARGUMENT for an argument outside the range given.
+
+// The neighbourhood of `size` (0 .. 100): the square of side 2r + 1 centred on the pixel,
+// r = 1 + size / 10, clipped to the picture.
+// Filter A, the brightest neighbour: every sample becomes the largest value of its channel in the
+// neighbourhood, so it is never below the sample.
+int32_t HostPencilFilterA(BitmapRecord* bitmap, uint32_t size);
+// Filter B, the neighbourhood's mean: every sample becomes the mean of its channel over the
+// neighbourhood's n pixels, (sum + n / 2) / n in integers.
+int32_t HostPencilFilterB(BitmapRecord* bitmap, uint32_t size);
+
+// Pencil pressure `value` (0 .. 1000; `reserved` 0) on the ink of every sample s, i = max - s:
+// 0 leaves white paper; otherwise i becomes max x (i / max)^(500 / value), rounded half up (500
+// keeps the picture, 1000 draws darker, lower values lighter).
+int32_t HostPencilAdjust(BitmapRecord* bitmap, uint32_t value, int32_t reserved);
+
+// Pencil strokes along the direction `angle` (hundredths of a degree, counter-clockwise from the
+// x axis as the picture is seen: 4500 rises to the right, 13500 to the left).
+// With n = min(|amount|, 256) (n <= 1 changes nothing) and (c, s) the cosine and sine of
+// angle x 3.1415926535 / 18000:
+// - the stroke: every sample becomes the mean of the n samples at the offsets
+//   (floor(t c + 0.5), floor(-t s + 0.5)), t = i - (n - 1) / 2 for i = 0 .. n - 1, positions
+//   clamped to the picture; (sum + n / 2) / n;
+// - mode 1 also gives the strokes a pencil's grain: pixel (x, y) lies on line
+//   j = floor(x s + y c) across the direction, in segment k = floor((x c - y s + n u) / n) along
+//   it, with u = Hash(j) / 2^32 staggering the segments of neighbouring lines; with
+//   g = Hash(Hash(j) ^ k) / 2^32, the ink i = max - m of the stroke's mean m becomes
+//   i x (0.5 + g), rounded half up and held to 0 .. max. Hash(v) is the 32-bit finalizer of
+//   MurmurHash3 on the value's 32-bit pattern. Mode 0 draws the strokes without grain.
+int32_t HostDirectionalFilter(BitmapRecord* bitmap, int32_t amount, int32_t angle, int32_t mode);

@@ -15,6 +15,22 @@ int32_t rand() {
   return static_cast<int32_t>((tState >> 16) & 0x7FFFu);
 }
 
+uint32_t RandState() { return tState; }
+
+uint32_t RandAdvance(uint32_t state, uint64_t draws) {
+  // Composes the step x -> 214013 x + 2531011 with itself by squaring: (mul, add) for 2^k steps.
+  uint32_t mul = 1, add = 0, stepMul = 214013u, stepAdd = 2531011u;
+  for (; draws != 0; draws >>= 1) {
+    if (draws & 1) {
+      mul *= stepMul;
+      add = add * stepMul + stepAdd;
+    }
+    stepAdd = (stepMul + 1) * stepAdd;
+    stepMul *= stepMul;
+  }
+  return mul * state + add;
+}
+
 }  // namespace fxrt
 
 void HostSeedRandom(uint32_t seed) { fxrt::srand(seed); }

@@ -13,6 +13,11 @@ namespace fxrt {
 void srand(uint32_t seed);
 int32_t rand();
 constexpr int32_t RAND_MAX_VALUE = 0x7FFF;
+// The thread's generator state (what the next rand() steps from), without drawing.
+uint32_t RandState();
+// The state `draws` rand() calls after `state`, in O(log draws) steps: effects that draw a known
+// number of values per row give each row its own starting state and compute rows in parallel.
+uint32_t RandAdvance(uint32_t state, uint64_t draws);
 
 // Milliseconds since the process started, unless fixed with HostFixTickCount.
 uint32_t GetTickCount();

@@ -457,6 +457,37 @@ FXKIT_API int32_t Fx_BricksTextureBitmap(BitmapRecord* bitmap, uint32_t brickWid
                                          uint32_t elevation, uint32_t depth, uint32_t opacity,
                                          uint32_t flags);
 
+/* A coloured-pencil drawing: every sample with local contrast d (against the brightest neighbour
+ * and the mean of a neighbourhood set by `size` 0..100) moves by `strength` percent (0 is a no-op)
+ * toward white when d is small and keeps or darkens its colour when d is large; d = 0 keeps it. */
+FXKIT_API int32_t Fx_ColoredPencilBitmap(BitmapRecord* bitmap, uint32_t strength, uint32_t size,
+                                         uint32_t flags);
+
+/* A coloured-pencil drawing by a pipeline: the glow filter's edges (dim, bright, threshold) drawn
+ * as lines over pencil strokes (pressures strokeLevel1 and strokeLevel2 0..1000, strokeLength
+ * pixels, strokeAngle -18000..18000 for the simple pipeline). flags: 0x01 split pipeline (dark
+ * and bright pixels hatched apart), else 0x02 simple; 0x10 lays the drawing over the picture. */
+FXKIT_API int32_t Fx_ColoredPencilBitmapExt(BitmapRecord* bitmap, uint32_t dim, uint32_t bright,
+                                            uint32_t threshold, uint32_t strokeLevel1,
+                                            int32_t strokeLength, uint32_t strokeLevel2,
+                                            int32_t strokeAngle, uint32_t flags);
+
+/* A dry-brush look: every pixel takes the darkest or the brightest value of the size x size window
+ * around it, whichever is closer (colour pixels by brightness; ties go dark). size 0 is refused,
+ * 1 is a no-op; works in the bitmap's current orientation. */
+FXKIT_API int32_t Fx_DryBitmap(BitmapRecord* bitmap, uint32_t size, uint32_t flags);
+
+/* Old film: grain that darkens by about a quarter, and with flags 0x01/0x02/0x04/0x08 a random
+ * mask of vertical/horizontal scratches (maxScratchLength >= 2), dust and pits (densities per
+ * thousand pixels, 0..1000; maxPitLength not 0) painted in their colours (0x10/0x20/0x40) or
+ * inverted. The mask's generator is seeded from the calendar time; the grain alone continues the
+ * thread's sequence. */
+FXKIT_API int32_t Fx_AgingBitmap(BitmapRecord* bitmap, uint32_t horzScratchCount,
+                                 uint32_t vertScratchCount, uint32_t maxScratchLength,
+                                 uint32_t dustDensity, uint32_t pitsDensity, int32_t maxPitLength,
+                                 COLORREF scratchColor, COLORREF dustColor, COLORREF pitsColor,
+                                 uint32_t flags);
+
 /* Procedural textures ---------------------------------------------------------------------- */
 
 /* Paints seeded gradient noise (clouds) between backColor (noise 0) and foreColor (noise 1).

@@ -106,12 +106,24 @@ FXKIT_API int32_t HostResizeBitmap(BitmapRecord* bitmap, int32_t width, int32_t 
 #define HOST_COMBINE_COPY_SOURCE_REGION 48u  /* the same, only where the source's region holds
                                                 the source pixel */
 #define HOST_COMBINE_LIGHTEN 5649u           /* each colour sample becomes the larger of the two */
+/* The combine operations of a pencil drawing, on each colour sample d of the destination and s
+ * of the source (max 255 or 65535; quotients rounded to the nearest integer):
+ * - screen: max - (max - d)(max - s) / max. Two stroke layers drawn on black merge: black in
+ *   either leaves the other, and light meets light as two transparencies held to a lamp do.
+ * - multiply by the negative: d (max - s) / max. Glowing edges on black (the glow filter) become
+ *   pencil lines: black in the source keeps the drawing, a bright edge darkens it.
+ * - multiply: d s / max. The drawing laid over the photo as a transparent sheet: white paper
+ *   shows the photo, strokes darken it. */
+#define HOST_COMBINE_SCREEN 768u
+#define HOST_COMBINE_MULTIPLY_NEGATIVE 1537u
+#define HOST_COMBINE_MULTIPLY 2304u
 
 /* Combines source pixel (sourceLeft + x, sourceTop + y) into destination pixel (left + x, top + y)
  * for x < width, y < height, clipped to both pictures; writes keep to the destination's region.
  * Colours convert between depths as HostConvertBitmap does (x257, (v + 128) / 257, gray
  * (b + 5g + 2r + 4) / 8 at the destination's size; a gray source is repeated in three samples);
- * a fourth destination sample keeps its value. Distinct bitmaps only. */
+ * on a gray destination the blending operations blend the source's gray level with the
+ * destination's; a fourth destination sample keeps its value. Distinct bitmaps only. */
 FXKIT_API int32_t HostCombineBitmaps(BitmapRecord* destination, int32_t left, int32_t top,
                                      int32_t width, int32_t height, BitmapRecord* source,
                                      int32_t sourceLeft, int32_t sourceTop, uint32_t operation);

@@ -1,0 +1,332 @@
+// Pencil drawing on whole images: the colored pencil's two local-contrast copies (the brightest
+// neighbour and the neighbourhood's mean), the pencil pressure curve and the directional strokes
+// of the extended colored pencil. The definitions are in host/Host.h.
+//
+// The neighbourhood filters work in place over a ring of 2r + 1 rows filtered along x (a maximum
+// over the padded row, or prefix sums); a row is read before any row above it is written, and
+// each output row starts as a fresh read of its own row, so a fourth sample keeps its value. The
+// strokes read the whole picture first.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <type_traits>
+
+#include "host/Host.h"
+#include "host/HostInternal.h"
+
+namespace {
+
+// A host block of `count` elements, freed on every path; counts beyond 32 bits fail.
+template <class T>
+class Block {
+ public:
+  ~Block() {
+    if (p_) FX_FREE(p_);
+  }
+  bool Allocate(int64_t count) {
+    if (count < 1 || count > UINT32_MAX) return false;
+    p_ = static_cast<T*>(FX_ALLOC(static_cast<uint32_t>(count), sizeof(T)));
+    return p_ != nullptr;
+  }
+  T* get() const { return p_; }
+  T& operator[](int64_t i) const { return p_[i]; }
+
+ private:
+  T* p_ = nullptr;
+};
+
+// A row access in its write phase (through the region when there is one), with one output row.
+class Picture {
+ public:
+  ~Picture() {
+    if (row_) FX_FREE(row_);
+    if (access_) HostCloseRowAccess(access_);
+  }
+  int32_t Open(BitmapRecord* bitmap) {
+    int32_t rc = host::ValidateForAccess(bitmap);
+    if (rc != SUCCESS) return rc;
+    rc = HostOpenRowAccess(bitmap, &access_, 2);
+    if (rc != SUCCESS) return rc;
+    bits_ = HostSampleBits(access_);
+    step_ = HostPixelStep(access_);
+    rowBytes_ = HostRowBytes(access_);
+    row_ = static_cast<uint8_t*>(HostAllocRowBuffer(access_));
+    return row_ ? SUCCESS : ERROR_NO_MEMORY;
+  }
+  int32_t BeginWrite(const BitmapRecord* bitmap) {
+    return HostHasRegion(bitmap) ? HostBeginRegionWrite(access_) : HostBeginWrite(access_);
+  }
+  RowAccess* access() const { return access_; }
+  uint8_t* row() const { return row_; }
+  int32_t bits() const { return bits_; }
+  int32_t step() const { return step_; }
+  int32_t rowBytes() const { return rowBytes_; }
+  // Colour samples per pixel: 3 for colour (a fourth is left alone), 1 for gray.
+  int32_t channels() const { return step_ >= 3 ? 3 : 1; }
+
+ private:
+  RowAccess* access_ = nullptr;
+  uint8_t* row_ = nullptr;
+  int32_t bits_ = 8, step_ = 1, rowBytes_ = 0;
+};
+
+// Calls f(uint16_t{}) for 16-bit working samples, else f(uint8_t{}).
+template <class F>
+int32_t WithSamples(int32_t bits, F&& f) {
+  return bits == 16 ? f(uint16_t{}) : f(uint8_t{});
+}
+
+template <class T>
+constexpr uint32_t kMax = sizeof(T) == 2 ? 65535 : 255;
+
+// The brightest neighbour and the neighbourhood's mean ----------------------------------------
+
+enum class Reduce { Maximum, Mean };
+
+// Row q of the picture filtered along x into `dst` (width x channels values): the maximum over
+// columns x - r .. x + r, or their sum, both clipped to the picture. `pad` holds width + 2r pixels.
+template <Reduce kind, class T, class E>
+void AlongRow(const T* src, int32_t width, int32_t step, int32_t channels, int32_t r, E* pad,
+              E* dst) {
+  const int64_t across = int64_t{width} * channels;
+  if constexpr (kind == Reduce::Maximum) {
+    // Edge pixels repeated r times change no maximum.
+    for (int64_t x = -r; x < width + r; ++x) {
+      const int64_t sx = std::clamp<int64_t>(x, 0, width - 1);
+      for (int32_t k = 0; k < channels; ++k) pad[(x + r) * channels + k] = src[sx * step + k];
+    }
+    std::memcpy(dst, pad, size_t(across) * sizeof(E));
+    for (int32_t o = 1; o <= 2 * r; ++o) {
+      const E* p = pad + int64_t{o} * channels;
+      for (int64_t i = 0; i < across; ++i) dst[i] = std::max(dst[i], p[i]);
+    }
+  } else {
+    // Prefix sums: pad[x * channels + k] = samples of columns 0 .. x - 1.
+    for (int32_t k = 0; k < channels; ++k) pad[k] = 0;
+    for (int64_t x = 0; x < width; ++x)
+      for (int32_t k = 0; k < channels; ++k)
+        pad[(x + 1) * channels + k] = pad[x * channels + k] + src[x * step + k];
+    for (int64_t x = 0; x < width; ++x) {
+      const int64_t lo = std::max<int64_t>(x - r, 0), hi = std::min<int64_t>(x + r, width - 1);
+      for (int32_t k = 0; k < channels; ++k)
+        dst[x * channels + k] = pad[(hi + 1) * channels + k] - pad[lo * channels + k];
+    }
+  }
+}
+
+template <Reduce kind, class T>
+int32_t FilterNeighbourhood(BitmapRecord* bitmap, Picture& pic, int32_t r) {
+  // Maxima keep the sample type; sums of at most 23 x 23 samples fit 32 bits.
+  using E = std::conditional_t<kind == Reduce::Maximum, T, uint32_t>;
+  const int32_t width = bitmap->Width, height = bitmap->Height, step = pic.step();
+  const int32_t channels = pic.channels(), n = 2 * r + 1;
+  const int64_t across = int64_t{width} * channels;
+  Block<E> ring, pad, acc;
+  Block<uint8_t> source;
+  if (!ring.Allocate(across * n) || !pad.Allocate((int64_t{width} + 2 * r + 1) * channels) ||
+      !acc.Allocate(across) || !source.Allocate(pic.rowBytes()))
+    return ERROR_NO_MEMORY;
+  int32_t rc = pic.BeginWrite(bitmap);
+  if (rc != SUCCESS) return rc;
+  int32_t next = 0;  // the next row to read into the ring (row q lives in slot q mod n)
+  for (int32_t y = 0; y < height; ++y) {
+    for (; next < height && next <= int64_t{y} + r; ++next) {
+      rc = HostReadRow(pic.access(), source.get(), next, 0, nullptr);
+      if (rc != SUCCESS) return rc;
+      AlongRow<kind>(reinterpret_cast<const T*>(source.get()), width, step, channels, r, pad.get(),
+                     ring.get() + int64_t{next % n} * across);
+    }
+    const int32_t first = std::max(y - r, 0), last = std::min(y + r, height - 1);
+    std::memcpy(acc.get(), ring.get() + int64_t{first % n} * across, size_t(across) * sizeof(E));
+    for (int32_t q = first + 1; q <= last; ++q) {
+      const E* e = ring.get() + int64_t{q % n} * across;
+      E* a = acc.get();
+      if constexpr (kind == Reduce::Maximum) {
+        for (int64_t i = 0; i < across; ++i) a[i] = std::max(a[i], e[i]);
+      } else {
+        for (int64_t i = 0; i < across; ++i) a[i] += e[i];
+      }
+    }
+    rc = HostReadRow(pic.access(), pic.row(), y, 0, nullptr);
+    if (rc != SUCCESS) return rc;
+    T* out = reinterpret_cast<T*>(pic.row());
+    const uint32_t rows = static_cast<uint32_t>(last - first + 1);
+    for (int64_t x = 0; x < width; ++x) {
+      uint32_t count = 0;
+      if constexpr (kind == Reduce::Mean)
+        count = rows * static_cast<uint32_t>(std::min<int64_t>(x + r, width - 1) -
+                                             std::max<int64_t>(x - r, 0) + 1);
+      for (int32_t k = 0; k < channels; ++k) {
+        const E v = acc[x * channels + k];
+        if constexpr (kind == Reduce::Maximum)
+          out[x * step + k] = v;
+        else
+          out[x * step + k] = static_cast<T>((v + count / 2) / count);
+      }
+    }
+    rc = HostWriteRow(pic.access(), pic.row(), y, 0, 0);
+    if (rc != SUCCESS) return rc;
+  }
+  return SUCCESS;
+}
+
+template <Reduce kind>
+int32_t PencilFilter(BitmapRecord* bitmap, uint32_t size) {
+  if (size > 100) return ERROR_HOST_BAD_ARGUMENT;
+  Picture pic;
+  const int32_t rc = pic.Open(bitmap);
+  if (rc != SUCCESS) return rc;
+  const int32_t r = 1 + static_cast<int32_t>(size / 10);
+  return WithSamples(pic.bits(), [&](auto sample) {
+    return FilterNeighbourhood<kind, decltype(sample)>(bitmap, pic, r);
+  });
+}
+
+// Strokes -------------------------------------------------------------------------------------
+
+constexpr int32_t kMaxStroke = 256;
+
+uint32_t Hash(uint32_t v) {
+  v ^= v >> 16;
+  v *= 0x85EBCA6Bu;
+  v ^= v >> 13;
+  v *= 0xC2B2AE35u;
+  v ^= v >> 16;
+  return v;
+}
+
+struct Stroke {
+  int32_t n;
+  double c, s;  // cosine and sine of the direction
+  int32_t dx[kMaxStroke], dy[kMaxStroke];
+  int32_t minDx, maxDx;  // the columns the offsets reach
+};
+
+// The stroke's ink factor 0.5 + g at pixel (x, y).
+double GrainFactor(const Stroke& st, int64_t x, int64_t y) {
+  const auto j = static_cast<int64_t>(std::floor(x * st.s + y * st.c));
+  const uint32_t hj = Hash(static_cast<uint32_t>(j));
+  const double u = hj / 4294967296.0;
+  const auto k = static_cast<int64_t>(std::floor((x * st.c - y * st.s + st.n * u) / st.n));
+  return 0.5 + Hash(hj ^ static_cast<uint32_t>(k)) / 4294967296.0;
+}
+
+template <class T>
+int32_t DrawStrokes(BitmapRecord* bitmap, Picture& pic, const Stroke& st, bool grain) {
+  const int32_t width = bitmap->Width, height = bitmap->Height, step = pic.step();
+  const int32_t channels = pic.channels(), rowBytes = pic.rowBytes();
+  Block<uint8_t> picture;
+  Block<const T*> rows;
+  if (!picture.Allocate(int64_t{height} * rowBytes) || !rows.Allocate(st.n)) return ERROR_NO_MEMORY;
+  for (int32_t y = 0; y < height; ++y) {
+    const int32_t rc =
+        HostReadRow(pic.access(), picture.get() + int64_t{y} * rowBytes, y, 0, nullptr);
+    if (rc != SUCCESS) return rc;
+  }
+  int32_t rc = pic.BeginWrite(bitmap);
+  if (rc != SUCCESS) return rc;
+  const auto rowOf = [&](int64_t y) {
+    return reinterpret_cast<const T*>(picture.get() +
+                                      std::clamp<int64_t>(y, 0, height - 1) * rowBytes);
+  };
+  // Columns whose offsets all stay inside the picture need no clamping.
+  const int64_t inFirst = std::max<int64_t>(0, -int64_t{st.minDx});
+  const int64_t inLast = std::min<int64_t>(width - 1, int64_t{width} - 1 - st.maxDx);
+  const uint32_t n = static_cast<uint32_t>(st.n), max = kMax<T>;
+  for (int32_t y = 0; y < height; ++y) {
+    for (int32_t i = 0; i < st.n; ++i) rows[i] = rowOf(int64_t{y} + st.dy[i]);
+    T* out = reinterpret_cast<T*>(pic.row());
+    std::memcpy(out, rowOf(y), size_t(rowBytes));
+    for (int64_t x = 0; x < width; ++x) {
+      const bool inside = x >= inFirst && x <= inLast;
+      const double f = grain ? GrainFactor(st, x, y) : 1.0;
+      for (int32_t k = 0; k < channels; ++k) {
+        uint32_t sum = 0;
+        if (inside) {
+          for (int32_t i = 0; i < st.n; ++i) sum += rows[i][(x + st.dx[i]) * step + k];
+        } else {
+          for (int32_t i = 0; i < st.n; ++i)
+            sum += rows[i][std::clamp<int64_t>(x + st.dx[i], 0, width - 1) * step + k];
+        }
+        const uint32_t m = (sum + n / 2) / n;
+        uint32_t v = m;
+        if (grain) {
+          const double ink = std::floor((max - m) * f + 0.5);
+          v = ink >= max ? 0 : max - static_cast<uint32_t>(ink);
+        }
+        out[x * step + k] = static_cast<T>(v);
+      }
+    }
+    rc = HostWriteRow(pic.access(), pic.row(), y, 0, 0);
+    if (rc != SUCCESS) return rc;
+  }
+  return SUCCESS;
+}
+
+}  // namespace
+
+int32_t HostPencilFilterA(BitmapRecord* bitmap, uint32_t size) {
+  return PencilFilter<Reduce::Maximum>(bitmap, size);
+}
+
+int32_t HostPencilFilterB(BitmapRecord* bitmap, uint32_t size) {
+  return PencilFilter<Reduce::Mean>(bitmap, size);
+}
+
+int32_t HostPencilAdjust(BitmapRecord* bitmap, uint32_t value, int32_t reserved) {
+  if (value > 1000 || reserved != 0) return ERROR_HOST_BAD_ARGUMENT;
+  Picture pic;
+  int32_t rc = pic.Open(bitmap);
+  if (rc != SUCCESS) return rc;
+  return WithSamples(pic.bits(), [&](auto sample) -> int32_t {
+    using T = decltype(sample);
+    constexpr uint32_t max = kMax<T>;
+    Block<T> curve;  // sample -> sample
+    if (!curve.Allocate(int64_t{max} + 1)) return ERROR_NO_MEMORY;
+    const double power = value == 0 ? 0 : 500.0 / value;
+    for (uint32_t s = 0; s <= max; ++s) {
+      uint32_t ink = 0;
+      if (value != 0) {
+        const double v = std::floor(max * std::pow(double(max - s) / max, power) + 0.5);
+        ink = v >= max ? max : static_cast<uint32_t>(v);
+      }
+      curve[s] = static_cast<T>(max - ink);
+    }
+    int32_t rc = pic.BeginWrite(bitmap);
+    if (rc != SUCCESS) return rc;
+    const int32_t step = pic.step(), channels = pic.channels();
+    for (int32_t y = 0; y < bitmap->Height; ++y) {
+      rc = HostReadRow(pic.access(), pic.row(), y, 0, nullptr);
+      if (rc != SUCCESS) return rc;
+      T* row = reinterpret_cast<T*>(pic.row());
+      for (int64_t x = 0; x < bitmap->Width; ++x)
+        for (int32_t k = 0; k < channels; ++k) row[x * step + k] = curve[row[x * step + k]];
+      rc = HostWriteRow(pic.access(), pic.row(), y, 0, 0);
+      if (rc != SUCCESS) return rc;
+    }
+    return SUCCESS;
+  });
+}
+
+int32_t HostDirectionalFilter(BitmapRecord* bitmap, int32_t amount, int32_t angle, int32_t mode) {
+  if (mode != 0 && mode != 1) return ERROR_HOST_BAD_ARGUMENT;
+  const int64_t length = amount < 0 ? -int64_t{amount} : int64_t{amount};
+  Picture pic;
+  int32_t rc = pic.Open(bitmap);
+  if (rc != SUCCESS || length <= 1) return rc;
+  Stroke st{};
+  st.n = static_cast<int32_t>(std::min<int64_t>(length, kMaxStroke));
+  const double theta = angle * 3.1415926535 / 18000;
+  st.c = std::cos(theta);
+  st.s = std::sin(theta);
+  for (int32_t i = 0; i < st.n; ++i) {
+    const double t = i - (st.n - 1) / 2.0;
+    st.dx[i] = static_cast<int32_t>(std::floor(t * st.c + 0.5));
+    st.dy[i] = static_cast<int32_t>(std::floor(-t * st.s + 0.5));
+    st.minDx = std::min(st.minDx, st.dx[i]);
+    st.maxDx = std::max(st.maxDx, st.dx[i]);
+  }
+  return WithSamples(pic.bits(), [&](auto sample) {
+    return DrawStrokes<decltype(sample)>(bitmap, pic, st, mode == 1);
+  });
+}
