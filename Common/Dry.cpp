@@ -17,8 +17,10 @@
 // - A window at least as tall as the bitmap is held as the bitmap's rows instead of size ring
 //   rows, and its reach along a row is limited to the row's width; the extremes are the same, so
 //   any size up to 2^32 - 1 works without allocating size rows.
-// - Pixels of four samples (32 and 64 bits per pixel) are colour pixels: the three colour samples
-//   are decided together and the fourth keeps its value, as everywhere in the library.
+// - Pixels of four samples (32 and 64 bits per pixel): the first sample is decided on its own by
+//   the one-sample rule; what the others get is ours to choose, and the two further colour samples
+//   are decided the same way, each on its own, so the picture stays a coloured dry brush; the
+//   fourth keeps its value, as everywhere in the library.
 // - An empty rectangle writes no row and answers SUCCESS.
 #include <algorithm>
 #include <cstring>
@@ -37,6 +39,7 @@ struct DryWindow {
   int64_t rowsBefore, rowsAfter;
   int32_t height, step, channels, size;
   bool sliding;
+  bool perChannel;  // four samples: each colour sample decided on its own
 };
 
 // Per-row scratch: column extremes of the span, block runs, and the window extremes.
@@ -161,9 +164,11 @@ void DryRow(const DryWindow& w, T* const* rows, int32_t rowCount, const T* ref, 
     const T* hi = s.winMax + (x - w.left) * c;
     const T* m = ref + x * step;
     T* o = out + x * step;
-    if (c == 1) {
-      const int32_t v = m[0];
-      o[0] = std::abs(hi[0] - v) >= std::abs(lo[0] - v) ? lo[0] : hi[0];
+    if (c == 1 || w.perChannel) {
+      for (int64_t k = 0; k < c; ++k) {
+        const int32_t v = m[k];
+        o[k] = std::abs(hi[k] - v) >= std::abs(lo[k] - v) ? lo[k] : hi[k];
+      }
       continue;
     }
     const int32_t ym = Brightness(m);
@@ -192,6 +197,7 @@ int32_t DryDriver(BitmapRecord* bitmap, uint32_t size) {
   w.height = height;
   w.step = step;
   w.channels = IsColorPixel(step) ? 3 : 1;
+  w.perChannel = step == 4;
   w.sliding = size < static_cast<uint32_t>(height);
   w.size = w.sliding ? static_cast<int32_t>(size) : height;
   RowWindow window;

@@ -31,7 +31,8 @@ TEST(DryTest, EntryChecksInTheirOrder) {
   // clang-format on
 }
 
-// Window extremes of pixel (x, y) and the choice between them for all its colour samples.
+// Window extremes of pixel (x, y) and the choice between them: a gray sample, or a colour
+// sample of a four-sample pixel, on its own; the three samples of a colour pixel together.
 uint32_t ExpectedDry(const Sample& p, uint32_t size) {
   const Snapshot& s = p.s;
   const int64_t hb = (int64_t(size) - 1) / 2, ha = size / 2;
@@ -48,9 +49,10 @@ uint32_t ExpectedDry(const Sample& p, uint32_t size) {
       }
     m[k] = s.at(p.x, refRow, k);
   }
-  if (channels == 1) {
-    const int64_t up = std::abs(int64_t(hi[0]) - m[0]), down = std::abs(int64_t(lo[0]) - m[0]);
-    return up >= down ? lo[0] : hi[0];
+  if (channels == 1 || s.step == 4) {  // four samples: each colour sample on its own
+    const int32_t k = channels == 1 ? 0 : p.k;
+    const int64_t up = std::abs(int64_t(hi[k]) - m[k]), down = std::abs(int64_t(lo[k]) - m[k]);
+    return up >= down ? lo[k] : hi[k];
   }
   const auto y = [](const uint32_t* q) { return int64_t(5 * q[1] + 2 * q[2] + q[0] + 4) / 8; };
   const bool dark = std::abs(y(hi) - y(m)) >= std::abs(y(lo) - y(m));
@@ -70,9 +72,10 @@ uint32_t ExpectedDryHuge(const Sample& p, uint32_t size) {
         lo[k] = std::min(lo[k], s.at(u, v, k)), hi[k] = std::max(hi[k], s.at(u, v, k));
     m[k] = s.at(p.x, refRow, k);
   }
-  if (channels == 1) {
-    const int64_t up = std::abs(int64_t(hi[0]) - m[0]), down = std::abs(int64_t(lo[0]) - m[0]);
-    return up >= down ? lo[0] : hi[0];
+  if (channels == 1 || s.step == 4) {  // four samples: each colour sample on its own
+    const int32_t k = channels == 1 ? 0 : p.k;
+    const int64_t up = std::abs(int64_t(hi[k]) - m[k]), down = std::abs(int64_t(lo[k]) - m[k]);
+    return up >= down ? lo[k] : hi[k];
   }
   const auto y = [](const uint32_t* q) { return int64_t(5 * q[1] + 2 * q[2] + q[0] + 4) / 8; };
   return std::abs(y(hi) - y(m)) >= std::abs(y(lo) - y(m)) ? lo[p.k] : hi[p.k];
