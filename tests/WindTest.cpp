@@ -25,7 +25,6 @@ TEST(WindTest, ChecksInTheirOrder) {
       {"length 2 does nothing", nullptr, WindCall(2, -36000, 100), SUCCESS, kNone},
       {"length 3", nullptr, WindCall(3, -36000, 100), SUCCESS, kSome},
   });
-  EXPECT_EQ(Fx_WindBitmap(nullptr, 10, 0, 50, 0), ERROR_NO_BITMAP);
 }
 
 TEST(WindTest, UniformImageAndEquivalentAngles) {
