@@ -41,34 +41,6 @@ TEST(AddShadowTest, ChecksInTheirOrder) {
   }
 }
 
-// Three rows 10 10 90 of 8-bit gray: every pixel by hand from the Part's sums, edges replicated.
-TEST(AddShadowTest, HandWorkedEdge) {
-  struct Case {
-    uint32_t direction, level;
-    uint8_t expected[3];
-  };
-  const Case cases[] = {
-      {0, 0, {10, 250, 255}},  // g = (R - L) + 2(R - L): 0, 240, 240
-      {4, 0, {10, 0, 0}},      // the negation
-      {0, 11, {10, 10, 255}},  // 10 is below the level and kept
-      {2, 0, {10, 10, 90}},    // no vertical change
-      {1, 0, {10, 250, 255}},  // equal rows: 3(R - L) as in direction 0
-      {3, 0, {10, 0, 0}},      // equal rows: 3(L - R)
-  };
-  for (const auto& c : cases) {
-    TestBitmap b(3, 3, 8, ORDER_GRAY);
-    for (int32_t y = 0; y < 3; ++y) {
-      uint8_t* row = b->Data + y * b->BytesPerLine;
-      row[0] = row[1] = 10, row[2] = 90;
-    }
-    ASSERT_EQ(Fx_AddShadowBitmap(b.get(), c.direction, c.level, 0), SUCCESS);
-    for (int32_t y = 0; y < 3; ++y)
-      for (int32_t x = 0; x < 3; ++x)
-        EXPECT_EQ(b->Data[y * b->BytesPerLine + x], c.expected[x])
-            << "direction " << c.direction << " at " << x << "," << y;
-  }
-}
-
 // g of one direction, as the Part's table writes it, from the rows above (a), at (b) and below
 // (c) at the columns left (l), centre (x) and right (r).
 int32_t Kernel(uint32_t d, const std::function<int32_t(int32_t, int32_t)>& at, int32_t l, int32_t x,

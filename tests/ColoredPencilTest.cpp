@@ -85,16 +85,6 @@ TEST(ColoredPencilTest, EverySampleFollowsTheFormula) {
   }
 }
 
-TEST(ColoredPencilTest, HandWorkedPair) {
-  // [0, 90], r 1: A = 90 for both, B = 45. Black: d = 90, w = 1 / 31, 255 / 31 = 8.2 -> 8.
-  // 90: d = 45, w = 1 / (45 / sqrt(91) / 3 + 1) = 0.38874, t = 165 w - 45 * 90 / 255 = 48.26.
-  TestBitmap b(2, 1, 8, ORDER_GRAY);
-  b->Data[0] = 0, b->Data[1] = 90;
-  ASSERT_EQ(Fx_ColoredPencilBitmap(b.get(), 100, 9, 0), SUCCESS);
-  EXPECT_EQ(b->Data[0], 8);
-  EXPECT_EQ(b->Data[1], 138);
-}
-
 // The extended pipeline ------------------------------------------------------------------------
 
 struct Ext {

@@ -424,29 +424,4 @@ TEST(DotsTest, ColoredBallsMatchBallByBallStamping) {
   }
 }
 
-TEST(DotsTest, PaintedBackgroundsWithoutBallsByHand) {
-  // No balls: the canvas alone. On 8 x 6 the circular gradient takes backColor1 at the centre
-  // (4, 3) and backColor2 at the corner (0, 0), where d = √(4² + 3²) / (√(8² + 6²) / 2) = 1; the
-  // plain style is backColor1 everywhere.
-  TestBitmap b(8, 6, 24);
-  b.FillNoise(3);
-  Balls p = kBalls;
-  p.count = 0;
-  p.back1 = 0x0000FF;  // red
-  p.back2 = 0x00FF00;  // green
-  p.flags = 0x2214;
-  ASSERT_EQ(CallBalls(b.get(), p), SUCCESS);
-  const Snapshot s = Snapshot::Of(b.get());
-  EXPECT_EQ(s.at(4, 3, 2), 255u);  // centre: red
-  EXPECT_EQ(s.at(4, 3, 1), 0u);
-  EXPECT_EQ(s.at(0, 0, 1), 255u);  // corner: green
-  EXPECT_EQ(s.at(0, 0, 2), 0u);
-  p.flags = 0x2211;
-  ASSERT_EQ(CallBalls(b.get(), p), SUCCESS);
-  const Snapshot plain = Snapshot::Of(b.get());
-  for (int32_t y = 0; y < 6; ++y)
-    for (int32_t x = 0; x < 8; ++x)
-      EXPECT_EQ(plain.at(x, y, 2) * 1000 + plain.at(x, y, 1), 255000u);
-}
-
 }  // namespace

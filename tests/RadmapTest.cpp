@@ -43,45 +43,6 @@ TEST(RadmapTest, EntryChecksInTheirOrder) {
   });
 }
 
-// A uniform curve of -1000 with amount 1 pulls every pixel one pixel toward the centre's side:
-// r' = r - 1. On the centre's row the rays are exact (angles 0 and π have cosines ±1), so the
-// pixel at cx + k takes the one at cx + k - 1, and the centre (r' = -1 at angle 0) its left
-// neighbour. With fold handling the five pixels with r' <= 0 (the centre and its four
-// neighbours) are filled, left alone, or take the centre.
-TEST(RadmapTest, CentreNeighbourhoodByHand) {
-  const POINT c{4, 3};
-  const auto at = [](const std::vector<uint8_t>& rows, size_t rowBytes, int32_t x, int32_t y) {
-    return rows[size_t(y) * rowBytes + size_t(x)];
-  };
-  for (uint32_t flags : {0x00u, 0x10u, 0x11u, 0x12u}) {
-    SCOPED_TRACE(::testing::Message() << "flags " << flags);
-    TestBitmap b(9, 7, 8, ORDER_GRAY);
-    b.FillNoise(11);
-    const std::vector<uint8_t> before = WorkingRows(b.get());
-    const size_t rowBytes = before.size() / 7;
-    // Fill 0x000040 on gray: (0 + 5·0 + 2·64) / 8 = 16.
-    ASSERT_EQ(
-        RadBend({.curve = {-1000}, .amount = 1, .center = c, .fillColor = 0x40, .flags = flags})(
-            b.get()),
-        SUCCESS);
-    const std::vector<uint8_t> after = WorkingRows(b.get());
-    const uint8_t centre = at(before, rowBytes, c.x, c.y);
-    if (flags == 0) {
-      EXPECT_EQ(at(after, rowBytes, c.x, c.y), at(before, rowBytes, c.x - 1, c.y));
-      for (int32_t k = 1; k <= 4; ++k)
-        EXPECT_EQ(at(after, rowBytes, c.x + k, c.y), at(before, rowBytes, c.x + k - 1, c.y)) << k;
-      continue;
-    }
-    const POINT plus[] = {c, {c.x - 1, c.y}, {c.x + 1, c.y}, {c.x, c.y - 1}, {c.x, c.y + 1}};
-    for (const POINT& p : plus) {
-      const uint8_t expected = flags == 0x10   ? 16
-                               : flags == 0x11 ? centre
-                                               : at(before, rowBytes, p.x, p.y);
-      EXPECT_EQ(at(after, rowBytes, p.x, p.y), expected) << p.x << "," << p.y;
-    }
-  }
-}
-
 // The steps written out: the profile over the largest distance from the centre (measured from
 // 0), the window of 2·amount + 1 rows around the output row or the rectangle's rows, the
 // displaced distance on the same ray, the outside modes and the centre rule.

@@ -247,29 +247,6 @@ TEST_F(TextureEffectsTest, GlassBlockMaps) {
 
 // Ocean ------------------------------------------------------------------------------------------
 
-// A column of gray levels 0, 10, 20, ...: the lower half mirrored with amplitude 0 (e = t). With
-// 8 rows half is 4, even, so t starts at 1: rows 4 .. 7 take mirror entries 1, 2, 3, 3 (bitmap
-// rows 2, 1, 0, 0) with f = 1/4, 1/2, 3/4, 1.
-TEST_F(TextureEffectsTest, OceanRowMappingByHand) {
-  const struct {
-    int32_t fadeOut;
-    std::vector<uint8_t> expected;
-  } cases[] = {
-      // g·own + f·mirror: .75·40 + .25·20, .5·50 + .5·10, .25·60 + .75·0, 0·70 + 1·0
-      {0, {0, 10, 20, 30, 35, 30, 15, 0}},
-      // f·own + g·mirror
-      {1, {0, 10, 20, 30, 25, 30, 45, 70}},
-  };
-  for (const auto& c : cases) {
-    TestBitmap b(1, 8, 8, ORDER_GRAY);
-    for (int32_t y = 0; y < 8; ++y) b->Data[y * b->BytesPerLine] = uint8_t(10 * y);
-    ASSERT_EQ(Fx_OceanBitmap(b.get(), 0, 3, c.fadeOut, 0), SUCCESS);
-    std::vector<uint8_t> got;
-    for (int32_t y = 0; y < 8; ++y) got.push_back(b->Data[y * b->BytesPerLine]);
-    EXPECT_EQ(got, c.expected) << "fadeOut " << c.fadeOut;
-  }
-}
-
 TEST_F(TextureEffectsTest, OceanFollowsItsFormulas) {
   struct Case {
     const char* what;

@@ -276,21 +276,6 @@ TEST(TilesTest, PuzzleAndDiceEntryChecks) {
   });
 }
 
-TEST(TilesTest, PuzzlePermutationFromSeedOneByHand) {
-  // Seed 1 draws 41, 18467, 6334, 26500, 19169, 15724, 11478, 29358: the products mod 4 are 3,
-  // 0, 0, 0, so [0 1 2 3] becomes [3 1 2 0], [1 3 2 0], [2 3 1 0], [0 3 1 2]. Destination tile i
-  // takes source tile P[i] of the 2 x 2 grid.
-  TestBitmap b(8, 4, 8, ORDER_GRAY);
-  std::vector<uint8_t> rows(32);
-  for (int32_t y = 0; y < 4; ++y)
-    for (int32_t x = 0; x < 8; ++x) rows[y * 8 + x] = uint8_t(10 * (2 * (y / 2) + x / 4) + 1);
-  WriteWorkingRows(b.get(), rows);
-  ASSERT_EQ(Fx_PuzzleEffectBitmap(b.get(), 2, 2, 1, 0x22, 0), SUCCESS);
-  const Snapshot s = Snapshot::Of(b.get());
-  const uint32_t tile[4] = {s.at(0, 0, 0), s.at(4, 0, 0), s.at(0, 2, 0), s.at(4, 2, 0)};
-  EXPECT_EQ(std::vector<uint32_t>(tile, tile + 4), (std::vector<uint32_t>{1, 31, 11, 21}));
-}
-
 TEST(TilesTest, PuzzleMatchesTileByTileCopies) {
   constexpr uint32_t kTick = 77;
   const struct {
@@ -298,7 +283,7 @@ TEST(TilesTest, PuzzleMatchesTileByTileCopies) {
     TileParams p;
   } cases[] = {
       {{31, 22, 24, ORDER_BGR, {}, 7}, {4, 3, 7, 0x23, 0xFFFFFF}},  // partial column and row
-      {{11, 11, 24, ORDER_RGB, {}, 2}, {4, 4, 5, 0x22, 0}},  // rows and columns 9, 10 stay
+      {{11, 11, 24, ORDER_RGB, {}, 2}, {4, 4, 5, 0x22, 0}},         // rows and columns 9, 10 stay
       {{20, 15, 16, ORDER_GRAY, {}, 0}, {6, 4, 0, 0x12, 0}},        // tick seed
       {{36, 30, 48, ORDER_BGR, {3, 2, 33, 29}, 4}, {3, 2, 9, 0x23, 0x2060A0}},  // partial row only
       {{40, 26, 16, ORDER_GRAY, {}, 6}, {6, 5, 3, 0x13, 0x04001234}},  // 16-bit gray border

@@ -61,38 +61,6 @@ TEST(VignetteTest, SoftnessIsMappedAndWrittenBack) {
   }
 }
 
-// A row of 8-bit gray pixels of value 100 at distances 0 .. 9 from the centre.
-std::vector<uint8_t> Row(const VignetteInfo& info) {
-  TestBitmap b(10, 1, 8, ORDER_GRAY);
-  for (int32_t x = 0; x < 10; ++x) b->Data[x] = 100;
-  VignetteInfo v = info;
-  EXPECT_EQ(Fx_VignetteBitmap(b.get(), &v, 0), SUCCESS);
-  return std::vector<uint8_t>(b->Data, b->Data + 10);
-}
-
-TEST(VignetteTest, HandWorkedBands) {
-  // Amount 0, square, inner band, black, softness 0 (exponent 0.5): r_in = r_out = 3, w = 1.
-  // Inside (d < 3) b = 0: the pixel keeps f = 0. At d = 4, b = 1 keeps all; beyond, b = d - 3
-  // grows without a cap and the pixel is scaled by sqrt(b).
-  EXPECT_EQ(Row(Info(0, 0, 0, 0, 3, 0, 0, 0)),
-            (std::vector<uint8_t>{0, 0, 0, 0, 100, 141, 173, 200, 223, 244}));
-  // Width 7 at amount 50: r_in = 3.5, trunc 3. At d = 3 the base (3 - 3.5) / 3.5 is negative
-  // and counts as 0 (no colour); the band then rises to full black at d = 7 and beyond it
-  // (b > 1 with a positive amount) the pixel is left alone.
-  const auto band = Row(Info(0, 0, 50, 0, 7, 0, 0, 0));
-  EXPECT_EQ(band[0], 100);
-  EXPECT_EQ(band[3], 100);
-  EXPECT_EQ(band[5], uint8_t(100 * (1 - std::sqrt(1.5 / 3.5))));
-  EXPECT_EQ(band[7], 0);
-  EXPECT_EQ(band[8], 100);
-  // Circle, outer band, white on 100, amount 100: r_in = 2, r_out = 4; positive amount gives
-  // e' = min(w, max(d, 0)), so 1 - f of the pixel and f of white.
-  const auto ring = Row(Info(0, 0, 100, 0, 2, 0, 0xFFFFFF, 18));
-  EXPECT_EQ(ring[1], 100);
-  EXPECT_EQ(ring[3], uint8_t(100 * (1 - std::sqrt(0.5)) + 255 * std::sqrt(0.5)));
-  EXPECT_EQ(ring[9], 255);
-}
-
 // The vignette written out from its formulas.
 uint32_t ExpectedVignette(const Sample& p, const VignetteInfo& v) {
   const int64_t M = p.s.max();

@@ -570,22 +570,4 @@ TEST(FreeHandWaveTest, EntryChecksAndADirectEvaluation) {
       FreeHand, ExpectedFreeHand);
 }
 
-TEST(FreeHandWaveTest, ConstantCurveShiftsByItsValue) {
-  // Curve values 5000 at amount 100: a shift of 5 pixels. At angle 0 the curve runs down the
-  // image, so rows shift sideways: pixel x takes column x - 5 (column 0 when that is off the
-  // bitmap, edge mode). Columns are uniform, so the rows the window mixes do not matter.
-  TestBitmap b(24, 6, 8, ORDER_GRAY);
-  std::vector<uint8_t> rows = WorkingRows(b.get());
-  const size_t rowBytes = rows.size() / 6;
-  for (size_t y = 0; y < 6; ++y)
-    for (size_t x = 0; x < 24; ++x) rows[y * rowBytes + x] = static_cast<uint8_t>(10 * x);
-  WriteWorkingRows(b.get(), rows);
-  const int32_t curve[2] = {5000, 5000};
-  ASSERT_EQ(Fx_FreeHandWaveBitmap(b.get(), curve, 2, 100, 10, 0, 0, 1), SUCCESS);
-  rows = WorkingRows(b.get());
-  for (size_t y = 0; y < 6; ++y)
-    for (size_t x = 0; x < 24; ++x)
-      EXPECT_EQ(rows[y * rowBytes + x], 10 * (x < 5 ? 0 : x - 5)) << x << "," << y;
-}
-
 }  // namespace
