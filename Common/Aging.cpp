@@ -206,10 +206,9 @@ int32_t AgingDriver(BitmapRecord* bitmap, const AgingArgs& a) {
   const int32_t step = access.PixelStep();
   const size_t rowBytes = static_cast<size_t>(access.RowBytes());
   RowWindow source;
-  rc = source.AllocateSliding(1, rowBytes);
-  if (rc != SUCCESS) return rc;
   RowSlots slots;
-  if (!slots.Allocate(rowBytes, source.ViewBytes())) return ERROR_NO_MEMORY;
+  rc = source.AllocateRowByRow(rowBytes, slots);
+  if (rc != SUCCESS) return rc;
 
   HostBlock<uint8_t> mask;
   if (a.flags & (kVertical | kHorizontal | kDust | kPits)) {

@@ -269,11 +269,9 @@ int32_t WallDriver(BitmapRecord* bitmap, const RECT& rect, Wall& w, uint32_t bri
   w.brick = PreparePaint(brickColor, sampleBits, pixelStep);
   w.mortarColor = PreparePaint(mortarColor, sampleBits, pixelStep);
   RowWindow source;
-  rc = source.AllocateSliding(1, rowBytes);
-  if (rc != SUCCESS) return rc;
   RowSlots slots;
-  if (!slots.Allocate(rowBytes, source.ViewBytes() + WallScratchDoubles(w.width) * sizeof(double)))
-    return ERROR_NO_MEMORY;
+  rc = source.AllocateRowByRow(rowBytes, slots, WallScratchDoubles(w.width) * sizeof(double));
+  if (rc != SUCCESS) return rc;
   rc = BeginWritePhase(access, bitmap);
   if (rc != SUCCESS) return rc;
   return WithSampleType(sampleBits, [&](auto sample) {

@@ -167,10 +167,9 @@ int32_t CanvasDriver(BitmapRecord* bitmap, const CanvasArgs& args) {
   if (rc != SUCCESS) return rc;
   const size_t rowBytes = static_cast<size_t>(access.RowBytes());
   RowWindow source;
-  rc = source.AllocateSliding(1, rowBytes);
-  if (rc != SUCCESS) return rc;
   RowSlots slots;
-  if (!slots.Allocate(rowBytes, source.ViewBytes())) return ERROR_NO_MEMORY;
+  rc = source.AllocateRowByRow(rowBytes, slots);
+  if (rc != SUCCESS) return rc;
   rc = WithSampleType(bits, [&](auto sample) {
     using T = decltype(sample);
     HostBlock<T> texels;

@@ -210,33 +210,25 @@ int32_t DiceDriver(BitmapRecord* bitmap, const DiceJob& args) {
   return rc;
 }
 
-constexpr FxFlagValue kBorderValues[] = {{"none", 0, "no borders"},
-                                         {"draw", kTileBorders, "two-pixel tile borders"}};
-constexpr FxFlagValue kTileValues[] = {
-    {"size", kTileSize, "tileX, tileY are the tile size in pixels"},
-    {"count", kTileCount, "tileX, tileY are the numbers of columns and rows"}};
 constexpr FxFlagValue kFitValues[] = {
     {"none", 0, "keep the size; the strips left at the right and bottom are thrown as pieces"},
     {"fit", kTileFit, "resize first so that whole tiles fit"}};
 constexpr FxFlagField kDiceFields[] = {
-    FlagField("borders", kTileBorders, kBorderValues, "tile borders"),
-    FlagField("tiles", kTileSize | kTileCount, kTileValues, "meaning of tileX and tileY"),
+    FlagField("borders", kTileBorders, kTileBorderValues, "tile borders"),
+    FlagField("tiles", kTileSize | kTileCount, kTileModeValues, "meaning of tileX and tileY"),
     FlagField("fit", kTileFit, kFitValues,
               "resize the rectangle (the whole bitmap without a region) to whole tiles"),
 };
 
 const FxParamDesc kDiceParams[] = {
-    UIntParam("tileX", 5, 1, kAnyUInt32Max,
-              "columns (count mode) or tile width in pixels (size mode); 1 .. rectangle width"),
-    UIntParam("tileY", 4, 1, kAnyUInt32Max,
-              "rows (count mode) or tile height in pixels (size mode); 1 .. rectangle height"),
+    TileXParam(5),
+    TileYParam(4),
     UIntParam("seed", 1, 0, 500, "seed of the throws; 0 seeds from the tick count"),
     FlagsParam("flags", 0x21, 0x10, 289,
                "0x01 borders, 0x10 size or 0x20 count (exactly one), 0x100 resize so that whole "
                "tiles fit",
                kDiceFields),
-    ColorParam("borderColor", 0x000000,
-               "colour of the borders; on 16-bit gray, bit 26 gives the level in bits 0-15"),
+    BorderColorParam(),
 };
 
 const FxPreset kDicePresets[] = {

@@ -184,10 +184,9 @@ int32_t StarDriver(BitmapRecord* bitmap, const RECT& rect, StarShape& s, const S
   s.color = PreparePaint(info.color, sampleBits, pixelStep);
   s.glow = PreparePaint(info.glowColor, sampleBits, pixelStep);
   RowWindow source;
-  rc = source.AllocateSliding(1, rowBytes);
-  if (rc != SUCCESS) return rc;
   RowSlots slots;
-  if (!slots.Allocate(rowBytes, source.ViewBytes())) return ERROR_NO_MEMORY;
+  rc = source.AllocateRowByRow(rowBytes, slots);
+  if (rc != SUCCESS) return rc;
   rc = BeginWritePhase(access, bitmap);
   if (rc != SUCCESS) return rc;
   const int32_t top = static_cast<int32_t>(y0), bottom = static_cast<int32_t>(y1);

@@ -111,10 +111,9 @@ int32_t ShearDriver(BitmapRecord* bitmap, const int32_t* amplitudes, int32_t cou
   const size_t rowBytes = static_cast<size_t>(access.RowBytes());
   const size_t bufferBytes = rowBytes + 4 * size_t(step);
   RowWindow source;
-  rc = source.AllocateSliding(1, bufferBytes);
-  if (rc != SUCCESS) return rc;
   RowSlots slots;
-  if (!slots.Allocate(bufferBytes, source.ViewBytes())) return ERROR_NO_MEMORY;
+  rc = source.AllocateRowByRow(bufferBytes, slots);
+  if (rc != SUCCESS) return rc;
   HostBlock<double> shift;
   if (!shift.Allocate(static_cast<uint32_t>(height) + 1)) return ERROR_NO_MEMORY;
   rc = BeginWritePhase(access, bitmap);

@@ -214,14 +214,12 @@ int32_t LightPass(BitmapRecord* bitmap, AccessOwner& access, const LightInfo* li
   const int32_t samples = IsColorPixel(pixelStep) ? 3 : 1;
   const size_t rowBytes = static_cast<size_t>(access.RowBytes());
   RowWindow source;
-  int32_t rc = source.AllocateSliding(1, rowBytes);
-  if (rc != SUCCESS) return rc;
   RowSlots slots;
+  int32_t rc = source.AllocateRowByRow(rowBytes, slots);
+  if (rc != SUCCESS) return rc;
   HostBlock<PreparedLight> prepared;
   HostBlock<T> ambient[3], bright;
-  if (!slots.Allocate(rowBytes, source.ViewBytes()) ||
-      !prepared.Allocate(static_cast<uint32_t>(count)))
-    return ERROR_NO_MEMORY;
+  if (!prepared.Allocate(static_cast<uint32_t>(count))) return ERROR_NO_MEMORY;
   for (int32_t k = 0; k < samples; ++k)
     if (!ambient[k].Allocate(SampleTraits<T>::kMax + 1)) return ERROR_NO_MEMORY;
   if (!bright.Allocate(SampleTraits<T>::kMax + 1)) return ERROR_NO_MEMORY;

@@ -176,10 +176,9 @@ int32_t Combine(BitmapRecord* bitmap, AccessOwner& access, AccessOwner& maskAcce
   }
   const size_t rowBytes = static_cast<size_t>(access.RowBytes());
   RowWindow source;
-  int32_t rc = source.AllocateSliding(1, rowBytes);
-  if (rc != SUCCESS) return rc;
   RowSlots slots;
-  if (!slots.Allocate(rowBytes, source.ViewBytes())) return ERROR_NO_MEMORY;
+  int32_t rc = source.AllocateRowByRow(rowBytes, slots);
+  if (rc != SUCCESS) return rc;
   return WithSampleType(access.SampleBits(), [&](auto sample) {
     using T = decltype(sample);
     return source.Run(

@@ -266,16 +266,14 @@ int32_t GenerateNoise(RowAccess* access, int32_t height, const NoiseTables& tabl
   NoiseShader<T> shader;
   if (!shader.Init(paint, pixelStep)) return ERROR_NO_MEMORY;
   const size_t rowBytes = static_cast<size_t>(HostRowBytes(access));
-  RowWindow source;
-  int32_t rc = source.AllocateSliding(1, rowBytes);
-  if (rc != SUCCESS) return rc;
   // Scratch of a row: the noise values, the lattice cells and the levels.
   const size_t noiseBytes = (size_t(cols) * sizeof(double) + 63) / 64 * 64;
   const size_t cellBytes = kNoiseCells * sizeof(NoiseCell);
+  RowWindow source;
   RowSlots slots;
-  if (!slots.Allocate(rowBytes, source.ViewBytes() + noiseBytes + cellBytes +
-                                    size_t(cols) * sizeof(int32_t)))
-    return ERROR_NO_MEMORY;
+  const int32_t rc = source.AllocateRowByRow(
+      rowBytes, slots, noiseBytes + cellBytes + size_t(cols) * sizeof(int32_t));
+  if (rc != SUCCESS) return rc;
   return source.Run(
       access, slots, rect.top, rect.bottom, height, rect.top, cols,
       [&](int32_t y, uint8_t* const* src, int32_t w, uint8_t* out, uint8_t* scratch) {

@@ -103,10 +103,9 @@ int32_t OceanDriver(BitmapRecord* bitmap, const RECT& rect, uint32_t amplitude, 
 
   const RECT lower{rect.left, rect.top + half, rect.right, rect.bottom};
   RowWindow source;
-  rc = source.AllocateSliding(1, rowBytes);
-  if (rc != SUCCESS) return rc;
   RowSlots slots;
-  if (!slots.Allocate(rowBytes, source.ViewBytes())) return ERROR_NO_MEMORY;
+  rc = source.AllocateRowByRow(rowBytes, slots);
+  if (rc != SUCCESS) return rc;
   rc = HostBeginRectWrite(access, 0, 100, &lower);
   if (rc != SUCCESS) return rc;
   rc = WithSampleType(access.SampleBits(), [&](auto sample) {

@@ -18,8 +18,8 @@
 #include <cstring>
 
 #include "frame/Frame.h"
-#include "frame/RowCache.h"
 #include "frame/RegistryDefs.h"
+#include "frame/RowCache.h"
 #include "fxkit/effects.h"
 
 namespace fx {
@@ -136,9 +136,7 @@ int32_t RunPasses(RowAccess* access, BitmapRecord* bitmap, const Job& job, const
   const size_t rowBytes = static_cast<size_t>(HostRowBytes(access));
   RowWindow source;
   RowSlots slots;
-  if (source.AllocateSliding(1, rowBytes) != SUCCESS ||
-      !slots.Allocate(rowBytes, source.ViewBytes()))
-    return ERROR_NO_MEMORY;
+  if (source.AllocateRowByRow(rowBytes, slots) != SUCCESS) return ERROR_NO_MEMORY;
   if (BeginWritePhase(access, bitmap) != SUCCESS) return ERROR_NO_MEMORY;
   const uint32_t keep = 100 - job.opacity;
   const int32_t rc = source.Run(

@@ -13,8 +13,8 @@
 #include <cstring>
 
 #include "frame/Frame.h"
-#include "frame/RowCache.h"
 #include "frame/RegistryDefs.h"
+#include "frame/RowCache.h"
 #include "fxkit/effects.h"
 
 namespace fx {
@@ -195,11 +195,9 @@ int32_t PlasmaDriver(BitmapRecord* bitmap, const PlasmaInfo& info) {
   if (!table.Allocate(n) || !pattern.Prepare(info, n, cols, rows)) return ERROR_NO_MEMORY;
   BuildColorTable(table.get(), n, info);
   RowWindow source;
-  rc = source.AllocateSliding(1, rowBytes);
-  if (rc != SUCCESS) return rc;
   RowSlots slots;
-  if (!slots.Allocate(rowBytes, source.ViewBytes() + size_t(cols) * sizeof(uint32_t)))
-    return ERROR_NO_MEMORY;
+  rc = source.AllocateRowByRow(rowBytes, slots, size_t(cols) * sizeof(uint32_t));
+  if (rc != SUCCESS) return rc;
 
   rc = WithSampleType(sampleBits, [&](auto sample) {
     using T = decltype(sample);

@@ -309,36 +309,28 @@ int32_t PuzzleDriver(BitmapRecord* bitmap, const PuzzleJob& args) {
   return rc;
 }
 
-constexpr FxFlagValue kBorderValues[] = {{"none", 0, "no borders"},
-                                         {"draw", kTileBorders, "two-pixel tile borders"}};
 constexpr FxFlagValue kShuffleValues[] = {{"none", 0, "tiles keep their places"},
                                           {"shuffle", kShuffle, "tiles change places at random"}};
-constexpr FxFlagValue kTileValues[] = {
-    {"size", kTileSize, "tileX, tileY are the tile size in pixels"},
-    {"count", kTileCount, "tileX, tileY are the numbers of columns and rows"}};
 constexpr FxFlagValue kFitValues[] = {
     {"none", 0, "keep the size; partial tiles at the right and bottom"},
     {"fit", kTileFit, "resize first so that whole tiles fit"}};
 constexpr FxFlagField kPuzzleFields[] = {
-    FlagField("borders", kTileBorders, kBorderValues, "tile borders"),
+    FlagField("borders", kTileBorders, kTileBorderValues, "tile borders"),
     FlagField("shuffle", kShuffle, kShuffleValues, "shuffle the tiles"),
-    FlagField("tiles", kTileSize | kTileCount, kTileValues, "meaning of tileX and tileY"),
+    FlagField("tiles", kTileSize | kTileCount, kTileModeValues, "meaning of tileX and tileY"),
     FlagField("fit", kTileFit, kFitValues,
               "resize the rectangle (the whole bitmap without a region) to whole tiles"),
 };
 
 const FxParamDesc kPuzzleParams[] = {
-    UIntParam("tileX", 6, 1, kAnyUInt32Max,
-              "columns (count mode) or tile width in pixels (size mode); 1 .. rectangle width"),
-    UIntParam("tileY", 4, 1, kAnyUInt32Max,
-              "rows (count mode) or tile height in pixels (size mode); 1 .. rectangle height"),
+    TileXParam(6),
+    TileYParam(4),
     UIntParam("seed", 1, 0, 500, "seed of the shuffle; 0 seeds from the tick count"),
     FlagsParam("flags", 0x23, 0x10, 0x123,
                "0x01 borders, 0x02 shuffle, 0x10 size or 0x20 count (exactly one), 0x100 resize "
                "so that whole tiles fit",
                kPuzzleFields),
-    ColorParam("borderColor", 0x000000,
-               "colour of the borders; on 16-bit gray, bit 26 gives the level in bits 0-15"),
+    BorderColorParam(),
 };
 
 const FxPreset kPuzzlePresets[] = {

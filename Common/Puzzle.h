@@ -7,6 +7,7 @@
 
 #include "Common/RectRows.h"
 #include "frame/Frame.h"
+#include "frame/RegistryDefs.h"
 
 namespace fx {
 
@@ -14,6 +15,26 @@ constexpr uint32_t kTileBorders = 0x01;  // draw tile borders
 constexpr uint32_t kTileSize = 0x10;     // tileX, tileY are the tile size in pixels
 constexpr uint32_t kTileCount = 0x20;    // tileX, tileY are the numbers of columns and rows
 constexpr uint32_t kTileFit = 0x100;     // resize first so that whole tiles fit
+
+// Descriptor pieces of the tile grid both effects take.
+inline constexpr FxFlagValue kTileBorderValues[] = {
+    {"none", 0, "no borders"}, {"draw", kTileBorders, "two-pixel tile borders"}};
+inline constexpr FxFlagValue kTileModeValues[] = {
+    {"size", kTileSize, "tileX, tileY are the tile size in pixels"},
+    {"count", kTileCount, "tileX, tileY are the numbers of columns and rows"}};
+constexpr FxParamDesc TileXParam(uint32_t def) {
+  return UIntParam(
+      "tileX", def, 1, kAnyUInt32Max,
+      "columns (count mode) or tile width in pixels (size mode); 1 .. rectangle width");
+}
+constexpr FxParamDesc TileYParam(uint32_t def) {
+  return UIntParam("tileY", def, 1, kAnyUInt32Max,
+                   "rows (count mode) or tile height in pixels (size mode); 1 .. rectangle height");
+}
+constexpr FxParamDesc BorderColorParam() {
+  return ColorParam("borderColor", 0x000000,
+                    "colour of the borders; on 16-bit gray, bit 26 gives the level in bits 0-15");
+}
 
 // The rectangle to process seen as a tile grid. `width`, `height` are the working size W x H
 // (the rectangle's, or the fitted size with kTileFit); `tileWidth`, `tileHeight` the tile size;

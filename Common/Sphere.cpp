@@ -63,9 +63,7 @@ int32_t RowPairPass::Open(BitmapRecord* bitmap) {
   rect_ = ProcessRect(bitmap);
   step_ = access_.PixelStep();
   const size_t bytes = static_cast<size_t>(access_.RowBytes()) + 4 * static_cast<size_t>(step_);
-  rc = source_.AllocateSliding(1, bytes);
-  if (rc != SUCCESS) return rc;
-  return slots_.Allocate(bytes, source_.ViewBytes()) ? SUCCESS : ERROR_NO_MEMORY;
+  return source_.AllocateRowByRow(bytes, slots_);
 }
 
 namespace {

@@ -202,10 +202,9 @@ int32_t VignetteRun(BitmapRecord* bitmap, VignetteInfo* info) {
 
   const size_t rowBytes = static_cast<size_t>(access.RowBytes());
   RowWindow source;
-  rc = source.AllocateSliding(1, rowBytes);
-  if (rc != SUCCESS) return rc;
   RowSlots slots;
-  if (!slots.Allocate(rowBytes, source.ViewBytes())) return ERROR_NO_MEMORY;
+  rc = source.AllocateRowByRow(rowBytes, slots);
+  if (rc != SUCCESS) return rc;
   rc = WithSampleType(bits, [&](auto sample) {
     using T = decltype(sample);
     return source.Run(

@@ -97,10 +97,9 @@ int32_t PlaneBendPass(BitmapRecord* bitmap, const int32_t* curve, int32_t curveC
   if (n <= 1) return HostNothingToDo();
 
   RowWindow source;
-  rc = source.AllocateSliding(1, bufferBytes);
-  if (rc != SUCCESS) return rc;
   RowSlots slots;
-  if (!slots.Allocate(bufferBytes, source.ViewBytes())) return ERROR_NO_MEMORY;
+  rc = source.AllocateRowByRow(bufferBytes, slots);
+  if (rc != SUCCESS) return rc;
   HostBlock<double> table;
   if (!table.Allocate(static_cast<uint32_t>(n))) return ERROR_NO_MEMORY;
   ResampleCurve(curve, curveCount, amount, table.get(), n);

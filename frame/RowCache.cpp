@@ -29,6 +29,12 @@ int32_t RowWindow::AllocateSliding(int32_t n, size_t rowBytes) {
   return SUCCESS;
 }
 
+int32_t RowWindow::AllocateRowByRow(size_t rowBytes, RowSlots& slots, size_t scratchBytes) {
+  const int32_t rc = AllocateSliding(1, rowBytes);
+  if (rc != SUCCESS) return rc;
+  return slots.Allocate(rowBytes, ViewBytes() + scratchBytes) ? SUCCESS : ERROR_NO_MEMORY;
+}
+
 int32_t RowWindow::AllocateWhole(int32_t count, size_t rowBytes) {
   if (count < 1) return ERROR_EMPTY_RECT;
   n_ = count;

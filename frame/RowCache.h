@@ -81,6 +81,9 @@ class RowWindow {
  public:
   int32_t AllocateSliding(int32_t n, size_t rowBytes);
   int32_t AllocateWhole(int32_t count, size_t rowBytes);
+  // A one-row sliding window (each output row reads its own source row) and the output slots
+  // its row functions write through, each with `scratchBytes` of their own beyond the view.
+  int32_t AllocateRowByRow(size_t rowBytes, RowSlots& slots, size_t scratchBytes = 0);
   // Whole mode: reads bitmap rows first .. first + count - 1.
   int32_t ReadWhole(RowAccess* access, int32_t first);
 
