@@ -8,11 +8,15 @@ FUZZ_BUILD ?= build-fuzz
 JOBS ?= $(shell nproc)
 FILTER ?=
 FUZZ_SECONDS ?= 300
-FUZZ_SMOKE_SECONDS ?= 60
+FUZZ_SMOKE_SECONDS ?= 30
 CMAKE_FLAGS ?=
 PREFIX ?= /usr/local
 # Debian's interpreter: it sees the python3-numpy and python3-pytest packages.
 PYTHON ?= /usr/bin/python3
+# Line tables only (-g1): stack traces and profiles keep their lines, and the test builds compile
+# about a quarter faster than with full debug information.
+LINES_ONLY = -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" \
+             -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG"
 # `make test` installs into this prefix and builds the consumer and the Python module against it.
 INSTALL_TEST = $(abspath $(BUILD))/install-test
 
@@ -27,7 +31,7 @@ deps:
 	@./tools/install-deps.sh
 
 $(BUILD)/build.ninja:
-	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(LINES_ONLY) $(CMAKE_FLAGS)
 
 build: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
@@ -63,7 +67,7 @@ test-python: test-install
 
 $(ASAN_BUILD)/build.ninja:
 	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DFXKIT_SANITIZE=ON \
-	  -DCMAKE_CXX_FLAGS=-O1 $(CMAKE_FLAGS)
+	  -DCMAKE_CXX_FLAGS=-O1 -DCMAKE_CXX_FLAGS_DEBUG=-g1 $(CMAKE_FLAGS)
 
 test-asan: $(ASAN_BUILD)/build.ninja
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
@@ -72,7 +76,7 @@ test-asan: $(ASAN_BUILD)/build.ninja
 # The row engine and concurrent callers under ThreadSanitizer (the library and the thread tests).
 $(TSAN_BUILD)/build.ninja:
 	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFXKIT_TSAN=ON \
-	  -DFXKIT_TOOLS=OFF $(CMAKE_FLAGS)
+	  -DFXKIT_TOOLS=OFF $(LINES_ONLY) $(CMAKE_FLAGS)
 
 test-tsan: $(TSAN_BUILD)/build.ninja
 	cmake --build $(TSAN_BUILD) -j $(JOBS) --target fxkit_tsan_tests
@@ -112,7 +116,8 @@ FUZZ_RUN = $(SAN_ENV) $(FUZZ_BUILD)/fuzz/fxkit_fuzz -timeout=10 -rss_limit_mb=20
 
 $(FUZZ_BUILD)/build.ninja:
 	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
-	  -DCMAKE_CXX_COMPILER=clang++ -DFXKIT_FUZZ=ON -DFXKIT_TESTS=OFF -DFXKIT_TOOLS=OFF $(CMAKE_FLAGS)
+	  -DCMAKE_CXX_COMPILER=clang++ -DFXKIT_FUZZ=ON -DFXKIT_TESTS=OFF -DFXKIT_TOOLS=OFF \
+	  $(LINES_ONLY) $(CMAKE_FLAGS)
 
 fuzz-build: $(FUZZ_BUILD)/build.ninja
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fxkit_fuzz

@@ -25,9 +25,15 @@ TEST_P(ReliabilityFaultTest, EveryFailurePathCleansUp) {
       {FormatNamed("gray16"), 12, 9, 1, RegionKind::Rect, 12},
       {FormatNamed("pal4"), 12, 9, 4, RegionKind::Mask, 13},
   };
-  // Every fault point falls where it does, and leaves the same pixels, at any thread count.
+  // Every fault point falls where it does, and leaves the same pixels, at any thread count. The
+  // sanitizer build runs the many-thread pass alone (the plain build compares the two).
+#ifdef FXKIT_SANITIZED
+  constexpr int kFirstPass = 1;
+#else
+  constexpr int kFirstPass = 0;
+#endif
   fxtest::SweepStats byThreads[2];
-  for (int t = 0; t < 2; ++t) {
+  for (int t = kFirstPass; t < 2; ++t) {
     fxtest::ThreadSetting threads(t == 0 ? 1 : fxtest::kManyThreads);
     fxtest::SweepStats& total = byThreads[t];
     for (const fxrel::Scene& scene : scenes) {
@@ -48,16 +54,18 @@ TEST_P(ReliabilityFaultTest, EveryFailurePathCleansUp) {
     }
 #endif
   }
-  const fxtest::SweepStats& total = byThreads[0];
-  EXPECT_EQ(total.Summary(), byThreads[1].Summary());
-  EXPECT_TRUE(total.trace == byThreads[1].trace)
-      << "codes, pixels or progress differ between 1 and " << fxtest::kManyThreads << " threads";
+  const fxtest::SweepStats& total = byThreads[1];
+  if (kFirstPass == 0) {
+    EXPECT_EQ(byThreads[0].Summary(), total.Summary());
+    EXPECT_TRUE(byThreads[0].trace == total.trace)
+        << "codes, pixels or progress differ between 1 and " << fxtest::kManyThreads << " threads";
+  }
   // A sweep that failed nothing proves nothing.
   EXPECT_GT(total.allocs, 0);
   EXPECT_GT(total.writes, 0);
   EXPECT_GT(total.cancels, 0);
-  std::printf("[ stats    ] %s: %s, at 1 and %d threads\n", effect->shortName,
-              total.Summary().c_str(), fxtest::kManyThreads);
+  std::printf("[ stats    ] %s: %s, at %s%d threads\n", effect->shortName, total.Summary().c_str(),
+              kFirstPass == 0 ? "1 and " : "", fxtest::kManyThreads);
 }
 
 INSTANTIATE_TEST_SUITE_P(Registry, ReliabilityFaultTest, ::testing::Range(0u, FxEffectCount()),
