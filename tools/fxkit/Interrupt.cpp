@@ -16,6 +16,7 @@ volatile std::sig_atomic_t gInterrupted = 0;
 volatile std::sig_atomic_t gPendingSet = 0;
 char gPending[4096];
 struct sigaction gPrevious {};
+struct sigaction gPreviousFileSize {};
 
 extern "C" void FxkitInterruptHandler(int) {
   if (!gInterrupted) {
@@ -37,10 +38,17 @@ InterruptGuard::InterruptGuard() {
   action.sa_handler = FxkitInterruptHandler;
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, &gPrevious);
+  // A write past the file-size limit (ulimit -f) fails with EFBIG instead of killing the tool,
+  // so the temporary output is removed and the error reported like any other failed write.
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGXFSZ, &ignore, &gPreviousFileSize);
 }
 
 InterruptGuard::~InterruptGuard() {
   sigaction(SIGINT, &gPrevious, nullptr);
+  sigaction(SIGXFSZ, &gPreviousFileSize, nullptr);
   SetPendingFile(nullptr);
 }
 
