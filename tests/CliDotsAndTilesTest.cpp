@@ -1,5 +1,5 @@
 // The generator's seed and the tick count through `fxkit apply`: the same option repeats the
-// picture, another value changes it.
+// picture, another value changes it; aging's densest scratches end promptly.
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -61,6 +61,19 @@ TEST_F(CliDotsAndTilesTest, SeedAndTickOptionsRepeatThePicture) {
     EXPECT_TRUE(a == b) << "the same seed gave another picture";
     EXPECT_FALSE(a == other) << "another seed gave the same picture";
   }
+}
+
+// A 17 x 13 picture cannot hold the starts of so many long scratches: the search stops when the
+// mask is full. The CPU limit turns a hang into a failure.
+TEST_F(CliDotsAndTilesTest, AgingWithEndlessScratchesReturns) {
+  const std::string out = (fs::path(dir_) / "old.png").string();
+  const std::string command = "ulimit -t 20; " + std::string(FXKIT_CLI_PATH) +
+                              " apply aging @card:17x13 " + out +
+                              " vertScratchCount=1000000 horzScratchCount=1000000"
+                              " maxScratchLength=100000 scratches=both --quiet";
+  const int status = std::system(command.c_str());
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command;
+  EXPECT_TRUE(fs::exists(out));
 }
 
 }  // namespace
