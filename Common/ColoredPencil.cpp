@@ -186,9 +186,7 @@ extern const FxEffectDesc kColoredPencilEffect = {
 int32_t Fx_ColoredPencilBitmap(BitmapRecord* bitmap, uint32_t strength, uint32_t size,
                                uint32_t flags) {
   if (!bitmap) return ERROR_NO_BITMAP;
-  if (bitmap->StructSize != BITMAP_STRUCT_SIZE && bitmap->StructSize != BITMAP_STRUCT_SIZE_OLD)
-    return ERROR_INV_STRUCT_SIZE;
-  if (bitmap->Order == ORDER_GRAY && bitmap->BitsPerPixel == 32) return ERROR_UNSUPPORTED_ORDER;
+  if (const int32_t rc = fx::CheckRecordLayout(bitmap); rc != SUCCESS) return rc;
   if (flags != 0) return ERROR_INV_PARAMETER;
   if (strength == 0) {
     HostNothingToDo();

@@ -278,9 +278,7 @@ extern const FxEffectDesc kDiffuseGlowEffect = {
 int32_t Fx_DiffuseGlowBitmap(BitmapRecord* bitmap, int32_t threshold, uint32_t amount,
                              uint32_t radius, uint32_t grain, uint32_t color, uint32_t flags) {
   if (!bitmap) return ERROR_NO_BITMAP;
-  if (bitmap->StructSize != BITMAP_STRUCT_SIZE && bitmap->StructSize != BITMAP_STRUCT_SIZE_OLD)
-    return ERROR_INV_STRUCT_SIZE;
-  if (bitmap->Order == ORDER_GRAY && bitmap->BitsPerPixel == 32) return ERROR_UNSUPPORTED_ORDER;
+  if (const int32_t rc = fx::CheckRecordLayout(bitmap); rc != SUCCESS) return rc;
   if (flags != 0) return ERROR_INV_PARAMETER;
   if (bitmap->Flags & FLAG_UNSUPPORTED) return ERROR_UNSUPPORTED_FLAG;
   if (threshold < -1000 || threshold > 1000 || amount > 1000 || radius > 1000 || grain > 1000)

@@ -293,9 +293,7 @@ extern const FxEffectDesc kPlasmaFilterEffect = {
 
 int32_t Fx_PlasmaFilterBitmap(BitmapRecord* bitmap, PlasmaInfo* info, uint32_t flags) {
   if (!bitmap) return ERROR_NO_BITMAP;
-  if (bitmap->StructSize != BITMAP_STRUCT_SIZE && bitmap->StructSize != BITMAP_STRUCT_SIZE_OLD)
-    return ERROR_INV_STRUCT_SIZE;
-  if (bitmap->Order == ORDER_GRAY && bitmap->BitsPerPixel == 32) return ERROR_UNSUPPORTED_ORDER;
+  if (const int32_t rc = fx::CheckRecordLayout(bitmap); rc != SUCCESS) return rc;
   if (flags != 0) return ERROR_INV_PARAMETER;
   if (bitmap->Flags & FLAG_UNSUPPORTED) return ERROR_UNSUPPORTED_FLAG;
   if (!info) return ERROR_NULL_INFO;

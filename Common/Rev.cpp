@@ -171,9 +171,8 @@ int32_t Fx_RevEffectBitmap(BitmapRecord* bitmap, uint32_t lineSpacing, uint32_t 
   if (flags != 0) return ERROR_INV_PARAMETER;
   int32_t rc = CheckBitmapPresent(bitmap, /*testAllocated=*/false);
   if (rc != SUCCESS) return rc;
-  if (bitmap->StructSize != BITMAP_STRUCT_SIZE && bitmap->StructSize != BITMAP_STRUCT_SIZE_OLD)
-    return ERROR_INV_STRUCT_SIZE;
-  if (bitmap->Order == ORDER_GRAY && bitmap->BitsPerPixel == 32) return ERROR_UNSUPPORTED_ORDER;
+  rc = CheckRecordLayout(bitmap);
+  if (rc != SUCCESS) return rc;
   OrientationGuard orientation(bitmap);
   const uint32_t height = bitmap->Height > 0 ? static_cast<uint32_t>(bitmap->Height) : 0;
   if (lineSpacing > height || maxHeight > height) return ERROR_INV_PARAMETER;

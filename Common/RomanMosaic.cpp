@@ -345,9 +345,7 @@ int32_t Fx_RomanMosaicBitmap(BitmapRecord* bitmap, uint32_t tileWidth, uint32_t 
                              uint32_t groutColor, uint32_t flags) {
   using namespace fx;
   if (!bitmap) return ERROR_NO_BITMAP;
-  if (bitmap->StructSize != BITMAP_STRUCT_SIZE && bitmap->StructSize != BITMAP_STRUCT_SIZE_OLD)
-    return ERROR_INV_STRUCT_SIZE;
-  if (bitmap->Order == ORDER_GRAY && bitmap->BitsPerPixel == 32) return ERROR_UNSUPPORTED_ORDER;
+  if (const int32_t rc = fx::CheckRecordLayout(bitmap); rc != SUCCESS) return rc;
   OrientationGuard orientation(bitmap);
   RECT rect;
   HostGetProcessRect(bitmap, 0, &rect);

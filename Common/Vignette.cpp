@@ -337,9 +337,7 @@ extern const FxEffectDesc kVignetteEffect = {
 
 int32_t Fx_VignetteBitmap(BitmapRecord* bitmap, VignetteInfo* info, uint32_t flags) {
   if (!bitmap) return ERROR_NO_BITMAP;
-  if (bitmap->StructSize != BITMAP_STRUCT_SIZE && bitmap->StructSize != BITMAP_STRUCT_SIZE_OLD)
-    return ERROR_INV_STRUCT_SIZE;
-  if (bitmap->Order == ORDER_GRAY && bitmap->BitsPerPixel == 32) return ERROR_UNSUPPORTED_ORDER;
+  if (const int32_t rc = fx::CheckRecordLayout(bitmap); rc != SUCCESS) return rc;
   if (flags != 0) return ERROR_INV_PARAMETER;
   if (!info) return ERROR_INV_PARAMETER;
   if (info->size != fx::kVignetteSize) return ERROR_INV_STRUCT_SIZE;

@@ -9,10 +9,15 @@ int32_t CheckBitmapPresent(const BitmapRecord* bitmap, bool testAllocated) {
   return SUCCESS;
 }
 
-int32_t CheckBitmapRecord(const BitmapRecord* bitmap) {
+int32_t CheckRecordLayout(const BitmapRecord* bitmap) {
   if (bitmap->StructSize != BITMAP_STRUCT_SIZE && bitmap->StructSize != BITMAP_STRUCT_SIZE_OLD)
     return ERROR_INV_STRUCT_SIZE;
   if (bitmap->Order == ORDER_GRAY && bitmap->BitsPerPixel == 32) return ERROR_UNSUPPORTED_ORDER;
+  return SUCCESS;
+}
+
+int32_t CheckBitmapRecord(const BitmapRecord* bitmap) {
+  if (const int32_t rc = CheckRecordLayout(bitmap); rc != SUCCESS) return rc;
   if (bitmap->Flags & FLAG_UNSUPPORTED) return ERROR_UNSUPPORTED_FLAG;
   return SUCCESS;
 }

@@ -17,6 +17,9 @@ namespace fx {
 
 // Null bitmap, or (when testAllocated) Flags bit 0x1 clear: ERROR_NO_BITMAP.
 int32_t CheckBitmapPresent(const BitmapRecord* bitmap, bool testAllocated = true);
+// StructSize, then Order 2 with 32 bits: the record's layout (exports that check their own
+// parameters before Flags bit 0x200 take these two alone).
+int32_t CheckRecordLayout(const BitmapRecord* bitmap);
 // StructSize, Order 2 with 32 bits, Flags bit 0x200, in that order.
 int32_t CheckBitmapRecord(const BitmapRecord* bitmap);
 // The canonical bitmap checks: present (and allocated), then the record checks.
@@ -24,7 +27,9 @@ int32_t CheckBitmap(const BitmapRecord* bitmap, bool testAllocated = true);
 
 // The rectangle to process: the region's bounds, or the whole bitmap.
 RECT ProcessRect(const BitmapRecord* bitmap);
-inline bool IsEmpty(const RECT& r) { return r.left == r.right || r.top == r.bottom; }
+inline bool IsEmpty(const RECT& r) {
+  return r.left == r.right || r.top == r.bottom;
+}
 // The point lies inside the rectangle grown by one pixel on every side.
 bool CenterInGrownRect(const RECT& rect, POINT center);
 
@@ -192,7 +197,9 @@ decltype(auto) WithSampleType(int32_t sampleBits, F&& f) {
 }
 
 // A working pixel of three or more samples is colour (blue, green, red first); one is gray.
-inline bool IsColorPixel(int32_t pixelStep) { return pixelStep >= 3; }
+inline bool IsColorPixel(int32_t pixelStep) {
+  return pixelStep >= 3;
+}
 
 // Arithmetic ------------------------------------------------------------------------------------
 

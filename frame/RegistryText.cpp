@@ -62,35 +62,6 @@ int HexDigit(char c) {
   return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
 }
 
-// Decimal or 0x hex with an optional sign, within 64 bits. `pattern`: an unsigned hex literal of
-// at most 8 digits, which 32-bit kinds take as a bit pattern.
-bool ParseInteger(std::string_view text, int64_t& value, bool& pattern) {
-  bool negative = false, sign = false;
-  if (!text.empty() && (text[0] == '-' || text[0] == '+')) {
-    negative = text[0] == '-';
-    sign = true;
-    text.remove_prefix(1);
-  }
-  uint32_t base = 10;
-  if (text.size() > 2 && text[0] == '0' && Lower(text[1]) == 'x') {
-    base = 16;
-    text.remove_prefix(2);
-  }
-  if (text.empty()) return false;
-  uint64_t magnitude = 0;
-  for (char c : text) {
-    const int d = base == 16 ? HexDigit(c) : (c >= '0' && c <= '9' ? c - '0' : -1);
-    if (d < 0) return false;
-    if (magnitude > (uint64_t{1} << 63) / base) return false;
-    magnitude = magnitude * base + uint64_t(d);
-    if (magnitude > (uint64_t{1} << 63)) return false;
-  }
-  if (!negative && magnitude > uint64_t{INT64_MAX}) return false;
-  value = negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
-  pattern = base == 16 && !sign && text.size() <= 8;
-  return true;
-}
-
 // "12", "-3.5", "0.25": a percentage in ten-thousandths of a percent.
 bool ParsePercent(std::string_view text, int64_t& tenThousandths) {
   bool negative = false;
@@ -675,6 +646,33 @@ Result ParseFlagField(const ParseContext& c, const FxFlagField& field, FxParsed&
 }
 
 }  // namespace
+
+bool ParseInteger(std::string_view text, int64_t& value, bool& pattern) {
+  bool negative = false, sign = false;
+  if (!text.empty() && (text[0] == '-' || text[0] == '+')) {
+    negative = text[0] == '-';
+    sign = true;
+    text.remove_prefix(1);
+  }
+  uint32_t base = 10;
+  if (text.size() > 2 && text[0] == '0' && Lower(text[1]) == 'x') {
+    base = 16;
+    text.remove_prefix(2);
+  }
+  if (text.empty()) return false;
+  uint64_t magnitude = 0;
+  for (char c : text) {
+    const int d = base == 16 ? HexDigit(c) : (c >= '0' && c <= '9' ? c - '0' : -1);
+    if (d < 0) return false;
+    if (magnitude > (uint64_t{1} << 63) / base) return false;
+    magnitude = magnitude * base + uint64_t(d);
+    if (magnitude > (uint64_t{1} << 63)) return false;
+  }
+  if (!negative && magnitude > uint64_t{INT64_MAX}) return false;
+  value = negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
+  pattern = base == 16 && !sign && text.size() <= 8;
+  return true;
+}
 
 // ---- Shared pieces ---------------------------------------------------------------------------
 

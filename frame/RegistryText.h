@@ -28,6 +28,9 @@ bool FitsKind(FxKind kind, int64_t value, int64_t& word);
 bool InKindAndRange(FxKind kind, int64_t value, int64_t min, int64_t max);
 // "-500..500", "0x110..0xFFF00FFF" (flags and colours in hex).
 std::string RangeText(FxKind kind, int64_t min, int64_t max);
+// Decimal or 0x hex with an optional sign, within 64 bits. `pattern`: an unsigned hex literal of
+// at most 8 digits, which 32-bit kinds take as a bit pattern.
+bool ParseInteger(std::string_view text, int64_t& value, bool& pattern);
 // A decimal number. (std::to_string and the std algorithms that allocate would instantiate
 // library templates the shared object exports; the registry keeps to its own.)
 std::string Decimal(int64_t value);

@@ -182,6 +182,37 @@ void CallValues::AddPreset(py::handle value) {
   }
 }
 
+std::vector<int32_t> CallValues::IntList(const FxTarget& target, py::handle value,
+                                         const std::string& context, bool parseInts) const {
+  std::vector<int32_t> list;
+  char message[kMessageSize];
+  // Text elements are read as the command line reads an array's elements.
+  auto element = [&](const std::string& text) {
+    FxParsed parsed;
+    if (FxParseValue(&effect_, &target, text.c_str(), bitmap_, &parsed, message, sizeof(message)) !=
+        SUCCESS)
+      throw py::value_error(message);
+    list.push_back(static_cast<int32_t>(parsed.value));
+  };
+  if (PyUnicode_Check(value.ptr())) {
+    for (const std::string& e : SplitElements(value.cast<std::string>())) element(e);
+    return list;
+  }
+  if (!IsSequence(value))
+    throw py::type_error(context + ": expected a sequence of integers, 'v,v,...' or None, " +
+                         "got " + TypeName(value));
+  for (const py::handle e : value) {
+    if (PyUnicode_Check(e.ptr()))
+      element(e.cast<std::string>());
+    else if (parseInts)
+      element(std::to_string(IntFromPython(e, context, "an integer")));
+    else
+      list.push_back(static_cast<int32_t>(
+          PackWord(FX_KIND_INT32, IntFromPython(e, context, "integers"), context)));
+  }
+  return list;
+}
+
 CallValues::Word CallValues::ScalarWord(const FxTarget& target, const std::string& name,
                                         py::handle value) const {
   const FxParamDesc& param = effect_.params[target.param];
@@ -194,24 +225,7 @@ CallValues::Word CallValues::ScalarWord(const FxTarget& target, const std::strin
   if (kind == FX_KIND_INT_ARRAY) {  // a record's array field: None, 'v,v,...' or integers
     if (value.is_none() || (PyUnicode_Check(value.ptr()) && value.cast<std::string>() == "null"))
       return w;
-    char message[kMessageSize];
-    auto element = [&](const std::string& text) {
-      FxParsed parsed;
-      if (FxParseValue(&effect_, &target, text.c_str(), bitmap_, &parsed, message,
-                       sizeof(message)) != SUCCESS)
-        throw py::value_error(message);
-      w.list.push_back(static_cast<int32_t>(parsed.value));
-    };
-    if (PyUnicode_Check(value.ptr())) {
-      for (const std::string& e : SplitElements(value.cast<std::string>())) element(e);
-    } else {
-      if (!IsSequence(value))
-        throw py::type_error(context + ": expected a sequence of integers, 'v,v,...' or None, " +
-                             "got " + TypeName(value));
-      for (const py::handle e : value)
-        element(PyUnicode_Check(e.ptr()) ? e.cast<std::string>()
-                                         : std::to_string(IntFromPython(e, context, "an integer")));
-    }
+    w.list = IntList(target, value, context, true);
     if (w.list.size() != field->arrayCount)
       throw py::value_error(context + ": needs exactly " + std::to_string(field->arrayCount) +
                             " values, got " + std::to_string(w.list.size()));
@@ -308,30 +322,7 @@ void CallValues::AddWhole(const FxTarget& target, const std::string& name, py::h
       break;
     }
     case FX_KIND_INT_ARRAY: {
-      // Text and str elements are read as the command line reads an array's elements.
-      char message[kMessageSize];
-      auto element = [&](const std::string& text) {
-        FxParsed parsed;
-        if (FxParseValue(&effect_, &target, text.c_str(), bitmap_, &parsed, message,
-                         sizeof(message)) != SUCCESS)
-          throw py::value_error(message);
-        slot.list.push_back(static_cast<int32_t>(parsed.value));
-      };
-      if (PyUnicode_Check(value.ptr())) {
-        for (const std::string& e : SplitElements(value.cast<std::string>())) element(e);
-      } else {
-        if (!IsSequence(value))
-          throw py::type_error(context + ": expected a sequence of integers, 'v,v,...' or None, " +
-                               "got " + TypeName(value));
-        for (const py::handle e : value) {
-          if (PyUnicode_Check(e.ptr())) {
-            element(e.cast<std::string>());
-          } else {
-            const int64_t v = IntFromPython(e, context, "integers");
-            slot.list.push_back(static_cast<int32_t>(PackWord(FX_KIND_INT32, v, context)));
-          }
-        }
-      }
+      slot.list = IntList(target, value, context, false);
       slot.list.reserve(1);  // a valid pointer even for an empty list
       break;
     }

@@ -79,6 +79,11 @@ class CallValues {
   void AddFields(const std::string& param, int32_t index, py::handle dict, bool preset);
   void AddScalar(Word w);
   Word ScalarWord(const FxTarget& target, const std::string& name, py::handle value) const;
+  // The integers of an array: text 'v,v,...' or a sequence of ints and strs, strs read as the
+  // command line reads an array's elements; ints too when `parseInts` (checked against the
+  // target's kind and range), else packed as 32-bit words.
+  std::vector<int32_t> IntList(const FxTarget& target, py::handle value, const std::string& context,
+                               bool parseInts) const;
   // True when the parameter's slot or a word sets it.
   bool Sets(int32_t param) const;
   uint32_t RecordsGiven(int32_t param) const;

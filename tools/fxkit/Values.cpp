@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "frame/RegistryText.h"
 #include "tools/fxkit/ImageIO.h"
 
 namespace fxcli {
@@ -12,13 +13,6 @@ namespace fxcli {
 namespace {
 
 constexpr size_t kMessageSize = 512;
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 bool IsPointerKind(FxKind kind) {
   return kind == FX_KIND_RECORD || kind == FX_KIND_INT_ARRAY || kind == FX_KIND_RECORD_ARRAY ||
@@ -80,28 +74,8 @@ std::string WithHelp(const char* message, const FxEffectDesc& effect) {
 }  // namespace
 
 bool ParseInt64(std::string_view text, int64_t& value) {
-  bool negative = false;
-  if (!text.empty() && (text[0] == '-' || text[0] == '+')) {
-    negative = text[0] == '-';
-    text.remove_prefix(1);
-  }
-  uint32_t base = 10;
-  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-    base = 16;
-    text.remove_prefix(2);
-  }
-  if (text.empty()) return false;
-  uint64_t magnitude = 0;
-  for (char c : text) {
-    const int d = base == 16 ? HexDigit(c) : (c >= '0' && c <= '9' ? c - '0' : -1);
-    if (d < 0) return false;
-    if (magnitude > (uint64_t{1} << 63) / base) return false;
-    magnitude = magnitude * base + uint64_t(d);
-    if (magnitude > (uint64_t{1} << 63)) return false;
-  }
-  if (!negative && magnitude > uint64_t{INT64_MAX}) return false;
-  value = negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
-  return true;
+  bool pattern = false;
+  return fx::ParseInteger(text, value, pattern);
 }
 
 FxValue ScalarValue(FxKind kind, int64_t packed) {
