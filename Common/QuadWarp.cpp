@@ -20,7 +20,7 @@
 //   below that the results are those of the plain loop.
 // - An average that comes out negative (a span of negative length weighs pixels negatively)
 //   saturates at 0.
-#include "Common/Perspective.h"
+#include "Common/QuadWarp.h"
 
 #include <algorithm>
 #include <cmath>

@@ -5,7 +5,7 @@
 #include <array>
 #include <cmath>
 
-#include "Common/Perspective.h"
+#include "Common/QuadWarp.h"
 #include "EffectCheck.h"
 
 namespace {
@@ -33,7 +33,7 @@ void OneRowRegion(BitmapRecord* b) {
   HostSetOrientation(nullptr, b, BITMAP_STRUCT_SIZE, 6, 0);
 }
 
-TEST(PerspectiveTest, EntryChecksInTheirOrder) {
+TEST(QuadWarpTest, EntryChecksInTheirOrder) {
   const auto bad = ERROR_INV_PARAMETER;
   CheckEntryCases({
       {"null bitmap", nullptr, [](BitmapRecord*) { return Perspective({})(nullptr); },
@@ -59,7 +59,7 @@ TEST(PerspectiveTest, EntryChecksInTheirOrder) {
 
 // Corners on the rectangle's own corners: the rows are copied, and every column resampled at
 // i × (Hp - 1) / (Hp + 0.00005), which squeezes it by a row.
-TEST(PerspectiveTest, OwnCornersSqueezeEveryColumnByARow) {
+TEST(QuadWarpTest, OwnCornersSqueezeEveryColumnByARow) {
   TestBitmap b(3, 5, 8, ORDER_GRAY);
   const uint8_t column[5] = {0, 100, 200, 250, 250};
   std::vector<uint8_t> rows = WorkingRows(b.get());
@@ -77,7 +77,7 @@ TEST(PerspectiveTest, OwnCornersSqueezeEveryColumnByARow) {
       EXPECT_EQ(after[y * rowBytes + x], expected[y]) << x << "," << y;
 }
 
-TEST(PerspectiveTest, WeightTotalMatchesAdditionsOneAtATime) {
+TEST(QuadWarpTest, WeightTotalMatchesAdditionsOneAtATime) {
   for (double start : {0.0, 0.25, 1.0 / 3.0, 0.7, 1.0 - 1e-9, 1.9999999, 3.1415926535}) {
     double loop = start;
     for (int64_t count = 0; count <= 5000; ++count) {
@@ -235,7 +235,7 @@ class LiteralPerspective {
   std::vector<Line> image_, original_;
 };
 
-TEST(PerspectiveTest, PicturesMatchTheLiteralPasses) {
+TEST(QuadWarpTest, PicturesMatchTheLiteralPasses) {
   struct Case {
     const char* what;
     Scene scene;
