@@ -76,7 +76,7 @@ bool FaultOnOpen(int32_t* code);
 bool StatusCallbackInstalled();
 
 // Counted raw allocation without the fault hook (used by the hooks' own callers).
-void* CountedAlloc(size_t bytes);
+void* CountedAlloc(size_t bytes, bool cleared = false);
 void CountedFree(void* block);
 
 }  // namespace host

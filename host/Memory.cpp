@@ -33,9 +33,11 @@ bool Hit(int64_t count, int64_t at) {
 
 namespace host {
 
-void* CountedAlloc(size_t bytes) {
+void* CountedAlloc(size_t bytes, bool cleared) {
   if (bytes > kMaxBlockBytes) return nullptr;
-  auto* header = static_cast<BlockHeader*>(std::malloc(sizeof(BlockHeader) + bytes));
+  // calloc knows when fresh pages are already zero and skips clearing them.
+  auto* header = static_cast<BlockHeader*>(cleared ? std::calloc(1, sizeof(BlockHeader) + bytes)
+                                                   : std::malloc(sizeof(BlockHeader) + bytes));
   if (!header) return nullptr;
   header->magic = kLiveMagic;
   header->bytes = bytes;
@@ -78,10 +80,10 @@ void* HostAllocMemory(uint32_t count, uint32_t size, int32_t /*line*/, const cha
   return host::CountedAlloc(static_cast<size_t>(count) * size);
 }
 
-void* HostAllocClearedMemory(uint32_t count, uint32_t size, int32_t line, const char* unit) {
-  void* block = HostAllocMemory(count, size, line, unit);
-  if (block) std::memset(block, 0, static_cast<size_t>(count) * size);
-  return block;
+void* HostAllocClearedMemory(uint32_t count, uint32_t size, int32_t /*line*/,
+                             const char* /*unit*/) {
+  if (host::FaultOnAlloc()) return nullptr;
+  return host::CountedAlloc(static_cast<size_t>(count) * size, true);
 }
 
 void HostFreeMemory(void* block, int32_t /*line*/, const char* /*unit*/) {

@@ -4,6 +4,10 @@
 #include <algorithm>
 #include <cstring>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include "host/Host.h"
 #include "host/HostInternal.h"
 
@@ -70,6 +74,86 @@ bool IsIdentityLayout(const RowAccess& a) {
     case PixelFormat::Rgb48:
     case PixelFormat::Rgb64: return !a.rgbOrder;
     default: return false;
+  }
+}
+
+// View rows that are whole stored rows, left to right, of red-first colour: only the first and
+// third samples of each pixel trade places.
+bool IsSwappedLayout(const RowAccess& a) {
+  if (a.map.xx != 1 || a.map.xy != 0 || !a.rgbOrder) return false;
+  switch (a.format) {
+    case PixelFormat::Rgb24:
+    case PixelFormat::Rgb32:
+    case PixelFormat::Rgb48:
+    case PixelFormat::Rgb64: return true;
+    default: return false;
+  }
+}
+
+// Copies `width` pixels of N samples of type S, exchanging the first and third samples.
+template <class S, int N>
+void SwapFirstAndThird(const S* from, S* to, int32_t width) {
+  for (int32_t x = 0; x < width; ++x, from += N, to += N) {
+    const S first = from[0], second = from[1], third = from[2];
+    to[0] = third;
+    to[1] = second;
+    to[2] = first;
+    if constexpr (N == 4) to[3] = from[3];
+  }
+}
+
+#if defined(__x86_64__)
+// Sixteen bytes at a time through a byte shuffle that swaps the first and third samples of the
+// whole pixels they hold (5 of 3 bytes, 4 of 4, 2 of 6 or 8); the bytes of a partial pixel at the
+// end of a block are rewritten by the next block or by the caller's tail.
+__attribute__((target("ssse3"))) int32_t SwapBlocks(const uint8_t* from, uint8_t* to,
+                                                      int32_t width, int32_t pixelBytes,
+                                                      int32_t sampleBytes) {
+  const int32_t perBlock = 16 / pixelBytes;
+  alignas(16) uint8_t order[16];
+  for (int32_t i = 0; i < 16; ++i) order[i] = static_cast<uint8_t>(i);
+  for (int32_t p = 0; p < perBlock; ++p)
+    for (int32_t b = 0; b < sampleBytes; ++b) {
+      order[p * pixelBytes + b] = static_cast<uint8_t>(p * pixelBytes + 2 * sampleBytes + b);
+      order[p * pixelBytes + 2 * sampleBytes + b] = static_cast<uint8_t>(p * pixelBytes + b);
+    }
+  const __m128i shuffle = _mm_load_si128(reinterpret_cast<const __m128i*>(order));
+  int32_t x = 0;
+  for (; int64_t{x} * pixelBytes + 16 <= int64_t{width} * pixelBytes; x += perBlock) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + int64_t{x} * pixelBytes));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + int64_t{x} * pixelBytes),
+                     _mm_shuffle_epi8(v, shuffle));
+  }
+  return x;
+}
+#endif
+
+// Copies one row between stored and working layouts of a swapped-layout view (either way).
+void SwapRow(const RowAccess& a, const void* from, void* to) {
+  const int32_t sampleBytes = a.sampleBits / 8;
+  int32_t done = 0;
+#if defined(__x86_64__)
+  static const bool shuffles = __builtin_cpu_supports("ssse3");
+  if (shuffles)
+    done = SwapBlocks(static_cast<const uint8_t*>(from), static_cast<uint8_t*>(to), a.width,
+                      a.pixelStep * sampleBytes, sampleBytes);
+#endif
+  const int64_t skip = int64_t{done} * a.pixelStep;
+  const int32_t rest = a.width - done;
+  if (sampleBytes == 2) {
+    const auto* f = static_cast<const uint16_t*>(from) + skip;
+    auto* t = static_cast<uint16_t*>(to) + skip;
+    if (a.pixelStep == 4)
+      SwapFirstAndThird<uint16_t, 4>(f, t, rest);
+    else
+      SwapFirstAndThird<uint16_t, 3>(f, t, rest);
+  } else {
+    const auto* f = static_cast<const uint8_t*>(from) + skip;
+    auto* t = static_cast<uint8_t*>(to) + skip;
+    if (a.pixelStep == 4)
+      SwapFirstAndThird<uint8_t, 4>(f, t, rest);
+    else
+      SwapFirstAndThird<uint8_t, 3>(f, t, rest);
   }
 }
 
@@ -325,6 +409,8 @@ int32_t HostReadRow(RowAccess* a, void* buffer, int32_t row, int32_t /*reserved*
   if (row < 0 || row >= a->height) return ERROR_HOST_ROW_RANGE;
   if (IsIdentityLayout(*a))
     std::memcpy(buffer, StoredRow(*a, row), a->rowBytes);
+  else if (IsSwappedLayout(*a))
+    SwapRow(*a, StoredRow(*a, row), buffer);
   else
     ReadPixels(*a, row, buffer);
   return SUCCESS;
@@ -339,6 +425,8 @@ int32_t HostWriteRow(RowAccess* a, const void* buffer, int32_t row, int32_t /*re
   if (row < 0 || row >= a->height) return ERROR_HOST_ROW_RANGE;
   if (!a->regionLimited && IsIdentityLayout(*a))
     std::memcpy(StoredRow(*a, row), buffer, a->rowBytes);
+  else if (!a->regionLimited && IsSwappedLayout(*a))
+    SwapRow(*a, buffer, StoredRow(*a, row));
   else
     WritePixels(*a, row, buffer);
   return Advance(a, 1);

@@ -90,6 +90,33 @@ TEST_F(HostTest, StoredSamplesReadAsWorkingSamples) {
   }
 }
 
+// Red-first rows of every width up to a few blocks of the wide copy, and its tail: the first and
+// third samples of each pixel trade places on the way in and back on the way out.
+TEST_F(HostTest, RedFirstRowsSwapTheirOuterSamplesAtEveryWidth) {
+  for (int32_t bpp : {24, 32, 48, 64}) {
+    const int32_t sampleBytes = bpp >= 48 ? 2 : 1, pixelBytes = bpp / 8;
+    for (int32_t width = 1; width <= 23; ++width) {
+      SCOPED_TRACE(std::to_string(bpp) + " bpp, width " + std::to_string(width));
+      TestBitmap b(width, 2, bpp, ORDER_RGB);
+      ASSERT_TRUE(b.ok());
+      b.FillNoise(uint32_t(width));
+      const auto stored = b.Stored();
+      const auto row = fxtest::WorkingRow(b.get(), 1);
+      const uint8_t* source = b->Data + b->BytesPerLine;
+      for (int32_t x = 0; x < width; ++x)
+        for (int32_t k = 0; k < pixelBytes; ++k) {
+          const int32_t sample = k / sampleBytes, byte = k % sampleBytes;
+          const int32_t from = sample == 0 ? 2 : sample == 2 ? 0 : sample;
+          ASSERT_EQ(row[size_t(x * pixelBytes + k)],
+                    source[x * pixelBytes + from * sampleBytes + byte])
+              << "pixel " << x << " byte " << k;
+        }
+      fxtest::WriteWorkingRows(b.get(), WorkingRows(b.get()));
+      EXPECT_EQ(b.Stored(), stored);
+    }
+  }
+}
+
 TEST_F(HostTest, PaletteImagesReadAsColourAndWriteTheNearestEntry) {
   const COLORREF palette[2] = {0x000000, 0x0000FF};  // black, red
   BitmapRecord b{};
