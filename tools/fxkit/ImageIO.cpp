@@ -12,6 +12,10 @@
 #include <cstring>
 #include <memory>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 // clang-format off
 #include <png.h>
 #include <jpeglib.h>
@@ -545,25 +549,40 @@ bool EndsWith(const std::string& s, const char* suffix) {
   return s.size() >= n && s.compare(s.size() - n, n, suffix) == 0;
 }
 
-int NoClose(FILE*) {
-  return 0;
-}
-
-// A file's bytes; "-" reads standard input.
+// A file's bytes; "-" reads standard input. A regular file is read straight into a buffer of
+// its size; pipes and files that grow while read are read in chunks until the end.
 std::vector<uint8_t> ReadFile(const std::string& path) {
   const bool standardInput = path == "-";
-  std::unique_ptr<FILE, int (*)(FILE*)> file(standardInput ? stdin : std::fopen(path.c_str(), "rb"),
-                                             standardInput ? NoClose : std::fclose);
-  if (!file) throw UsageError(path + ": " + std::strerror(errno));
-  std::vector<uint8_t> data;
-  uint8_t chunk[1 << 16];
-  for (;;) {
-    const size_t n = std::fread(chunk, 1, sizeof(chunk), file.get());
-    data.insert(data.end(), chunk, chunk + n);
-    if (data.size() > kMaxFileBytes) throw UsageError(path + ": file too large");
-    if (n < sizeof(chunk)) break;
+  const int fd = standardInput ? STDIN_FILENO : open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw UsageError(path + ": " + std::strerror(errno));
+  struct Closer {
+    int fd;
+    bool owned;
+    ~Closer() {
+      if (owned) close(fd);
+    }
+  } closer{fd, !standardInput};
+  struct stat info {};
+  size_t expected = size_t{1} << 16;
+  if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+    if (uint64_t(info.st_size) > kMaxFileBytes) throw UsageError(path + ": file too large");
+    expected = size_t(info.st_size) + 1;  // one spare byte sees the end in the same pass
   }
-  if (std::ferror(file.get())) throw UsageError(path + ": " + std::strerror(errno));
+  std::vector<uint8_t> data(expected);
+  size_t size = 0;
+  for (;;) {
+    if (size == data.size()) {
+      if (size > kMaxFileBytes) throw UsageError(path + ": file too large");
+      data.resize(size * 2);
+    }
+    const ssize_t n = read(fd, data.data() + size, data.size() - size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw UsageError(path + ": " + std::strerror(errno));
+    if (n == 0) break;
+    size += size_t(n);
+  }
+  if (size > kMaxFileBytes) throw UsageError(path + ": file too large");
+  data.resize(size);
   return data;
 }
 

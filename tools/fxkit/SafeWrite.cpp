@@ -106,7 +106,9 @@ void WriteFileSafely(const std::string& path, const std::vector<uint8_t>& bytes,
   }
   int error = WriteAll(fd, bytes, cancelled);
   if (error == 0 && fchmod(fd, mode) != 0) error = errno;
-  if (error == 0 && fsync(fd) != 0) error = errno;
+  // Replacing a file: its new bytes reach the disk before the rename, so a crash leaves the old
+  // picture or the new one. A new file has nothing to lose and skips the wait.
+  if (error == 0 && exists && fsync(fd) != 0) error = errno;
   if (close(fd) != 0 && error == 0) error = errno;
   if (error == 0 && rename(temp.c_str(), target.c_str()) != 0) error = errno;
   if (error != 0) unlink(temp.c_str());

@@ -1,6 +1,6 @@
 // Writing an output file without ever losing what was there: the bytes go to a temporary file
-// in the target's directory, which is flushed to disk and renamed over the target only when
-// complete. A full disk, a file-size limit or an interrupt removes the temporary file and leaves
+// in the target's directory, which is renamed over the target only when complete (and flushed
+// to disk first when it replaces a file). A full disk, a file-size limit or an interrupt removes the temporary file and leaves
 // an existing target untouched.
 #pragma once
 
