@@ -178,10 +178,10 @@ void SphereRow(const SphereGeometry& g, const RadialOptions& o, const Remap& rem
   for (int32_t x = rc.left; x < rc.right; ++x) {
     const int32_t dx = x - cx;
     const int64_t r2 = int64_t{dx} * dx + dy2;
-    const double r = std::sqrt(static_cast<double>(r2));
-    if (r > reach) continue;
     if constexpr (Remap::kEllipseBound)
       if (SurelyBeyondEllipse(g, dx, dy, static_cast<double>(r2))) continue;
+    const double r = std::sqrt(static_cast<double>(r2));
+    if (r > reach) continue;
     xs[m] = x;
     rs[m++] = r;
   }

@@ -1,6 +1,8 @@
 // The samplers shared by the effects, worked by hand at their edges.
 #include <array>
 #include <cmath>
+#include <random>
+#include <vector>
 
 #include "frame/Samplers.h"
 #include "TestSupport.h"
@@ -52,6 +54,50 @@ TEST_F(FrameTest, SamplersAtTheirEdgesByHand) {
     fx::LinearSample16(gray, x, 1, 3, &out);
     EXPECT_EQ(out, want) << x;
   }
+}
+
+// A colour sample is the one-sample sample of each of its first three planes, whatever the
+// position (inside, between and beyond the edges, extrapolated, far away), at both depths; a
+// fourth sample is left as it was.
+template <class T>
+void ColourSamplesMatchTheirPlanes(int32_t step, uint32_t seed) {
+  constexpr int32_t kWidth = 7, kRows = 5;
+  std::mt19937 random(seed);
+  std::uniform_int_distribution<uint32_t> level(0, fx::SampleTraits<T>::kMax);
+  std::vector<std::vector<T>> colour(kRows, std::vector<T>(kWidth * step));
+  std::vector<std::vector<std::vector<T>>> planes(3, std::vector<std::vector<T>>(kRows));
+  for (int32_t r = 0; r < kRows; ++r) {
+    for (T& v : colour[r]) v = static_cast<T>(level(random));
+    for (int32_t k = 0; k < 3; ++k)
+      for (int32_t x = 0; x < kWidth; ++x) planes[k][r].push_back(colour[r][x * step + k]);
+  }
+  auto pointers = [](std::vector<std::vector<T>>& rows) {
+    std::vector<T*> p;
+    for (auto& row : rows) p.push_back(row.data());
+    return p;
+  };
+  const std::vector<T*> colourRows = pointers(colour);
+  std::uniform_real_distribution<double> position(-3.0, 10.0);
+  for (int32_t i = 0; i < 20000; ++i) {
+    const double x = i % 97 == 0 ? 1e15 * (i % 2 ? 1 : -1) : position(random);
+    const double y = i % 89 == 0 ? -1e15 : position(random);
+    T out[4] = {1, 2, 3, 4};
+    fx::BilinearSample<T>(colourRows.data(), x, y, kRows, step, kWidth, out);
+    for (int32_t k = 0; k < 3; ++k) {
+      std::vector<T*> planeRows = pointers(planes[k]);
+      T want = 0;
+      fx::BilinearSample<T>(planeRows.data(), x, y, kRows, 1, kWidth, &want);
+      ASSERT_EQ(out[k], want) << "step " << step << " sample " << k << " at " << x << "," << y;
+    }
+    ASSERT_EQ(out[3], 4);
+  }
+}
+
+TEST_F(FrameTest, ColourSamplesAreTheSamplesOfEachPlane) {
+  ColourSamplesMatchTheirPlanes<uint8_t>(3, 1);
+  ColourSamplesMatchTheirPlanes<uint8_t>(4, 2);
+  ColourSamplesMatchTheirPlanes<uint16_t>(3, 3);
+  ColourSamplesMatchTheirPlanes<uint16_t>(4, 4);
 }
 
 }  // namespace
