@@ -133,4 +133,52 @@ TEST_F(CliFilesTest, JpegQuality) {
   EXPECT_LT(ReadBytes(Path("q30.jpg")).size(), ReadBytes(Path("q92.jpg")).size());
 }
 
+// 8-bit PPM and PGM files load straight into the bitmap and save straight from it; whatever the
+// file, that gives the pixels (or the message) of decoding and encoding the whole file in memory.
+TEST_F(CliFilesTest, PnmFilesReadAndWrittenInPlaceMatchTheWholeFileCodec) {
+  using namespace std::string_literals;
+  auto noise = [](size_t n) {
+    std::string bytes(n, '\0');
+    for (size_t i = 0; i < n; ++i) bytes[i] = char(i * 2654435761u >> 13);
+    return bytes;
+  };
+  const std::string cases[] = {
+      "P6\n5 3\n255\n"s + noise(45),                             // rows padded in the bitmap
+      "P6 4 2 255 "s + noise(24) + "trailing",                     // bytes after the samples
+      "P5\n# a comment\n7 2\n255\n"s + noise(14),                // gray
+      "P6\n#" + std::string(5000, 'x') + "\n2 2\n255\n" + noise(12),  // header beyond 4 KiB
+      "P6\n300 40\n255\n"s + noise(36000),                       // several bands of rows
+      "P6\n3 3\n255\n"s + noise(26),                             // one byte short
+      "P5\n2 2\n1000\n"s + noise(8),                             // other maxvals decode
+      "P6\n0 2\n255\n"s,
+  };
+  int32_t index = 0;
+  for (const std::string& file : cases) {
+    SCOPED_TRACE(index);
+    const std::string name = Path("case" + std::to_string(index++) + ".ppm");
+    WriteFile(fs::path(name).filename(), std::vector<uint8_t>(file.begin(), file.end()));
+    std::string loadMessage, decodeMessage;
+    fxcli::ImagePtr loaded, decoded;
+    try {
+      loaded = fxcli::LoadImage(name);
+    } catch (const fxcli::UsageError& e) {
+      loadMessage = e.what();
+    }
+    try {
+      decoded = fxcli::DecodeImage(reinterpret_cast<const uint8_t*>(file.data()), file.size(), name);
+    } catch (const fxcli::UsageError& e) {
+      decodeMessage = e.what();
+    }
+    EXPECT_EQ(loadMessage, decodeMessage);
+    ASSERT_EQ(loaded == nullptr, decoded == nullptr);
+    if (!loaded) continue;
+    EXPECT_EQ(fxtest::WorkingRows(loaded->get()), fxtest::WorkingRows(decoded->get()));
+    for (const auto format : {fxcli::FileFormat::Ppm, fxcli::FileFormat::Pgm}) {
+      const std::string out = Path("out.pnm");
+      fxcli::SaveImage(*loaded->get(), out, format, {});
+      EXPECT_EQ(ReadBytes(out), fxcli::EncodeImage(*decoded->get(), format));
+    }
+  }
+}
+
 }  // namespace

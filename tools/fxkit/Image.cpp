@@ -157,6 +157,19 @@ uint32_t OrderFor(SampleLayout layout) {
   return layout.channels == 1 ? ORDER_GRAY : ORDER_RGB;
 }
 
+bool RowsExportAsStored(const BitmapRecord& b, SampleLayout layout, const COLORREF* background) {
+  const Stored f = StoredFormat(b);
+  const int32_t fromBits = Is16(f) ? 16 : 8;
+  const bool flatten =
+      background && layout.channels != 4 && (f == Stored::Rgba8 || f == Stored::Rgba16);
+  const int32_t storedChannels = f == Stored::Gray8 || f == Stored::Gray16 ? 1
+                                 : f == Stored::Rgb8 || f == Stored::Rgb16 ? 3
+                                 : f == Stored::Rgba8 || f == Stored::Rgba16 ? 4
+                                                                              : 0;
+  return !flatten && storedChannels == layout.channels && fromBits == layout.bits &&
+         (storedChannels == 1 || b.Order == ORDER_RGB);
+}
+
 void ExportRow(const BitmapRecord& b, int32_t y, SampleLayout layout, uint8_t* out,
                const COLORREF* background) {
   const Stored f = StoredFormat(b);
@@ -166,14 +179,8 @@ void ExportRow(const BitmapRecord& b, int32_t y, SampleLayout layout, uint8_t* o
   auto* out16 = reinterpret_cast<uint16_t*>(out);
   const bool flatten =
       background && layout.channels != 4 && (f == Stored::Rgba8 || f == Stored::Rgba16);
-  // Stored rows already in the file's layout (red first, same depth and samples) copy as they are.
-  const int32_t storedChannels = f == Stored::Gray8 || f == Stored::Gray16 ? 1
-                                 : f == Stored::Rgb8 || f == Stored::Rgb16 ? 3
-                                 : f == Stored::Rgba8 || f == Stored::Rgba16 ? 4
-                                                                              : 0;
-  if (!flatten && storedChannels == layout.channels && fromBits == layout.bits &&
-      (storedChannels == 1 || b.Order == ORDER_RGB)) {
-    std::memcpy(out, row, size_t(b.StoredWidth) * size_t(storedChannels) * size_t(fromBits / 8));
+  if (RowsExportAsStored(b, layout, background)) {
+    std::memcpy(out, row, size_t(b.StoredWidth) * size_t(layout.channels) * size_t(fromBits / 8));
     return;
   }
   const uint32_t max = fromBits == 16 ? 65535 : 255, scale = fromBits == 16 ? 257 : 1;

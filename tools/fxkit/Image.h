@@ -84,6 +84,11 @@ uint32_t OrderFor(SampleLayout layout);
 void ExportRow(const BitmapRecord& bitmap, int32_t y, SampleLayout layout, uint8_t* out,
                const COLORREF* background = nullptr);
 
+// True when ExportRow copies stored rows as they are: already in the layout (red first, same
+// depth and samples) with no alpha to flatten.
+bool RowsExportAsStored(const BitmapRecord& bitmap, SampleLayout layout,
+                        const COLORREF* background = nullptr);
+
 // A bitmap in the natural format of `layout`: 8 bpp or 16 bpp gray (Order 2), or 24/32/48/64
 // bpp colour in Order 1 (red first), so file rows copy straight into stored rows.
 ImagePtr NewImageFor(int32_t width, int32_t height, SampleLayout layout, const std::string& what);

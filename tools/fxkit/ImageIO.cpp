@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <span>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -455,30 +456,58 @@ bool PnmNumber(const uint8_t* data, size_t size, size_t& pos, int64_t& value) {
   return true;
 }
 
+// A PPM or PGM header read up to the single whitespace before the samples: the kind, checked
+// dimensions and maxval, the row layout and the bytes of samples the picture needs.
+struct PnmHeader {
+  bool color, ascii;
+  int64_t width, height, maxval;
+  size_t pos;  // the first sample byte
+  SampleLayout layout;
+  int64_t needed;
+};
+
+// Throws UsageError for a bad header; `complete` false instead answers false when the data ends
+// inside the header (the caller has only the file's first bytes).
+bool ReadPnmHeader(const uint8_t* data, size_t size, const std::string& what, PnmHeader& h,
+                   bool complete = true) {
+  h.color = data[1] == '6' || data[1] == '3';
+  h.ascii = data[1] == '2' || data[1] == '3';
+  const std::string kind = h.color ? "PPM" : "PGM";
+  size_t pos = 2;
+  h.width = h.height = h.maxval = 0;
+  const bool numbers = PnmNumber(data, size, pos, h.width) &&
+                       PnmNumber(data, size, pos, h.height) && PnmNumber(data, size, pos, h.maxval);
+  if (!complete && (!numbers || pos >= size)) return false;
+  if (!numbers) throw UsageError(what + ": bad or truncated " + kind + " header");
+  if (pos >= size || !IsSpace(data[pos])) throw UsageError(what + ": bad " + kind + " header");
+  h.pos = pos + 1;  // the single whitespace character before the samples
+  CheckDimensions(h.width, h.height, what);
+  if (h.maxval < 1 || h.maxval > 65535)
+    throw UsageError(what + ": bad maxval " + std::to_string(h.maxval) + " (1 .. 65535)");
+  h.layout = SampleLayout{h.color ? 3 : 1, h.maxval > 255 ? 16 : 8};
+  const int64_t rowSamples = h.width * h.layout.channels;
+  // Every binary sample takes its bytes; every decimal one a digit and a separator.
+  h.needed = h.ascii ? rowSamples * h.height * 2 - 1 : rowSamples * (h.layout.bits / 8) * h.height;
+  return true;
+}
+
+std::string TruncatedPnm(const std::string& what, const PnmHeader& h) {
+  return what + ": truncated file (" + SizeText(h.width, h.height) + " needs " +
+         std::to_string(h.needed) + " bytes of samples)";
+}
+
 // P5/P6 hold binary samples (two big-endian bytes above maxval 255), P2/P3 decimal numbers.
 ImagePtr DecodePnm(const uint8_t* data, size_t size, const std::string& what,
                    const IoProgress& progress) {
-  const bool color = data[1] == '6' || data[1] == '3';
-  const bool ascii = data[1] == '2' || data[1] == '3';
-  const std::string kind = color ? "PPM" : "PGM";
-  size_t pos = 2;
-  int64_t width = 0, height = 0, maxval = 0;
-  if (!PnmNumber(data, size, pos, width) || !PnmNumber(data, size, pos, height) ||
-      !PnmNumber(data, size, pos, maxval))
-    throw UsageError(what + ": bad or truncated " + kind + " header");
-  if (pos >= size || !IsSpace(data[pos])) throw UsageError(what + ": bad " + kind + " header");
-  ++pos;  // the single whitespace character before the samples
-  CheckDimensions(width, height, what);
-  if (maxval < 1 || maxval > 65535)
-    throw UsageError(what + ": bad maxval " + std::to_string(maxval) + " (1 .. 65535)");
-  const SampleLayout layout{color ? 3 : 1, maxval > 255 ? 16 : 8};
+  PnmHeader h;
+  ReadPnmHeader(data, size, what, h);
+  const bool ascii = h.ascii;
+  const int64_t width = h.width, height = h.height, maxval = h.maxval;
+  const SampleLayout layout = h.layout;
   const int64_t sampleBytes = layout.bits / 8;
   const int64_t rowSamples = width * layout.channels;
-  // Every binary sample takes sampleBytes; every decimal one a digit and a separator.
-  const int64_t needed = ascii ? rowSamples * height * 2 - 1 : rowSamples * sampleBytes * height;
-  if (int64_t(size - pos) < needed)
-    throw UsageError(what + ": truncated file (" + SizeText(width, height) + " needs " +
-                     std::to_string(needed) + " bytes of samples)");
+  size_t pos = h.pos;
+  if (int64_t(size - pos) < h.needed) throw UsageError(TruncatedPnm(what, h));
   ImagePtr image = NewImageFor(int32_t(width), int32_t(height), layout, what);
   const uint32_t full = layout.bits == 16 ? 65535u : 255u;
   const uint8_t* p = data + pos;
@@ -515,11 +544,14 @@ ImagePtr DecodePnm(const uint8_t* data, size_t size, const std::string& what,
   return image;
 }
 
+std::string PnmHeaderText(const BitmapRecord& b, bool color, int32_t bits) {
+  return std::string(color ? "P6\n" : "P5\n") + std::to_string(b.StoredWidth) + " " +
+         std::to_string(b.StoredHeight) + "\n" + (bits == 16 ? "65535" : "255") + "\n";
+}
+
 std::vector<uint8_t> EncodePnm(const BitmapRecord& b, bool color, const EncodeOptions& options) {
   const SampleLayout layout{color ? 3 : 1, NaturalLayout(b).bits};
-  const std::string header = std::string(color ? "P6\n" : "P5\n") + std::to_string(b.StoredWidth) +
-                             " " + std::to_string(b.StoredHeight) + "\n" +
-                             (layout.bits == 16 ? "65535" : "255") + "\n";
+  const std::string header = PnmHeaderText(b, color, layout.bits);
   const size_t rowBytes = size_t(b.StoredWidth) * layout.channels * (layout.bits / 8);
   std::vector<uint8_t> out(header.begin(), header.end());
   out.reserve(out.size() + rowBytes * b.StoredHeight);
@@ -655,14 +687,79 @@ void TurnUpright(Image& image, int32_t orientation, const std::string& what) {
 
 }  // namespace
 
+namespace {
+
+// A binary PPM or PGM of maxval 255 in a regular file: its samples are the stored rows, so they
+// are read straight into the bitmap, a band of rows at a time, without holding the file in
+// memory. nullptr for anything else (or a header longer than the first read), which the caller
+// reads whole and decodes with its full checks and messages.
+ImagePtr LoadRawPnm(const std::string& path, const IoProgress& progress) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct Closer {
+    int fd;
+    ~Closer() { close(fd); }
+  } closer{fd};
+  struct stat info {};
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;
+  uint8_t head[4096];
+  size_t have = 0;
+  // Fills [to, to + bytes) from the bytes already read past `used`, then from the file.
+  auto fill = [&](uint8_t* to, size_t bytes, size_t& used) -> bool {
+    const size_t spare = std::min(bytes, have - used);
+    std::memcpy(to, head + used, spare);
+    used += spare;
+    for (size_t done = spare; done < bytes;) {
+      const ssize_t n = read(fd, to + done, bytes - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      done += size_t(n);
+    }
+    return true;
+  };
+  while (have < sizeof(head)) {
+    const ssize_t n = read(fd, head + have, sizeof(head) - have);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw UsageError(path + ": " + std::strerror(errno));
+    if (n == 0) break;
+    have += size_t(n);
+  }
+  if (have < 3 || head[0] != 'P' || (head[1] != '5' && head[1] != '6')) return nullptr;
+  PnmHeader h;
+  if (!ReadPnmHeader(head, have, path, h, false) || h.maxval != 255) return nullptr;
+  if (int64_t(info.st_size) - int64_t(h.pos) < h.needed) return nullptr;
+  ImagePtr image = NewImageFor(int32_t(h.width), int32_t(h.height), h.layout, path);
+  const BitmapRecord& b = *image->get();
+  const size_t rowBytes = size_t(h.width) * size_t(h.layout.channels);
+  const bool contiguous = size_t(b.BytesPerLine) == rowBytes;
+  constexpr int32_t kBand = 64;
+  size_t used = h.pos;
+  for (int32_t y = 0; y < h.height; y += kBand) {
+    const int32_t rows = int32_t(std::min<int64_t>(kBand, h.height - y));
+    for (int32_t k = 0; k < rows; ++k) {
+      ReportRow(progress, y + k, h.height);
+      if (!contiguous && !fill(image->Row(y + k), rowBytes, used))
+        throw UsageError(TruncatedPnm(path, h));  // the file shrank while read
+    }
+    if (contiguous && !fill(image->Row(y), rowBytes * size_t(rows), used))
+      throw UsageError(TruncatedPnm(path, h));
+  }
+  return image;
+}
+
+}  // namespace
+
 ImagePtr LoadImage(const std::string& name, const LoadOptions& options) {
   ImagePtr image;
   if (IsCardName(name)) {
     image = MakeCard(name);
   } else {
-    const std::vector<uint8_t> data = ReadFile(name);
-    image = DecodeImage(data.data(), data.size(), name == "-" ? "standard input" : name,
-                        options.progress);
+    if (name != "-") image = LoadRawPnm(name, options.progress);
+    if (!image) {
+      const std::vector<uint8_t> data = ReadFile(name);
+      image = DecodeImage(data.data(), data.size(), name == "-" ? "standard input" : name,
+                          options.progress);
+    }
     if (options.progress && !options.progress(100)) throw Interrupted();
   }
   TurnUpright(*image, options.orientation ? options.orientation : ExifOrientation(image->meta.exif),
@@ -676,13 +773,35 @@ void SaveImage(const BitmapRecord& bitmap, const std::string& path) {
 
 void SaveImage(const BitmapRecord& bitmap, const std::string& path, FileFormat format,
                const EncodeOptions& options) {
+  const auto cancelled = [&] { return options.progress && !options.progress(100); };
+  // An 8-bit PPM or PGM of stored rows already in the file's layout is the header and the rows
+  // themselves: written from the bitmap without an encoded copy.
+  const bool pnm = format == FileFormat::Ppm || format == FileFormat::Pgm;
+  const SampleLayout layout{format == FileFormat::Ppm ? 3 : 1, 8};
+  if (pnm && NaturalLayout(bitmap).bits == 8 &&
+      RowsExportAsStored(bitmap, layout, &options.background)) {
+    const std::string header = PnmHeaderText(bitmap, format == FileFormat::Ppm, 8);
+    const size_t rowBytes = size_t(bitmap.StoredWidth) * size_t(layout.channels);
+    std::vector<std::span<const uint8_t>> pieces{
+        {reinterpret_cast<const uint8_t*>(header.data()), header.size()}};
+    for (int32_t y = 0; y < bitmap.StoredHeight; ++y) {
+      ReportRow(options.progress, y, bitmap.StoredHeight);
+      const uint8_t* row = bitmap.Data + int64_t{y} * bitmap.BytesPerLine;
+      if (size_t(bitmap.BytesPerLine) == rowBytes && y > 0)
+        pieces.back() = {pieces.back().data(), pieces.back().size() + rowBytes};  // contiguous
+      else
+        pieces.emplace_back(row, rowBytes);
+    }
+    if (options.progress && !options.progress(100)) throw Interrupted();
+    return WriteFileSafely(path, pieces, cancelled);
+  }
   std::vector<uint8_t> bytes;
   try {
     bytes = EncodeImage(bitmap, format, options);
   } catch (const UsageError& e) {
     throw UsageError(path + ": " + e.what());
   }
-  WriteFileSafely(path, bytes, [&] { return options.progress && !options.progress(100); });
+  WriteFileSafely(path, bytes, cancelled);
 }
 
 }  // namespace fxcli

@@ -18,23 +18,27 @@ namespace {
 
 constexpr size_t kChunk = size_t{1} << 20;
 
+using Pieces = std::vector<std::span<const uint8_t>>;
+
 [[noreturn]] void Fail(const std::string& path, int error) {
   throw UsageError(path + ": cannot write: " + std::strerror(error));
 }
 
 // Writes everything to `fd`, polling `cancelled` between chunks; returns 0 or an errno value,
 // -1 when cancelled.
-int WriteAll(int fd, const std::vector<uint8_t>& bytes, const std::function<bool()>& cancelled) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    if (cancelled && cancelled()) return -1;
-    const size_t n = std::min(kChunk, bytes.size() - done);
-    const ssize_t written = write(fd, bytes.data() + done, n);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return errno;
+int WriteAll(int fd, const Pieces& pieces, const std::function<bool()>& cancelled) {
+  for (const std::span<const uint8_t> bytes : pieces) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+      if (cancelled && cancelled()) return -1;
+      const size_t n = std::min(kChunk, bytes.size() - done);
+      const ssize_t written = write(fd, bytes.data() + done, n);
+      if (written < 0) {
+        if (errno == EINTR) continue;
+        return errno;
+      }
+      done += size_t(written);
     }
-    done += size_t(written);
   }
   return cancelled && cancelled() ? -1 : 0;
 }
@@ -59,14 +63,13 @@ std::string BaseOf(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-void WriteStandardOutput(const std::vector<uint8_t>& bytes,
-                         const std::function<bool()>& cancelled) {
+void WriteStandardOutput(const Pieces& bytes, const std::function<bool()>& cancelled) {
   if (cancelled && cancelled()) throw Interrupted();
   const int error = WriteAll(STDOUT_FILENO, bytes, {});
   if (error > 0) Fail("standard output", error);
 }
 
-void WriteDirectly(const std::string& path, const std::vector<uint8_t>& bytes,
+void WriteDirectly(const std::string& path, const Pieces& bytes,
                    const std::function<bool()>& cancelled) {
   const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) Fail(path, errno);
@@ -79,6 +82,11 @@ void WriteDirectly(const std::string& path, const std::vector<uint8_t>& bytes,
 }  // namespace
 
 void WriteFileSafely(const std::string& path, const std::vector<uint8_t>& bytes,
+                     const std::function<bool()>& cancelled) {
+  WriteFileSafely(path, Pieces{std::span<const uint8_t>(bytes)}, cancelled);
+}
+
+void WriteFileSafely(const std::string& path, const Pieces& bytes,
                      const std::function<bool()>& cancelled) {
   if (path == "-") return WriteStandardOutput(bytes, cancelled);
   const std::string target = ResolveTarget(path);

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,9 @@ namespace fxcli {
 // file is removed and Interrupted is thrown. Failures throw UsageError("<path>: cannot write:
 // <reason>").
 void WriteFileSafely(const std::string& path, const std::vector<uint8_t>& bytes,
+                     const std::function<bool()>& cancelled = {});
+// The same for a file made of pieces, written one after the other.
+void WriteFileSafely(const std::string& path, const std::vector<std::span<const uint8_t>>& pieces,
                      const std::function<bool()>& cancelled = {});
 
 }  // namespace fxcli
