@@ -23,7 +23,7 @@ INSTALL_TEST = $(abspath $(BUILD))/install-test
 SAN_ENV = ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:abort_on_error=1 \
           UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 
-.PHONY: all deps build install test test-plain test-install test-python test-asan test-tsan demo bench bench-build compare fuzz fuzz-build test-fuzz format clean
+.PHONY: all deps build install test test-plain test-install test-python test-asan test-tsan demo bench bench-build floor compare fuzz fuzz-build test-fuzz format clean
 
 all: build
 
@@ -103,6 +103,14 @@ bench-build: deps $(BENCH_BUILD)/build.ninja
 
 bench: bench-build
 	$(BENCH_BUILD)/bench/fxkit_bench --benchmark_filter='$(FILTER)' --benchmark_min_time=0.5
+
+# The trigonometric kernels against their libm floor: nine repetitions in random order, so a
+# slower spell of a shared machine falls on kernel and floor alike; compare the medians.
+floor: bench-build
+	$(BENCH_BUILD)/bench/fxkit_bench \
+	  --benchmark_filter='^(floor/|(swirl|spherize|radial-blur)/24/t1/)' --benchmark_min_time=0.3 \
+	  --benchmark_repetitions=9 --benchmark_enable_random_interleaving=true \
+	  --benchmark_report_aggregates_only=true
 
 compare: bench-build
 	./tools/install-deps.sh imagemagick python3
