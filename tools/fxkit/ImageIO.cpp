@@ -689,10 +689,11 @@ void TurnUpright(Image& image, int32_t orientation, const std::string& what) {
 
 namespace {
 
-// A binary PPM or PGM of maxval 255 in a regular file: its samples are the stored rows, so they
-// are read straight into the bitmap, a band of rows at a time, without holding the file in
-// memory. nullptr for anything else (or a header longer than the first read), which the caller
-// reads whole and decodes with its full checks and messages.
+// A binary PPM or PGM of maxval 255 in a regular file whose rows the bitmap stores back to back
+// (no padding): the samples are the stored bytes, so they are read straight into the bitmap, a
+// band of rows at a time, without holding the file in memory. nullptr for anything else (or a
+// header longer than the first read), which the caller reads whole and decodes with its full
+// checks and messages.
 ImagePtr LoadRawPnm(const std::string& path, const IoProgress& progress) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return nullptr;
@@ -729,20 +730,15 @@ ImagePtr LoadRawPnm(const std::string& path, const IoProgress& progress) {
   if (!ReadPnmHeader(head, have, path, h, false) || h.maxval != 255) return nullptr;
   if (int64_t(info.st_size) - int64_t(h.pos) < h.needed) return nullptr;
   ImagePtr image = NewImageFor(int32_t(h.width), int32_t(h.height), h.layout, path);
-  const BitmapRecord& b = *image->get();
   const size_t rowBytes = size_t(h.width) * size_t(h.layout.channels);
-  const bool contiguous = size_t(b.BytesPerLine) == rowBytes;
+  if (size_t(image->get()->BytesPerLine) != rowBytes) return nullptr;  // padded stored rows
   constexpr int32_t kBand = 64;
   size_t used = h.pos;
   for (int32_t y = 0; y < h.height; y += kBand) {
     const int32_t rows = int32_t(std::min<int64_t>(kBand, h.height - y));
-    for (int32_t k = 0; k < rows; ++k) {
-      ReportRow(progress, y + k, h.height);
-      if (!contiguous && !fill(image->Row(y + k), rowBytes, used))
-        throw UsageError(TruncatedPnm(path, h));  // the file shrank while read
-    }
-    if (contiguous && !fill(image->Row(y), rowBytes * size_t(rows), used))
-      throw UsageError(TruncatedPnm(path, h));
+    for (int32_t k = 0; k < rows; ++k) ReportRow(progress, y + k, h.height);
+    if (!fill(image->Row(y), rowBytes * size_t(rows), used))
+      throw UsageError(TruncatedPnm(path, h));  // the file shrank while read
   }
   return image;
 }
@@ -774,25 +770,20 @@ void SaveImage(const BitmapRecord& bitmap, const std::string& path) {
 void SaveImage(const BitmapRecord& bitmap, const std::string& path, FileFormat format,
                const EncodeOptions& options) {
   const auto cancelled = [&] { return options.progress && !options.progress(100); };
-  // An 8-bit PPM or PGM of stored rows already in the file's layout is the header and the rows
-  // themselves: written from the bitmap without an encoded copy.
+  // An 8-bit PPM or PGM whose stored rows are already the file's rows, back to back, is the
+  // header and the bitmap's bytes: written from the bitmap without an encoded copy.
   const bool pnm = format == FileFormat::Ppm || format == FileFormat::Pgm;
   const SampleLayout layout{format == FileFormat::Ppm ? 3 : 1, 8};
-  if (pnm && NaturalLayout(bitmap).bits == 8 &&
+  const size_t rowBytes = size_t(bitmap.StoredWidth) * size_t(layout.channels);
+  if (pnm && NaturalLayout(bitmap).bits == 8 && size_t(bitmap.BytesPerLine) == rowBytes &&
       RowsExportAsStored(bitmap, layout, &options.background)) {
     const std::string header = PnmHeaderText(bitmap, format == FileFormat::Ppm, 8);
-    const size_t rowBytes = size_t(bitmap.StoredWidth) * size_t(layout.channels);
-    std::vector<std::span<const uint8_t>> pieces{
-        {reinterpret_cast<const uint8_t*>(header.data()), header.size()}};
-    for (int32_t y = 0; y < bitmap.StoredHeight; ++y) {
+    for (int32_t y = 0; y < bitmap.StoredHeight; ++y)
       ReportRow(options.progress, y, bitmap.StoredHeight);
-      const uint8_t* row = bitmap.Data + int64_t{y} * bitmap.BytesPerLine;
-      if (size_t(bitmap.BytesPerLine) == rowBytes && y > 0)
-        pieces.back() = {pieces.back().data(), pieces.back().size() + rowBytes};  // contiguous
-      else
-        pieces.emplace_back(row, rowBytes);
-    }
     if (options.progress && !options.progress(100)) throw Interrupted();
+    const std::vector<std::span<const uint8_t>> pieces{
+        {reinterpret_cast<const uint8_t*>(header.data()), header.size()},
+        {bitmap.Data, rowBytes * size_t(bitmap.StoredHeight)}};
     return WriteFileSafely(path, pieces, cancelled);
   }
   std::vector<uint8_t> bytes;
