@@ -581,19 +581,44 @@ bool EndsWith(const std::string& s, const char* suffix) {
   return s.size() >= n && s.compare(s.size() - n, n, suffix) == 0;
 }
 
+// A descriptor closed when it goes (standard input is only borrowed).
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd, bool owned = true) : fd_(fd), owned_(owned) {}
+  ~FileDescriptor() {
+    if (owned_ && fd_ >= 0) close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+  bool owned_;
+};
+
+// Reads up to `bytes` into `to`, stopping early only at the end of the file: the count read, or
+// -1 with errno set.
+ssize_t ReadUpTo(int fd, uint8_t* to, size_t bytes) {
+  size_t done = 0;
+  while (done < bytes) {
+    const ssize_t n = read(fd, to + done, bytes - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -1;
+    if (n == 0) break;
+    done += size_t(n);
+  }
+  return ssize_t(done);
+}
+
 // A file's bytes; "-" reads standard input. A regular file is read straight into a buffer of
 // its size; pipes and files that grow while read are read in chunks until the end.
 std::vector<uint8_t> ReadFile(const std::string& path) {
   const bool standardInput = path == "-";
-  const int fd = standardInput ? STDIN_FILENO : open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const FileDescriptor file(standardInput ? STDIN_FILENO : open(path.c_str(), O_RDONLY | O_CLOEXEC),
+                            !standardInput);
+  const int fd = file.get();
   if (fd < 0) throw UsageError(path + ": " + std::strerror(errno));
-  struct Closer {
-    int fd;
-    bool owned;
-    ~Closer() {
-      if (owned) close(fd);
-    }
-  } closer{fd, !standardInput};
   struct stat info {};
   size_t expected = size_t{1} << 16;
   if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
@@ -603,15 +628,12 @@ std::vector<uint8_t> ReadFile(const std::string& path) {
   std::vector<uint8_t> data(expected);
   size_t size = 0;
   for (;;) {
-    if (size == data.size()) {
-      if (size > kMaxFileBytes) throw UsageError(path + ": file too large");
-      data.resize(size * 2);
-    }
-    const ssize_t n = read(fd, data.data() + size, data.size() - size);
-    if (n < 0 && errno == EINTR) continue;
+    const ssize_t n = ReadUpTo(fd, data.data() + size, data.size() - size);
     if (n < 0) throw UsageError(path + ": " + std::strerror(errno));
-    if (n == 0) break;
     size += size_t(n);
+    if (size < data.size()) break;  // the end of the file
+    if (size > kMaxFileBytes) throw UsageError(path + ": file too large");
+    data.resize(size * 2);
   }
   if (size > kMaxFileBytes) throw UsageError(path + ": file too large");
   data.resize(size);
@@ -695,36 +717,22 @@ namespace {
 // header longer than the first read), which the caller reads whole and decodes with its full
 // checks and messages.
 ImagePtr LoadRawPnm(const std::string& path, const IoProgress& progress) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const FileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  const int fd = file.get();
   if (fd < 0) return nullptr;
-  struct Closer {
-    int fd;
-    ~Closer() { close(fd); }
-  } closer{fd};
   struct stat info {};
   if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;
   uint8_t head[4096];
-  size_t have = 0;
+  const ssize_t got = ReadUpTo(fd, head, sizeof(head));
+  if (got < 0) throw UsageError(path + ": " + std::strerror(errno));
+  const size_t have = size_t(got);
   // Fills [to, to + bytes) from the bytes already read past `used`, then from the file.
   auto fill = [&](uint8_t* to, size_t bytes, size_t& used) -> bool {
     const size_t spare = std::min(bytes, have - used);
     std::memcpy(to, head + used, spare);
     used += spare;
-    for (size_t done = spare; done < bytes;) {
-      const ssize_t n = read(fd, to + done, bytes - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      done += size_t(n);
-    }
-    return true;
+    return ReadUpTo(fd, to + spare, bytes - spare) == ssize_t(bytes - spare);
   };
-  while (have < sizeof(head)) {
-    const ssize_t n = read(fd, head + have, sizeof(head) - have);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw UsageError(path + ": " + std::strerror(errno));
-    if (n == 0) break;
-    have += size_t(n);
-  }
   if (have < 3 || head[0] != 'P' || (head[1] != '5' && head[1] != '6')) return nullptr;
   PnmHeader h;
   if (!ReadPnmHeader(head, have, path, h, false) || h.maxval != 255) return nullptr;
