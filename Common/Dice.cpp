@@ -154,7 +154,7 @@ int32_t ThrowPass(BitmapRecord* bitmap, const DiceJob& job, TileCopy& copy) {
   AccessOwner access;
   int32_t rc = access.Open(copy.get(), 2);
   if (rc != SUCCESS) return rc;
-  const int32_t step = access.PixelStep(), bits = access.SampleBits();
+  const int32_t step = access.PixelStep();
   const RECT work{0, 0, l.width, l.height};
   rc = HostBeginRectWrite(access, 0, 100, &work);
   if (rc != SUCCESS) return rc;
@@ -165,28 +165,10 @@ int32_t ThrowPass(BitmapRecord* bitmap, const DiceJob& job, TileCopy& copy) {
   Throws throws;
   rc = Throw(l, job.seed, throws);
   if (rc != SUCCESS) return rc;
-  const TileGrid grid = MakeTileGrid((job.flags & kTileBorders) != 0, job.borderColor, bits, step,
-                                     l.width, l.height, l.tileWidth, l.tileHeight);
-  const size_t rowBytes = static_cast<size_t>(access.RowBytes());
-  RowSlots slots;
-  if (!slots.Allocate(rowBytes, 0)) return ERROR_NO_MEMORY;
-  rc = WithSampleType(bits, [&](auto sample) {
-    using T = decltype(sample);
-    T* const* rows = reinterpret_cast<T* const*>(source.rows());
-    return RunRows(
-        slots, 0, l.height, l.width,
-        [&](int32_t y, uint8_t* out, uint8_t*) {
-          std::memcpy(out, rows[y], rowBytes);
-          T* row = reinterpret_cast<T*>(out);
-          DiceRow(rows, y, l, throws, step, row);
-          PaintTileGridRow(row, y, grid);
-        },
-        NoHostCall(), WriteRow(access));
-  });
-  if (rc != SUCCESS) return rc;
-  source.Free();
-  access.Close();
-  return CombineTileCopy(bitmap, l, copy);
+  return WriteTileRows(bitmap, l, copy, access, source, (job.flags & kTileBorders) != 0,
+                       job.borderColor, [&](auto* const* rows, int32_t y, auto* row) {
+                         DiceRow(rows, y, l, throws, step, row);
+                       });
 }
 
 int32_t DiceDriver(BitmapRecord* bitmap, const DiceJob& args) {

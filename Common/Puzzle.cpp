@@ -251,29 +251,10 @@ int32_t MainPass(BitmapRecord* bitmap, const PuzzleJob& job, TileCopy& copy) {
     if (rc != SUCCESS) return rc;
   }
   const int32_t step = access.PixelStep();
-  const TileGrid grid =
-      MakeTileGrid((job.flags & kTileBorders) != 0, job.borderColor, access.SampleBits(), step,
-                   l.width, l.height, l.tileWidth, l.tileHeight);
-  const size_t rowBytes = static_cast<size_t>(access.RowBytes());
-  RowSlots slots;
-  if (!slots.Allocate(rowBytes, 0)) return ERROR_NO_MEMORY;
-  rc = WithSampleType(access.SampleBits(), [&](auto sample) {
-    using T = decltype(sample);
-    T* const* rows = reinterpret_cast<T* const*>(source.rows());
-    return RunRows(
-        slots, 0, l.height, l.width,
-        [&](int32_t y, uint8_t* out, uint8_t*) {
-          std::memcpy(out, rows[y], rowBytes);
-          T* row = reinterpret_cast<T*>(out);
-          if (shuffle) ComposeRow(rows, y, l, classes, moves, step, row);
-          PaintTileGridRow(row, y, grid);
-        },
-        NoHostCall(), WriteRow(access));
-  });
-  if (rc != SUCCESS) return rc;
-  source.Free();
-  access.Close();
-  return CombineTileCopy(bitmap, l, copy);
+  return WriteTileRows(bitmap, l, copy, access, source, (job.flags & kTileBorders) != 0,
+                       job.borderColor, [&](auto* const* rows, int32_t y, auto* row) {
+                         if (shuffle) ComposeRow(rows, y, l, classes, moves, step, row);
+                       });
 }
 
 int32_t PuzzleDriver(BitmapRecord* bitmap, const PuzzleJob& args) {

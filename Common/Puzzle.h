@@ -4,10 +4,12 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "Common/RectRows.h"
 #include "frame/Frame.h"
 #include "frame/RegistryDefs.h"
+#include "frame/RowEngine.h"
 
 namespace fx {
 
@@ -112,6 +114,39 @@ void PaintTileGridRow(T* row, int32_t y, const TileGrid& grid) {
     PutColor(row + x * step, gray, grid.color);
     if (x + 1 < grid.width) PutColor(row + (x + 1) * step, gray, grid.color);
   }
+}
+
+// The last pass of both effects over the copy, whose row access is open in its write phase and
+// whose rows are in `source`: every row y starts as source row y, arrange(rows, y, row) lays the
+// tiles into it (any thread), the grid (borders: flags bit 0x01) is painted over it and it is
+// written back; then the source rows and the access are let go and the copy goes back into the
+// rectangle.
+template <class Arrange>
+int32_t WriteTileRows(BitmapRecord* bitmap, const TileLayout& l, TileCopy& copy,
+                      AccessOwner& access, RowTable& source, bool borders, COLORREF borderColor,
+                      Arrange&& arrange) {
+  const TileGrid grid = MakeTileGrid(borders, borderColor, access.SampleBits(), access.PixelStep(),
+                                     l.width, l.height, l.tileWidth, l.tileHeight);
+  const size_t rowBytes = static_cast<size_t>(access.RowBytes());
+  RowSlots slots;
+  if (!slots.Allocate(rowBytes, 0)) return ERROR_NO_MEMORY;
+  const int32_t rc = WithSampleType(access.SampleBits(), [&](auto sample) {
+    using T = decltype(sample);
+    T* const* rows = reinterpret_cast<T* const*>(source.rows());
+    return RunRows(
+        slots, 0, l.height, l.width,
+        [&](int32_t y, uint8_t* out, uint8_t*) {
+          std::memcpy(out, rows[y], rowBytes);
+          T* row = reinterpret_cast<T*>(out);
+          arrange(rows, y, row);
+          PaintTileGridRow(row, y, grid);
+        },
+        NoHostCall(), WriteRow(access));
+  });
+  if (rc != SUCCESS) return rc;
+  source.Free();
+  access.Close();
+  return CombineTileCopy(bitmap, l, copy);
 }
 
 }  // namespace fx
