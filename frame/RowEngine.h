@@ -1,150 +1,23 @@
-// The parallel row engine. Row functions compute output rows on worker threads from read-only
-// sources; the calling thread makes every host call (row reads, the writes in row order and with
-// them the progress reports) in a schedule that does not depend on the number of threads, so
-// pixels, fault points, progress values and cancel points are the same at any thread count.
+// The frame's names for the row engine, which lives in the host so the host's own row
+// operations run on it too.
 #pragma once
 
-#include <atomic>
-#include <cstddef>
-#include <cstdint>
-
 #include "frame/Frame.h"
+#include "host/RowEngine.h"
 
 namespace fx {
 
-// Threads the frame uses for effects called on this thread: the value set with
-// HostSetThreadCount, else FXKIT_THREADS, else the machine's cores; at least 1.
-int32_t FrameThreadCount();
+using host::DiscardRead;
+using host::NoHostCall;
+using host::ParallelMinPixels;
+using host::RowSlots;
+using host::RunRows;
+using host::SetParallelMinPixels;
+using host::WriteRow;
 
-// Work of fewer pixels than this runs on the calling thread alone: starting workers costs more
-// than it saves. Results never depend on it; tests lower it (per thread) to run small pictures
-// on many threads.
-int64_t ParallelMinPixels();
-void SetParallelMinPixels(int64_t pixels);
-
-// Output rows of the row functions: one host block holding 2 x threads row slots (each a row of
-// rowBytes and scratchBytes of scratch, both 64-byte aligned) and one discard row for the reads
-// that only keep the host schedule. One allocation whatever the thread count, so the fault
-// points do not depend on it.
-class RowSlots {
- public:
-  bool Allocate(size_t rowBytes, size_t scratchBytes);
-  int32_t count() const { return count_; }
-  size_t rowBytes() const { return rowBytes_; }
-  uint8_t* Row(int32_t slot) const { return block_.get() + size_t(slot) * stride_; }
-  uint8_t* Scratch(int32_t slot) const { return Row(slot) + rowSpan_; }
-  uint8_t* Discard() const { return block_.get() + size_t(count_) * stride_; }
-  std::atomic<int32_t>* ReadyFlags() const {
-    return reinterpret_cast<std::atomic<int32_t>*>(Discard() + rowSpan_);
-  }
-
- private:
-  HostBlock<uint8_t> block_;
-  int32_t count_ = 0;
-  size_t rowBytes_ = 0, rowSpan_ = 0, stride_ = 0;
-};
-
-namespace detail {
-
-// The shared state of one RunRows call; workers and the calling thread claim rows from it.
-struct RowRun {
-  int32_t first = 0, count = 0, slots = 0;
-  std::atomic<int32_t> next{0};     // the next row index to hand out
-  std::atomic<int32_t> emitted{0};  // rows written; row i may start once i < emitted + slots
-  std::atomic<bool> stop{false};
-  std::atomic<int32_t>* ready = nullptr;  // per slot: the row index it holds once computed
-  void (*compute)(void* context, int32_t row, int32_t slot) = nullptr;
-  void* context = nullptr;
-
-  // A row index to compute, kFinished when none is left (or the run stopped), kFull when every
-  // free slot is taken.
-  static constexpr int32_t kFinished = -1, kFull = -2;
-  int32_t TryClaim();
-  // Computes row i into its slot and marks the slot ready.
-  void ComputeRow(int32_t i);
-  // The loop of a worker thread.
-  static void WorkerLoop(void* run);
-};
-
-// A job offered to the process's worker pool: run(arg) on up to `offers` threads.
-struct PoolTicket {
-  void (*run)(void*);
-  void* arg;
-  int32_t offers;  // threads that may still join
-  int32_t active;  // threads inside run
-};
-
-// Runs RowRun::WorkerLoop(run) on up to `workers` threads of the process's worker pool until
-// Finish; the pool threads start on first use and are shared by every calling thread.
-class PoolJob {
- public:
-  PoolJob(RowRun* run, int32_t workers);
-  ~PoolJob() { Finish(); }
-  PoolJob(const PoolJob&) = delete;
-  PoolJob& operator=(const PoolJob&) = delete;
-  // Withdraws the offer and waits until no pool thread runs the job any more.
-  void Finish();
-
- private:
-  PoolTicket ticket_{};
-  bool posted_ = false;
-};
-
-// Drives the rows of `run` on the calling thread: before(y) and after(y, row) are the host calls
-// of row y, in row order; rows are computed by the pool and, while it waits, the calling thread.
-int32_t DriveRows(RowRun& run, const RowSlots& slots, int32_t (*before)(void*, int32_t),
-                  int32_t (*after)(void*, int32_t, uint8_t*), void* context, int32_t workers);
-
-}  // namespace detail
-
-// Rows [first, last). compute(y, row, scratch) fills the output row of y in a slot (any thread,
-// any order: it may touch only that row, that scratch and read-only data; no host call, no
-// random draw, no allocation). On the calling thread, in row order, before(y) runs before row y
-// is written (a host read that keeps the schedule, or nothing) and after(y, row) writes it.
-// Stops handing out rows at the first code other than SUCCESS from either, waits for the rows in
-// flight and returns that code. pixelsPerRow sizes the work against ParallelMinPixels.
-template <class Compute, class Before, class After>
-int32_t RunRows(const RowSlots& slots, int32_t first, int32_t last, int64_t pixelsPerRow,
-                Compute&& compute, Before&& before, After&& after) {
-  if (last <= first) return SUCCESS;
-  struct Context {
-    const RowSlots& slots;
-    Compute& compute;
-    Before& before;
-    After& after;
-    int32_t first;
-  } context{slots, compute, before, after, first};
-
-  detail::RowRun run;
-  run.first = first;
-  run.count = last - first;
-  run.slots = slots.count();
-  run.ready = slots.ReadyFlags();
-  run.context = &context;
-  run.compute = [](void* c, int32_t i, int32_t slot) {
-    auto& ctx = *static_cast<Context*>(c);
-    ctx.compute(ctx.first + i, ctx.slots.Row(slot), ctx.slots.Scratch(slot));
-  };
-  const int32_t threads = FrameThreadCount();
-  int32_t workers = (threads < run.count ? threads : run.count) - 1;
-  if (int64_t{run.count} * pixelsPerRow < ParallelMinPixels()) workers = 0;
-  return detail::DriveRows(
-      run, slots,
-      [](void* c, int32_t y) { return static_cast<Context*>(c)->before(y); },
-      [](void* c, int32_t y, uint8_t* row) { return static_cast<Context*>(c)->after(y, row); },
-      &context, workers);
-}
-
-// A before() that reads row y into the discard row: the read a serial driver made to fetch the
-// output row, kept so faults and cancels fall where they always did.
-inline auto DiscardRead(RowAccess* access, const RowSlots& slots) {
-  return [access, &slots](int32_t y) { return HostReadRow(access, slots.Discard(), y, 0, nullptr); };
-}
-inline auto NoHostCall() {
-  return [](int32_t) { return SUCCESS; };
-}
-inline auto WriteRow(RowAccess* access) {
-  return [access](int32_t y, uint8_t* row) { return HostWriteRow(access, row, y, 0, 0); };
+// Threads the frame uses for effects called on this thread (see host::ThreadCount).
+inline int32_t FrameThreadCount() {
+  return host::ThreadCount();
 }
 
 }  // namespace fx

@@ -8,6 +8,7 @@
 
 #include "host/Host.h"
 #include "host/HostInternal.h"
+#include "host/RowEngine.h"
 
 namespace {
 
@@ -164,8 +165,8 @@ uint32_t Round(double v, uint32_t max) {
 void HostFillWeightTable(HostWeights* const* table) {
   for (int32_t fx = 0; fx <= 100; ++fx)
     for (int32_t fy = 0; fy <= 100; ++fy)
-      table[fx][fy] = HostWeights{{(100 - fx) * (100 - fy), fx * (100 - fy), (100 - fx) * fy,
-                                   fx * fy}};
+      table[fx][fy] =
+          HostWeights{{(100 - fx) * (100 - fy), fx * (100 - fy), (100 - fx) * fy, fx * fy}};
 }
 
 int32_t HostCopyBitmapRect(BitmapRecord* destination, BitmapRecord* source, uint32_t structSize,
@@ -211,10 +212,10 @@ int32_t HostResizeBitmap(BitmapRecord* bitmap, int32_t width, int32_t height, in
     const int32_t samples = step >= 3 ? 3 : 1;
     const int64_t across = int64_t{width} * samples;  // one row resampled along x
     Taps tx, ty;
-    Buffer<double> ring;      // ty.width rows resampled along x, source row r in slot r % width
-    Buffer<int32_t> holds;    // the source row each slot holds, -1 for none
-    if (!tx.Build(fromW, width) || !ty.Build(fromH, height) ||
-        !ring.Allocate(across * ty.width) || !holds.Allocate(ty.width))
+    Buffer<double> ring;    // ty.width rows resampled along x, source row r in slot r % width
+    Buffer<int32_t> holds;  // the source row each slot holds, -1 for none
+    if (!tx.Build(fromW, width) || !ty.Build(fromH, height) || !ring.Allocate(across * ty.width) ||
+        !holds.Allocate(ty.width))
       return ERROR_NO_MEMORY;
     for (int32_t i = 0; i < ty.width; ++i) holds[i] = -1;
     for (int32_t d = 0; d < height; ++d) {
@@ -280,10 +281,10 @@ int32_t HostCombineBitmaps(BitmapRecord* destination, int32_t left, int32_t top,
   // The rectangle, clipped to both pictures.
   int64_t x0 = std::max<int64_t>({0, -int64_t{left}, -int64_t{sourceLeft}});
   int64_t y0 = std::max<int64_t>({0, -int64_t{top}, -int64_t{sourceTop}});
-  int64_t x1 = std::min<int64_t>({width, int64_t{destination->Width} - left,
-                                  int64_t{source->Width} - sourceLeft});
-  int64_t y1 = std::min<int64_t>({height, int64_t{destination->Height} - top,
-                                  int64_t{source->Height} - sourceTop});
+  int64_t x1 = std::min<int64_t>(
+      {width, int64_t{destination->Width} - left, int64_t{source->Width} - sourceLeft});
+  int64_t y1 = std::min<int64_t>(
+      {height, int64_t{destination->Height} - top, int64_t{source->Height} - sourceTop});
   if (x1 <= x0 || y1 <= y0) return SUCCESS;
 
   Access in, out;
@@ -293,32 +294,55 @@ int32_t HostCombineBitmaps(BitmapRecord* destination, int32_t left, int32_t top,
   if (rc != SUCCESS) return rc;
   const int32_t inBits = in.bits(), inStep = in.step(), outBits = out.bits(), outStep = out.step();
   const uint32_t max = outBits == 16 ? 65535 : 255;
-  for (int64_t y = y0; y < y1; ++y) {
-    const int32_t sy = static_cast<int32_t>(sourceTop + y), dy = static_cast<int32_t>(top + y);
-    rc = HostReadRow(in.get(), in.row(), sy, 0, nullptr);
-    if (rc == SUCCESS) rc = HostReadRow(out.get(), out.row(), dy, 0, nullptr);
-    if (rc != SUCCESS) return rc;
+  // A band of rows at a time: each row's source and destination rows are read in row order,
+  // then the band's rows are combined on every thread and written in row order on this one.
+  const int32_t inBytes = HostRowBytes(in.get()), outBytes = HostRowBytes(out.get());
+  const int32_t band = host::BandRows(int64_t{inBytes} + outBytes);
+  Buffer<uint8_t> sources, destinations;
+  host::RowSlots slots;
+  if (!sources.Allocate(int64_t{band} * inBytes) ||
+      !destinations.Allocate(int64_t{band} * outBytes) || !slots.Allocate(size_t(outBytes), 0))
+    return ERROR_NO_MEMORY;
+  const auto combineRow = [&](int32_t y, uint8_t* row, const uint8_t* inRow) {
+    const int32_t sy = static_cast<int32_t>(sourceTop + y);
     for (int64_t x = x0; x < x1; ++x) {
       const int64_t sx = sourceLeft + x, dx = left + x;
       if (operation == HOST_COMBINE_COPY_SOURCE_REGION &&
           !InSourceRegion(source, static_cast<int32_t>(sx), sy))
         continue;
       uint32_t c[3];
-      ColourAt(in.row(), inBits, inStep, sx, outBits, c);
+      ColourAt(inRow, inBits, inStep, sx, outBits, c);
       if (blend) {
         if (outStep < 3) {  // gray: the source's level blended with the destination's
           const uint32_t level = (c[0] + 5 * c[1] + 2 * c[2] + 4) / 8;
-          Store(out.row(), outBits, dx,
-                Blend(operation, Sample(out.row(), outBits, dx), level, max));
+          Store(row, outBits, dx, Blend(operation, Sample(row, outBits, dx), level, max));
           continue;
         }
         uint32_t d[3];
-        ColourAt(out.row(), outBits, outStep, dx, outBits, d);
+        ColourAt(row, outBits, outStep, dx, outBits, d);
         for (int32_t k = 0; k < 3; ++k) c[k] = Blend(operation, d[k], c[k], max);
       }
-      PutColour(out.row(), outBits, outStep, dx, c);
+      PutColour(row, outBits, outStep, dx, c);
     }
-    rc = HostWriteRow(out.get(), out.row(), dy, 0, 0);
+  };
+  for (int32_t b0 = static_cast<int32_t>(y0); b0 < y1; b0 += band) {
+    const int32_t b1 = static_cast<int32_t>(std::min<int64_t>(y1, int64_t{b0} + band));
+    for (int32_t y = b0; y < b1; ++y) {
+      rc = HostReadRow(in.get(), sources.get() + int64_t{y - b0} * inBytes, sourceTop + y, 0,
+                       nullptr);
+      if (rc == SUCCESS)
+        rc = HostReadRow(out.get(), destinations.get() + int64_t{y - b0} * outBytes, top + y, 0,
+                         nullptr);
+      if (rc != SUCCESS) return rc;
+    }
+    rc = host::RunRows(
+        slots, b0, b1, x1 - x0,
+        [&](int32_t y, uint8_t* row, uint8_t*) {
+          std::memcpy(row, destinations.get() + int64_t{y - b0} * outBytes, size_t(outBytes));
+          combineRow(y, row, sources.get() + int64_t{y - b0} * inBytes);
+        },
+        host::NoHostCall(),
+        [&](int32_t y, uint8_t* row) { return HostWriteRow(out.get(), row, top + y, 0, 0); });
     if (rc != SUCCESS) return rc;
   }
   return SUCCESS;

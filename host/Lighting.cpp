@@ -9,44 +9,59 @@
 #include "fxkit/effects.h"
 #include "host/Host.h"
 #include "host/HostInternal.h"
+#include "host/RowEngine.h"
 
 namespace {
 
 constexpr double kPi = 3.1415926535;
 
-// A row access with `count` working row buffers, released on every path.
+// Output rows a band covers: its source rows are read before its rows are computed.
+constexpr int32_t kBand = 64;
+
+// A row access and the band's source rows: kBand + n - 1 rows of the working pixels and, with a
+// window, their gray levels; released on every path.
 class Rows {
  public:
   ~Rows() {
-    for (uint8_t* row : rows_)
-      if (row) FX_FREE(row);
-    for (int32_t* gray : grays_)
-      if (gray) FX_FREE(gray);
+    if (pixels_) FX_FREE(pixels_);
+    if (grays_) FX_FREE(grays_);
     if (access_) HostCloseRowAccess(access_);
   }
-  // A row access with `count` row buffers and, with `window`, three rows of gray levels.
-  int32_t Open(BitmapRecord* bitmap, int32_t count, bool window) {
+  int32_t Open(BitmapRecord* bitmap, int32_t n, bool window) {
     int32_t rc = HostOpenRowAccess(bitmap, &access_, 2);
     if (rc != SUCCESS) return rc;
-    for (int32_t i = 0; i < count; ++i) {
-      rows_[i] = static_cast<uint8_t*>(HostAllocRowBuffer(access_));
-      if (!rows_[i]) return ERROR_NO_MEMORY;
+    count_ = kBand + n - 1;
+    rowBytes_ = HostRowBytes(access_);
+    width_ = bitmap->Width;
+    pixels_ = static_cast<uint8_t*>(
+        FX_ALLOC(static_cast<uint32_t>(count_), static_cast<uint32_t>(rowBytes_)));
+    if (!pixels_) return ERROR_NO_MEMORY;
+    if (window) {
+      grays_ = static_cast<int32_t*>(
+          FX_ALLOC(static_cast<uint32_t>(count_) * static_cast<uint32_t>(width_), sizeof(int32_t)));
+      if (!grays_) return ERROR_NO_MEMORY;
     }
-    for (int32_t i = 0; i < (window ? 3 : 0); ++i) {
-      grays_[i] =
-          static_cast<int32_t*>(FX_ALLOC(static_cast<uint32_t>(bitmap->Width), sizeof(int32_t)));
-      if (!grays_[i]) return ERROR_NO_MEMORY;
-    }
-    return SUCCESS;
+    return slots_.Allocate(size_t(rowBytes_), 0) ? SUCCESS : ERROR_NO_MEMORY;
   }
   RowAccess* get() const { return access_; }
-  uint8_t* row(int32_t i) const { return rows_[i]; }
-  int32_t* gray(int32_t i) const { return grays_[i]; }
+  const host::RowSlots& slots() const { return slots_; }
+  int32_t count() const { return count_; }
+  // Band row k (0 .. count - 1) and its gray levels.
+  uint8_t* row(int32_t k) const { return pixels_ + size_t(k) * size_t(rowBytes_); }
+  int32_t* gray(int32_t k) const { return grays_ + size_t(k) * size_t(width_); }
+  // Moves the last `keep` rows (and gray levels) of the first `used` to the front.
+  void Keep(int32_t used, int32_t keep) {
+    std::memmove(row(0), row(used - keep), size_t(keep) * size_t(rowBytes_));
+    if (grays_)
+      std::memmove(gray(0), gray(used - keep), size_t(keep) * size_t(width_) * sizeof(int32_t));
+  }
 
  private:
   RowAccess* access_ = nullptr;
-  uint8_t* rows_[4] = {};
-  int32_t* grays_[3] = {};
+  uint8_t* pixels_ = nullptr;
+  int32_t* grays_ = nullptr;
+  int32_t count_ = 0, rowBytes_ = 0, width_ = 0;
+  host::RowSlots slots_;
 };
 
 // What every operation shares: the colour, the strengths and the rectangle.
@@ -116,12 +131,15 @@ double SourceShade(const Source& src, int32_t x, int32_t y) {
 }
 
 // Runs the rows of the rectangle: shade(rows, x, y) for every pixel, rows y - 1 .. y + 1 when
-// `window`, else row y alone.
+// `window`, else row y alone. Source rows are read a band at a time (rows y - 1 .. y + 1
+// clamped to the bitmap, in the order a sliding window reads them), then the band's rows are
+// shaded on every thread and written in row order on this one.
 template <class ShadeAt>
 int32_t LightRows(BitmapRecord* bitmap, const FunctionalLightInfo& info, bool window,
                   ShadeAt&& shadeAt) {
+  const int32_t n = window ? 3 : 1, h = n / 2;
   Rows rows;
-  int32_t rc = rows.Open(bitmap, window ? 4 : 1, window);
+  int32_t rc = rows.Open(bitmap, n, window);
   if (rc != SUCCESS) return rc;
   RowAccess* access = rows.get();
   Lighting l{};
@@ -140,40 +158,54 @@ int32_t LightRows(BitmapRecord* bitmap, const FunctionalLightInfo& info, bool wi
   if (rc != SUCCESS) return rc;
 
   const int32_t rowBytes = HostRowBytes(access);
-  uint8_t* out = rows.row(0);
-  // The window: rows y - 1, y and y + 1, clamped to the bitmap, and their gray levels; one new
-  // row per output row.
-  uint8_t* ring[3] = {rows.row(1), rows.row(2), rows.row(3)};
-  int32_t* grays[3] = {rows.gray(0), rows.gray(1), rows.gray(2)};
-  for (int32_t y = l.rect.top; y < l.rect.bottom; ++y) {
-    if (window) {
-      const bool first = y == l.rect.top;
-      if (!first) {
-        std::rotate(ring, ring + 1, ring + 3);
-        std::rotate(grays, grays + 1, grays + 3);
-      }
-      for (int32_t i = first ? 0 : 2; i < 3; ++i) {
-        rc = HostReadRow(access, ring[i], std::clamp(y - 1 + i, 0, l.height - 1), 0, nullptr);
-        if (rc != SUCCESS) return rc;
-        for (int32_t x = 0; x < l.width; ++x)
-          grays[i][x] = l.bits == 16 ? GrayAt(reinterpret_cast<const uint16_t*>(ring[i]), l.step, x)
-                                     : GrayAt(ring[i], l.step, x);
-      }
-      std::memcpy(out, ring[1], size_t(rowBytes));
-    } else {
-      rc = HostReadRow(access, out, y, 0, nullptr);
+  const auto clampRow = [&](int64_t q) {
+    return static_cast<int32_t>(std::clamp<int64_t>(q, 0, l.height - 1));
+  };
+  // Band row k holds bitmap row y0 - h + k (clamped); reads rows [from, to) of the band.
+  const auto read = [&](int32_t y0, int32_t from, int32_t to) {
+    for (int32_t k = from; k < to; ++k) {
+      const int32_t rc =
+          HostReadRow(access, rows.row(k), clampRow(int64_t{y0} - h + k), 0, nullptr);
       if (rc != SUCCESS) return rc;
     }
-    const int32_t* const window3[3] = {grays[0], grays[1], grays[2]};
-    for (int32_t x = l.rect.left; x < l.rect.right; ++x) {
-      const double s = shadeAt(l, window3, x, y);
-      if (l.bits == 16)
-        Light(reinterpret_cast<uint16_t*>(out) + int64_t{x} * l.step, samples, l, s);
-      else
-        Light(out + int64_t{x} * l.step, samples, l, s);
-    }
-    rc = HostWriteRow(access, out, y, 0, 0);
+    if (window)
+      host::ParallelFor(to - from, l.width, [&](int32_t i) {
+        const uint8_t* src = rows.row(from + i);
+        int32_t* gray = rows.gray(from + i);
+        for (int32_t x = 0; x < l.width; ++x)
+          gray[x] = l.bits == 16 ? GrayAt(reinterpret_cast<const uint16_t*>(src), l.step, x)
+                                 : GrayAt(src, l.step, x);
+      });
+    return SUCCESS;
+  };
+  const int32_t top = l.rect.top, bottom = l.rect.bottom;
+  if (top < bottom) {
+    rc = read(top, 0, n - 1);
     if (rc != SUCCESS) return rc;
+  }
+  for (int32_t y0 = top; y0 < bottom; y0 += kBand) {
+    const int32_t y1 = std::min(bottom, y0 + kBand);
+    rc = read(y0, n - 1, y1 - y0 + n - 1);
+    if (rc != SUCCESS) return rc;
+    rc = host::RunRows(
+        rows.slots(), y0, y1, l.width,
+        [&](int32_t y, uint8_t* out, uint8_t*) {
+          const int32_t k = y - y0;
+          std::memcpy(out, rows.row(k + h), size_t(rowBytes));
+          const int32_t* const window3[3] = {window ? rows.gray(k) : nullptr,
+                                             window ? rows.gray(k + 1) : nullptr,
+                                             window ? rows.gray(k + 2) : nullptr};
+          for (int32_t x = l.rect.left; x < l.rect.right; ++x) {
+            const double s = shadeAt(l, window3, x, y);
+            if (l.bits == 16)
+              Light(reinterpret_cast<uint16_t*>(out) + int64_t{x} * l.step, samples, l, s);
+            else
+              Light(out + int64_t{x} * l.step, samples, l, s);
+          }
+        },
+        host::NoHostCall(), host::WriteRow(access));
+    if (rc != SUCCESS) return rc;
+    rows.Keep(y1 - y0 + n - 1, n - 1);
   }
   return SUCCESS;
 }

@@ -13,6 +13,7 @@
 
 #include "host/Host.h"
 #include "host/HostInternal.h"
+#include "host/RowEngine.h"
 
 namespace {
 
@@ -98,74 +99,125 @@ void AlongRow(const T* src, int32_t width, int32_t step, int32_t channels, int32
     std::memcpy(dst, pad, size_t(across) * sizeof(E));
     for (int32_t o = 1; o <= 2 * r; ++o) {
       const E* p = pad + int64_t{o} * channels;
-      for (int64_t i = 0; i < across; ++i) dst[i] = std::max(dst[i], p[i]);
+      InBlocks(across, [&](int64_t i) { dst[i] = std::max(dst[i], p[i]); });
     }
   } else {
     // Prefix sums: pad[x * channels + k] = samples of columns 0 .. x - 1.
     for (int32_t k = 0; k < channels; ++k) pad[k] = 0;
-    for (int64_t x = 0; x < width; ++x)
-      for (int32_t k = 0; k < channels; ++k)
-        pad[(x + 1) * channels + k] = pad[x * channels + k] + src[x * step + k];
-    for (int64_t x = 0; x < width; ++x) {
+    if (step == channels) {
+      for (int64_t i = 0; i < across; ++i) pad[i + channels] = pad[i] + src[i];
+    } else {
+      for (int64_t x = 0; x < width; ++x)
+        for (int32_t k = 0; k < channels; ++k)
+          pad[(x + 1) * channels + k] = pad[x * channels + k] + src[x * step + k];
+    }
+    const auto clipped = [&](int64_t x) {
       const int64_t lo = std::max<int64_t>(x - r, 0), hi = std::min<int64_t>(x + r, width - 1);
       for (int32_t k = 0; k < channels; ++k)
         dst[x * channels + k] = pad[(hi + 1) * channels + k] - pad[lo * channels + k];
-    }
+    };
+    // Columns whose box lies inside the row take one flat loop; the r at each end are clipped.
+    const int64_t inFirst = std::min<int64_t>(r, width),
+                  inLast = std::max<int64_t>(width - r, inFirst);
+    for (int64_t x = 0; x < inFirst; ++x) clipped(x);
+    const int64_t ahead = int64_t{r + 1} * channels, behind = int64_t{r} * channels;
+    E* inside = dst + inFirst * channels;
+    const E *plus = pad + inFirst * channels + ahead, *minus = pad + inFirst * channels - behind;
+    InBlocks((inLast - inFirst) * channels, [&](int64_t i) { inside[i] = plus[i] - minus[i]; });
+    for (int64_t x = inLast; x < width; ++x) clipped(x);
   }
 }
 
+// f(i) for i in [0, count): blocks of 16 let the compiler use vector instructions whatever the
+// count (-O2 vectorises only loops whose count it knows).
+template <class F>
+inline void InBlocks(int64_t count, F&& f) {
+  int64_t i = 0;
+  for (; i + 16 <= count; i += 16)
+    for (int64_t j = i; j < i + 16; ++j) f(j);
+  for (; i < count; ++i) f(i);
+}
+
+// d[i] = s[i] for the first row of a box, else the maximum or the sum of d[i] and s[i].
+template <Reduce kind, class T, class E>
+inline void ReduceInto(bool first, const T* __restrict s, E* __restrict d, int64_t count) {
+  if (first)
+    InBlocks(count, [&](int64_t i) { d[i] = s[i]; });
+  else if constexpr (kind == Reduce::Maximum)
+    InBlocks(count, [&](int64_t i) { d[i] = std::max<E>(d[i], s[i]); });
+  else
+    InBlocks(count, [&](int64_t i) { d[i] += s[i]; });
+}
+
+// The box filter is separable and exact in either order (a maximum, or a sum in 32 bits), so an
+// output row reduces its 2r + 1 source rows down the columns first, then along x. A band of
+// output rows y0 .. y1 - 1 needs source rows y0 - r .. y1 - 1 + r (those inside the picture):
+// each is read once, in order; the band's rows are then computed on every thread and written in
+// row order on this one. Each output row starts as its own source row, so a fourth sample keeps
+// its value; a read of the row before its write keeps the schedule of reading it afresh.
 template <Reduce kind, class T>
 int32_t FilterNeighbourhood(BitmapRecord* bitmap, Picture& pic, int32_t r) {
   // Maxima keep the sample type; sums of at most 23 x 23 samples fit 32 bits.
   using E = std::conditional_t<kind == Reduce::Maximum, T, uint32_t>;
   const int32_t width = bitmap->Width, height = bitmap->Height, step = pic.step();
-  const int32_t channels = pic.channels(), n = 2 * r + 1;
+  const int32_t channels = pic.channels(), rowBytes = pic.rowBytes();
   const int64_t across = int64_t{width} * channels;
-  Block<E> ring, pad, acc;
+  const int32_t band = host::BandRows(rowBytes);
+  const int64_t kept = int64_t{band} + 2 * r;  // band row k holds source row y0 - r + k
+  const int64_t padCount = (int64_t{width} + 2 * r + 1) * channels;
   Block<uint8_t> source;
-  if (!ring.Allocate(across * n) || !pad.Allocate((int64_t{width} + 2 * r + 1) * channels) ||
-      !acc.Allocate(across) || !source.Allocate(pic.rowBytes()))
+  host::RowSlots slots;
+  if (!source.Allocate(int64_t{rowBytes} * kept) ||
+      !slots.Allocate(size_t(rowBytes), size_t(2 * across + padCount) * sizeof(E)))
     return ERROR_NO_MEMORY;
   int32_t rc = pic.BeginWrite(bitmap);
   if (rc != SUCCESS) return rc;
-  int32_t next = 0;  // the next row to read into the ring (row q lives in slot q mod n)
-  for (int32_t y = 0; y < height; ++y) {
-    for (; next < height && next <= int64_t{y} + r; ++next) {
-      rc = HostReadRow(pic.access(), source.get(), next, 0, nullptr);
+  const auto sourceRow = [&](int64_t k) { return source.get() + k * rowBytes; };
+  int32_t next = 0;  // the next source row to read
+  for (int32_t y0 = 0; y0 < height; y0 += band) {
+    const int32_t y1 = std::min(height, y0 + band), base = y0 - r;
+    for (const int32_t to = std::min(height, y1 + r); next < to; ++next) {
+      rc = HostReadRow(pic.access(), sourceRow(next - base), next, 0, nullptr);
       if (rc != SUCCESS) return rc;
-      AlongRow<kind>(reinterpret_cast<const T*>(source.get()), width, step, channels, r, pad.get(),
-                     ring.get() + int64_t{next % n} * across);
     }
-    const int32_t first = std::max(y - r, 0), last = std::min(y + r, height - 1);
-    std::memcpy(acc.get(), ring.get() + int64_t{first % n} * across, size_t(across) * sizeof(E));
-    for (int32_t q = first + 1; q <= last; ++q) {
-      const E* e = ring.get() + int64_t{q % n} * across;
-      E* a = acc.get();
-      if constexpr (kind == Reduce::Maximum) {
-        for (int64_t i = 0; i < across; ++i) a[i] = std::max(a[i], e[i]);
-      } else {
-        for (int64_t i = 0; i < across; ++i) a[i] += e[i];
-      }
-    }
-    rc = HostReadRow(pic.access(), pic.row(), y, 0, nullptr);
+    rc = host::RunRows(
+        slots, y0, y1, width * int64_t{2 * r + 1},
+        [&](int32_t y, uint8_t* row, uint8_t* scratch) {
+          const int32_t first = std::max(y - r, 0), last = std::min(y + r, height - 1);
+          E* down = reinterpret_cast<E*>(scratch);  // the columns reduced over the rows
+          E* box = down + across;                   // and then along x
+          E* pad = box + across;
+          for (int32_t q = first; q <= last; ++q) {
+            const T* src = reinterpret_cast<const T*>(sourceRow(q - base));
+            if (step == channels)
+              ReduceInto<kind>(q == first, src, down, across);
+            else
+              for (int64_t x = 0; x < width; ++x)
+                ReduceInto<kind>(q == first, src + x * step, down + x * channels, channels);
+          }
+          AlongRow<kind>(down, width, channels, channels, r, pad, box);
+          std::memcpy(row, sourceRow(y - base), size_t(rowBytes));
+          T* out = reinterpret_cast<T*>(row);
+          const uint32_t rows = static_cast<uint32_t>(last - first + 1);
+          for (int64_t x = 0; x < width; ++x) {
+            uint32_t count = 0;
+            if constexpr (kind == Reduce::Mean)
+              count = rows * static_cast<uint32_t>(std::min<int64_t>(x + r, width - 1) -
+                                                   std::max<int64_t>(x - r, 0) + 1);
+            for (int32_t k = 0; k < channels; ++k) {
+              const E v = box[x * channels + k];
+              if constexpr (kind == Reduce::Maximum)
+                out[x * step + k] = v;
+              else
+                out[x * step + k] = static_cast<T>((v + count / 2) / count);
+            }
+          }
+        },
+        host::DiscardRead(pic.access(), slots), host::WriteRow(pic.access()));
     if (rc != SUCCESS) return rc;
-    T* out = reinterpret_cast<T*>(pic.row());
-    const uint32_t rows = static_cast<uint32_t>(last - first + 1);
-    for (int64_t x = 0; x < width; ++x) {
-      uint32_t count = 0;
-      if constexpr (kind == Reduce::Mean)
-        count = rows * static_cast<uint32_t>(std::min<int64_t>(x + r, width - 1) -
-                                             std::max<int64_t>(x - r, 0) + 1);
-      for (int32_t k = 0; k < channels; ++k) {
-        const E v = acc[x * channels + k];
-        if constexpr (kind == Reduce::Maximum)
-          out[x * step + k] = v;
-        else
-          out[x * step + k] = static_cast<T>((v + count / 2) / count);
-      }
-    }
-    rc = HostWriteRow(pic.access(), pic.row(), y, 0, 0);
-    if (rc != SUCCESS) return rc;
+    // The next band starts `band` rows on: keep the source rows read beyond this band's start.
+    const int64_t keep = int64_t{next} - base - band;
+    if (keep > 0) std::memmove(sourceRow(0), sourceRow(band), size_t(keep * rowBytes));
   }
   return SUCCESS;
 }
@@ -215,9 +267,13 @@ template <class T>
 int32_t DrawStrokes(BitmapRecord* bitmap, Picture& pic, const Stroke& st, bool grain) {
   const int32_t width = bitmap->Width, height = bitmap->Height, step = pic.step();
   const int32_t channels = pic.channels(), rowBytes = pic.rowBytes();
+  // The whole picture, and output rows on every thread, each with its own table of the
+  // stroke's rows in its scratch; the writes stay on this thread in row order.
   Block<uint8_t> picture;
-  Block<const T*> rows;
-  if (!picture.Allocate(int64_t{height} * rowBytes) || !rows.Allocate(st.n)) return ERROR_NO_MEMORY;
+  host::RowSlots slots;
+  if (!picture.Allocate(int64_t{height} * rowBytes) ||
+      !slots.Allocate(size_t(rowBytes), size_t(st.n) * sizeof(const T*)))
+    return ERROR_NO_MEMORY;
   for (int32_t y = 0; y < height; ++y) {
     const int32_t rc =
         HostReadRow(pic.access(), picture.get() + int64_t{y} * rowBytes, y, 0, nullptr);
@@ -233,9 +289,10 @@ int32_t DrawStrokes(BitmapRecord* bitmap, Picture& pic, const Stroke& st, bool g
   const int64_t inFirst = std::max<int64_t>(0, -int64_t{st.minDx});
   const int64_t inLast = std::min<int64_t>(width - 1, int64_t{width} - 1 - st.maxDx);
   const uint32_t n = static_cast<uint32_t>(st.n), max = kMax<T>;
-  for (int32_t y = 0; y < height; ++y) {
+  const auto strokeRow = [&](int32_t y, uint8_t* outRow, uint8_t* scratch) {
+    const T** rows = reinterpret_cast<const T**>(scratch);
     for (int32_t i = 0; i < st.n; ++i) rows[i] = rowOf(int64_t{y} + st.dy[i]);
-    T* out = reinterpret_cast<T*>(pic.row());
+    T* out = reinterpret_cast<T*>(outRow);
     std::memcpy(out, rowOf(y), size_t(rowBytes));
     for (int64_t x = 0; x < width; ++x) {
       const bool inside = x >= inFirst && x <= inLast;
@@ -257,10 +314,9 @@ int32_t DrawStrokes(BitmapRecord* bitmap, Picture& pic, const Stroke& st, bool g
         out[x * step + k] = static_cast<T>(v);
       }
     }
-    rc = HostWriteRow(pic.access(), pic.row(), y, 0, 0);
-    if (rc != SUCCESS) return rc;
-  }
-  return SUCCESS;
+  };
+  return host::RunRows(slots, 0, height, int64_t{width} * st.n, strokeRow, host::NoHostCall(),
+                       host::WriteRow(pic.access()));
 }
 
 }  // namespace

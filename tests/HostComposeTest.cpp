@@ -150,12 +150,12 @@ TEST_F(HostComposeTest, CombineOperations) {
     // (only source row 0 is in it); row 4: lighten.
     ASSERT_EQ(HostCombineBitmaps(dst.get(), 0, 1, 6, 2, src.get(), 1, 0, HOST_COMBINE_COPY),
               SUCCESS);
-    ASSERT_EQ(HostCombineBitmaps(dst.get(), 0, 3, 6, 1, src.get(), 0, 0,
-                                 HOST_COMBINE_COPY_SOURCE_REGION),
-              SUCCESS);
-    ASSERT_EQ(HostCombineBitmaps(dst.get(), 0, 4, 6, 1, src.get(), 0, 1,
-                                 HOST_COMBINE_COPY_SOURCE_REGION),
-              SUCCESS);
+    ASSERT_EQ(
+        HostCombineBitmaps(dst.get(), 0, 3, 6, 1, src.get(), 0, 0, HOST_COMBINE_COPY_SOURCE_REGION),
+        SUCCESS);
+    ASSERT_EQ(
+        HostCombineBitmaps(dst.get(), 0, 4, 6, 1, src.get(), 0, 1, HOST_COMBINE_COPY_SOURCE_REGION),
+        SUCCESS);
     ASSERT_EQ(HostCombineBitmaps(dst.get(), 0, 0, 6, 1, src.get(), 0, 0, HOST_COMBINE_LIGHTEN),
               SUCCESS);
     Samples r(dst.get());
@@ -174,14 +174,36 @@ TEST_F(HostComposeTest, CombineOperations) {
   }
 }
 
+TEST_F(HostComposeTest, CombineOverManyRowsOnAnyThreadCount) {
+  // A 200-row multiply, clipped at the top and bottom of both pictures, on one thread and many:
+  // destination rows 0 .. 194 take source rows 5 .. 199, every sample (d s + 127) / 255.
+  for (const int32_t threads : {1, fxtest::kManyThreads}) {
+    SCOPED_TRACE(threads);
+    const fxtest::ThreadSetting setting(threads);
+    TestBitmap dst(7, 200, 24), src(7, 200, 24);
+    dst.FillNoise(5);
+    src.FillNoise(6);
+    const Samples before(dst.get()), s(src.get());
+    ASSERT_EQ(HostCombineBitmaps(dst.get(), 0, -3, 7, 300, src.get(), 0, 2, HOST_COMBINE_MULTIPLY),
+              SUCCESS);
+    const Samples after(dst.get());
+    for (int32_t y = 0; y < 200; ++y)
+      for (int32_t x = 0; x < 7; ++x)
+        for (int32_t k = 0; k < 3; ++k) {
+          const uint32_t d = before.at(x, y, k);
+          const uint32_t expected = y < 195 ? (d * s.at(x, y + 5, k) + 127) / 255 : d;
+          ASSERT_EQ(after.at(x, y, k), expected) << x << "," << y << "," << k;
+        }
+  }
+}
+
 TEST_F(HostComposeTest, CombineAndFillKeepToTheDestinationRegion) {
   TestBitmap dst(5, 4, 24), src(5, 4, 24);
   src.FillNoise(3);
   std::vector<uint8_t> mask(20, 0);
   mask[1 * 5 + 2] = mask[2 * 5 + 3] = 1;
   ASSERT_EQ(HostSetRegionMask(dst.get(), mask.data(), 5), SUCCESS);
-  ASSERT_EQ(HostCombineBitmaps(dst.get(), 0, 0, 5, 4, src.get(), 0, 0, HOST_COMBINE_COPY),
-            SUCCESS);
+  ASSERT_EQ(HostCombineBitmaps(dst.get(), 0, 0, 5, 4, src.get(), 0, 0, HOST_COMBINE_COPY), SUCCESS);
   Samples d(dst.get()), s(src.get());
   for (int32_t y = 0; y < 4; ++y)
     for (int32_t x = 0; x < 5; ++x)

@@ -68,19 +68,25 @@ TEST_F(HostPencilTest, FiltersTakeTheNeighbourhoodsMaximumAndMean) {
       {"rgb48, r 6", {11, 12, 48, ORDER_RGB, {}, 4}, 55},
       {"gray16, r 11 beyond the picture", {7, 9, 16, ORDER_GRAY, {1, 1, 6, 8}, 5}, 100},
       {"bgr64, r 2, smooth", {15, 9, 64, ORDER_BGR, {}, 0, 5}, 10},
+      // Taller than a band of rows: the rows carried from band to band.
+      {"bgr24, r 11, 150 rows", {5, 150, 24, ORDER_BGR, {}, 6}, 100},
+      {"gray8, r 1, 130 rows, region", {3, 130, 8, ORDER_GRAY, {0, 5, 3, 120}, 7}, 5},
   };
   // clang-format on
   for (const Case& c : cases)
-    for (const bool maximum : {true, false}) {
-      SCOPED_TRACE(std::string(c.what) + (maximum ? " A" : " B"));
-      const auto filter = [&](BitmapRecord* b) {
-        return maximum ? HostPencilFilterA(b, c.size) : HostPencilFilterB(b, c.size);
-      };
-      const int32_t changed = CompareWithReference(c.scene, filter, [&](const Sample& p) {
-        return Neighbourhood(p.s, p.x, p.y, p.k, c.size, maximum);
-      });
-      EXPECT_GT(changed, 10);
-    }
+    for (const bool maximum : {true, false})
+      for (const int32_t threads : {1, kManyThreads}) {
+        SCOPED_TRACE(std::string(c.what) + (maximum ? " A" : " B") + ", threads " +
+                     std::to_string(threads));
+        const ThreadSetting setting(threads);
+        const auto filter = [&](BitmapRecord* b) {
+          return maximum ? HostPencilFilterA(b, c.size) : HostPencilFilterB(b, c.size);
+        };
+        const int32_t changed = CompareWithReference(c.scene, filter, [&](const Sample& p) {
+          return Neighbourhood(p.s, p.x, p.y, p.k, c.size, maximum);
+        });
+        EXPECT_GT(changed, 10);
+      }
   TestBitmap b(4, 3, 24);
   EXPECT_EQ(HostPencilFilterA(b.get(), 101), ERROR_HOST_BAD_ARGUMENT);
   EXPECT_EQ(HostPencilFilterB(b.get(), 101), ERROR_HOST_BAD_ARGUMENT);

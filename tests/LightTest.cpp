@@ -274,6 +274,26 @@ TEST(LightTest, DirectionalLightOverFlatAndRaisedSurfaces) {
     for (int32_t y = 0; y < 3; ++y)
       EXPECT_EQ(out[y * 4 + x], Lit(x < 2 ? 100 : 200, s, 0, 100, 255)) << x << "," << y;
   }
+  // Steps 100 | 200 | 100 between rows 63 and 64 and rows 127 and 128 of a 150-row picture lit
+  // from the top: the relief's rows come across from one band of rows to the next, on one
+  // thread or many. Sobel down the steps: gy = +-400 on the rows either side of each step.
+  f.azimuth = 9000;
+  const double ly = -std::cos(e) * std::sin(9000 * kPi / 18000.0);
+  const auto level = [](int32_t y) { return y >= 64 && y < 128 ? 200 : 100; };
+  std::vector<uint8_t> rows;
+  for (int32_t y = 0; y < 150; ++y) rows.insert(rows.end(), 3, uint8_t(level(y)));
+  for (const int32_t threads : {1, kManyThreads}) {
+    const ThreadSetting setting(threads);
+    const auto lit = LitGray(3, 150, rows, f);
+    for (int32_t y = 0; y < 150; ++y) {
+      const int32_t gy = y == 63 || y == 64 ? 400 : (y == 127 || y == 128 ? -400 : 0);
+      const double ny = -gy / 510.0;
+      const double s = std::max(0.0, (ny * ly + lz) / std::sqrt(ny * ny + 1));
+      for (int32_t x = 0; x < 3; ++x)
+        EXPECT_EQ(lit[y * 3 + x], Lit(level(y), s, 0, 100, 255))
+            << x << "," << y << " threads " << threads;
+    }
+  }
 }
 
 TEST(LightTest, PointAndSpotLightsFadeAsDocumented) {

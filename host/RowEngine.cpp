@@ -1,5 +1,5 @@
 // The worker pool, the thread-count setting and the row hand-out of the parallel row engine.
-#include "frame/RowEngine.h"
+#include "host/RowEngine.h"
 
 #include <algorithm>
 #include <condition_variable>
@@ -22,7 +22,8 @@ int32_t DefaultThreads() {
     if (const char* env = std::getenv("FXKIT_THREADS")) {
       char* end = nullptr;
       const long n = std::strtol(env, &end, 10);
-      if (end != env && *end == '\0' && n >= 1) return static_cast<int32_t>(std::min<long>(n, kMaxThreads));
+      if (end != env && *end == '\0' && n >= 1)
+        return static_cast<int32_t>(std::min<long>(n, kMaxThreads));
     }
     const unsigned cores = std::thread::hardware_concurrency();
     return static_cast<int32_t>(std::clamp<unsigned>(cores, 1, kMaxThreads));
@@ -35,7 +36,7 @@ int32_t DefaultThreads() {
 // pool lives until the process ends (its threads never touch a caller's data once withdrawn).
 class WorkerPool {
  public:
-  using Job = fx::detail::PoolTicket;
+  using Job = host::detail::PoolTicket;
 
   static WorkerPool& Get() {
     static WorkerPool* pool = new WorkerPool;  // never destroyed: threads may outlive statics
@@ -86,12 +87,12 @@ void HostSetThreadCount(int32_t threads) {
 }
 
 int32_t HostGetThreadCount(void) {
-  return fx::FrameThreadCount();
+  return host::ThreadCount();
 }
 
-namespace fx {
+namespace host {
 
-int32_t FrameThreadCount() {
+int32_t ThreadCount() {
   return tThreads > 0 ? tThreads : DefaultThreads();
 }
 
@@ -103,19 +104,25 @@ void SetParallelMinPixels(int64_t pixels) {
   tMinPixels = pixels;
 }
 
+RowSlots::~RowSlots() {
+  if (block_) HostFreeMemory(block_, __LINE__, __FILE__);
+}
+
 bool RowSlots::Allocate(size_t rowBytes, size_t scratchBytes) {
   constexpr size_t kAlign = 64;
   const auto round = [](size_t n) { return (n + kAlign - 1) / kAlign * kAlign; };
-  count_ = 2 * FrameThreadCount();
+  count_ = 2 * ThreadCount();
   rowBytes_ = rowBytes;
   rowSpan_ = round(rowBytes);
   stride_ = rowSpan_ + round(scratchBytes);
-  const size_t total = size_t(count_) * stride_ + rowSpan_ +
-                       size_t(count_) * sizeof(std::atomic<int32_t>) + kAlign;
+  const size_t total =
+      size_t(count_) * stride_ + rowSpan_ + size_t(count_) * sizeof(std::atomic<int32_t>) + kAlign;
   if (total > UINT32_MAX) return false;
-  HostBlock<uint8_t> raw;
-  if (!raw.AllocateCleared(static_cast<uint32_t>(total))) return false;
-  block_ = std::move(raw);
+  auto* block = static_cast<uint8_t*>(
+      HostAllocClearedMemory(static_cast<uint32_t>(total), 1, __LINE__, __FILE__));
+  if (!block) return false;
+  if (block_) HostFreeMemory(block_, __LINE__, __FILE__);
+  block_ = block;
   for (int32_t i = 0; i < count_; ++i) new (&ReadyFlags()[i]) std::atomic<int32_t>(-1);
   return true;
 }
@@ -152,9 +159,9 @@ void RowRun::WorkerLoop(void* arg) {
   }
 }
 
-PoolJob::PoolJob(RowRun* run, int32_t workers) {
+PoolJob::PoolJob(void (*loop)(void*), void* arg, int32_t workers) {
   if (workers <= 0) return;
-  ticket_ = PoolTicket{&RowRun::WorkerLoop, run, workers, 0};
+  ticket_ = PoolTicket{loop, arg, workers, 0};
   WorkerPool::Get().Post(&ticket_);
   posted_ = true;
 }
@@ -168,7 +175,7 @@ void PoolJob::Finish() {
 int32_t DriveRows(RowRun& run, const RowSlots& slots, int32_t (*before)(void*, int32_t),
                   int32_t (*after)(void*, int32_t, uint8_t*), void* context, int32_t workers) {
   for (int32_t s = 0; s < run.slots; ++s) run.ready[s].store(-1, std::memory_order_relaxed);
-  PoolJob pool(&run, workers);
+  PoolJob pool(&RowRun::WorkerLoop, &run, workers);
   int32_t rc = SUCCESS;
   for (int32_t i = 0; i < run.count && rc == SUCCESS; ++i) {
     const int32_t y = run.first + i, slot = i % run.slots;
@@ -196,5 +203,23 @@ int32_t DriveRows(RowRun& run, const RowSlots& slots, int32_t (*before)(void*, i
   return rc;
 }
 
+void ForRun::Loop(void* arg) {
+  ForRun& run = *static_cast<ForRun*>(arg);
+  for (int32_t i; (i = run.next.fetch_add(1, std::memory_order_relaxed)) < run.count;)
+    run.body(run.context, i);
+}
+
+void DriveItems(ForRun& run, int32_t workers) {
+  PoolJob pool(&ForRun::Loop, &run, workers);
+  ForRun::Loop(&run);
+  pool.Finish();
+}
+
+int32_t WorkersFor(int32_t items, int64_t pixelsPerItem) {
+  if (int64_t{items} * pixelsPerItem < ParallelMinPixels()) return 0;
+  const int32_t threads = ThreadCount();
+  return (threads < items ? threads : items) - 1;
+}
+
 }  // namespace detail
-}  // namespace fx
+}  // namespace host
