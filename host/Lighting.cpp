@@ -1,7 +1,7 @@
 // The lighting operations behind Fx_FunctionalLightBitmap: a directional light over the
-// picture's relief, a point light and a spot light. Each works row by row on the rectangle to
-// process in the bitmap's current view and writes through its region; the definitions are in
-// host/Host.h.
+// picture's relief, a point light and a spot light. Each works on the rectangle to process in
+// the bitmap's current view, a band of rows at a time (read, lit on the row engine, written in
+// row order), and writes through its region; the definitions are in host/Host.h.
 #include <algorithm>
 #include <cmath>
 #include <cstring>

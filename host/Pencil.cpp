@@ -2,10 +2,11 @@
 // neighbour and the neighbourhood's mean), the pencil pressure curve and the directional strokes
 // of the extended colored pencil. The definitions are in host/Host.h.
 //
-// The neighbourhood filters work in place over a ring of 2r + 1 rows filtered along x (a maximum
-// over the padded row, or prefix sums); a row is read before any row above it is written, and
-// each output row starts as a fresh read of its own row, so a fourth sample keeps its value. The
-// strokes read the whole picture first.
+// The neighbourhood filters work in place a band of rows at a time: the band's source rows are
+// read (each before any row above it is written), then every output row reduces its 2r + 1
+// source rows down the columns and along x (a maximum over the padded row, or prefix sums) on the
+// row engine, starting from its own source row so a fourth sample keeps its value. The strokes
+// read the whole picture first. Reads and writes stay on the calling thread in row order.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
