@@ -15,10 +15,7 @@ namespace {
 
 constexpr double kPi = 3.1415926535;
 
-// Output rows a band covers: its source rows are read before its rows are computed.
-constexpr int32_t kBand = 64;
-
-// A row access and the band's source rows: kBand + n - 1 rows of the working pixels and, with a
+// A row access and the band's source rows: band() + n - 1 rows of the working pixels and, with a
 // window, their gray levels; released on every path.
 class Rows {
  public:
@@ -30,9 +27,10 @@ class Rows {
   int32_t Open(BitmapRecord* bitmap, int32_t n, bool window) {
     int32_t rc = HostOpenRowAccess(bitmap, &access_, 2);
     if (rc != SUCCESS) return rc;
-    count_ = kBand + n - 1;
     rowBytes_ = HostRowBytes(access_);
     width_ = bitmap->Width;
+    band_ = host::BandRows(rowBytes_ + (window ? int64_t{width_} * int64_t{sizeof(int32_t)} : 0));
+    count_ = band_ + n - 1;
     pixels_ = static_cast<uint8_t*>(
         FX_ALLOC(static_cast<uint32_t>(count_), static_cast<uint32_t>(rowBytes_)));
     if (!pixels_) return ERROR_NO_MEMORY;
@@ -46,6 +44,8 @@ class Rows {
   RowAccess* get() const { return access_; }
   const host::RowSlots& slots() const { return slots_; }
   int32_t count() const { return count_; }
+  // Output rows a band covers: its source rows are read before its rows are computed.
+  int32_t band() const { return band_; }
   // Band row k (0 .. count - 1) and its gray levels.
   uint8_t* row(int32_t k) const { return pixels_ + size_t(k) * size_t(rowBytes_); }
   int32_t* gray(int32_t k) const { return grays_ + size_t(k) * size_t(width_); }
@@ -60,7 +60,7 @@ class Rows {
   RowAccess* access_ = nullptr;
   uint8_t* pixels_ = nullptr;
   int32_t* grays_ = nullptr;
-  int32_t count_ = 0, rowBytes_ = 0, width_ = 0;
+  int32_t count_ = 0, band_ = 1, rowBytes_ = 0, width_ = 0;
   host::RowSlots slots_;
 };
 
@@ -183,8 +183,8 @@ int32_t LightRows(BitmapRecord* bitmap, const FunctionalLightInfo& info, bool wi
     rc = read(top, 0, n - 1);
     if (rc != SUCCESS) return rc;
   }
-  for (int32_t y0 = top; y0 < bottom; y0 += kBand) {
-    const int32_t y1 = std::min(bottom, y0 + kBand);
+  for (int32_t y0 = top; y0 < bottom; y0 += rows.band()) {
+    const int32_t y1 = std::min(bottom, y0 + rows.band());
     rc = read(y0, n - 1, y1 - y0 + n - 1);
     if (rc != SUCCESS) return rc;
     rc = host::RunRows(
