@@ -93,6 +93,39 @@ uint32_t Blend(uint32_t operation, uint32_t d, uint32_t s, uint32_t max) {
   }
 }
 
+// The colour samples (3, or the one gray sample) of n pixels from `in` into `out`, both of the
+// same sample size, replaced or lightened (each the larger of the two); a fourth sample keeps its
+// value.
+template <class T>
+void CopyOrLightenSamples(const T* in, int32_t inStep, T* out, int32_t outStep, int64_t n,
+                          bool lighten) {
+  const int32_t samples = inStep >= 3 ? 3 : 1;
+  if (inStep == samples && outStep == samples) {
+    const int64_t count = n * samples;
+    if (!lighten) {
+      std::memcpy(out, in, size_t(count) * sizeof(T));
+    } else {
+      for (int64_t i = 0; i < count; ++i) out[i] = std::max(out[i], in[i]);
+    }
+    return;
+  }
+  for (int64_t x = 0; x < n; ++x)
+    for (int32_t k = 0; k < samples; ++k) {
+      T& o = out[x * outStep + k];
+      const T v = in[x * inStep + k];
+      o = lighten ? std::max(o, v) : v;
+    }
+}
+
+void CopyOrLighten(const uint8_t* in, int32_t inStep, uint8_t* out, int32_t outStep, int64_t n,
+                   int32_t bits, bool lighten) {
+  if (bits == 16)
+    CopyOrLightenSamples(reinterpret_cast<const uint16_t*>(in), inStep,
+                         reinterpret_cast<uint16_t*>(out), outStep, n, lighten);
+  else
+    CopyOrLightenSamples(in, inStep, out, outStep, n, lighten);
+}
+
 // Region membership of the source pixels, for operation 48.
 bool InSourceRegion(const BitmapRecord* source, int32_t x, int32_t y) {
   return HostIsInRegion(source, x, y) != 0;
@@ -211,48 +244,87 @@ int32_t HostResizeBitmap(BitmapRecord* bitmap, int32_t width, int32_t height, in
     const uint32_t max = bits == 16 ? 65535 : 255;
     const int32_t samples = step >= 3 ? 3 : 1;
     const int64_t across = int64_t{width} * samples;  // one row resampled along x
+    const int32_t inBytes = HostRowBytes(in.get()), outBytes = HostRowBytes(out.get());
     Taps tx, ty;
-    Buffer<double> ring;    // ty.width rows resampled along x, source row r in slot r % width
-    Buffer<int32_t> holds;  // the source row each slot holds, -1 for none
-    if (!tx.Build(fromW, width) || !ty.Build(fromH, height) || !ring.Allocate(across * ty.width) ||
-        !holds.Allocate(ty.width))
+    if (!tx.Build(fromW, width) || !ty.Build(fromH, height)) return ERROR_NO_MEMORY;
+    // A band of target rows needs the source rows its taps reach (first[d] never decreases, so
+    // they are one run of rows, and a band shares its first rows with the band before). Each
+    // source row is read once, in order, and resampled along x on every thread; the band's
+    // rows are then resampled down the columns on every thread and written in row order.
+    const int32_t band = host::BandRows(int64_t{ty.width} * across * int64_t{sizeof(double)} +
+                                        (step == 4 ? inBytes : 0) + outBytes);
+    const auto lastTap = [&](int32_t d0, int32_t d1) {
+      int32_t hi = 0;
+      for (int32_t d = d0; d < d1; ++d) hi = std::max(hi, ty.first[d] + ty.count[d] - 1);
+      return hi;
+    };
+    int32_t rowsHeld = 1;
+    for (int32_t d0 = 0; d0 < height; d0 += band)
+      rowsHeld = std::max(rowsHeld, lastTap(d0, std::min(height, d0 + band)) - ty.first[d0] + 1);
+    Buffer<uint8_t> raw, nearest;  // source rows as read; for 32/64 bits the nearest rows
+    Buffer<double> resampled;      // source rows resampled along x: row r in slot r - base
+    host::RowSlots slots;
+    if (!raw.Allocate(int64_t{rowsHeld} * inBytes) ||
+        !resampled.Allocate(int64_t{rowsHeld} * across) ||
+        (step == 4 && !nearest.Allocate(int64_t{band} * inBytes)) ||
+        !slots.Allocate(size_t(outBytes), 0))
       return ERROR_NO_MEMORY;
-    for (int32_t i = 0; i < ty.width; ++i) holds[i] = -1;
-    for (int32_t d = 0; d < height; ++d) {
-      for (int32_t n = 0; n < ty.count[d]; ++n) {
-        const int32_t r = ty.first[d] + n, slot = r % ty.width;
-        if (holds[slot] == r) continue;
-        rc = HostReadRow(in.get(), in.row(), r, 0, nullptr);
+    int32_t base = 0, next = 0;  // slots hold source rows base .. next - 1
+    for (int32_t d0 = 0; d0 < height; d0 += band) {
+      const int32_t d1 = std::min(height, d0 + band);
+      const int32_t lo = ty.first[d0], hi = lastTap(d0, d1);
+      if (lo > base) {  // rows before lo are done with
+        const int32_t keep = std::max(0, next - lo);
+        std::memmove(resampled.get(), resampled.get() + int64_t{lo - base} * across,
+                     size_t(int64_t{keep} * across) * sizeof(double));
+        base = lo;
+        next = std::max(next, lo);
+      }
+      const int32_t from = next;
+      for (; next <= hi; ++next) {
+        rc = HostReadRow(in.get(), raw.get() + int64_t{next - base} * inBytes, next, 0, nullptr);
         if (rc != SUCCESS) return rc;
-        double* o = ring.get() + slot * across;
+      }
+      host::ParallelFor(next - from, across * tx.width, [&](int32_t i) {
+        const uint8_t* src = raw.get() + int64_t{from - base + i} * inBytes;
+        double* o = resampled.get() + int64_t{from - base + i} * across;
         for (int32_t x = 0; x < width; ++x)
           for (int32_t k = 0; k < samples; ++k) {
             double v = 0;
             for (int32_t t = 0; t < tx.count[x]; ++t)
               v += tx.weights[int64_t{x} * tx.width + t] *
-                   Sample(in.row(), bits, int64_t{tx.first[x] + t} * step + k);
+                   Sample(src, bits, int64_t{tx.first[x] + t} * step + k);
             o[int64_t{x} * samples + k] = v;
           }
-        holds[slot] = r;
-      }
-      std::memset(out.row(), 0, size_t(HostRowBytes(out.get())));
-      for (int32_t x = 0; x < width; ++x)
-        for (int32_t k = 0; k < samples; ++k) {
-          double v = 0;
-          for (int32_t n = 0; n < ty.count[d]; ++n)
-            v += ty.weights[int64_t{d} * ty.width + n] *
-                 ring[((ty.first[d] + n) % ty.width) * across + int64_t{x} * samples + k];
-          Store(out.row(), bits, int64_t{x} * step + k, Round(v, max));
-        }
+      });
       if (step == 4) {  // a fourth sample comes from the nearest source pixel
-        rc = HostReadRow(in.get(), in.row(), static_cast<int32_t>(int64_t{d} * fromH / height), 0,
-                         nullptr);
-        if (rc != SUCCESS) return rc;
-        for (int32_t x = 0; x < width; ++x)
-          Store(out.row(), bits, int64_t{x} * 4 + 3,
-                Sample(in.row(), bits, int64_t{x} * fromW / width * 4 + 3));
+        for (int32_t d = d0; d < d1; ++d) {
+          rc = HostReadRow(in.get(), nearest.get() + int64_t{d - d0} * inBytes,
+                           static_cast<int32_t>(int64_t{d} * fromH / height), 0, nullptr);
+          if (rc != SUCCESS) return rc;
+        }
       }
-      rc = HostWriteRow(out.get(), out.row(), d, 0, 0);
+      rc = host::RunRows(
+          slots, d0, d1, across * ty.width,
+          [&](int32_t d, uint8_t* row, uint8_t*) {
+            std::memset(row, 0, size_t(outBytes));
+            for (int32_t x = 0; x < width; ++x)
+              for (int32_t k = 0; k < samples; ++k) {
+                double v = 0;
+                for (int32_t n = 0; n < ty.count[d]; ++n)
+                  v += ty.weights[int64_t{d} * ty.width + n] *
+                       resampled[int64_t{ty.first[d] + n - base} * across + int64_t{x} * samples +
+                                 k];
+                Store(row, bits, int64_t{x} * step + k, Round(v, max));
+              }
+            if (step == 4) {
+              const uint8_t* near = nearest.get() + int64_t{d - d0} * inBytes;
+              for (int32_t x = 0; x < width; ++x)
+                Store(row, bits, int64_t{x} * 4 + 3,
+                      Sample(near, bits, int64_t{x} * fromW / width * 4 + 3));
+            }
+          },
+          host::NoHostCall(), host::WriteRow(out.get()));
       if (rc != SUCCESS) return rc;
     }
   }
@@ -303,8 +375,20 @@ int32_t HostCombineBitmaps(BitmapRecord* destination, int32_t left, int32_t top,
   if (!sources.Allocate(int64_t{band} * inBytes) ||
       !destinations.Allocate(int64_t{band} * outBytes) || !slots.Allocate(size_t(outBytes), 0))
     return ERROR_NO_MEMORY;
+  // Pictures of one sample size, both colour or both gray, copy or lighten sample by sample: the
+  // colour conversions are then the identity (a gray level repeated three times comes back
+  // through (b + 5g + 2r + 4) / 8 unchanged).
+  const bool alike = inBits == outBits && (inStep >= 3) == (outStep >= 3);
+  const bool direct =
+      alike && (operation == HOST_COMBINE_COPY || operation == HOST_COMBINE_LIGHTEN);
   const auto combineRow = [&](int32_t y, uint8_t* row, const uint8_t* inRow) {
     const int32_t sy = static_cast<int32_t>(sourceTop + y);
+    if (direct) {
+      CopyOrLighten(inRow + (sourceLeft + x0) * inStep * (inBits / 8), inStep,
+                    row + (left + x0) * outStep * (outBits / 8), outStep, x1 - x0, inBits,
+                    operation == HOST_COMBINE_LIGHTEN);
+      return;
+    }
     for (int64_t x = x0; x < x1; ++x) {
       const int64_t sx = sourceLeft + x, dx = left + x;
       if (operation == HOST_COMBINE_COPY_SOURCE_REGION &&

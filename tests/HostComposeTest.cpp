@@ -1,5 +1,7 @@
 // Whole-bitmap composition: rectangle copies, the resampling filter on hand-worked rows, the
 // combine operations, fills and the bilinear weight table.
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "TestSupport.h"
@@ -110,6 +112,42 @@ TEST_F(HostComposeTest, ResizeKeepsDepthAndSeparatesTheAxes) {
   }
 }
 
+TEST_F(HostComposeTest, ResizeOverManyRowsOnAnyThreadCount) {
+  // Rows of one level, y, resized down the rows over several bands of target rows, on one thread
+  // and many. Halving averages rows 2d and 2d + 1: 2d + 0.5, rounded up. Quadrupling takes
+  // s = (d + 0.5) / 4 - 0.5 held to [0, 49], all exact in binary, rounded half up. A fourth
+  // sample comes from source row d * from / to.
+  struct Case {
+    int32_t fromH, toH;
+  };
+  for (const Case c : {Case{200, 100}, Case{50, 200}})
+    for (const int32_t threads : {1, fxtest::kManyThreads}) {
+      SCOPED_TRACE(::testing::Message()
+                   << c.fromH << " -> " << c.toH << " rows, " << threads << " threads");
+      const fxtest::ThreadSetting setting(threads);
+      TestBitmap b(3, c.fromH, 32);
+      Samples s(b.get());
+      for (int32_t y = 0; y < c.fromH; ++y)
+        for (int32_t x = 0; x < 3; ++x) {
+          for (int32_t k = 0; k < 3; ++k) s.set(x, y, k, uint32_t(y));
+          s.set(x, y, 3, uint32_t(7 * y) & 255);
+        }
+      s.Store();
+      ASSERT_EQ(HostResizeBitmap(b.get(), 3, c.toH, 4), SUCCESS);
+      const Samples r(b.get());
+      for (int32_t d = 0; d < c.toH; ++d) {
+        const double held = std::clamp((d + 0.5) / 4 - 0.5, 0.0, 49.0);
+        const uint32_t level =
+            c.toH < c.fromH ? uint32_t(2 * d + 1) : uint32_t(std::floor(held + 0.5));
+        const uint32_t fourth = uint32_t(7 * (d * c.fromH / c.toH)) & 255;
+        for (int32_t x = 0; x < 3; ++x) {
+          for (int32_t k = 0; k < 3; ++k) ASSERT_EQ(r.at(x, d, k), level) << x << "," << d;
+          ASSERT_EQ(r.at(x, d, 3), fourth) << x << "," << d;
+        }
+      }
+    }
+}
+
 TEST_F(HostComposeTest, CopyRectTakesTheRectangleAsSeen) {
   for (const auto& d : fxtest::AllDepths()) {
     SCOPED_TRACE(d.name);
@@ -175,26 +213,44 @@ TEST_F(HostComposeTest, CombineOperations) {
 }
 
 TEST_F(HostComposeTest, CombineOverManyRowsOnAnyThreadCount) {
-  // A 200-row multiply, clipped at the top and bottom of both pictures, on one thread and many:
-  // destination rows 0 .. 194 take source rows 5 .. 199, every sample (d s + 127) / 255.
-  for (const int32_t threads : {1, fxtest::kManyThreads}) {
-    SCOPED_TRACE(threads);
-    const fxtest::ThreadSetting setting(threads);
-    TestBitmap dst(7, 200, 24), src(7, 200, 24);
-    dst.FillNoise(5);
-    src.FillNoise(6);
-    const Samples before(dst.get()), s(src.get());
-    ASSERT_EQ(HostCombineBitmaps(dst.get(), 0, -3, 7, 300, src.get(), 0, 2, HOST_COMBINE_MULTIPLY),
-              SUCCESS);
-    const Samples after(dst.get());
-    for (int32_t y = 0; y < 200; ++y)
-      for (int32_t x = 0; x < 7; ++x)
-        for (int32_t k = 0; k < 3; ++k) {
-          const uint32_t d = before.at(x, y, k);
-          const uint32_t expected = y < 195 ? (d * s.at(x, y + 5, k) + 127) / 255 : d;
-          ASSERT_EQ(after.at(x, y, k), expected) << x << "," << y << "," << k;
-        }
-  }
+  // 200 rows clipped at the top and bottom of both pictures, on one thread and many: destination
+  // rows 0 .. 194 take source rows 5 .. 199 sample by sample (a fourth sample keeps its value).
+  struct Case {
+    int32_t bpp;
+    uint32_t order, operation;
+  };
+  const Case cases[] = {
+      {24, ORDER_BGR, HOST_COMBINE_MULTIPLY}, {24, ORDER_BGR, HOST_COMBINE_COPY},
+      {32, ORDER_BGR, HOST_COMBINE_LIGHTEN},  {48, ORDER_RGB, HOST_COMBINE_LIGHTEN},
+      {8, ORDER_GRAY, HOST_COMBINE_COPY},     {16, ORDER_GRAY, HOST_COMBINE_MULTIPLY},
+  };
+  for (const Case& c : cases)
+    for (const int32_t threads : {1, fxtest::kManyThreads}) {
+      SCOPED_TRACE(::testing::Message()
+                   << c.bpp << " bpp, operation " << c.operation << ", " << threads << " threads");
+      const fxtest::ThreadSetting setting(threads);
+      TestBitmap dst(7, 200, c.bpp, c.order), src(7, 200, c.bpp, c.order);
+      dst.FillNoise(5);
+      src.FillNoise(6);
+      const Samples before(dst.get()), s(src.get());
+      ASSERT_EQ(HostCombineBitmaps(dst.get(), 0, -3, 7, 300, src.get(), 0, 2, c.operation),
+                SUCCESS);
+      const Samples after(dst.get());
+      const uint64_t max = before.bits == 16 ? 65535 : 255;
+      for (int32_t y = 0; y < 200; ++y)
+        for (int32_t x = 0; x < 7; ++x)
+          for (int32_t k = 0; k < before.step; ++k) {
+            const uint32_t d = before.at(x, y, k);
+            uint32_t expected = d;
+            if (y < 195 && k < 3) {
+              const uint32_t v = s.at(x, y + 5, k);
+              expected = c.operation == HOST_COMBINE_COPY      ? v
+                         : c.operation == HOST_COMBINE_LIGHTEN ? std::max(d, v)
+                                                               : uint32_t((d * v + max / 2) / max);
+            }
+            ASSERT_EQ(after.at(x, y, k), expected) << x << "," << y << "," << k;
+          }
+    }
 }
 
 TEST_F(HostComposeTest, CombineAndFillKeepToTheDestinationRegion) {
