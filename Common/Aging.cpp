@@ -159,10 +159,8 @@ class AgingMask {
 template <class T>
 inline T Grain(uint32_t s, uint32_t& state) {
   constexpr bool kWide = sizeof(T) == 2;
-  state = state * 214013u + 2531011u;
-  const uint32_t r1 = (state >> 16) & 0x7FFFu;
-  state = state * 214013u + 2531011u;
-  const uint32_t r2 = (state >> 16) & 0x7FFFu;
+  const uint32_t r1 = static_cast<uint32_t>(fxrt::RandFrom(state));
+  const uint32_t r2 = static_cast<uint32_t>(fxrt::RandFrom(state));
   const uint32_t v =
       s - ((s & 252) >> 2) + (r1 & (kWide ? 0x1818u : 24u)) + (r2 & (kWide ? 0x1010u : 16u));
   return static_cast<T>(kWide ? std::min<uint32_t>(v, 65535) : v);  // 8 bits: at most 232

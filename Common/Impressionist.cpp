@@ -3,7 +3,10 @@
 // and vertical reach. The effect streams through the bitmap with a window of source rows; each
 // row is scattered horizontally as it enters the window, and each output row picks its pixels
 // vertically from the window. Draws continue the thread's generator sequence (it is not seeded
-// here), so a caller who seeds first gets reproducible output.
+// here), so a caller who seeds first gets reproducible output. Every row's draws are fixed in
+// number, so each scatter and gather starts from its own place in the sequence
+// (fxrt::RandAdvance) and rows run on the row engine with the serial window's pixels; afterwards
+// the generator stands where the serial window leaves it, also when a row fails.
 //
 // Extreme inputs: vertLength above 65535 is treated as 65535. From there on the displacement no
 // longer depends on the reach (every draw r moves by +r or -r), so the picture is the same kind,
@@ -13,9 +16,11 @@
 // 64 bits. Four-sample pixels keep their fourth sample: the scatter writes three samples into
 // copies of the source rows, and rows outside the rectangle's columns keep their pixels.
 #include <algorithm>
+#include <cstring>
 
 #include "frame/Frame.h"
 #include "frame/RegistryDefs.h"
+#include "frame/RowCache.h"
 #include "fxkit/effects.h"
 
 namespace fx {
@@ -41,13 +46,13 @@ inline void CopyPixel(T* dst, const T* src) {
 }
 
 // Horizontal pass: pixel x of `dst` gets pixel clamp(x + d, 0, width - 1) of the unscattered
-// row `src`, one draw per pixel from left to right.
+// row `src`, one draw per pixel from left to right, continuing `state`.
 template <class T, int32_t Samples>
 void ScatterRow(const T* src, T* dst, const RECT& rect, int32_t width, int32_t step,
-                const int16_t* reach) {
+                const int16_t* reach, uint32_t state) {
   const int64_t last = int64_t{width} - 1;
   for (int32_t x = rect.left; x < rect.right; ++x) {
-    const int64_t sx = std::clamp<int64_t>(int64_t{x} + reach[fxrt::rand()], 0, last);
+    const int64_t sx = std::clamp<int64_t>(int64_t{x} + reach[fxrt::RandFrom(state)], 0, last);
     CopyPixel<T, Samples>(dst + int64_t{x} * step, src + sx * step);
   }
 }
@@ -55,53 +60,73 @@ void ScatterRow(const T* src, T* dst, const RECT& rect, int32_t width, int32_t s
 // Vertical pass: pixel x of `out` gets pixel x of view[half + d], one draw per pixel.
 template <class T, int32_t Samples>
 void GatherRow(T* const* view, int32_t half, T* out, const RECT& rect, int32_t step,
-               const int16_t* reach) {
+               const int16_t* reach, uint32_t state) {
   for (int32_t x = rect.left; x < rect.right; ++x) {
     const int64_t offset = int64_t{x} * step;
-    CopyPixel<T, Samples>(out + offset, view[half + reach[fxrt::rand()]] + offset);
+    CopyPixel<T, Samples>(out + offset, view[half + reach[fxrt::RandFrom(state)]] + offset);
   }
 }
 
-struct ImpressionistJob {
-  RowAccess* access;
-  RECT rect;
-  int32_t width, height, step, n;
-  size_t rowBytes;
-  uint8_t** ring;
-  uint8_t** view;
-  uint8_t* scratch;           // the output row, also the horizontal pass's scratch
-  const int16_t* horizontal;  // displacement of every draw
-  const int16_t* vertical;
+// The serial order of the draws, W per pass: source row i (bitmap row top - half + i, clamped)
+// is scattered as it enters the window, and once 2 half + 1 rows are in, output row j = i - 2 half
+// is gathered. So the scatter of row i starts at draw W (i + max(0, i - 2 half)) and the gather of
+// output row j at draw W (2 j + 2 half + 1).
+struct DrawOrder {
+  uint32_t first;  // the generator's state before the effect
+  uint64_t w;
+  int64_t twoHalf;
+  uint32_t Scatter(int64_t i) const {
+    return fxrt::RandAdvance(first, w * uint64_t(i + std::max<int64_t>(0, i - twoHalf)));
+  }
+  uint32_t Gather(int64_t j) const {
+    return fxrt::RandAdvance(first, w * uint64_t(2 * j + twoHalf + 1));
+  }
 };
 
+// The window as a band of rows: the rows of output rows j0 .. j1 - 1 (source rows j0 ..
+// j1 - 1 + 2 half) are read in order on the calling thread, the new ones scattered on the row
+// engine (each in place, from a copy of itself), then the band's output rows gathered on the row
+// engine and written in row order. Every row starts from its own place in the draw order, so the
+// pixels are the serial window's at any thread count.
 template <class T, int32_t Samples>
-int32_t RunWindow(const ImpressionistJob& job) {
-  const int32_t n = job.n, half = n / 2;
-  T* scratch = reinterpret_cast<T*>(job.scratch);
-  int64_t source = int64_t{job.rect.top} - half;
-  int32_t slot = 0, centre = half, y = job.rect.top;
-  while (y < job.rect.bottom) {
-    const auto row = static_cast<int32_t>(std::clamp<int64_t>(source, 0, job.height - 1));
-    int32_t rc = HostReadRow(job.access, job.ring[slot], row, 0, nullptr);
-    if (rc != SUCCESS) return rc;
-    T* fresh = reinterpret_cast<T*>(job.ring[slot]);
-    HostMemCopy(scratch, fresh, job.rowBytes);
-    ScatterRow<T, Samples>(fresh, scratch, job.rect, job.width, job.step, job.horizontal);
-    HostMemCopy(fresh, scratch, job.rowBytes);
-
-    if (source >= int64_t{job.rect.top} + half) {
-      HostCenterRowWindow(reinterpret_cast<void* const*>(job.ring),
-                          reinterpret_cast<void**>(job.view), n, centre);
-      T* const* view = reinterpret_cast<T* const*>(job.view);
-      HostMemCopy(scratch, view[half], job.rowBytes);  // row y: columns outside stay, alpha stays
-      GatherRow<T, Samples>(view, half, scratch, job.rect, job.step, job.vertical);
-      rc = HostWriteRow(job.access, scratch, y, 0, 0);
+int32_t RunWindow(RowAccess* access, const RECT& rect, int32_t width, int32_t height, int32_t step,
+                  int32_t n, RowTable& table, int32_t band, const RowSlots& slots,
+                  const int16_t* horizontal, const int16_t* vertical, const DrawOrder& order) {
+  const int32_t half = n / 2, rows = rect.bottom - rect.top;
+  const size_t rowBytes = slots.rowBytes();
+  const int64_t pixels = int64_t{rect.right} - rect.left;
+  uint8_t** rowsOf = table.rows();  // row k holds source row j0 + k
+  int64_t next = 0;                 // the next source row to read
+  for (int32_t j0 = 0; j0 < rows; j0 += band) {
+    const int32_t j1 = std::min(rows, j0 + band);
+    const int64_t from = next, to = int64_t{j1} + 2 * half;
+    for (; next < to; ++next) {
+      const auto row =
+          static_cast<int32_t>(std::clamp<int64_t>(rect.top - half + next, 0, height - 1));
+      const int32_t rc = HostReadRow(access, rowsOf[next - j0], row, 0, nullptr);
       if (rc != SUCCESS) return rc;
-      ++y;
-      if (++centre == n) centre = 0;
     }
-    ++source;
-    if (++slot == n) slot = 0;
+    int32_t rc = RunRows(
+        slots, static_cast<int32_t>(from - j0), static_cast<int32_t>(to - j0), pixels,
+        [&](int32_t k, uint8_t* copy, uint8_t*) {
+          std::memcpy(copy, rowsOf[k], rowBytes);
+          ScatterRow<T, Samples>(reinterpret_cast<const T*>(copy), reinterpret_cast<T*>(rowsOf[k]),
+                                 rect, width, step, horizontal, order.Scatter(j0 + k));
+        },
+        NoHostCall(), [](int32_t, uint8_t*) { return SUCCESS; });
+    if (rc != SUCCESS) return rc;
+    rc = RunRows(
+        slots, rect.top + j0, rect.top + j1, pixels,
+        [&](int32_t y, uint8_t* out, uint8_t*) {
+          const int32_t j = y - rect.top;
+          T* const* view = reinterpret_cast<T* const*>(rowsOf + (j - j0));
+          std::memcpy(out, view[half], rowBytes);  // row y: columns outside stay, alpha stays
+          GatherRow<T, Samples>(view, half, reinterpret_cast<T*>(out), rect, step, vertical,
+                                order.Gather(j));
+        },
+        NoHostCall(), WriteRow(access));
+    if (rc != SUCCESS) return rc;
+    std::rotate(rowsOf, rowsOf + (j1 - j0), rowsOf + (j1 - j0) + 2 * half);
   }
   return SUCCESS;
 }
@@ -116,15 +141,14 @@ int32_t ImpressionistDriver(BitmapRecord* bitmap, uint32_t horzLength, uint32_t 
   if (rc != SUCCESS) return rc;
   const int32_t step = access.PixelStep();
   const size_t rowBytes = static_cast<size_t>(access.RowBytes());
+  const int32_t band = host::BandRows(static_cast<int64_t>(rowBytes));
 
-  RowTable ring;
-  HostBlock<uint8_t*> view;
-  HostBlock<uint8_t> output;
+  RowTable table;  // the window's n - 1 rows and a band's new rows
+  RowSlots slots;
   HostBlock<int16_t> displacements;
-  if (!ring.AllocateTable(static_cast<uint32_t>(n)) ||
-      !ring.AllocateRows(rowBytes + 4 * static_cast<size_t>(step)) ||
-      !view.AllocateCleared(static_cast<uint32_t>(n)) || !access.AllocRowBuffer(output) ||
-      !displacements.Allocate(2 * kDraws))
+  if (!table.AllocateTable(static_cast<uint32_t>(n - 1 + band)) ||
+      !table.AllocateRows(rowBytes + 4 * static_cast<size_t>(step)) ||
+      !slots.Allocate(rowBytes, 0) || !displacements.Allocate(2 * kDraws))
     return ERROR_NO_MEMORY;
   FillDisplacements(h, displacements.get());
   FillDisplacements(v, displacements.get() + kDraws);
@@ -132,22 +156,16 @@ int32_t ImpressionistDriver(BitmapRecord* bitmap, uint32_t horzLength, uint32_t 
   rc = BeginWritePhase(access, bitmap);
   if (rc != SUCCESS) return rc;
 
-  ImpressionistJob job{};
-  job.access = access;
-  job.rect = ProcessRect(bitmap);
-  job.width = bitmap->Width;
-  job.height = bitmap->Height;
-  job.step = step;
-  job.n = n;
-  job.rowBytes = rowBytes;
-  job.ring = ring.rows();
-  job.view = view.get();
-  job.scratch = output.get();
-  job.horizontal = displacements.get();
-  job.vertical = displacements.get() + kDraws;
+  // Afterwards the generator stands where the serial window leaves it, also when a row fails.
+  const RECT rect = ProcessRect(bitmap);
+  const int64_t rows = int64_t{rect.bottom} - rect.top, pixels = int64_t{rect.right} - rect.left;
+  const DrawOrder order{fxrt::RandState(), uint64_t(pixels), int64_t{n} - 1};
+  fxrt::srand(fxrt::RandAdvance(order.first, uint64_t(pixels) * uint64_t(2 * rows + n - 1)));
   rc = WithSampleType(access.SampleBits(), [&](auto sample) {
     using T = decltype(sample);
-    return IsColorPixel(step) ? RunWindow<T, 3>(job) : RunWindow<T, 1>(job);
+    const auto run = IsColorPixel(step) ? RunWindow<T, 3> : RunWindow<T, 1>;
+    return run(access, rect, bitmap->Width, bitmap->Height, step, n, table, band, slots,
+               displacements.get(), displacements.get() + kDraws, order);
   });
   if (rc == SUCCESS) HostFinishUpdate(bitmap);
   return rc;
@@ -180,7 +198,7 @@ extern const FxEffectDesc kImpressionistEffect = {
     },
     kImpressionistPresets,
     CountOf(kImpressionistPresets),
-    FX_TRAIT_RANDOM | FX_TRAIT_MOVES_PIXELS | FX_TRAIT_SERIAL,
+    FX_TRAIT_RANDOM | FX_TRAIT_MOVES_PIXELS,
 };
 
 }  // namespace fx

@@ -76,29 +76,34 @@ TEST(ImpressionistTest, MatchesADirectModelOfTheScatterAndItsDraws) {
       {{23, 17, 24, ORDER_BGR, {}, 7}, 5, 5, 1},
       {{15, 11, 48, ORDER_RGB, {3, 2, 12, 9}, 11}, 9, 4, 1},
       {{9, 13, 16, ORDER_GRAY, {}, 99}, 3, 0, 6},
-      {{11, 8, 64, ORDER_BGR, {}, 2}, 12, 12, 1},          // window taller than the image
-      {{6, 5, 8, ORDER_GRAY, {}, 22}, 3, 0xFFFFFFFFu, 1},  // the largest window
+      {{11, 8, 64, ORDER_BGR, {}, 2}, 12, 12, 1},             // window taller than the image
+      {{6, 5, 8, ORDER_GRAY, {}, 22}, 3, 0xFFFFFFFFu, 1},     // the largest window
+      {{5, 150, 24, ORDER_BGR, {0, 3, 5, 141}, 8}, 4, 9, 1},  // several bands of rows
+      {{4, 140, 32, ORDER_BGR, {}, 31}, 2, 40, 1},            // a window over bands
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(::testing::Message() << "bpp " << c.scene.bpp << " h " << c.h << " v " << c.v);
-    Lcg g{c.scene.seed};
-    int32_t next = 0;
-    const int32_t moved = CompareWithReference(
-        c.scene,
-        [&](BitmapRecord* b) {
-          HostSetOrientation(nullptr, b, 272, c.orientation, 0);
-          HostSeedRandom(c.scene.seed);
-          const int32_t rc = Fx_ImpressionistBitmap(b, c.h, c.v, 0);
-          next = HostRandom();
-          HostSetOrientation(nullptr, b, 272, 1, 0);
-          return rc;
-        },
-        FromModel([&](const Snapshot& s, BitmapRecord*, const RECT& rc) {
-          return ModelScatter(s, rc, c.h, c.v, g);
-        }));
-    EXPECT_EQ(next, int32_t(g.Next())) << "a different number of draws";
-    EXPECT_GT(moved, 10);
-  }
+  for (const auto& c : cases)
+    for (const int32_t threads : {1, kManyThreads}) {
+      SCOPED_TRACE(::testing::Message() << "bpp " << c.scene.bpp << " h " << c.h << " v " << c.v
+                                        << " threads " << threads);
+      const ThreadSetting setting(threads);
+      Lcg g{c.scene.seed};
+      int32_t next = 0;
+      const int32_t moved = CompareWithReference(
+          c.scene,
+          [&](BitmapRecord* b) {
+            HostSetOrientation(nullptr, b, 272, c.orientation, 0);
+            HostSeedRandom(c.scene.seed);
+            const int32_t rc = Fx_ImpressionistBitmap(b, c.h, c.v, 0);
+            next = HostRandom();
+            HostSetOrientation(nullptr, b, 272, 1, 0);
+            return rc;
+          },
+          FromModel([&](const Snapshot& s, BitmapRecord*, const RECT& rc) {
+            return ModelScatter(s, rc, c.h, c.v, g);
+          }));
+      EXPECT_EQ(next, int32_t(g.Next())) << "a different number of draws";
+      EXPECT_GT(moved, 10);
+    }
 }
 
 }  // namespace

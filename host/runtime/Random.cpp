@@ -10,10 +10,7 @@ namespace fxrt {
 
 void srand(uint32_t seed) { tState = seed; }
 
-int32_t rand() {
-  tState = tState * 214013u + 2531011u;
-  return static_cast<int32_t>((tState >> 16) & 0x7FFFu);
-}
+int32_t rand() { return RandFrom(tState); }
 
 uint32_t RandState() { return tState; }
 

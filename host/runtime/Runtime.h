@@ -13,6 +13,12 @@ namespace fxrt {
 void srand(uint32_t seed);
 int32_t rand();
 constexpr int32_t RAND_MAX_VALUE = 0x7FFF;
+// The same step on a state of the caller's own: a row function given its row's first state
+// draws the numbers the thread's generator would.
+inline int32_t RandFrom(uint32_t& state) {
+  state = state * 214013u + 2531011u;
+  return static_cast<int32_t>((state >> 16) & 0x7FFFu);
+}
 // The thread's generator state (what the next rand() steps from), without drawing.
 uint32_t RandState();
 // The state `draws` rand() calls after `state`, in O(log draws) steps: effects that draw a known

@@ -130,9 +130,9 @@ typedef struct FxPreset {
 #define FX_TRAIT_MOVES_PIXELS 0x40u /* moves or mixes pixels: alpha moves and mixes with them */
 #define FX_TRAIT_TONES_ONLY 0x80u   /* changes each pixel's tone in place: alpha is kept */
 #define FX_TRAIT_SERIAL                                             \
-  0x100u /* computes its rows in order on the calling thread (draws \
-            random numbers pixel by pixel, or removes seams one by  \
-            one); every other effect spreads its rows over threads */
+  0x100u /* computes its rows in order on the calling thread (plots \
+            curves step by step, or removes seams one by one);      \
+            every other effect spreads its rows over threads */
 
 typedef struct FxEffectDesc {
   const char* shortName;  /* "swirl", "zoom-blur" */
