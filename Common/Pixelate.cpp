@@ -2,8 +2,9 @@
 // pixels, the per-channel maximum, minimum or average, blended with each pixel by an opacity.
 // Cells are rectangles of a grid (given by size or by count) or polar cells: angular sectors cut
 // by concentric rings around a centre, the central disc being one cell. A first pass gathers the
-// cell colours, a second pass writes the blended pixels; every failure after the row access is
-// open is answered with ERROR_NO_MEMORY.
+// cell colours (a band of rows at a time, split into parts with cell tables of their own that
+// are merged at the end, so it runs on every thread), a second pass writes the blended pixels;
+// every failure after the row access is open is answered with ERROR_NO_MEMORY.
 //
 // Extreme inputs: cell sums for the average are 64-bit, so large 16-bit cells average correctly
 // instead of wrapping. The polar squares dx² + dy² are formed in 64 bits (identical below 46341
@@ -99,27 +100,68 @@ void BlendRow(T* pixels, int32_t count, int32_t step, RowCells cells, const uint
   }
 }
 
+// Parts of the first pass: each gathers its share of a band's rows into cell values of its own,
+// merged afterwards (a maximum, a minimum or a 64-bit sum, exact in any grouping). One part per
+// thread, fewer when the parts' tables would exceed 64 MiB.
+uint32_t GatherParts(uint32_t cellCount, int32_t channels) {
+  const uint64_t bytes = uint64_t{cellCount} * (uint64_t(channels) + 1) * sizeof(uint64_t);
+  const uint64_t fit = bytes == 0 ? 1 : (uint64_t{64} << 20) / bytes;
+  return static_cast<uint32_t>(std::clamp<uint64_t>(fit, 1, uint64_t(FrameThreadCount())));
+}
+
 template <class T, int32_t C>
 int32_t RunPasses(RowAccess* access, BitmapRecord* bitmap, const Job& job, const CellLayout& layout,
-                  uint8_t* row, int32_t step) {
-  const uint64_t valueCount = uint64_t{layout.cellCount} * C;
+                  int32_t step) {
+  const uint32_t parts = GatherParts(layout.cellCount, C);
+  const uint64_t partValues = uint64_t{layout.cellCount} * C;
+  const size_t rowBytes = static_cast<size_t>(HostRowBytes(access));
+  const int32_t band = host::BandRows(static_cast<int64_t>(rowBytes));
   HostBlock<uint64_t> values, counts;
-  if (valueCount > UINT32_MAX || !values.Allocate(static_cast<uint32_t>(valueCount)))
+  HostBlock<uint8_t> rows;  // a band of source rows
+  if (partValues * parts > UINT32_MAX || uint64_t{layout.cellCount} * parts > UINT32_MAX ||
+      !values.Allocate(static_cast<uint32_t>(partValues * parts)))
     return ERROR_NO_MEMORY;
-  std::fill_n(values.get(), size_t{layout.cellCount} * C,
+  std::fill_n(values.get(), size_t(partValues * parts),
               job.mode == kMinimum ? uint64_t{0xFFFFFFFFu} : uint64_t{0});
-  if (job.mode == kAverage && !counts.AllocateCleared(layout.cellCount)) return ERROR_NO_MEMORY;
+  if (job.mode == kAverage && !counts.AllocateCleared(layout.cellCount * parts))
+    return ERROR_NO_MEMORY;
+  if (uint64_t{rowBytes} * uint32_t(band) > UINT32_MAX ||
+      !rows.Allocate(static_cast<uint32_t>(rowBytes * uint32_t(band))))
+    return ERROR_NO_MEMORY;
 
-  T* pixels = reinterpret_cast<T*>(row) + static_cast<size_t>(job.rect.left) * step;
-  for (int32_t y = job.rect.top; y < job.rect.bottom; ++y) {
-    if (HostReadRow(access, row, y, 0, nullptr) != SUCCESS) return ERROR_NO_MEMORY;
-    const RowCells cells = CellsOfRow(layout, job, y);
-    if (job.mode == kMaximum)
-      GatherRow<T, C, kMaximum>(pixels, job.wr, step, cells, values.get(), nullptr);
-    else if (job.mode == kMinimum)
-      GatherRow<T, C, kMinimum>(pixels, job.wr, step, cells, values.get(), nullptr);
-    else
-      GatherRow<T, C, kAverage>(pixels, job.wr, step, cells, values.get(), counts.get());
+  for (int32_t y0 = job.rect.top; y0 < job.rect.bottom; y0 += band) {
+    const int32_t y1 = std::min(job.rect.bottom, y0 + band), n = y1 - y0;
+    for (int32_t y = y0; y < y1; ++y)
+      if (HostReadRow(access, rows.get() + size_t(y - y0) * rowBytes, y, 0, nullptr) != SUCCESS)
+        return ERROR_NO_MEMORY;
+    ParallelFor(static_cast<int32_t>(parts), int64_t{n} * job.wr / parts, [&](int32_t part) {
+      uint64_t* v = values.get() + partValues * uint32_t(part);
+      uint64_t* c = job.mode == kAverage ? counts.get() + size_t{layout.cellCount} * part : nullptr;
+      for (int32_t y = y0 + n * part / int32_t(parts); y < y0 + n * (part + 1) / int32_t(parts);
+           ++y) {
+        const T* pixels = reinterpret_cast<const T*>(rows.get() + size_t(y - y0) * rowBytes) +
+                          static_cast<size_t>(job.rect.left) * step;
+        const RowCells cells = CellsOfRow(layout, job, y);
+        if (job.mode == kMaximum)
+          GatherRow<T, C, kMaximum>(pixels, job.wr, step, cells, v, nullptr);
+        else if (job.mode == kMinimum)
+          GatherRow<T, C, kMinimum>(pixels, job.wr, step, cells, v, nullptr);
+        else
+          GatherRow<T, C, kAverage>(pixels, job.wr, step, cells, v, c);
+      }
+    });
+  }
+  for (uint32_t part = 1; part < parts; ++part) {
+    const uint64_t* v = values.get() + partValues * part;
+    for (uint64_t i = 0; i < partValues; ++i) {
+      uint64_t& into = values[i];
+      into = job.mode == kMaximum   ? std::max(into, v[i])
+             : job.mode == kMinimum ? std::min(into, v[i])
+                                    : into + v[i];
+    }
+    if (job.mode == kAverage)
+      for (uint32_t cell = 0; cell < layout.cellCount; ++cell)
+        counts[cell] += counts[size_t{layout.cellCount} * part + cell];
   }
 
   // Final cell colours, premultiplied by the opacity. Only cells that hold pixels are ever read;
@@ -133,7 +175,6 @@ int32_t RunPasses(RowAccess* access, BitmapRecord* bitmap, const Job& job, const
     }
 
   // The second pass blends rows in parallel, a band of source rows at a time.
-  const size_t rowBytes = static_cast<size_t>(HostRowBytes(access));
   RowWindow source;
   RowSlots slots;
   if (source.AllocateRowByRow(rowBytes, slots) != SUCCESS) return ERROR_NO_MEMORY;
@@ -255,9 +296,6 @@ int32_t PixelateDriver(BitmapRecord* bitmap, const PixelateArgs& args) {
   const Job job{args.rect, args.rect.right - args.rect.left, args.rect.bottom - args.rect.top,
                 args.flags & 0xF, args.opacity};
   CellLayout layout;
-  HostBlock<uint8_t> row;
-  if (!access.AllocRowBuffer(row)) return ERROR_NO_MEMORY;
-  HostMemSet(row.get(), 0, static_cast<size_t>(access.RowBytes()));
   rc = (args.flags & 0xF0) == kShapePolar
            ? LayOutPolar(job, args.cw, args.cellHeight, (args.flags & kHeightCount) != 0,
                          args.center, layout)
@@ -266,8 +304,8 @@ int32_t PixelateDriver(BitmapRecord* bitmap, const PixelateArgs& args) {
 
   return WithSampleType(access.SampleBits(), [&](auto sample) {
     using T = decltype(sample);
-    return IsColorPixel(step) ? RunPasses<T, 3>(access, bitmap, job, layout, row.get(), step)
-                              : RunPasses<T, 1>(access, bitmap, job, layout, row.get(), step);
+    return IsColorPixel(step) ? RunPasses<T, 3>(access, bitmap, job, layout, step)
+                              : RunPasses<T, 1>(access, bitmap, job, layout, step);
   });
 }
 

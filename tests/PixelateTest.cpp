@@ -132,17 +132,22 @@ TEST(PixelateTest, MatchesADirectModelOfBothCellShapes) {
       {"polar with 2e9 rings, average", 24, ORDER_RGB, {9, 2000000000, 100, {6, 4}, 0x522}},
       // One cell of 160000 16-bit samples: sums beyond 32 bits still give the true average.
       {"one large 16-bit cell, average", 16, ORDER_GRAY, {1, 1, 100, {}, 0x512}, {}, 400, 400},
+      // Cells across bands of rows, gathered in parts.
+      {"tall grid, average", 24, ORDER_BGR, {3, 7, 80, {}, 0xA12}, {}, 9, 150},
+      {"tall polar, maximum", 48, ORDER_RGB, {40, 9, 100, {4, 70}, 0xA20}, {}, 9, 150},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    const int32_t changed = CompareWithReference(
-        {c.width, c.height, c.bpp, c.order, c.region, c.p.flags},
-        Pixelate(c.p.cellWidth, c.p.cellHeight, c.p.opacity, c.p.center, c.p.flags),
-        FromModel([&](const Snapshot& s, BitmapRecord*, const RECT& rc) {
-          return ModelPixelate(s, rc, c.p);
-        }));
-    EXPECT_GT(changed, 20);
-  }
+  for (const auto& c : cases)
+    for (const int32_t threads : {1, kManyThreads}) {
+      SCOPED_TRACE(::testing::Message() << c.what << ", " << threads << " threads");
+      const ThreadSetting setting(threads);
+      const int32_t changed = CompareWithReference(
+          {c.width, c.height, c.bpp, c.order, c.region, c.p.flags},
+          Pixelate(c.p.cellWidth, c.p.cellHeight, c.p.opacity, c.p.center, c.p.flags),
+          FromModel([&](const Snapshot& s, BitmapRecord*, const RECT& rc) {
+            return ModelPixelate(s, rc, c.p);
+          }));
+      EXPECT_GT(changed, 20);
+    }
 }
 
 }  // namespace
