@@ -1,6 +1,6 @@
-// The parallel row engine: every row computed once and written in order at any thread count, a
-// failing host call stopping the hand-out, several callers sharing the pool, and the row window
-// showing each output row the rows the sliding ring always showed.
+// The parallel row engine: every row (and every ParallelFor item) computed once, rows written in
+// order at any thread count, a failing host call stopping the hand-out, several callers sharing
+// the pool, and the row window showing each output row the rows the sliding ring always showed.
 #include <atomic>
 #include <cstring>
 #include <thread>
@@ -42,6 +42,18 @@ int32_t RunStamped(int32_t first, int32_t last, int32_t failAt, Trace& trace) {
         trace.written.push_back(y);
         return y == failAt ? ERROR_HOST_INJECTED : SUCCESS;
       });
+}
+
+TEST_F(RowEngineTest, ParallelForRunsEveryItemOnceAtAnyThreadCount) {
+  for (int32_t threads : {1, 2, 3, 8})
+    for (int32_t items : {0, 1, 2, 7, 500}) {
+      SCOPED_TRACE(std::to_string(threads) + " threads, " + std::to_string(items) + " items");
+      fxtest::ThreadSetting setting(threads);
+      std::vector<std::atomic<int32_t>> runs(size_t(items) + 1);
+      fx::ParallelFor(items, 1, [&](int32_t i) { runs[size_t(i)].fetch_add(1); });
+      for (int32_t i = 0; i < items; ++i) EXPECT_EQ(runs[size_t(i)].load(), 1) << i;
+      EXPECT_EQ(runs[size_t(items)].load(), 0);  // nothing beyond the count
+    }
 }
 
 TEST_F(RowEngineTest, EveryRowOnceInOrderAtAnyThreadCount) {
