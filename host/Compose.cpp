@@ -12,16 +12,16 @@
 
 namespace {
 
-// A row access with one working row buffer, released on every path.
+// A row access, with one working row buffer when asked for, released on every path.
 class Access {
  public:
   ~Access() {
     if (row_) FX_FREE(row_);
     if (access_) HostCloseRowAccess(access_);
   }
-  int32_t Open(BitmapRecord* bitmap) {
+  int32_t Open(BitmapRecord* bitmap, bool withRow = true) {
     int32_t rc = HostOpenRowAccess(bitmap, &access_, 2);
-    if (rc != SUCCESS) return rc;
+    if (rc != SUCCESS || !withRow) return rc;
     row_ = static_cast<uint8_t*>(HostAllocRowBuffer(access_));
     return row_ ? SUCCESS : ERROR_NO_MEMORY;
   }
@@ -236,8 +236,8 @@ int32_t HostResizeBitmap(BitmapRecord* bitmap, int32_t width, int32_t height, in
   } release{&made};
   {
     Access in, out;
-    rc = in.Open(bitmap);
-    if (rc == SUCCESS) rc = out.Open(&made);
+    rc = in.Open(bitmap, false);  // rows go through the bands below
+    if (rc == SUCCESS) rc = out.Open(&made, false);
     if (rc == SUCCESS) rc = HostBeginWrite(out.get());
     if (rc != SUCCESS) return rc;
     const int32_t bits = in.bits(), step = in.step();
@@ -360,8 +360,8 @@ int32_t HostCombineBitmaps(BitmapRecord* destination, int32_t left, int32_t top,
   if (x1 <= x0 || y1 <= y0) return SUCCESS;
 
   Access in, out;
-  rc = in.Open(source);
-  if (rc == SUCCESS) rc = out.Open(destination);
+  rc = in.Open(source, false);  // rows go through the bands below
+  if (rc == SUCCESS) rc = out.Open(destination, false);
   if (rc == SUCCESS) rc = out.BeginWrite(destination);
   if (rc != SUCCESS) return rc;
   const int32_t inBits = in.bits(), inStep = in.step(), outBits = out.bits(), outStep = out.step();

@@ -37,14 +37,15 @@ class Block {
   T* p_ = nullptr;
 };
 
-// A row access in its write phase (through the region when there is one), with one output row.
+// A row access in its write phase (through the region when there is one), with one output row
+// when asked for.
 class Picture {
  public:
   ~Picture() {
     if (row_) FX_FREE(row_);
     if (access_) HostCloseRowAccess(access_);
   }
-  int32_t Open(BitmapRecord* bitmap) {
+  int32_t Open(BitmapRecord* bitmap, bool withRow = true) {
     int32_t rc = host::ValidateForAccess(bitmap);
     if (rc != SUCCESS) return rc;
     rc = HostOpenRowAccess(bitmap, &access_, 2);
@@ -52,6 +53,7 @@ class Picture {
     bits_ = HostSampleBits(access_);
     step_ = HostPixelStep(access_);
     rowBytes_ = HostRowBytes(access_);
+    if (!withRow) return SUCCESS;
     row_ = static_cast<uint8_t*>(HostAllocRowBuffer(access_));
     return row_ ? SUCCESS : ERROR_NO_MEMORY;
   }
@@ -227,7 +229,7 @@ template <Reduce kind>
 int32_t PencilFilter(BitmapRecord* bitmap, uint32_t size) {
   if (size > 100) return ERROR_HOST_BAD_ARGUMENT;
   Picture pic;
-  const int32_t rc = pic.Open(bitmap);
+  const int32_t rc = pic.Open(bitmap, false);  // rows go through the bands
   if (rc != SUCCESS) return rc;
   const int32_t r = 1 + static_cast<int32_t>(size / 10);
   return WithSamples(pic.bits(), [&](auto sample) {
@@ -369,7 +371,7 @@ int32_t HostDirectionalFilter(BitmapRecord* bitmap, int32_t amount, int32_t angl
   if (mode != 0 && mode != 1) return ERROR_HOST_BAD_ARGUMENT;
   const int64_t length = amount < 0 ? -int64_t{amount} : int64_t{amount};
   Picture pic;
-  int32_t rc = pic.Open(bitmap);
+  int32_t rc = pic.Open(bitmap, false);  // rows go through the row slots
   if (rc != SUCCESS || length <= 1) return rc;
   Stroke st{};
   st.n = static_cast<int32_t>(std::min<int64_t>(length, kMaxStroke));
