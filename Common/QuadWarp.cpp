@@ -246,9 +246,10 @@ void PerspectiveRow(const PassGeometry& g, int32_t t, const T* p, const T* copy,
   }
 }
 
-// One pass over rows first .. last - 1 of the bitmap as currently seen: the bitmap's and the
-// copy's rows are read a band at a time on this thread, the rows computed by the row engine and
-// written in order; progress between firstPercent and lastPercent.
+// One pass over rows first .. last - 1 of the bitmap as currently seen: a band of the bitmap's
+// rows and then of the copy's is read on this thread, the band's rows are computed by the row
+// engine into a band of output rows and written in order; progress between firstPercent and
+// lastPercent. Reads and writes go a band at a time, as the column pass sees the bitmap turned.
 int32_t PerspectivePass(BitmapRecord* bitmap, BitmapRecord* copy, const PassGeometry& g,
                         int32_t first, int32_t last, int32_t firstPercent, int32_t lastPercent) {
   AccessOwner access, copyAccess;
@@ -260,12 +261,12 @@ int32_t PerspectivePass(BitmapRecord* bitmap, BitmapRecord* copy, const PassGeom
   const size_t rowBytes = static_cast<size_t>(access.RowBytes());
   const size_t bufferBytes = rowBytes + 4 * size_t(step);
   const int32_t band = std::min(kBandRows, last - first);
-  RowTable source, original;
-  if (!source.AllocateTable(static_cast<uint32_t>(band)) || !source.AllocateRows(bufferBytes) ||
-      !original.AllocateTable(static_cast<uint32_t>(band)) || !original.AllocateRows(bufferBytes))
-    return ERROR_NO_MEMORY;
+  RowTable source, original, output;
+  for (RowTable* table : {&source, &original, &output})
+    if (!table->AllocateTable(static_cast<uint32_t>(band)) || !table->AllocateRows(bufferBytes))
+      return ERROR_NO_MEMORY;
   RowSlots slots;
-  if (!slots.Allocate(bufferBytes, (size_t(bitmap->Width) + 1) * 3 * sizeof(int64_t)))
+  if (!slots.Allocate(0, (size_t(bitmap->Width) + 1) * 3 * sizeof(int64_t)))
     return ERROR_NO_MEMORY;
   rc = BeginWritePhaseEx(access, bitmap, firstPercent, lastPercent);
   if (rc != SUCCESS) return rc;
@@ -273,23 +274,24 @@ int32_t PerspectivePass(BitmapRecord* bitmap, BitmapRecord* copy, const PassGeom
   return WithSampleType(access.SampleBits(), [&](auto sample) -> int32_t {
     using T = decltype(sample);
     for (int32_t y0 = first; y0 < last; y0 += band) {
-      const int32_t y1 = std::min(last, y0 + band);
-      for (int32_t y = y0; y < y1; ++y) {
-        rc = HostReadRow(access, source.rows()[y - y0], y, 0, nullptr);
-        if (rc != SUCCESS) return rc;
-        rc = HostReadRow(copyAccess, original.rows()[y - y0], y, 0, nullptr);
-        if (rc != SUCCESS) return rc;
-      }
+      const int32_t n = std::min(last - y0, band);
+      rc = HostReadRows(access, reinterpret_cast<void* const*>(source.rows()), y0, n);
+      if (rc != SUCCESS) return rc;
+      rc = HostReadRows(copyAccess, reinterpret_cast<void* const*>(original.rows()), y0, n);
+      if (rc != SUCCESS) return rc;
       rc = RunRows(
-          slots, y0, y1, g.Wp,
-          [&](int32_t y, uint8_t* out, uint8_t* scratch) {
+          slots, y0, y0 + n, g.Wp,
+          [&](int32_t y, uint8_t*, uint8_t* scratch) {
             const uint8_t* row = source.rows()[y - y0];
+            uint8_t* out = output.rows()[y - y0];
             std::memcpy(out, row, rowBytes);
             PerspectiveRow<T>(g, y - first, reinterpret_cast<const T*>(row),
                               reinterpret_cast<const T*>(original.rows()[y - y0]), step,
                               reinterpret_cast<int64_t*>(scratch), reinterpret_cast<T*>(out));
           },
-          NoHostCall(), WriteRow(access));
+          NoHostCall(), [](int32_t, uint8_t*) { return SUCCESS; });
+      if (rc != SUCCESS) return rc;
+      rc = HostWriteRows(access, reinterpret_cast<const void* const*>(output.rows()), y0, n);
       if (rc != SUCCESS) return rc;
     }
     return SUCCESS;

@@ -10,6 +10,7 @@
 
 #include "host/Host.h"
 #include "host/HostInternal.h"
+#include "host/RowEngine.h"
 
 using host::PixelFormat;
 
@@ -38,21 +39,27 @@ struct RowAccess {
 
 namespace {
 
-// Calls op(x, storedRowPointer, storedColumn, storedRow) for every pixel of view row y.
+// Calls op(k, x, storedRowPointer, storedColumn, storedRow) for the pixels x0 <= x < x1 of view
+// rows y0 + k, 0 <= k < n. A turned view's row runs down a stored column, so there the band is
+// walked one stored row at a time, where its rows' pixels lie side by side: a band of turned rows
+// costs about what as many plain rows cost, instead of a cache miss per pixel.
 template <class Op>
-inline void Walk(const RowAccess& a, int32_t y, Op&& op) {
+inline void WalkRows(const RowAccess& a, int32_t y0, int32_t n, int32_t x0, int32_t x1, Op&& op) {
   const host::ViewMap& m = a.map;
-  const int32_t sx = m.sx0 + y * m.yx, sy = m.sy0 + y * m.yy;
   uint8_t* base = a.bitmap->Data;
   const int64_t stride = a.bitmap->BytesPerLine;
   if (m.xy == 0) {
-    uint8_t* row = base + sy * stride;
-    for (int32_t x = 0; x < a.width; ++x) op(x, row, sx + x * m.xx, sy);
-  } else {
-    for (int32_t x = 0; x < a.width; ++x) {
-      const int32_t rowIndex = sy + x * m.xy;
-      op(x, base + rowIndex * stride, sx, rowIndex);
+    for (int32_t k = 0; k < n; ++k) {
+      const int32_t y = y0 + k, sx = m.sx0 + y * m.yx, sy = m.sy0 + y * m.yy;
+      uint8_t* row = base + sy * stride;
+      for (int32_t x = x0; x < x1; ++x) op(k, x, row, sx + x * m.xx, sy);
     }
+  } else {
+    for (int32_t x = x0; x < x1; ++x)
+      for (int32_t k = 0; k < n; ++k) {
+        const int32_t y = y0 + k, rowIndex = m.sy0 + y * m.yy + x * m.xy;
+        op(k, x, base + rowIndex * stride, m.sx0 + y * m.yx, rowIndex);
+      }
   }
 }
 
@@ -170,9 +177,12 @@ uint8_t PaletteIndexAt(const RowAccess& a, const uint8_t* row, int32_t sx) {
   }
 }
 
-void ReadPixels(const RowAccess& a, int32_t y, void* buffer) {
-  auto* out8 = static_cast<uint8_t*>(buffer);
-  auto* out16 = static_cast<uint16_t*>(buffer);
+// Pixels x0 .. x1 - 1 of view rows y0 .. y0 + rowCount - 1 into rows[0 .. rowCount - 1], in the
+// working layout.
+void ReadPixels(const RowAccess& a, int32_t y0, int32_t rowCount, int32_t x0, int32_t x1,
+                void* const* rows) {
+  const auto out8 = [rows](int32_t k) { return static_cast<uint8_t*>(rows[k]); };
+  const auto out16 = [rows](int32_t k) { return static_cast<uint16_t*>(rows[k]); };
   const bool rgb = a.rgbOrder;
   switch (a.format) {
     case PixelFormat::Pal1:
@@ -180,33 +190,37 @@ void ReadPixels(const RowAccess& a, int32_t y, void* buffer) {
     case PixelFormat::Pal8: {
       const COLORREF* pal = a.bitmap->Palette;
       const uint32_t count = a.bitmap->PaletteCount;
-      Walk(a, y, [&](int32_t x, const uint8_t* row, int32_t sx, int32_t) {
+      WalkRows(a, y0, rowCount, x0, x1, [&](int32_t k, int32_t x, const uint8_t* row, int32_t sx, int32_t) {
         uint8_t index = PaletteIndexAt(a, row, sx);
         COLORREF c = index < count ? pal[index] : 0;
-        out8[3 * x] = (c >> 16) & 0xFF;
-        out8[3 * x + 1] = (c >> 8) & 0xFF;
-        out8[3 * x + 2] = c & 0xFF;
+        out8(k)[3 * x] = (c >> 16) & 0xFF;
+        out8(k)[3 * x + 1] = (c >> 8) & 0xFF;
+        out8(k)[3 * x + 2] = c & 0xFF;
       });
       break;
     }
     case PixelFormat::Gray8:
-      Walk(a, y, [&](int32_t x, const uint8_t* row, int32_t sx, int32_t) { out8[x] = row[sx]; });
+      WalkRows(a, y0, rowCount, x0, x1, [&](int32_t k, int32_t x, const uint8_t* row, int32_t sx, int32_t) {
+        out8(k)[x] = row[sx];
+      });
       break;
     case PixelFormat::Gray12:
-      Walk(a, y, [&](int32_t x, const uint8_t* row, int32_t sx, int32_t) {
+      WalkRows(a, y0, rowCount, x0, x1, [&](int32_t k, int32_t x, const uint8_t* row, int32_t sx, int32_t) {
         uint16_t v = Load16(row + 2 * sx) & 0x0FFF;
-        out16[x] = static_cast<uint16_t>(v << 4 | v >> 8);
+        out16(k)[x] = static_cast<uint16_t>(v << 4 | v >> 8);
       });
       break;
     case PixelFormat::Gray16:
-      Walk(a, y, [&](int32_t x, const uint8_t* row, int32_t sx, int32_t) { out16[x] = Load16(row + 2 * sx); });
+      WalkRows(a, y0, rowCount, x0, x1, [&](int32_t k, int32_t x, const uint8_t* row, int32_t sx, int32_t) {
+        out16(k)[x] = Load16(row + 2 * sx);
+      });
       break;
     case PixelFormat::Rgb24:
     case PixelFormat::Rgb32: {
       const int32_t n = a.pixelStep;
-      Walk(a, y, [&](int32_t x, const uint8_t* row, int32_t sx, int32_t) {
+      WalkRows(a, y0, rowCount, x0, x1, [&](int32_t k, int32_t x, const uint8_t* row, int32_t sx, int32_t) {
         const uint8_t* p = row + n * sx;
-        uint8_t* o = out8 + n * x;
+        uint8_t* o = out8(k) + n * x;
         o[0] = p[rgb ? 2 : 0];
         o[1] = p[1];
         o[2] = p[rgb ? 0 : 2];
@@ -217,9 +231,9 @@ void ReadPixels(const RowAccess& a, int32_t y, void* buffer) {
     case PixelFormat::Rgb48:
     case PixelFormat::Rgb64: {
       const int32_t n = a.pixelStep;
-      Walk(a, y, [&](int32_t x, const uint8_t* row, int32_t sx, int32_t) {
+      WalkRows(a, y0, rowCount, x0, x1, [&](int32_t k, int32_t x, const uint8_t* row, int32_t sx, int32_t) {
         const uint8_t* p = row + 2 * n * sx;
-        uint16_t* o = out16 + n * x;
+        uint16_t* o = out16(k) + n * x;
         o[0] = Load16(p + (rgb ? 4 : 0));
         o[1] = Load16(p + 2);
         o[2] = Load16(p + (rgb ? 0 : 4));
@@ -261,9 +275,12 @@ void StorePaletteIndex(PixelFormat f, uint8_t* row, int32_t sx, uint8_t index) {
   }
 }
 
-void WritePixels(RowAccess& a, int32_t y, const void* buffer) {
-  const auto* in8 = static_cast<const uint8_t*>(buffer);
-  const auto* in16 = static_cast<const uint16_t*>(buffer);
+// Pixels x0 .. x1 - 1 of rows[0 .. rowCount - 1] into view rows y0 .. y0 + rowCount - 1, inside
+// the region when the write is limited.
+void WritePixels(RowAccess& a, int32_t y0, int32_t rowCount, int32_t x0, int32_t x1,
+                 const void* const* rows) {
+  const auto in8 = [rows](int32_t k) { return static_cast<const uint8_t*>(rows[k]); };
+  const auto in16 = [rows](int32_t k) { return static_cast<const uint16_t*>(rows[k]); };
   const bool rgb = a.rgbOrder;
   const host::HostRegionData* region = a.regionLimited ? a.region : nullptr;
   auto inside = [region](int32_t sx, int32_t sy) {
@@ -273,34 +290,34 @@ void WritePixels(RowAccess& a, int32_t y, const void* buffer) {
     case PixelFormat::Pal1:
     case PixelFormat::Pal4:
     case PixelFormat::Pal8:
-      Walk(a, y, [&](int32_t x, uint8_t* row, int32_t sx, int32_t sy) {
+      WalkRows(a, y0, rowCount, x0, x1, [&](int32_t k, int32_t x, uint8_t* row, int32_t sx, int32_t sy) {
         if (!inside(sx, sy)) return;
-        const uint8_t* p = in8 + 3 * x;
+        const uint8_t* p = in8(k) + 3 * x;
         StorePaletteIndex(a.format, row, sx, NearestPaletteIndex(a, p[0], p[1], p[2]));
       });
       break;
     case PixelFormat::Gray8:
-      Walk(a, y, [&](int32_t x, uint8_t* row, int32_t sx, int32_t sy) {
-        if (inside(sx, sy)) row[sx] = in8[x];
+      WalkRows(a, y0, rowCount, x0, x1, [&](int32_t k, int32_t x, uint8_t* row, int32_t sx, int32_t sy) {
+        if (inside(sx, sy)) row[sx] = in8(k)[x];
       });
       break;
     case PixelFormat::Gray12:
-      Walk(a, y, [&](int32_t x, uint8_t* row, int32_t sx, int32_t sy) {
-        if (inside(sx, sy)) Store16(row + 2 * sx, in16[x] >> 4);
+      WalkRows(a, y0, rowCount, x0, x1, [&](int32_t k, int32_t x, uint8_t* row, int32_t sx, int32_t sy) {
+        if (inside(sx, sy)) Store16(row + 2 * sx, in16(k)[x] >> 4);
       });
       break;
     case PixelFormat::Gray16:
-      Walk(a, y, [&](int32_t x, uint8_t* row, int32_t sx, int32_t sy) {
-        if (inside(sx, sy)) Store16(row + 2 * sx, in16[x]);
+      WalkRows(a, y0, rowCount, x0, x1, [&](int32_t k, int32_t x, uint8_t* row, int32_t sx, int32_t sy) {
+        if (inside(sx, sy)) Store16(row + 2 * sx, in16(k)[x]);
       });
       break;
     case PixelFormat::Rgb24:
     case PixelFormat::Rgb32: {
       const int32_t n = a.pixelStep;
-      Walk(a, y, [&](int32_t x, uint8_t* row, int32_t sx, int32_t sy) {
+      WalkRows(a, y0, rowCount, x0, x1, [&](int32_t k, int32_t x, uint8_t* row, int32_t sx, int32_t sy) {
         if (!inside(sx, sy)) return;
         uint8_t* p = row + n * sx;
-        const uint8_t* i = in8 + n * x;
+        const uint8_t* i = in8(k) + n * x;
         p[rgb ? 2 : 0] = i[0];
         p[1] = i[1];
         p[rgb ? 0 : 2] = i[2];
@@ -311,10 +328,10 @@ void WritePixels(RowAccess& a, int32_t y, const void* buffer) {
     case PixelFormat::Rgb48:
     case PixelFormat::Rgb64: {
       const int32_t n = a.pixelStep;
-      Walk(a, y, [&](int32_t x, uint8_t* row, int32_t sx, int32_t sy) {
+      WalkRows(a, y0, rowCount, x0, x1, [&](int32_t k, int32_t x, uint8_t* row, int32_t sx, int32_t sy) {
         if (!inside(sx, sy)) return;
         uint8_t* p = row + 2 * n * sx;
-        const uint16_t* i = in16 + n * x;
+        const uint16_t* i = in16(k) + n * x;
         Store16(p + (rgb ? 4 : 0), i[0]);
         Store16(p + 2, i[1]);
         Store16(p + (rgb ? 0 : 4), i[2]);
@@ -350,15 +367,77 @@ int32_t StartWrite(RowAccess* a, bool regionVariant, bool progress, int32_t firs
   return SUCCESS;
 }
 
+// The write phase's percentage once `steps` more rows are written.
+int32_t PercentAfter(const RowAccess& a, int64_t steps) {
+  const int64_t span = int64_t{a.lastPercent} - a.firstPercent;
+  const int64_t done = std::clamp<int64_t>(a.progressDone + steps, 0, a.progressTotal);
+  return static_cast<int32_t>(a.firstPercent + span * done / a.progressTotal);
+}
+
 int32_t Advance(RowAccess* a, int64_t steps) {
   if (!a->progress) return SUCCESS;
+  const int32_t percent = PercentAfter(*a, steps);
   a->progressDone += steps;
-  int64_t span = int64_t{a->lastPercent} - a->firstPercent;
-  int64_t done = std::clamp<int64_t>(a->progressDone, 0, a->progressTotal);
-  int32_t percent = static_cast<int32_t>(a->firstPercent + span * done / a->progressTotal);
   if (percent == a->lastReported) return SUCCESS;
   a->lastReported = percent;
   return HostReportStatus(percent);
+}
+
+// Transfers of view rows y0 .. y0 + count - 1 to and from working rows: whole-row copies where the
+// view's rows are stored rows, the band walk otherwise. A band of many rows is shared among the
+// row engine's threads, by rows or, in a turned view, by stored rows; each part touches only its
+// own bytes. Palette writes stay on the calling thread, as they share a cache of nearest entries.
+template <class Part>
+void SplitBand(const RowAccess& a, int32_t count, bool byColumns, Part&& part) {
+  constexpr int32_t kParts = 32;
+  if (count == 1) {  // a single row, as HostReadRow and HostWriteRow move them: no hand-out
+    part(0, 1, 0, a.width);
+    return;
+  }
+  if (!byColumns) {
+    host::ParallelFor(count, a.width, [&](int32_t k) { part(k, k + 1, 0, a.width); });
+    return;
+  }
+  const int32_t parts = std::min(kParts, a.width);
+  host::ParallelFor(parts, int64_t{count} * (a.width / parts), [&](int32_t i) {
+    part(0, count, static_cast<int32_t>(int64_t{a.width} * i / parts),
+         static_cast<int32_t>(int64_t{a.width} * (i + 1) / parts));
+  });
+}
+
+void ReadBand(const RowAccess& a, int32_t y0, int32_t count, void* const* rows) {
+  if (IsIdentityLayout(a)) {
+    SplitBand(a, count, false, [&](int32_t k0, int32_t k1, int32_t, int32_t) {
+      for (int32_t k = k0; k < k1; ++k) std::memcpy(rows[k], StoredRow(a, y0 + k), a.rowBytes);
+    });
+  } else if (IsSwappedLayout(a)) {
+    SplitBand(a, count, false, [&](int32_t k0, int32_t k1, int32_t, int32_t) {
+      for (int32_t k = k0; k < k1; ++k) SwapRow(a, StoredRow(a, y0 + k), rows[k]);
+    });
+  } else {
+    SplitBand(a, count, a.map.xy != 0, [&](int32_t k0, int32_t k1, int32_t x0, int32_t x1) {
+      ReadPixels(a, y0 + k0, k1 - k0, x0, x1, rows + k0);
+    });
+  }
+}
+
+void WriteBand(RowAccess& a, int32_t y0, int32_t count, const void* const* rows) {
+  if (!a.regionLimited && IsIdentityLayout(a)) {
+    SplitBand(a, count, false, [&](int32_t k0, int32_t k1, int32_t, int32_t) {
+      for (int32_t k = k0; k < k1; ++k) std::memcpy(StoredRow(a, y0 + k), rows[k], a.rowBytes);
+    });
+  } else if (!a.regionLimited && IsSwappedLayout(a)) {
+    SplitBand(a, count, false, [&](int32_t k0, int32_t k1, int32_t, int32_t) {
+      for (int32_t k = k0; k < k1; ++k) SwapRow(a, rows[k], StoredRow(a, y0 + k));
+    });
+  } else if (a.format == PixelFormat::Pal1 || a.format == PixelFormat::Pal4 ||
+             a.format == PixelFormat::Pal8) {
+    WritePixels(a, y0, count, 0, a.width, rows);
+  } else {
+    SplitBand(a, count, a.map.xy != 0, [&](int32_t k0, int32_t k1, int32_t x0, int32_t x1) {
+      WritePixels(a, y0 + k0, k1 - k0, x0, x1, rows + k0);
+    });
+  }
 }
 
 }  // namespace
@@ -407,12 +486,7 @@ int32_t HostReadRow(RowAccess* a, void* buffer, int32_t row, int32_t /*reserved*
   int32_t code;
   if (host::FaultOnRead(&code)) return code;
   if (row < 0 || row >= a->height) return ERROR_HOST_ROW_RANGE;
-  if (IsIdentityLayout(*a))
-    std::memcpy(buffer, StoredRow(*a, row), a->rowBytes);
-  else if (IsSwappedLayout(*a))
-    SwapRow(*a, StoredRow(*a, row), buffer);
-  else
-    ReadPixels(*a, row, buffer);
+  ReadBand(*a, row, 1, &buffer);
   return SUCCESS;
 }
 
@@ -423,13 +497,50 @@ int32_t HostWriteRow(RowAccess* a, const void* buffer, int32_t row, int32_t /*re
   if (host::FaultOnWrite(&code)) return code;
   if (!a->writing) return ERROR_HOST_WRONG_PHASE;
   if (row < 0 || row >= a->height) return ERROR_HOST_ROW_RANGE;
-  if (!a->regionLimited && IsIdentityLayout(*a))
-    std::memcpy(StoredRow(*a, row), buffer, a->rowBytes);
-  else if (!a->regionLimited && IsSwappedLayout(*a))
-    SwapRow(*a, buffer, StoredRow(*a, row));
-  else
-    WritePixels(*a, row, buffer);
+  WriteBand(*a, row, 1, &buffer);
   return Advance(a, 1);
+}
+
+int32_t HostReadRows(RowAccess* a, void* const* rows, int32_t first, int32_t count) {
+  if (!a || !rows || count < 0) return ERROR_HOST_BAD_ARGUMENT;
+  int32_t k = 0, rc = SUCCESS;
+  for (int32_t code; k < count; ++k) {
+    const int64_t row = int64_t{first} + k;
+    if (!rows[k]) rc = ERROR_HOST_BAD_ARGUMENT;
+    else if (host::FaultOnRead(&code)) rc = code;
+    else if (row < 0 || row >= a->height) rc = ERROR_HOST_ROW_RANGE;
+    if (rc != SUCCESS) break;
+  }
+  if (k > 0) ReadBand(*a, first, k, rows);
+  return rc;
+}
+
+int32_t HostWriteRows(RowAccess* a, const void* const* rows, int32_t first, int32_t count) {
+  if (!a || !rows || count < 0) return ERROR_HOST_BAD_ARGUMENT;
+  for (int32_t k = 0; k < count;) {
+    // A run ends at the first row whose progress step reports: the status callback may stop the
+    // work there, and the rows after it must then stay unwritten.
+    int32_t end = k + 1;
+    while (a->progress && end < count && PercentAfter(*a, end - k) == a->lastReported) ++end;
+    if (!a->progress) end = count;
+    int32_t m = k, rc = SUCCESS;
+    for (int32_t code; m < end; ++m) {
+      const int64_t row = int64_t{first} + m;
+      if (!rows[m]) rc = ERROR_HOST_BAD_ARGUMENT;
+      else if (host::FaultOnWrite(&code)) rc = code;
+      else if (!a->writing) rc = ERROR_HOST_WRONG_PHASE;
+      else if (row < 0 || row >= a->height) rc = ERROR_HOST_ROW_RANGE;
+      if (rc != SUCCESS) break;
+    }
+    if (m > k) {
+      WriteBand(*a, first + k, m - k, rows + k);
+      const int32_t reported = Advance(a, m - k);
+      if (reported != SUCCESS) return reported;
+    }
+    if (rc != SUCCESS) return rc;
+    k = end;
+  }
+  return SUCCESS;
 }
 
 int32_t HostBeginWrite(RowAccess* a) {

@@ -261,6 +261,106 @@ TEST_F(HostTest, WritePhaseReportsProgressOverItsRange) {
   EXPECT_EQ(percents.back(), 60);
 }
 
+// A band of rows moved with HostReadRows / HostWriteRows against the same rows moved one call at
+// a time: the same pixels in every format and orientation (turned views walk the band by stored
+// rows, shared among threads), and the same codes, written rows and progress reports when the
+// n-th read or write fails or the callback stops the work at its n-th report.
+struct RowTrace {
+  int32_t code = SUCCESS;
+  std::vector<uint8_t> stored, read;
+  std::vector<int32_t> percents;
+  int64_t reads = 0, writes = 0;
+};
+
+RowTrace MoveRows(const fxtest::Depth& depth, uint8_t orientation, bool banded, bool masked,
+                  const HostFaultPlan& plan, int32_t stopAtReport) {
+  RowTrace t;
+  TestBitmap b(37, 23, depth.bitsPerPixel, depth.order, orientation);
+  b.FillNoise(5);
+  if (masked) {
+    std::vector<uint8_t> mask(size_t(b->Width) * b->Height);
+    for (size_t i = 0; i < mask.size(); ++i) mask[i] = i % 7 < 4;
+    EXPECT_EQ(HostSetRegionMask(b.get(), mask.data(), b->Width), SUCCESS);
+  }
+  struct Reports {
+    std::vector<int32_t>* percents;
+    int32_t stopAt;
+  } reports{&t.percents, stopAtReport};
+  HostExchangeCallback(
+      [](int32_t percent, void* user) -> int32_t {
+        auto* r = static_cast<Reports*>(user);
+        r->percents->push_back(percent);
+        return int32_t(r->percents->size()) == r->stopAt ? ERROR_HOST_CANCELLED : SUCCESS;
+      },
+      &reports, nullptr, nullptr);
+  RowAccess* a = nullptr;
+  EXPECT_EQ(HostOpenRowAccess(b.get(), &a, 2), SUCCESS);
+  const int32_t h = b->Height, bytes = HostRowBytes(a);
+  std::vector<std::vector<uint8_t>> rows(static_cast<size_t>(h), std::vector<uint8_t>(bytes));
+  std::vector<void*> pointers;
+  for (auto& row : rows) pointers.push_back(row.data());
+  HostSetFaultPlan(plan);
+  // Reads in bands of 7 rows (the last one short), then every row rewritten from the bottom up
+  // with its samples reversed, in bands of 9.
+  for (int32_t y = 0; y < h && t.code == SUCCESS; y += 7) {
+    const int32_t n = std::min(7, h - y);
+    if (banded) t.code = HostReadRows(a, pointers.data() + y, y, n);
+    for (int32_t k = 0; !banded && k < n && t.code == SUCCESS; ++k)
+      t.code = HostReadRow(a, pointers[y + k], y + k, 0, nullptr);
+  }
+  for (const auto& row : rows) t.read.insert(t.read.end(), row.begin(), row.end());
+  if (t.code == SUCCESS) t.code = masked ? HostBeginRegionWrite(a) : HostBeginWrite(a);
+  std::vector<const void*> reversed;
+  for (int32_t y = 0; y < h; ++y) {
+    std::reverse(rows[size_t(y)].begin(), rows[size_t(y)].end());
+    reversed.push_back(rows[size_t(h - 1 - y)].data());
+  }
+  for (int32_t y = 0; y < h && t.code == SUCCESS; y += 9) {
+    const int32_t n = std::min(9, h - y);
+    if (banded) t.code = HostWriteRows(a, reversed.data() + y, y, n);
+    for (int32_t k = 0; !banded && k < n && t.code == SUCCESS; ++k)
+      t.code = HostWriteRow(a, reversed[size_t(y + k)], y + k, 0, 0);
+  }
+  t.reads = HostGetFaultCounts().reads;
+  t.writes = HostGetFaultCounts().writes;
+  HostSetFaultPlan(HostFaultPlan{});
+  HostExchangeCallback(nullptr, nullptr, nullptr, nullptr);
+  HostCloseRowAccess(a);
+  t.stored = b.Stored();
+  return t;
+}
+
+TEST_F(HostTest, BandsOfRowsMoveAsTheirRowCallsInOrder) {
+  fxtest::ThreadSetting threads(fxtest::kManyThreads);
+  for (const auto& depth : fxtest::AllDepths())
+    for (uint8_t orientation : {1, 3, 5, 6, 7, 8})
+      for (bool masked : {false, true}) {
+        SCOPED_TRACE(std::string(depth.name) + " orientation " + std::to_string(orientation) +
+                     (masked ? " masked" : ""));
+        std::vector<std::pair<HostFaultPlan, int32_t>> runs = {{HostFaultPlan{}, 0}};
+        for (int64_t n : {1, 6, 8, 20, 23}) {
+          HostFaultPlan read, write;
+          read.failReadAt = n, write.failWriteAt = n;
+          runs.push_back({read, 0});
+          runs.push_back({write, 0});
+        }
+        for (int32_t report : {1, 2, 7, 30}) runs.push_back({HostFaultPlan{}, report});
+        for (const auto& [plan, stopAt] : runs) {
+          SCOPED_TRACE("read fault " + std::to_string(plan.failReadAt) + ", write fault " +
+                       std::to_string(plan.failWriteAt) + ", stop at report " +
+                       std::to_string(stopAt));
+          const RowTrace one = MoveRows(depth, orientation, false, masked, plan, stopAt);
+          const RowTrace band = MoveRows(depth, orientation, true, masked, plan, stopAt);
+          EXPECT_EQ(band.code, one.code);
+          EXPECT_EQ(band.read, one.read);
+          EXPECT_EQ(band.stored, one.stored);
+          EXPECT_EQ(band.percents, one.percents);
+          EXPECT_EQ(band.reads, one.reads);
+          EXPECT_EQ(band.writes, one.writes);
+        }
+      }
+}
+
 TEST_F(HostTest, FaultPlanFailsTheChosenAllocationAndBlocksAreCounted) {
   const int64_t live = HostLiveBlocks();
   HostFaultPlan plan;
