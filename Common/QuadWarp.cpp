@@ -275,9 +275,9 @@ int32_t PerspectivePass(BitmapRecord* bitmap, BitmapRecord* copy, const PassGeom
     using T = decltype(sample);
     for (int32_t y0 = first; y0 < last; y0 += band) {
       const int32_t n = std::min(last - y0, band);
-      rc = HostReadRows(access, reinterpret_cast<void* const*>(source.rows()), y0, n);
+      rc = HostReadRows(access, source.rows(), y0, n);
       if (rc != SUCCESS) return rc;
-      rc = HostReadRows(copyAccess, reinterpret_cast<void* const*>(original.rows()), y0, n);
+      rc = HostReadRows(copyAccess, original.rows(), y0, n);
       if (rc != SUCCESS) return rc;
       rc = RunRows(
           slots, y0, y0 + n, g.Wp,
@@ -291,7 +291,7 @@ int32_t PerspectivePass(BitmapRecord* bitmap, BitmapRecord* copy, const PassGeom
           },
           NoHostCall(), [](int32_t, uint8_t*) { return SUCCESS; });
       if (rc != SUCCESS) return rc;
-      rc = HostWriteRows(access, reinterpret_cast<const void* const*>(output.rows()), y0, n);
+      rc = HostWriteRows(access, output.rows(), y0, n);
       if (rc != SUCCESS) return rc;
     }
     return SUCCESS;

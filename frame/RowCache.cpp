@@ -12,11 +12,7 @@ int32_t RectRowCache::Build(RowAccess* access, const RECT& rect, size_t scratchB
   if (!rows_.AllocateTable(static_cast<uint32_t>(h)) || !rows_.AllocateRows(rowBytes))
     return ERROR_NO_MEMORY;
   if (!slots_.Allocate(rowBytes, scratchBytes)) return ERROR_NO_MEMORY;
-  for (int32_t i = 0; i < h; ++i) {
-    int32_t rc = HostReadRow(access, rows_.rows()[i], rect.top + i, 0, nullptr);
-    if (rc != SUCCESS) return rc;
-  }
-  return SUCCESS;
+  return HostReadRows(access, rows_.rows(), rect.top, h);
 }
 
 int32_t RowWindow::AllocateSliding(int32_t n, size_t rowBytes) {
@@ -45,11 +41,7 @@ int32_t RowWindow::AllocateWhole(int32_t count, size_t rowBytes) {
 }
 
 int32_t RowWindow::ReadWhole(RowAccess* access, int32_t first) {
-  for (int32_t i = 0; i < n_; ++i) {
-    int32_t rc = HostReadRow(access, rows_.rows()[i], first + i, 0, nullptr);
-    if (rc != SUCCESS) return rc;
-  }
-  return SUCCESS;
+  return HostReadRows(access, rows_.rows(), first, n_);
 }
 
 void RowWindow::RotateTable(int32_t b) {

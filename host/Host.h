@@ -52,10 +52,11 @@ int32_t HostWriteRow(RowAccess* handle, const void* buffer, int32_t row, int32_t
 // Rows first .. first + count - 1 into rows[0 .. count - 1], as that many HostReadRow calls in
 // order: the same fault points, and on the first failure its code with the rows before it read.
 // A turned view's band is read one stored row at a time, about as fast as plain rows.
-int32_t HostReadRows(RowAccess* handle, void* const* rows, int32_t first, int32_t count);
+int32_t HostReadRows(RowAccess* handle, uint8_t* const* rows, int32_t first, int32_t count);
 // rows[0 .. count - 1] into rows first .. first + count - 1, as that many HostWriteRow calls in
 // order: the same fault points, progress reports and cancel point.
-int32_t HostWriteRows(RowAccess* handle, const void* const* rows, int32_t first, int32_t count);
+int32_t HostWriteRows(RowAccess* handle, const uint8_t* const* rows, int32_t first,
+                      int32_t count);
 // Begin the write phase. The region variants change only pixels inside the bitmap's region; the
 // Ex variants report progress between first and last percent as rows are written.
 int32_t HostBeginWrite(RowAccess* handle);

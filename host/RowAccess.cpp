@@ -180,9 +180,9 @@ uint8_t PaletteIndexAt(const RowAccess& a, const uint8_t* row, int32_t sx) {
 // Pixels x0 .. x1 - 1 of view rows y0 .. y0 + rowCount - 1 into rows[0 .. rowCount - 1], in the
 // working layout.
 void ReadPixels(const RowAccess& a, int32_t y0, int32_t rowCount, int32_t x0, int32_t x1,
-                void* const* rows) {
-  const auto out8 = [rows](int32_t k) { return static_cast<uint8_t*>(rows[k]); };
-  const auto out16 = [rows](int32_t k) { return static_cast<uint16_t*>(rows[k]); };
+                uint8_t* const* rows) {
+  const auto out8 = [rows](int32_t k) { return rows[k]; };
+  const auto out16 = [rows](int32_t k) { return reinterpret_cast<uint16_t*>(rows[k]); };
   const bool rgb = a.rgbOrder;
   switch (a.format) {
     case PixelFormat::Pal1:
@@ -278,9 +278,9 @@ void StorePaletteIndex(PixelFormat f, uint8_t* row, int32_t sx, uint8_t index) {
 // Pixels x0 .. x1 - 1 of rows[0 .. rowCount - 1] into view rows y0 .. y0 + rowCount - 1, inside
 // the region when the write is limited.
 void WritePixels(RowAccess& a, int32_t y0, int32_t rowCount, int32_t x0, int32_t x1,
-                 const void* const* rows) {
-  const auto in8 = [rows](int32_t k) { return static_cast<const uint8_t*>(rows[k]); };
-  const auto in16 = [rows](int32_t k) { return static_cast<const uint16_t*>(rows[k]); };
+                 const uint8_t* const* rows) {
+  const auto in8 = [rows](int32_t k) { return rows[k]; };
+  const auto in16 = [rows](int32_t k) { return reinterpret_cast<const uint16_t*>(rows[k]); };
   const bool rgb = a.rgbOrder;
   const host::HostRegionData* region = a.regionLimited ? a.region : nullptr;
   auto inside = [region](int32_t sx, int32_t sy) {
@@ -405,7 +405,7 @@ void SplitBand(const RowAccess& a, int32_t count, bool byColumns, Part&& part) {
   });
 }
 
-void ReadBand(const RowAccess& a, int32_t y0, int32_t count, void* const* rows) {
+void ReadBand(const RowAccess& a, int32_t y0, int32_t count, uint8_t* const* rows) {
   if (IsIdentityLayout(a)) {
     SplitBand(a, count, false, [&](int32_t k0, int32_t k1, int32_t, int32_t) {
       for (int32_t k = k0; k < k1; ++k) std::memcpy(rows[k], StoredRow(a, y0 + k), a.rowBytes);
@@ -421,7 +421,7 @@ void ReadBand(const RowAccess& a, int32_t y0, int32_t count, void* const* rows) 
   }
 }
 
-void WriteBand(RowAccess& a, int32_t y0, int32_t count, const void* const* rows) {
+void WriteBand(RowAccess& a, int32_t y0, int32_t count, const uint8_t* const* rows) {
   if (!a.regionLimited && IsIdentityLayout(a)) {
     SplitBand(a, count, false, [&](int32_t k0, int32_t k1, int32_t, int32_t) {
       for (int32_t k = k0; k < k1; ++k) std::memcpy(StoredRow(a, y0 + k), rows[k], a.rowBytes);
@@ -486,7 +486,8 @@ int32_t HostReadRow(RowAccess* a, void* buffer, int32_t row, int32_t /*reserved*
   int32_t code;
   if (host::FaultOnRead(&code)) return code;
   if (row < 0 || row >= a->height) return ERROR_HOST_ROW_RANGE;
-  ReadBand(*a, row, 1, &buffer);
+  uint8_t* const rows[] = {static_cast<uint8_t*>(buffer)};
+  ReadBand(*a, row, 1, rows);
   return SUCCESS;
 }
 
@@ -497,11 +498,12 @@ int32_t HostWriteRow(RowAccess* a, const void* buffer, int32_t row, int32_t /*re
   if (host::FaultOnWrite(&code)) return code;
   if (!a->writing) return ERROR_HOST_WRONG_PHASE;
   if (row < 0 || row >= a->height) return ERROR_HOST_ROW_RANGE;
-  WriteBand(*a, row, 1, &buffer);
+  const uint8_t* const rows[] = {static_cast<const uint8_t*>(buffer)};
+  WriteBand(*a, row, 1, rows);
   return Advance(a, 1);
 }
 
-int32_t HostReadRows(RowAccess* a, void* const* rows, int32_t first, int32_t count) {
+int32_t HostReadRows(RowAccess* a, uint8_t* const* rows, int32_t first, int32_t count) {
   if (!a || !rows || count < 0) return ERROR_HOST_BAD_ARGUMENT;
   int32_t k = 0, rc = SUCCESS;
   for (int32_t code; k < count; ++k) {
@@ -515,7 +517,7 @@ int32_t HostReadRows(RowAccess* a, void* const* rows, int32_t first, int32_t cou
   return rc;
 }
 
-int32_t HostWriteRows(RowAccess* a, const void* const* rows, int32_t first, int32_t count) {
+int32_t HostWriteRows(RowAccess* a, const uint8_t* const* rows, int32_t first, int32_t count) {
   if (!a || !rows || count < 0) return ERROR_HOST_BAD_ARGUMENT;
   for (int32_t k = 0; k < count;) {
     // A run ends at the first row whose progress step reports: the status callback may stop the

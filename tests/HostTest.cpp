@@ -297,7 +297,7 @@ RowTrace MoveRows(const fxtest::Depth& depth, uint8_t orientation, bool banded, 
   EXPECT_EQ(HostOpenRowAccess(b.get(), &a, 2), SUCCESS);
   const int32_t h = b->Height, bytes = HostRowBytes(a);
   std::vector<std::vector<uint8_t>> rows(static_cast<size_t>(h), std::vector<uint8_t>(bytes));
-  std::vector<void*> pointers;
+  std::vector<uint8_t*> pointers;
   for (auto& row : rows) pointers.push_back(row.data());
   HostSetFaultPlan(plan);
   // Reads in bands of 7 rows (the last one short), then every row rewritten from the bottom up
@@ -310,7 +310,7 @@ RowTrace MoveRows(const fxtest::Depth& depth, uint8_t orientation, bool banded, 
   }
   for (const auto& row : rows) t.read.insert(t.read.end(), row.begin(), row.end());
   if (t.code == SUCCESS) t.code = masked ? HostBeginRegionWrite(a) : HostBeginWrite(a);
-  std::vector<const void*> reversed;
+  std::vector<const uint8_t*> reversed;
   for (int32_t y = 0; y < h; ++y) {
     std::reverse(rows[size_t(y)].begin(), rows[size_t(y)].end());
     reversed.push_back(rows[size_t(h - 1 - y)].data());
