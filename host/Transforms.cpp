@@ -21,6 +21,7 @@
 
 #include "host/Host.h"
 #include "host/HostInternal.h"
+#include "host/RowEngine.h"
 
 using host::PixelFormat;
 
@@ -340,11 +341,13 @@ struct ConvertScratch {
   RowAccess* in = nullptr;
   RowAccess* out = nullptr;
   void* inRow = nullptr;
-  void* outRow = nullptr;
+  uint8_t* inBand = nullptr;
+  uint8_t* outBand = nullptr;
   BitmapRecord made{};
   ~ConvertScratch() {
     if (inRow) FX_FREE(inRow);
-    if (outRow) FX_FREE(outRow);
+    if (inBand) FX_FREE(inBand);
+    if (outBand) FX_FREE(outBand);
     HostCloseRowAccess(in);
     HostCloseRowAccess(out);
     HostFreeBitmap(&made);
@@ -501,18 +504,30 @@ int32_t HostConvertBitmap(BitmapRecord* destination, BitmapRecord* source, uint3
   if (rc != SUCCESS) return rc;
   rc = HostOpenRowAccess(&s.made, &s.out, 2);
   if (rc != SUCCESS) return rc;
-  s.outRow = HostAllocRowBuffer(s.out);
-  if (!s.outRow) return ERROR_NO_MEMORY;
+  // A band of rows is read, converted on every thread and written; the band's rows are laid out
+  // one after another in one block each way.
+  const uint32_t inBytes = static_cast<uint32_t>(HostRowBytes(s.in));
+  const uint32_t outBytes = static_cast<uint32_t>(HostRowBytes(s.out));
+  const int32_t band = std::min(host::BandRows(int64_t{inBytes} + outBytes), shadow.Height);
+  s.inBand = static_cast<uint8_t*>(FX_ALLOC(static_cast<uint32_t>(band), inBytes));
+  s.outBand = static_cast<uint8_t*>(FX_ALLOC(static_cast<uint32_t>(band), outBytes));
+  if (!s.inBand || !s.outBand) return ERROR_NO_MEMORY;
+  uint8_t* inRows[64];
+  uint8_t* outRows[64];
+  for (int32_t k = 0; k < band; ++k)
+    inRows[k] = s.inBand + size_t(k) * inBytes, outRows[k] = s.outBand + size_t(k) * outBytes;
   rc = HostBeginWrite(s.out);
   if (rc != SUCCESS) return rc;
   const int32_t inBits = HostSampleBits(s.in), inStep = HostPixelStep(s.in);
   const int32_t outBits = HostSampleBits(s.out), outStep = HostPixelStep(s.out);
-  for (int32_t y = 0; y < shadow.Height; ++y) {
-    rc = HostReadRow(s.in, s.inRow, y, 0, nullptr);
+  for (int32_t y0 = 0; y0 < shadow.Height; y0 += band) {
+    const int32_t n = std::min(band, shadow.Height - y0);
+    rc = HostReadRows(s.in, inRows, y0, n);
     if (rc != SUCCESS) return rc;
-    ConvertRow(static_cast<uint8_t*>(s.inRow), inBits, inStep, static_cast<uint8_t*>(s.outRow),
-               outBits, outStep, shadow.Width);
-    rc = HostWriteRow(s.out, s.outRow, y, 0, 0);
+    host::ParallelFor(n, shadow.Width, [&](int32_t k) {
+      ConvertRow(inRows[k], inBits, inStep, outRows[k], outBits, outStep, shadow.Width);
+    });
+    rc = HostWriteRows(s.out, outRows, y0, n);
     if (rc != SUCCESS) return rc;
   }
   HostSetOrientation(nullptr, &s.made, BITMAP_STRUCT_SIZE, source->Orientation, 0);
