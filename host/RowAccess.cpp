@@ -41,8 +41,8 @@ namespace {
 
 // Calls op(k, x, storedRowPointer, storedColumn, storedRow) for the pixels x0 <= x < x1 of view
 // rows y0 + k, 0 <= k < n. A turned view's row runs down a stored column, so there the band is
-// walked one stored row at a time, where its rows' pixels lie side by side: a band of turned rows
-// costs about what as many plain rows cost, instead of a cache miss per pixel.
+// walked one stored row at a time, where its rows' pixels lie side by side, rather than moving
+// to another stored row at every pixel.
 template <class Op>
 inline void WalkRows(const RowAccess& a, int32_t y0, int32_t n, int32_t x0, int32_t x1, Op&& op) {
   const host::ViewMap& m = a.map;
@@ -190,7 +190,8 @@ void ReadPixels(const RowAccess& a, int32_t y0, int32_t rowCount, int32_t x0, in
     case PixelFormat::Pal8: {
       const COLORREF* pal = a.bitmap->Palette;
       const uint32_t count = a.bitmap->PaletteCount;
-      WalkRows(a, y0, rowCount, x0, x1, [&](int32_t k, int32_t x, const uint8_t* row, int32_t sx, int32_t) {
+      WalkRows(a, y0, rowCount, x0, x1,
+               [&](int32_t k, int32_t x, const uint8_t* row, int32_t sx, int32_t) {
         uint8_t index = PaletteIndexAt(a, row, sx);
         COLORREF c = index < count ? pal[index] : 0;
         out8(k)[3 * x] = (c >> 16) & 0xFF;
@@ -200,25 +201,29 @@ void ReadPixels(const RowAccess& a, int32_t y0, int32_t rowCount, int32_t x0, in
       break;
     }
     case PixelFormat::Gray8:
-      WalkRows(a, y0, rowCount, x0, x1, [&](int32_t k, int32_t x, const uint8_t* row, int32_t sx, int32_t) {
+      WalkRows(a, y0, rowCount, x0, x1,
+               [&](int32_t k, int32_t x, const uint8_t* row, int32_t sx, int32_t) {
         out8(k)[x] = row[sx];
       });
       break;
     case PixelFormat::Gray12:
-      WalkRows(a, y0, rowCount, x0, x1, [&](int32_t k, int32_t x, const uint8_t* row, int32_t sx, int32_t) {
+      WalkRows(a, y0, rowCount, x0, x1,
+               [&](int32_t k, int32_t x, const uint8_t* row, int32_t sx, int32_t) {
         uint16_t v = Load16(row + 2 * sx) & 0x0FFF;
         out16(k)[x] = static_cast<uint16_t>(v << 4 | v >> 8);
       });
       break;
     case PixelFormat::Gray16:
-      WalkRows(a, y0, rowCount, x0, x1, [&](int32_t k, int32_t x, const uint8_t* row, int32_t sx, int32_t) {
+      WalkRows(a, y0, rowCount, x0, x1,
+               [&](int32_t k, int32_t x, const uint8_t* row, int32_t sx, int32_t) {
         out16(k)[x] = Load16(row + 2 * sx);
       });
       break;
     case PixelFormat::Rgb24:
     case PixelFormat::Rgb32: {
       const int32_t n = a.pixelStep;
-      WalkRows(a, y0, rowCount, x0, x1, [&](int32_t k, int32_t x, const uint8_t* row, int32_t sx, int32_t) {
+      WalkRows(a, y0, rowCount, x0, x1,
+               [&](int32_t k, int32_t x, const uint8_t* row, int32_t sx, int32_t) {
         const uint8_t* p = row + n * sx;
         uint8_t* o = out8(k) + n * x;
         o[0] = p[rgb ? 2 : 0];
@@ -231,7 +236,8 @@ void ReadPixels(const RowAccess& a, int32_t y0, int32_t rowCount, int32_t x0, in
     case PixelFormat::Rgb48:
     case PixelFormat::Rgb64: {
       const int32_t n = a.pixelStep;
-      WalkRows(a, y0, rowCount, x0, x1, [&](int32_t k, int32_t x, const uint8_t* row, int32_t sx, int32_t) {
+      WalkRows(a, y0, rowCount, x0, x1,
+               [&](int32_t k, int32_t x, const uint8_t* row, int32_t sx, int32_t) {
         const uint8_t* p = row + 2 * n * sx;
         uint16_t* o = out16(k) + n * x;
         o[0] = Load16(p + (rgb ? 4 : 0));
@@ -290,31 +296,36 @@ void WritePixels(RowAccess& a, int32_t y0, int32_t rowCount, int32_t x0, int32_t
     case PixelFormat::Pal1:
     case PixelFormat::Pal4:
     case PixelFormat::Pal8:
-      WalkRows(a, y0, rowCount, x0, x1, [&](int32_t k, int32_t x, uint8_t* row, int32_t sx, int32_t sy) {
+      WalkRows(a, y0, rowCount, x0, x1,
+               [&](int32_t k, int32_t x, uint8_t* row, int32_t sx, int32_t sy) {
         if (!inside(sx, sy)) return;
         const uint8_t* p = in8(k) + 3 * x;
         StorePaletteIndex(a.format, row, sx, NearestPaletteIndex(a, p[0], p[1], p[2]));
       });
       break;
     case PixelFormat::Gray8:
-      WalkRows(a, y0, rowCount, x0, x1, [&](int32_t k, int32_t x, uint8_t* row, int32_t sx, int32_t sy) {
+      WalkRows(a, y0, rowCount, x0, x1,
+               [&](int32_t k, int32_t x, uint8_t* row, int32_t sx, int32_t sy) {
         if (inside(sx, sy)) row[sx] = in8(k)[x];
       });
       break;
     case PixelFormat::Gray12:
-      WalkRows(a, y0, rowCount, x0, x1, [&](int32_t k, int32_t x, uint8_t* row, int32_t sx, int32_t sy) {
+      WalkRows(a, y0, rowCount, x0, x1,
+               [&](int32_t k, int32_t x, uint8_t* row, int32_t sx, int32_t sy) {
         if (inside(sx, sy)) Store16(row + 2 * sx, in16(k)[x] >> 4);
       });
       break;
     case PixelFormat::Gray16:
-      WalkRows(a, y0, rowCount, x0, x1, [&](int32_t k, int32_t x, uint8_t* row, int32_t sx, int32_t sy) {
+      WalkRows(a, y0, rowCount, x0, x1,
+               [&](int32_t k, int32_t x, uint8_t* row, int32_t sx, int32_t sy) {
         if (inside(sx, sy)) Store16(row + 2 * sx, in16(k)[x]);
       });
       break;
     case PixelFormat::Rgb24:
     case PixelFormat::Rgb32: {
       const int32_t n = a.pixelStep;
-      WalkRows(a, y0, rowCount, x0, x1, [&](int32_t k, int32_t x, uint8_t* row, int32_t sx, int32_t sy) {
+      WalkRows(a, y0, rowCount, x0, x1,
+               [&](int32_t k, int32_t x, uint8_t* row, int32_t sx, int32_t sy) {
         if (!inside(sx, sy)) return;
         uint8_t* p = row + n * sx;
         const uint8_t* i = in8(k) + n * x;
@@ -328,7 +339,8 @@ void WritePixels(RowAccess& a, int32_t y0, int32_t rowCount, int32_t x0, int32_t
     case PixelFormat::Rgb48:
     case PixelFormat::Rgb64: {
       const int32_t n = a.pixelStep;
-      WalkRows(a, y0, rowCount, x0, x1, [&](int32_t k, int32_t x, uint8_t* row, int32_t sx, int32_t sy) {
+      WalkRows(a, y0, rowCount, x0, x1,
+               [&](int32_t k, int32_t x, uint8_t* row, int32_t sx, int32_t sy) {
         if (!inside(sx, sy)) return;
         uint8_t* p = row + 2 * n * sx;
         const uint16_t* i = in16(k) + n * x;
