@@ -440,11 +440,22 @@ int32_t HostFillBitmap(BitmapRecord* bitmap, COLORREF colour) {
   if (rc == SUCCESS) rc = a.BeginWrite(bitmap);
   if (rc != SUCCESS) return rc;
   const int32_t bits = a.bits(), step = a.step();
+  // The colour's samples once; each pixel takes them and keeps a fourth sample it has.
+  uint16_t pixel16[3];
+  uint8_t pixel8[3];
+  HostColorToPixel(bits == 16 ? static_cast<void*>(pixel16) : pixel8, colour, bits, step);
+  const int32_t count = step == 1 ? 1 : 3;
+  const auto paint = [&](auto* row, const auto* pixel) {
+    for (int32_t x = 0; x < bitmap->Width; ++x)
+      for (int32_t k = 0; k < count; ++k) row[int64_t{x} * step + k] = pixel[k];
+  };
   for (int32_t y = 0; y < bitmap->Height; ++y) {
     rc = HostReadRow(a.get(), a.row(), y, 0, nullptr);
     if (rc != SUCCESS) return rc;
-    for (int32_t x = 0; x < bitmap->Width; ++x)
-      HostColorToPixel(a.row() + int64_t{x} * step * (bits / 8), colour, bits, step);
+    if (bits == 16)
+      paint(reinterpret_cast<uint16_t*>(a.row()), pixel16);
+    else
+      paint(a.row(), pixel8);
     rc = HostWriteRow(a.get(), a.row(), y, 0, 0);
     if (rc != SUCCESS) return rc;
   }

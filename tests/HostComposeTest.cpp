@@ -281,6 +281,21 @@ TEST_F(HostComposeTest, FillFollowsTheColourRule) {
   EXPECT_EQ(Samples(gray.get()).at(2, 1), (0xC0u + 5 * 0x80u + 2 * 0x40u) / 8 * 257);
   EXPECT_EQ(Samples(colour.get()).at(1, 1, 0), 0xC0u * 257);
   EXPECT_EQ(Samples(colour.get()).at(1, 1, 2), 0x40u * 257);
+  // A fourth sample keeps its value.
+  for (int32_t bits : {32, 64}) {
+    TestBitmap alpha(3, 2, bits);
+    alpha.FillNoise(3);
+    const auto before = Samples(alpha.get());
+    ASSERT_EQ(HostFillBitmap(alpha.get(), 0x00C08040), SUCCESS);
+    const auto after = Samples(alpha.get());
+    const uint32_t scale = bits == 64 ? 257 : 1;
+    for (int32_t y = 0; y < 2; ++y)
+      for (int32_t x = 0; x < 3; ++x) {
+        EXPECT_EQ(after.at(x, y, 0), 0xC0u * scale);
+        EXPECT_EQ(after.at(x, y, 1), 0x80u * scale);
+        EXPECT_EQ(after.at(x, y, 3), before.at(x, y, 3)) << bits << " bits " << x << "," << y;
+      }
+  }
 }
 
 }  // namespace
