@@ -121,9 +121,9 @@ compare: bench-build
 # Fuzzing: clang, libFuzzer, ASan and UBSan over the whole library. New inputs go to
 # $(FUZZ_BUILD)/corpus; a crash is written to $(FUZZ_BUILD)/artifacts/ and belongs in
 # fuzz/regressions/ once fixed, so every later run replays it.
-FUZZ_FLAGS = -timeout=10 -rss_limit_mb=2048 -print_final_stats=1
-FUZZ_RUN = $(SAN_ENV) $(FUZZ_BUILD)/fuzz/fxkit_fuzz $(FUZZ_FLAGS) \
-           -artifact_prefix=$(FUZZ_BUILD)/artifacts/
+# $(call fuzz_run,BUILD_DIR): the fuzz target of that build, with its artifacts beside it.
+fuzz_run = $(SAN_ENV) $(1)/fuzz/fxkit_fuzz -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+           -artifact_prefix=$(1)/artifacts/
 
 $(FUZZ_BUILD)/build.ninja:
 	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
@@ -136,7 +136,8 @@ fuzz-build: $(FUZZ_BUILD)/build.ninja
 
 # `make fuzz FUZZ_SECONDS=N`: a fuzzing session of N seconds.
 fuzz: deps fuzz-build
-	$(FUZZ_RUN) -max_total_time=$(FUZZ_SECONDS) $(FUZZ_BUILD)/corpus fuzz/corpus fuzz/regressions
+	$(call fuzz_run,$(FUZZ_BUILD)) -max_total_time=$(FUZZ_SECONDS) $(FUZZ_BUILD)/corpus fuzz/corpus \
+	  fuzz/regressions
 
 # The bounded smoke run of `make test`: the seed corpus and every regression input first, then
 # new inputs from a fixed seed for FUZZ_SMOKE_SECONDS. Its target comes from the sanitizer build,
@@ -144,5 +145,5 @@ fuzz: deps fuzz-build
 test-fuzz: $(ASAN_BUILD)/build.ninja
 	cmake --build $(ASAN_BUILD) -j $(JOBS) --target fxkit_fuzz
 	@mkdir -p $(ASAN_BUILD)/corpus $(ASAN_BUILD)/artifacts
-	$(SAN_ENV) $(ASAN_BUILD)/fuzz/fxkit_fuzz $(FUZZ_FLAGS) -artifact_prefix=$(ASAN_BUILD)/artifacts/ \
-	  -seed=1 -max_total_time=$(FUZZ_SMOKE_SECONDS) $(ASAN_BUILD)/corpus fuzz/corpus fuzz/regressions
+	$(call fuzz_run,$(ASAN_BUILD)) -seed=1 -max_total_time=$(FUZZ_SMOKE_SECONDS) \
+	  $(ASAN_BUILD)/corpus fuzz/corpus fuzz/regressions

@@ -494,25 +494,14 @@ void* HostAllocRowBuffer(RowAccess* a) {
 }
 
 int32_t HostReadRow(RowAccess* a, void* buffer, int32_t row, int32_t /*reserved*/, void* /*unused*/) {
-  if (!a || !buffer) return ERROR_HOST_BAD_ARGUMENT;
-  int32_t code;
-  if (host::FaultOnRead(&code)) return code;
-  if (row < 0 || row >= a->height) return ERROR_HOST_ROW_RANGE;
   uint8_t* const rows[] = {static_cast<uint8_t*>(buffer)};
-  ReadBand(*a, row, 1, rows);
-  return SUCCESS;
+  return HostReadRows(a, rows, row, 1);
 }
 
 int32_t HostWriteRow(RowAccess* a, const void* buffer, int32_t row, int32_t /*reserved*/,
                      int32_t /*unused*/) {
-  if (!a || !buffer) return ERROR_HOST_BAD_ARGUMENT;
-  int32_t code;
-  if (host::FaultOnWrite(&code)) return code;
-  if (!a->writing) return ERROR_HOST_WRONG_PHASE;
-  if (row < 0 || row >= a->height) return ERROR_HOST_ROW_RANGE;
   const uint8_t* const rows[] = {static_cast<const uint8_t*>(buffer)};
-  WriteBand(*a, row, 1, rows);
-  return Advance(a, 1);
+  return HostWriteRows(a, rows, row, 1);
 }
 
 int32_t HostReadRows(RowAccess* a, uint8_t* const* rows, int32_t first, int32_t count) {
@@ -534,9 +523,8 @@ int32_t HostWriteRows(RowAccess* a, const uint8_t* const* rows, int32_t first, i
   for (int32_t k = 0; k < count;) {
     // A run ends at the first row whose progress step reports: the status callback may stop the
     // work there, and the rows after it must then stay unwritten.
-    int32_t end = k + 1;
-    while (a->progress && end < count && PercentAfter(*a, end - k) == a->lastReported) ++end;
-    if (!a->progress) end = count;
+    int32_t end = a->progress ? k + 1 : count;
+    while (end < count && PercentAfter(*a, end - k) == a->lastReported) ++end;
     int32_t m = k, rc = SUCCESS;
     for (int32_t code; m < end; ++m) {
       const int64_t row = int64_t{first} + m;
