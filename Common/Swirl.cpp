@@ -3,9 +3,21 @@
 // grows with the logarithm of how far inside the rim it lies; the rim, everything outside it
 // and the centre pixel keep their values.
 //
+// The literal arithmetic per pixel is sqrt, atan2, sincos, sqrt, divide, log, sincos and a
+// bilinear sample. A shorter path gets the same samples with two libm calls: the cosine and sine
+// of the pixel's angle are dx / r and dy / r (turned by the 1.8e-10 radians by which
+// 2 x 3.1415926535 falls short of a turn, for pixels above the centre row, whose atan2 is
+// negative), and the turned direction comes from sincos(t) by the angle-sum rule. It bounds how
+// far its source position can lie from the literal one (libm's errors are a unit or two in the
+// last place; the bound allows several times that, and grows with |angle|), and keeps a pixel
+// only when every position within the bound gives the same samples and the same inside-the-rim
+// decision. Every other pixel takes the literal arithmetic, so the output is the literal one.
+//
 // Extreme inputs: the squares dx² + dy², a² and b² are formed in 64 bits rather than wrapping
 // in 32 (identical for every rectangle narrower than 46341 pixels). A rectangle of zero rows
 // allocates an empty cache and returns SUCCESS with nothing changed.
+#include "Common/Swirl.h"
+
 #include <cmath>
 
 #include "frame/Frame.h"
@@ -15,22 +27,19 @@
 #include "fxkit/effects.h"
 
 namespace fx {
+
 namespace {
 
 constexpr double kPi = 3.1415926535;
+// What the literal angle of a pixel above the centre row (dy < 0), atan2 + 2 x kPi, lacks of a
+// full turn.
+constexpr double kTurnShortfall = kPi * 2.0 - 6.283185307179586476925;
+constexpr double kUnit = 0x1p-53;  // the relative rounding of one operation
+// Bounds |literal cos θ - dx / r| and the same for the sine and for the angle, with a margin.
+constexpr double kDirection = 1e-14;
 
-struct SwirlGeometry {
-  RECT rect;
-  int32_t cx, cy;
-  int64_t a2, b2;  // squared half-axes of the ellipse
-  int32_t rows;    // H, the cache height
-  double turn;     // angle / 180.0
-};
-
-// Scratch of one row: five doubles and an index per pixel of the rectangle's width.
-size_t SwirlScratchBytes(const RECT& rect) {
-  return (size_t(rect.right) - size_t(rect.left)) * (5 * sizeof(double) + sizeof(int32_t));
-}
+// Scratch of one row: seven doubles and two indexes per pixel of the rectangle's width.
+constexpr size_t kScratchPerPixel = 7 * sizeof(double) + 2 * sizeof(int32_t);
 
 // True when (dx, dy) lies outside the rim in exact arithmetic by a margin far beyond the
 // rounding of the row's floating-point test r > R: r > R means r^4 > a²dx² + b²dy², since
@@ -41,32 +50,34 @@ inline bool SurelyOutside(const SwirlGeometry& g, int64_t dx, int64_t dy, double
   return r2 * r2 > bound * 1.000001;
 }
 
-// One output row, staged so that the libm calls of different pixels overlap: the pixels that
-// may move and their radii, then every angle, every sine and cosine, every rim radius and
-// logarithm, every turned sine and cosine, and last the samples. Each value is computed exactly
-// as the per-pixel arithmetic computes it (sincos gives the bits of sin and cos).
+// Starts loading the source rows of the sample at (sx, sy), clamped as the sampler clamps.
 template <class T>
-void SwirlRow(const SwirlGeometry& g, T* const* cache, int32_t y, int32_t pixelStep, int32_t width,
-              T* out, uint8_t* scratch) {
-  const int32_t n = g.rect.right - g.rect.left;
-  double* r = reinterpret_cast<double*>(scratch);
-  double* theta = r + n;
-  double* c = theta + n;
-  double* s = c + n;
-  double* ratio = s + n;
-  auto* xs = reinterpret_cast<int32_t*>(ratio + n);
+inline void PrefetchSample(T* const* cache, double sx, double sy, const SwirlGeometry& g,
+                           int32_t pixelStep) {
+  const double x = ClampToSpan(sx, g.rect.left, g.rect.right);
+  const double y = ClampToSpan(sy, 0, g.rows);
+  if (!(x == x && y == y)) return;
+  const int32_t iy = static_cast<int32_t>(y);
+  const int64_t at = int64_t{static_cast<int32_t>(x)} * pixelStep;
+  PrefetchLine(cache[iy] + at);
+  PrefetchLine(cache[iy + 1 < g.rows ? iy + 1 : iy] + at);
+}
+
+inline double RadiusOf(int32_t dx, int32_t dy) {
+  return std::sqrt(static_cast<double>(int64_t{dx} * dx + int64_t{dy} * dy));
+}
+
+// The literal arithmetic for the pixels xs[0 .. m) of row y, staged so that the libm calls of
+// different pixels overlap: every angle, every sine and cosine, every rim radius and logarithm,
+// every turned sine and cosine, and last the samples. sincos gives the bits of sin and cos.
+template <class T>
+void LiteralPixels(const SwirlGeometry& g, T* const* cache, int32_t y, int32_t pixelStep,
+                   int32_t width, T* out, int32_t* xs, int32_t m, double* r, double* theta,
+                   double* c, double* s, double* ratio) {
   const int32_t dy = y - g.cy;
   const double fdy = dy;
-  int32_t m = 0;
-  for (int32_t x = g.rect.left; x < g.rect.right; ++x) {
-    const int32_t dx = x - g.cx;
-    if (dx == 0 && dy == 0) continue;
-    const double r2 = static_cast<double>(int64_t{dx} * dx + int64_t{dy} * dy);
-    if (SurelyOutside(g, dx, dy, r2)) continue;
-    xs[m] = x;
-    r[m++] = std::sqrt(r2);
-  }
   for (int32_t i = 0; i < m; ++i) {
+    r[i] = RadiusOf(xs[i] - g.cx, dy);
     const double t = std::atan2(fdy, static_cast<double>(xs[i] - g.cx));
     theta[i] = t < 0 ? t + kPi * 2.0 : t;
   }
@@ -92,22 +103,143 @@ void SwirlRow(const SwirlGeometry& g, T* const* cache, int32_t y, int32_t pixelS
   }
 }
 
-int32_t SwirlDriver(BitmapRecord* bitmap, int32_t angle, POINT center) {
+}  // namespace
+
+SwirlGeometry MakeSwirlGeometry(const RECT& rect, int32_t angle, POINT center) {
   SwirlGeometry g;
-  g.rect = ProcessRect(bitmap);
+  g.rect = rect;
   g.cx = center.x;
   g.cy = center.y;
-  const int64_t a = (int64_t{g.rect.right} - g.rect.left) / 2;
-  const int64_t b = (int64_t{g.rect.bottom} - g.rect.top) / 2;
+  const int64_t a = (int64_t{rect.right} - rect.left) / 2;
+  const int64_t b = (int64_t{rect.bottom} - rect.top) / 2;
   g.a2 = a * a;
   g.b2 = b * b;
-  g.rows = g.rect.bottom - g.rect.top;
+  g.rows = rect.bottom - rect.top;
   g.turn = angle / 180.0;
+  return g;
+}
+
+size_t SwirlScratchBytes(const RECT& rect) {
+  return (size_t(rect.right) - size_t(rect.left)) * kScratchPerPixel;
+}
+
+// The short path, for the pixels that may move (SurelyOutside sorts out most of the others):
+//   1. the direction (c, s) = (dx, dy) / r, turned by kTurnShortfall above the centre row, and
+//      the rim radius R from it; pixels not clearly inside or outside the rim, whatever the
+//      literal R within its bound, go to the literal path;
+//   2. every log(R / r) and turn t;
+//   3. every sincos(t);
+//   4. the source position r(c cos t - s sin t) + cx, r(s cos t + c sin t) + cy - top and the
+//      bound on its distance from the literal one; the sample when the bound decides it.
+// The bounds add, with a margin, every rounding and libm error of both paths, in units of
+// kUnit: the direction's (kDirection), carried through R, the ratio and the logarithm into t
+// (times |turn|), the rounding of the literal θ + t and of both positions.
+//   - |literal R - R| <= R rel with rel = 2 kDirection (a²|c| + b²|s|) / R² +
+//     kDirection² (a² + b²) / R² + 16 kUnit, and (a²|c| + b²|s|)² <= (a² + b²) R² (Cauchy-
+//     Schwarz); for R >= 1 that makes 2 R rel <= rim + 32 kUnit R, rim as below.
+//   - the position's error is 2 r (3 kDirection + |turn| |literal log - log| + the roundings
+//     of t, θ + t and the sines), with |literal log - log| <= 2.02 (rel + 4 kUnit) + 8 kUnit
+//     |log|, r < R inside the rim and |log| |turn| about |t|: at most
+//     1.03 |turn| rim + r (6 kDirection + 56 kUnit + 41 kUnit |turn| + 27 kUnit |t|), plus
+//     16 kUnit times the magnitudes the positions are summed from.
+template <class T>
+int32_t SwirlRow(const SwirlGeometry& g, T* const* cache, int32_t y, int32_t pixelStep,
+                 int32_t width, T* out, uint8_t* scratch, bool literalOnly) {
+  const int32_t n = g.rect.right - g.rect.left;
+  double* r = reinterpret_cast<double*>(scratch);
+  double* c = r + n;
+  double* s = c + n;
+  double* ratio = s + n;
+  double* t = ratio + n;
+  double* ct = t + n;
+  double* st = ct + n;
+  auto* xs = reinterpret_cast<int32_t*>(st + n);
+  int32_t* literal = xs + n;
+  const int32_t dy = y - g.cy;
+  const double fdy = dy;
+  int32_t m = 0;
+  for (int32_t x = g.rect.left; x < g.rect.right; ++x) {
+    const int32_t dx = x - g.cx;
+    if (dx == 0 && dy == 0) continue;
+    const double r2 = static_cast<double>(int64_t{dx} * dx + int64_t{dy} * dy);
+    if (SurelyOutside(g, dx, dy, r2)) continue;
+    xs[m] = x;
+    r[m++] = std::sqrt(r2);
+  }
+  if (literalOnly) {
+    LiteralPixels(g, cache, y, pixelStep, width, out, xs, m, r, c, s, ratio, t);
+    return m;
+  }
+  const double a2 = static_cast<double>(g.a2), b2 = static_cast<double>(g.b2);
+  const double rim = 2 * (2 * kDirection * std::sqrt(a2 + b2) +
+                          kDirection * kDirection * (a2 + b2));
+  const double shortfall = dy < 0 ? kTurnShortfall : 0.0;
+  int32_t p = 0, k = 0;
+  for (int32_t i = 0; i < m; ++i) {
+    const double inverse = 1.0 / r[i];
+    const double c0 = (xs[i] - g.cx) * inverse, s0 = fdy * inverse;
+    const double ci = c0 - s0 * shortfall, si = s0 + c0 * shortfall;
+    const double R = std::sqrt(a2 * ci * ci + b2 * si * si);
+    const double margin = rim + 32 * kUnit * R;
+    if (R >= 1 && r[i] - R > margin) continue;  // beyond the rim on both paths
+    if (!(R >= 1 && R - r[i] > margin)) {       // too near the rim (or R too small) to tell
+      literal[p++] = xs[i];
+      continue;
+    }
+    xs[k] = xs[i];
+    r[k] = r[i];
+    c[k] = ci;
+    s[k] = si;
+    ratio[k++] = R * inverse;
+  }
+  for (int32_t i = 0; i < k; ++i) t[i] = std::log(ratio[i]) * g.turn;
+  for (int32_t i = 0; i < k; ++i) ::sincos(t[i], &st[i], &ct[i]);
+  const double absTurn = std::abs(g.turn);
+  const double fixed = std::abs(static_cast<double>(g.cx)) +
+                       std::abs(static_cast<double>(g.cy)) +
+                       std::abs(static_cast<double>(g.rect.top));
+  const double errConst = 1.03 * absTurn * rim;
+  const double errPerR = 6 * kDirection + 56 * kUnit + 41 * kUnit * absTurn;
+  // Positions and bounds first, so that the sampling loop can fetch the source rows of a pixel
+  // a few places ahead: near the centre neighbouring pixels sample far-apart places.
+  for (int32_t i = 0; i < k; ++i) {
+    const double c2 = c[i] * ct[i] - s[i] * st[i], s2 = s[i] * ct[i] + c[i] * st[i];
+    const double sx = r[i] * c2 + g.cx;
+    const double sy = r[i] * s2 + g.cy - g.rect.top;
+    ratio[i] = errConst + r[i] * (errPerR + 27 * kUnit * std::abs(t[i])) +
+               16 * kUnit * (fixed + std::abs(sx) + std::abs(sy));
+    c[i] = sx;
+    s[i] = sy;
+  }
+  constexpr int32_t kAhead = 8;
+  for (int32_t i = 0; i < k; ++i) {
+    if (i + kAhead < k) PrefetchSample(cache, c[i + kAhead], s[i + kAhead], g, pixelStep);
+    double ax, ex, ay, ey;
+    if (!ClampedWithin(c[i], ratio[i], g.rect.left, g.rect.right, &ax, &ex) ||
+        !ClampedWithin(s[i], ratio[i], 0, g.rows, &ay, &ey) ||
+        !BilinearSampleWithin<T>(cache, ax, ay, ex, ey, g.rows, pixelStep, width,
+                                 out + int64_t{xs[i]} * pixelStep))
+      literal[p++] = xs[i];
+  }
+  LiteralPixels(g, cache, y, pixelStep, width, out, literal, p, r, c, s, ratio, t);
+  return p;
+}
+
+template int32_t SwirlRow<uint8_t>(const SwirlGeometry&, uint8_t* const*, int32_t, int32_t,
+                                   int32_t, uint8_t*, uint8_t*, bool);
+template int32_t SwirlRow<uint16_t>(const SwirlGeometry&, uint16_t* const*, int32_t, int32_t,
+                                    int32_t, uint16_t*, uint8_t*, bool);
+
+namespace {
+
+int32_t SwirlDriver(BitmapRecord* bitmap, int32_t angle, POINT center) {
+  const RECT rect = ProcessRect(bitmap);
+  const SwirlGeometry g = MakeSwirlGeometry(rect, angle, center);
   return RunOverCachedRect(
-      bitmap, g.rect,
+      bitmap, rect,
       [&](auto* const* cache, int32_t y, int32_t pixelStep, int32_t width, auto* out,
           uint8_t* scratch) { SwirlRow(g, cache, y, pixelStep, width, out, scratch); },
-      SwirlScratchBytes(g.rect));
+      SwirlScratchBytes(rect));
 }
 
 const FxParamDesc kSwirlParams[] = {

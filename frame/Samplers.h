@@ -3,6 +3,7 @@
 // interpolation along one row, and the rotation of a ring of rows into a view.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 
 #if defined(__SSE2__)
@@ -41,43 +42,62 @@ inline __m128i ThreeSamples(const uint16_t* p) {
   return _mm_unpacklo_epi16(_mm_insert_epi16(two, p[2], 2), _mm_setzero_si128());
 }
 
+// The four pixels of a bilinear sample as 32-bit lanes of their first three samples: p00 and
+// the differences d1 = p01 - p00, d2 = p10 - p00, d3 = p00 + p11 - p01 - p10.
+struct Corners3 {
+  __m128i p00, d1, d2, d3;
+};
+
+template <class T>
+inline Corners3 CornersOf(const T* q00, const T* q01, const T* q10, const T* q11) {
+  const __m128i i00 = ThreeSamples(q00), i01 = ThreeSamples(q01);
+  const __m128i i10 = ThreeSamples(q10), i11 = ThreeSamples(q11);
+  return {i00, _mm_sub_epi32(i01, i00), _mm_sub_epi32(i10, i00),
+          _mm_sub_epi32(_mm_sub_epi32(_mm_add_epi32(i00, i11), i01), i10)};
+}
+
+// The blend ((p00 + d1 fx) + d2 fy) + (d3 fx) fy of lanes lo (0, 1) or hi (2, 3) as doubles.
+inline __m128d Blend2(const Corners3& q, bool hi, __m128d vx, __m128d vy) {
+  auto lanes = [hi](__m128i v) { return _mm_cvtepi32_pd(hi ? _mm_shuffle_epi32(v, 0xEE) : v); };
+  const __m128d a = _mm_add_pd(lanes(q.p00), _mm_mul_pd(lanes(q.d1), vx));
+  const __m128d b = _mm_add_pd(a, _mm_mul_pd(lanes(q.d2), vy));
+  return _mm_add_pd(b, _mm_mul_pd(_mm_mul_pd(lanes(q.d3), vx), vy));
+}
+
+// Two pairs of blended lanes truncated, clamped to the sample range and packed: sample k in
+// bits 8k (8-bit) or 16k (16-bit). Saturating packs clamp exactly as the one-sample clamp does.
+template <class T>
+inline uint64_t Pack3(__m128d low, __m128d high) {
+  const __m128i t = _mm_unpacklo_epi64(_mm_cvttpd_epi32(low), _mm_cvttpd_epi32(high));
+  if constexpr (sizeof(T) == 1) {
+    return static_cast<uint32_t>(
+        _mm_cvtsi128_si32(_mm_packus_epi16(_mm_packs_epi32(t, t), _mm_setzero_si128())));
+  } else {
+    // Clamped to 0 .. 65535 by a signed saturating pack around the middle of the range.
+    const __m128i middle = _mm_set1_epi32(32768);
+    const __m128i words = _mm_xor_si128(_mm_packs_epi32(_mm_sub_epi32(t, middle), t),
+                                        _mm_set1_epi16(static_cast<int16_t>(0x8000)));
+    return static_cast<uint64_t>(_mm_cvtsi128_si64(words));
+  }
+}
+
+template <class T>
+inline void StorePacked3(uint64_t packed, T* out) {
+  constexpr int kBits = 8 * sizeof(T);
+  out[0] = static_cast<T>(packed);
+  out[1] = static_cast<T>(packed >> kBits);
+  out[2] = static_cast<T>(packed >> (2 * kBits));
+}
+
 // The bilinear blend of three samples, two lanes of doubles at a time: each lane makes the same
 // IEEE operations in the same order as the one-sample formula of BilinearSampleOf, so the bits
 // are the same; the differences are formed in 32-bit integers as there.
 template <class T>
 inline void Bilinear3(const T* q00, const T* q01, const T* q10, const T* q11, double fx, double fy,
                       T* out) {
-  const __m128i i00 = ThreeSamples(q00), i01 = ThreeSamples(q01);
-  const __m128i i10 = ThreeSamples(q10), i11 = ThreeSamples(q11);
-  const __m128i e1 = _mm_sub_epi32(i01, i00), e2 = _mm_sub_epi32(i10, i00);
-  const __m128i e3 = _mm_sub_epi32(_mm_sub_epi32(_mm_add_epi32(i00, i11), i01), i10);
+  const Corners3 q = CornersOf(q00, q01, q10, q11);
   const __m128d vx = _mm_set1_pd(fx), vy = _mm_set1_pd(fy);
-  auto blend = [&](__m128i p00, __m128i d1, __m128i d2, __m128i d3) {
-    const __m128d a = _mm_add_pd(_mm_cvtepi32_pd(p00), _mm_mul_pd(_mm_cvtepi32_pd(d1), vx));
-    const __m128d b = _mm_add_pd(a, _mm_mul_pd(_mm_cvtepi32_pd(d2), vy));
-    return _mm_cvttpd_epi32(_mm_add_pd(b, _mm_mul_pd(_mm_mul_pd(_mm_cvtepi32_pd(d3), vx), vy)));
-  };
-  const __m128i low = blend(i00, e1, e2, e3);
-  const __m128i high = blend(_mm_shuffle_epi32(i00, 0xEE), _mm_shuffle_epi32(e1, 0xEE),
-                             _mm_shuffle_epi32(e2, 0xEE), _mm_shuffle_epi32(e3, 0xEE));
-  const __m128i t = _mm_unpacklo_epi64(low, high);  // lanes 0, 1, 2 (and 3)
-  if constexpr (sizeof(T) == 1) {
-    // Saturating packs clamp to 0 .. 255 exactly as the one-sample clamp does.
-    const uint32_t packed = static_cast<uint32_t>(
-        _mm_cvtsi128_si32(_mm_packus_epi16(_mm_packs_epi32(t, t), _mm_setzero_si128())));
-    out[0] = static_cast<T>(packed);
-    out[1] = static_cast<T>(packed >> 8);
-    out[2] = static_cast<T>(packed >> 16);
-  } else {
-    // Clamped to 0 .. 65535 by a signed saturating pack around the middle of the range.
-    const __m128i middle = _mm_set1_epi32(32768);
-    const __m128i words = _mm_xor_si128(_mm_packs_epi32(_mm_sub_epi32(t, middle), t),
-                                        _mm_set1_epi16(static_cast<int16_t>(0x8000)));
-    const auto packed = static_cast<uint64_t>(_mm_cvtsi128_si64(words));
-    out[0] = static_cast<T>(packed);
-    out[1] = static_cast<T>(packed >> 16);
-    out[2] = static_cast<T>(packed >> 32);
-  }
+  StorePacked3(Pack3<T>(Blend2(q, false, vx, vy), Blend2(q, true, vx, vy)), out);
 }
 #endif
 
@@ -136,6 +156,112 @@ inline void BilinearSample(T* const* rows, double x, double y, int32_t rowCount,
     BilinearSampleOf<T, 4>(rows, x, y, rowCount, width, out);
   else
     BilinearSampleOf<T, 0>(rows, x, y, rowCount, width, out, pixelStep);
+}
+
+// Starts loading the cache line at p. Written as an instruction because the optimiser may
+// drop the prefetch builtin as an operation without effect.
+inline void PrefetchLine(const void* p) {
+#if defined(__x86_64__) || defined(__i386__)
+  asm volatile("prefetcht0 %0" : : "m"(*static_cast<const char*>(p)));
+#else
+  __builtin_prefetch(p);
+#endif
+}
+
+// A source coordinate known only to lie within e of v, clamped into [lo, hi - 1] as ClampToSpan
+// does: true when every value in the interval gives the same pixel index, with *at the value
+// to sample and *within how far the true one may lie from it (0 when clamped to an edge); false
+// when the interval meets an edge of the clamp or a pixel boundary, or v or e is not finite.
+inline bool ClampedWithin(double v, double e, int32_t lo, int32_t hi, double* at,
+                          double* within) {
+  const double low = v - e, high = v + e;
+  if (low >= hi) {
+    *at = hi - 1;
+    *within = 0;
+    return true;
+  }
+  if (high < lo) {
+    *at = lo;
+    *within = 0;
+    return true;
+  }
+  if (!(low >= lo && high < hi) || static_cast<int32_t>(low) != static_cast<int32_t>(high))
+    return false;
+  *at = v;
+  *within = e;
+  return true;
+}
+
+// BilinearSampleOf's result for a position known only to within ex across and ey down of
+// (x, y), both already inside the table with one pixel index each way (ClampedWithin): writes
+// it and returns true when every position in that box gives the same samples, else writes
+// nothing and returns false. The blend is linear in each fraction, so its change across the
+// box is bounded by the differences times the box's sides; both evaluations round alike, within
+// 2e-9 of each other for these magnitudes, and not at all when the four pixels are equal.
+template <class T>
+[[gnu::always_inline]] inline bool BilinearSampleWithin(T* const* rows, double x, double y, double ex, double ey,
+                                 int32_t rowCount, int32_t pixelStep, int32_t width, T* out) {
+  int32_t iy = static_cast<int32_t>(y), ix = static_cast<int32_t>(x);
+  const double fy = y - iy, fx = x - ix;
+  int32_t iy1 = iy + 1, ix1 = ix + 1;
+  if (iy1 <= 0)
+    iy = iy1 = 0;
+  else if (iy1 >= rowCount)
+    iy = iy1 = rowCount - 1;
+  if (ix1 >= width)
+    ix = ix1 = width - 1;
+  else if (ix1 <= 0)
+    ix = ix1 = 0;
+  const T* row0 = rows[iy];
+  const T* row1 = rows[iy1];
+  const int32_t count = pixelStep == 1 ? 1 : 3;
+  const int32_t a = ix * pixelStep, b = ix1 * pixelStep;
+#if defined(__SSE2__)
+  if (count == 3) {
+    const Corners3 q = CornersOf(row0 + a, row0 + b, row1 + a, row1 + b);
+    const __m128d vx = _mm_set1_pd(fx), vy = _mm_set1_pd(fy);
+    const __m128d sx = _mm_set1_pd(ex), sy = _mm_set1_pd(ey), sxy = _mm_set1_pd(2 * ex * ey);
+    const __m128d sign = _mm_set1_pd(-0.0), rounding = _mm_set1_pd(2e-9);
+    __m128d low[2], high[2];
+    for (int32_t h = 0; h < 2; ++h) {
+      auto magnitude = [&](__m128i v) {
+        return _mm_andnot_pd(sign, _mm_cvtepi32_pd(h ? _mm_shuffle_epi32(v, 0xEE) : v));
+      };
+      const __m128d a1 = magnitude(q.d1), a2 = magnitude(q.d2), a3 = magnitude(q.d3);
+      const __m128d sum = _mm_add_pd(_mm_add_pd(a1, a2), a3);
+      const __m128d spread = _mm_add_pd(
+          _mm_add_pd(_mm_mul_pd(_mm_add_pd(a1, a3), sx), _mm_mul_pd(_mm_add_pd(a2, a3), sy)),
+          _mm_add_pd(_mm_mul_pd(a3, sxy),
+                     _mm_and_pd(_mm_cmpgt_pd(sum, _mm_setzero_pd()), rounding)));
+      const __m128d v = Blend2(q, h != 0, vx, vy);
+      low[h] = _mm_sub_pd(v, spread);
+      high[h] = _mm_add_pd(v, spread);
+    }
+    const uint64_t packed = Pack3<T>(low[0], low[1]);
+    if (packed != Pack3<T>(high[0], high[1])) return false;
+    StorePacked3(packed, out);
+    return true;
+  }
+#endif
+  int32_t values[3];
+  for (int32_t k = 0; k < count; ++k) {
+    const int32_t p00 = row0[a + k], p01 = row0[b + k];
+    const int32_t p10 = row1[a + k], p11 = row1[b + k];
+    const int32_t d1 = p01 - p00, d2 = p10 - p00, d3 = p00 + p11 - p01 - p10;
+    const double v = ((p00 + d1 * fx) + d2 * fy) + (d3 * fx) * fy;
+    double spread = 0;
+    if (d1 != 0 || d2 != 0 || d3 != 0) {
+      const double a1 = std::abs(d1), a2 = std::abs(d2), a3 = std::abs(d3);
+      spread = (a1 + a3) * ex + (a2 + a3) * ey + 2 * a3 * ex * ey + 2e-9;
+    }
+    int32_t low = static_cast<int32_t>(v - spread), high = static_cast<int32_t>(v + spread);
+    low = low < 0 ? 0 : (low > SampleTraits<T>::kMax ? SampleTraits<T>::kMax : low);
+    high = high < 0 ? 0 : (high > SampleTraits<T>::kMax ? SampleTraits<T>::kMax : high);
+    if (low != high) return false;
+    values[k] = low;
+  }
+  for (int32_t k = 0; k < count; ++k) out[k] = static_cast<T>(values[k]);
+  return true;
 }
 
 void BilinearSample8(uint8_t* const* rows, double x, double y, int32_t rowCount, int32_t pixelStep,
