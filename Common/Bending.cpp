@@ -9,6 +9,7 @@
 // spherize. Extreme inputs: those of spherize (64-bit squares, bounded window); a rectangle of at
 // most two pixels each way has D = 0, and its centre pixel (the only one within D) stays.
 #include "Common/Sphere.h"
+#include "Common/SphereRemaps.h"
 #include "frame/RegistryDefs.h"
 #include "fxkit/effects.h"
 
@@ -20,23 +21,7 @@ constexpr uint32_t kShapeSpherical = 0x000;
 constexpr uint32_t kShapeHorizontal = 0x100;
 constexpr uint32_t kShapeVertical = 0x200;
 
-struct BendRemap {
-  static constexpr bool kEllipseBound = false;  // the bound is the half-diagonal, the reach
-  double k;
-  double D;
-  double q;  // pi / 2D
-  bool outward;
-  double Reach(const SphereGeometry&) const { return D; }
-  double Bound(const SphereGeometry&, double, double) const { return D; }
-  double Map(double r, double) const {
-    if (outward) return (std::asin(r / D) / q - r) * k + r;
-    return (D * std::sin(r * q) - r) * k + r;
-  }
-};
 
-BendRemap MakeBendRemap(const SphereGeometry& g, double k, bool outward) {
-  return BendRemap{k, g.D, kSpherePi / (2.0 * g.D), outward};
-}
 
 // One row of the cylindrical shapes: the radial remapping about (cx, cy), moved along the row.
 template <class T>

@@ -10,24 +10,13 @@
 #include <cstdlib>
 
 #include "Common/Sphere.h"
+#include "Common/SphereRemaps.h"
 #include "frame/RegistryDefs.h"
 #include "fxkit/effects.h"
 
 namespace fx {
 namespace {
 
-struct PunchRemap {
-  static constexpr bool kEllipseBound = true;
-  double k;
-  double e;  // -ramp / 1000
-  bool outward;
-  double Reach(const SphereGeometry& g) const { return EllipseReach(g); }
-  double Bound(const SphereGeometry& g, double c, double s) const { return EllipseRadius(g, c, s); }
-  double Map(double r, double R) const {
-    if (outward) return (std::sqrt(r * R) - r) * (1.0 - std::exp(e * r)) * k + r;
-    return (r * r / R - r) * k + r;
-  }
-};
 
 const FxParamDesc kPunchParams[] = {
     IntParam("strength", 100, -500, 500,

@@ -15,6 +15,7 @@
 // at the centre pixel, whose remapped radius 0/0 is taken as its limit 0 (the pixel stays);
 // |strength| is compared in 64 bits, so INT32_MIN is out of range.
 #include "Common/Sphere.h"
+#include "Common/SphereRemaps.h"
 
 #include <cstdlib>
 
@@ -68,19 +69,6 @@ int32_t RowPairPass::Open(BitmapRecord* bitmap) {
 
 namespace {
 
-// Positive strength: r' = (asin(r / R)·(R / q) - r)·k + r; negative: (R·sin(r·q / R) - r)·k + r.
-struct SpherizeRemap {
-  static constexpr bool kEllipseBound = true;
-  double k;
-  bool outward;
-  double Reach(const SphereGeometry& g) const { return EllipseReach(g); }
-  double Bound(const SphereGeometry& g, double c, double s) const { return EllipseRadius(g, c, s); }
-  double Map(double r, double R) const {
-    constexpr double q = kSpherePi / 2.0;
-    if (outward) return (std::asin(r / R) * (R / q) - r) * k + r;
-    return (R * std::sin(r * q / R) - r) * k + r;
-  }
-};
 
 const FxParamDesc kSpherizeParams[] = {
     IntParam("strength", 100, -500, 500,

@@ -1,7 +1,8 @@
 // The machinery shared by the sphere and cylinder distortions (spherize, punch, bending,
 // cylindrical). Spherize, punch and spherical bending move every pixel inside a bound around a
 // centre along its ray to a remapped radius; they differ only in the bound and the radius
-// function (a `Remap` with Reach(geometry), Bound(geometry, cos, sin) and Map(r, R)). This
+// function (a `Remap` with Reach(geometry), Bound(geometry, cos, sin) and Map(r, R), and for the
+// short path of SphereRow BoundSpread and MapSpread; the remaps are in SphereRemaps.h). This
 // header holds their outside modes and fold handling, the driver with its window of source rows
 // (a sliding ring of N rows around the output row, or every row of the rectangle when N reaches
 // its height), and the row-pair pass of the effects that remap within one row (cylindrical,
@@ -92,6 +93,26 @@ inline double EllipseReach(const SphereGeometry& g) {
   return std::sqrt(static_cast<double>(g.a2 > g.b2 ? g.a2 : g.b2)) * 1.000000001;
 }
 
+// The spreads of the short path (SphereRow): BoundSpread(g, R) bounds how far the literal bound
+// may lie from R, taken from a direction within kDirectionError of the literal one;
+// MapSpread(r, R, dR, rp) bounds how far the literal Map(r, R') may lie from rp = Map(r, R)
+// when |R' - R| <= dR, rounding and libm errors of both evaluations included. The bound test
+// keeps R - r > 2 dR, so r < R - dR. The ellipse's spread holds for R >= 1, which the short
+// path requires.
+inline double EllipseBoundSpread(const SphereGeometry& g, double R) {
+  return EllipseRadiusSpread(static_cast<double>(g.a2), static_cast<double>(g.b2), R);
+}
+
+// dR grown by the rounding of r / R and R / q in the literal evaluation.
+inline double GrownSpread(double dR, double R) {
+  return dR + 4 * kRoundingUnit * R;
+}
+
+// The rounding of (A - r)·k + r and of A itself: eight units of every magnitude it passes.
+inline double MapRounding(double A, double r, double k, double rp) {
+  return 8 * kRoundingUnit * ((k + 1) * (std::abs(A) + r) + std::abs(rp));
+}
+
 // The export of spherize and bending up to their own work, in order: the bitmap checks, strength
 // beyond ±500 refused and 0 doing nothing, then in orientation 1 the rectangle (not empty), the
 // centre (inside it grown by one pixel), the fill colour prepared and the outside flags checked;
@@ -146,46 +167,32 @@ inline bool SurelyBeyondEllipse(const SphereGeometry& g, int64_t dx, int64_t dy,
   return r2 * r2 > bound * 1.000001;
 }
 
-// Scratch of SphereRow: five doubles and an index per pixel of the rectangle's width.
+// Scratch of SphereRow: five doubles and two indexes per pixel of the rectangle's width.
 inline size_t SphereRowScratch(const RECT& rect) {
-  return (size_t(rect.right) - size_t(rect.left)) * (5 * sizeof(double) + sizeof(int32_t));
+  return (size_t(rect.right) - size_t(rect.left)) * (5 * sizeof(double) + 2 * sizeof(int32_t));
 }
 
-// One output row y of spherize, punch or spherical bending, remapped in place in `out`. The row
-// is staged so that the libm calls of different pixels overlap: the pixels within reach and their
-// radii, every angle, every sine and cosine, every bound, every remapped radius, then the pixels
-// in order. Each value is computed exactly as the per-pixel arithmetic computes it; pixels beyond
-// the bound keep their values, as they always did (a remap whose bound is the inscribed ellipse
-// says so with kEllipseBound, and pixels surely beyond it skip the trigonometry).
+// The literal arithmetic of SphereRow for the pixels xs[0 .. m) of row y, staged so that the
+// libm calls of different pixels overlap: every radius and angle, every sine and cosine, every
+// bound, every remapped radius, then the pixels. Each value is computed exactly as the per-pixel
+// arithmetic computes it; pixels beyond the bound keep their values. The pixels need not come
+// in order: each writes only itself, but for the fold fills of the centre's neighbours, which
+// land on the centre pixel, and that pixel writes nothing of its own when they do.
 template <class T, class Remap>
-void SphereRow(const SphereGeometry& g, const RadialOptions& o, const Remap& remap,
-               const SphereSources<T>& src, int32_t y, int32_t step, int32_t width, T* out,
-               uint8_t* scratch) {
+void SphereLiteralPixels(const SphereGeometry& g, const RadialOptions& o, const Remap& remap,
+                         const SphereSources<T>& src, int32_t y, int32_t step, int32_t width,
+                         T* out, int32_t* xs, int32_t m, double* rs, double* th, double* cs,
+                         double* sn, double* bounds) {
   const RECT& rc = g.rect;
-  const int32_t n = rc.right - rc.left;
-  double* rs = reinterpret_cast<double*>(scratch);
-  double* th = rs + n;
-  double* cs = th + n;
-  double* sn = cs + n;
-  double* bounds = sn + n;
-  auto* xs = reinterpret_cast<int32_t*>(bounds + n);
   const int32_t cx = o.center.x, cy = o.center.y;
   const int32_t dy = y - cy;
   const int64_t dy2 = int64_t{dy} * dy;
   const double fdy = dy;
-  const double reach = remap.Reach(g);
-  int32_t m = 0;
-  for (int32_t x = rc.left; x < rc.right; ++x) {
-    const int32_t dx = x - cx;
-    const int64_t r2 = int64_t{dx} * dx + dy2;
-    if constexpr (Remap::kEllipseBound)
-      if (SurelyBeyondEllipse(g, dx, dy, static_cast<double>(r2))) continue;
-    const double r = std::sqrt(static_cast<double>(r2));
-    if (r > reach) continue;
-    xs[m] = x;
-    rs[m++] = r;
+  for (int32_t i = 0; i < m; ++i) {
+    const int32_t dx = xs[i] - cx;
+    rs[i] = std::sqrt(static_cast<double>(int64_t{dx} * dx + dy2));
+    th[i] = std::atan2(fdy, static_cast<double>(dx));
   }
-  for (int32_t i = 0; i < m; ++i) th[i] = std::atan2(fdy, static_cast<double>(xs[i] - cx));
   for (int32_t i = 0; i < m; ++i) ::sincos(th[i], &sn[i], &cs[i]);
   int32_t k = 0;
   for (int32_t i = 0; i < m; ++i) {
@@ -225,6 +232,164 @@ void SphereRow(const SphereGeometry& g, const RadialOptions& o, const Remap& rem
     }
     BilinearSample<T>(src.rows, sx, src.sliding ? src.w + d : v, src.n, step, width, pixel);
   }
+}
+
+// Where a pixel whose source position is known within e takes its sample, as the literal
+// arithmetic's outside test and modes decide. Returns 1 when the pixel is finished (sampled,
+// filled or kept), 0 when the bound cannot decide it.
+template <class T>
+inline int32_t SphereShortPixel(const SphereGeometry& g, const RadialOptions& o,
+                                const SphereSources<T>& src, int32_t y, int32_t step,
+                                int32_t width, double sx, double oy, double e, T* pixel) {
+  const RECT& rc = g.rect;
+  const int32_t dy = y - o.center.y;
+  double d = oy - dy, v = src.sliding ? y + d : (src.w - dy) + oy;
+  const int32_t lo = src.sliding ? rc.top : 0, hi = src.sliding ? rc.bottom : src.n;
+  const bool inside = sx - e >= rc.left && sx + e < rc.right && v - e >= lo && v + e < hi;
+  if (!inside) {
+    const bool outside = sx + e < rc.left || sx - e >= rc.right || v + e < lo || v - e >= hi;
+    if (o.mode != kOutsideEdge) {
+      if (!outside) return 0;
+      if (o.mode == kOutsideFill) WriteFill(pixel, step, o.fill);
+      return 1;
+    }
+  }
+  // Inside, or the nearest edge: each coordinate clamped into the rectangle, a clamped one exact.
+  double ax, ex, av, ev;
+  if (!ClampedWithin(sx, e, rc.left, rc.right, &ax, &ex) ||
+      !ClampedWithin(v, e, lo, hi, &av, &ev))
+    return 0;
+  if (av != v) d = av - y;  // clamped to an edge row, as the literal arithmetic does
+  const double at = src.sliding ? src.w + d : av;
+  // Between -1 and 0 the sampler extrapolates from the next row; the clamp gives row 0 only.
+  if (!(at - ev >= 0)) return 0;
+  double ay, ey;
+  if (!ClampedWithin(at, ev, 0, src.n, &ay, &ey)) return 0;
+  return BilinearSampleWithin<T>(src.rows, ax, ay, ex, ey, src.n, step, width, pixel) ? 1 : 0;
+}
+
+// One output row y of spherize, punch or spherical bending, remapped in place in `out`: the
+// pixels within reach and their radii, then the short path (below) and the literal arithmetic
+// for the pixels it leaves. A remap whose bound is the inscribed ellipse says so with
+// kEllipseBound, and pixels surely beyond it skip the trigonometry. With `literalOnly` every
+// pixel takes the literal arithmetic. Returns the number of pixels that did.
+//
+// The short path takes the direction of a pixel as (dx, dy) / r instead of atan2 and sincos,
+// the bound from it (within BoundSpread of the literal one), the remapped radius rp from that
+// bound (within MapSpread of the literal one), and the source position from those, within
+//   e = 2 (1.01 (|rp| kDirectionError + spread) + 16 kRoundingUnit (the magnitudes summed)).
+// A pixel is decided when the bound test, the fold test, the outside test and the sample come
+// out the same for every value within those bounds; the centre pixel always takes the literal
+// arithmetic.
+template <class T, class Remap>
+int32_t SphereRow(const SphereGeometry& g, const RadialOptions& o, const Remap& remap,
+                  const SphereSources<T>& src, int32_t y, int32_t step, int32_t width, T* out,
+                  uint8_t* scratch, bool literalOnly = false) {
+  const RECT& rc = g.rect;
+  const int32_t n = rc.right - rc.left;
+  double* rs = reinterpret_cast<double*>(scratch);
+  double* th = rs + n;
+  double* cs = th + n;
+  double* sn = cs + n;
+  double* bounds = sn + n;
+  auto* xs = reinterpret_cast<int32_t*>(bounds + n);
+  int32_t* literal = xs + n;
+  const int32_t cx = o.center.x, cy = o.center.y;
+  const int32_t dy = y - cy;
+  const int64_t dy2 = int64_t{dy} * dy;
+  const double fdy = dy;
+  const double reach = remap.Reach(g);
+  int32_t m = 0;
+  for (int32_t x = rc.left; x < rc.right; ++x) {
+    const int32_t dx = x - cx;
+    const int64_t r2 = int64_t{dx} * dx + dy2;
+    if constexpr (Remap::kEllipseBound)
+      if (SurelyBeyondEllipse(g, dx, dy, static_cast<double>(r2))) continue;
+    const double r = std::sqrt(static_cast<double>(r2));
+    if (r > reach) continue;
+    xs[m] = x;
+    rs[m++] = r;
+  }
+  if (literalOnly) {
+    SphereLiteralPixels(g, o, remap, src, y, step, width, out, xs, m, rs, th, cs, sn, bounds);
+    return m;
+  }
+  int32_t p = 0, k = 0;
+  for (int32_t i = 0; i < m; ++i) {
+    const double r = rs[i];
+    if (r == 0) {
+      literal[p++] = xs[i];
+      continue;
+    }
+    const double inverse = 1.0 / r;
+    const double c = (xs[i] - cx) * inverse, s = fdy * inverse;
+    const double bound = remap.Bound(g, c, s);
+    const double spread = remap.BoundSpread(g, bound);
+    if (bound >= 1 && r - bound > 2 * spread) continue;  // beyond the bound on both paths
+    if (!(bound >= 1 && bound - r > 2 * spread)) {
+      literal[p++] = xs[i];
+      continue;
+    }
+    xs[k] = xs[i], rs[k] = r, cs[k] = c, sn[k] = s, th[k] = spread;
+    bounds[k++] = bound;
+  }
+  for (int32_t i = 0; i < k; ++i) {
+    const double rp = remap.Map(rs[i], bounds[i]);
+    th[i] = remap.MapSpread(rs[i], bounds[i], th[i], rp);
+    bounds[i] = rp;
+  }
+  // Positions and bounds first, so that the sampling loop can fetch the source rows of a pixel
+  // a few places ahead.
+  int32_t q = 0;
+  const double fixed = std::abs(static_cast<double>(cx)) + std::abs(fdy) +
+                       std::abs(static_cast<double>(y)) + src.n + 1;
+  for (int32_t i = 0; i < k; ++i) {
+    double rp = bounds[i], spread = th[i];
+    if (o.fold && !(rp - spread > 0)) {
+      // Surely folded: kept, filled, or (nearest edge) sampled at the centre, rp = 0 exactly.
+      // The centre's row neighbours also fill the centre: they take the literal arithmetic.
+      const int32_t dx = xs[i] - cx;
+      if (!(rp + spread <= 0) || (o.mode == kOutsideFill && dy == 0 && (dx == 1 || dx == -1))) {
+        literal[p++] = xs[i];
+        continue;
+      }
+      if (o.mode == kOutsideKeep) continue;
+      if (o.mode == kOutsideFill) {
+        WriteFill(out + int64_t{xs[i]} * step, step, o.fill);
+        continue;
+      }
+      rp = 0;
+      spread = 0;
+    }
+    const double sx = cx + rp * cs[i], oy = rp * sn[i];
+    xs[q] = xs[i];
+    cs[q] = sx;
+    sn[q] = oy;
+    // A folded pixel sampling the centre (rp = 0) has an exact position.
+    th[q++] = rp == 0 && spread == 0
+                  ? 0.0
+                  : 2 * (1.01 * (std::abs(rp) * kDirectionError + spread) +
+                         16 * kRoundingUnit * (fixed + std::abs(rp) + std::abs(sx) + std::abs(oy)));
+  }
+  constexpr int32_t kAhead = 8;
+  const double top = src.w - dy;  // the table position of the centre's row
+  for (int32_t i = 0; i < q; ++i) {
+    if (i + kAhead < q) {
+      const double ax = ClampToSpan(cs[i + kAhead], rc.left, rc.right);
+      const double ay = ClampToSpan(top + sn[i + kAhead], 0, src.n);
+      if (ax == ax && ay == ay) {
+        const int32_t iy = static_cast<int32_t>(ay);
+        const int64_t at = int64_t{static_cast<int32_t>(ax)} * step;
+        PrefetchLine(src.rows[iy] + at);
+        PrefetchLine(src.rows[iy + 1 < src.n ? iy + 1 : iy] + at);
+      }
+    }
+    if (!SphereShortPixel<T>(g, o, src, y, step, width, cs[i], sn[i], th[i],
+                             out + int64_t{xs[i]} * step))
+      literal[p++] = xs[i];
+  }
+  SphereLiteralPixels(g, o, remap, src, y, step, width, out, literal, p, rs, th, cs, sn, bounds);
+  return p;
 }
 
 // The sphere driver: opens the row access, builds the geometry of the rectangle, sizes the window

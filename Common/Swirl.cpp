@@ -34,9 +34,8 @@ constexpr double kPi = 3.1415926535;
 // What the literal angle of a pixel above the centre row (dy < 0), atan2 + 2 x kPi, lacks of a
 // full turn.
 constexpr double kTurnShortfall = kPi * 2.0 - 6.283185307179586476925;
-constexpr double kUnit = 0x1p-53;  // the relative rounding of one operation
-// Bounds |literal cos θ - dx / r| and the same for the sine and for the angle, with a margin.
-constexpr double kDirection = 1e-14;
+constexpr double kUnit = kRoundingUnit;
+constexpr double kDirection = kDirectionError;
 
 // Scratch of one row: seven doubles and two indexes per pixel of the rectangle's width.
 constexpr size_t kScratchPerPixel = 7 * sizeof(double) + 2 * sizeof(int32_t);
@@ -134,9 +133,8 @@ size_t SwirlScratchBytes(const RECT& rect) {
 // The bounds add, with a margin, every rounding and libm error of both paths, in units of
 // kUnit: the direction's (kDirection), carried through R, the ratio and the logarithm into t
 // (times |turn|), the rounding of the literal θ + t and of both positions.
-//   - |literal R - R| <= R rel with rel = 2 kDirection (a²|c| + b²|s|) / R² +
-//     kDirection² (a² + b²) / R² + 16 kUnit, and (a²|c| + b²|s|)² <= (a² + b²) R² (Cauchy-
-//     Schwarz); for R >= 1 that makes 2 R rel <= rim + 32 kUnit R, rim as below.
+//   - |literal R - R| <= R rel <= EllipseRadiusSpread(a², b², R) = rim / 2 + 16 kUnit R, for
+//     R >= 1; the rim test keeps twice that.
 //   - the position's error is 2 r (3 kDirection + |turn| |literal log - log| + the roundings
 //     of t, θ + t and the sines), with |literal log - log| <= 2.02 (rel + 4 kUnit) + 8 kUnit
 //     |log|, r < R inside the rim and |log| |turn| about |t|: at most
@@ -171,8 +169,7 @@ int32_t SwirlRow(const SwirlGeometry& g, T* const* cache, int32_t y, int32_t pix
     return m;
   }
   const double a2 = static_cast<double>(g.a2), b2 = static_cast<double>(g.b2);
-  const double rim = 2 * (2 * kDirection * std::sqrt(a2 + b2) +
-                          kDirection * kDirection * (a2 + b2));
+  const double rim = 2 * EllipseRadiusSpread(a2, b2, 0);
   const double shortfall = dy < 0 ? kTurnShortfall : 0.0;
   int32_t p = 0, k = 0;
   for (int32_t i = 0; i < m; ++i) {
@@ -180,7 +177,7 @@ int32_t SwirlRow(const SwirlGeometry& g, T* const* cache, int32_t y, int32_t pix
     const double c0 = (xs[i] - g.cx) * inverse, s0 = fdy * inverse;
     const double ci = c0 - s0 * shortfall, si = s0 + c0 * shortfall;
     const double R = std::sqrt(a2 * ci * ci + b2 * si * si);
-    const double margin = rim + 32 * kUnit * R;
+    const double margin = 2 * EllipseRadiusSpread(a2, b2, R);
     if (R >= 1 && r[i] - R > margin) continue;  // beyond the rim on both paths
     if (!(R >= 1 && R - r[i] > margin)) {       // too near the rim (or R too small) to tell
       literal[p++] = xs[i];

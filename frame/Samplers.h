@@ -168,6 +168,26 @@ inline void PrefetchLine(const void* p) {
 #endif
 }
 
+// Short paths: an effect may compute a pixel's source position more cheaply than its literal
+// arithmetic, bound the distance between the two, and keep the pixel only when every position
+// within the bound gives the same output (below); the rest take the literal arithmetic.
+//
+// The relative rounding of one IEEE operation.
+inline constexpr double kRoundingUnit = 0x1p-53;
+// A bound on |cos(atan2(dy, dx)) - dx / r| and |sin(atan2(dy, dx)) - dy / r| for r = sqrt(dx² +
+// dy²) and on the rounding of an angle below 8 plus a constant: atan2, sin and cos err by a
+// unit or two in the last place (at most 2e-15 together here); the bound allows five times that.
+inline constexpr double kDirectionError = 1e-14;
+
+// How far the rim radius R = sqrt(a²c² + b²s²) of a direction (c, s) may move when c and s each
+// move by up to kDirectionError, rounding of both evaluations included, for R >= 1:
+// |a²(c'² - c²) + b²(s'² - s²)| <= 2 kDirectionError (a²|c| + b²|s|) + kDirectionError² (a² +
+// b²), and (a²|c| + b²|s|)² <= (a² + b²) R² (Cauchy-Schwarz), divided by R' + R >= R.
+inline double EllipseRadiusSpread(double a2, double b2, double R) {
+  return 2 * kDirectionError * std::sqrt(a2 + b2) +
+         kDirectionError * kDirectionError * (a2 + b2) + 16 * kRoundingUnit * R;
+}
+
 // A source coordinate known only to lie within e of v, clamped into [lo, hi - 1] as ClampToSpan
 // does: true when every value in the interval gives the same pixel index, with *at the value
 // to sample and *within how far the true one may lie from it (0 when clamped to an edge); false
@@ -197,7 +217,8 @@ inline bool ClampedWithin(double v, double e, int32_t lo, int32_t hi, double* at
 // it and returns true when every position in that box gives the same samples, else writes
 // nothing and returns false. The blend is linear in each fraction, so its change across the
 // box is bounded by the differences times the box's sides; both evaluations round alike, within
-// 2e-9 of each other for these magnitudes, and not at all when the four pixels are equal.
+// 2e-9 of each other for these magnitudes, and not at all when the four pixels are equal or the
+// position is exact (ex = ey = 0: the same operations on the same values).
 template <class T>
 [[gnu::always_inline]] inline bool BilinearSampleWithin(T* const* rows, double x, double y, double ex, double ey,
                                  int32_t rowCount, int32_t pixelStep, int32_t width, T* out) {
@@ -221,7 +242,8 @@ template <class T>
     const Corners3 q = CornersOf(row0 + a, row0 + b, row1 + a, row1 + b);
     const __m128d vx = _mm_set1_pd(fx), vy = _mm_set1_pd(fy);
     const __m128d sx = _mm_set1_pd(ex), sy = _mm_set1_pd(ey), sxy = _mm_set1_pd(2 * ex * ey);
-    const __m128d sign = _mm_set1_pd(-0.0), rounding = _mm_set1_pd(2e-9);
+    const __m128d sign = _mm_set1_pd(-0.0);
+    const __m128d rounding = _mm_set1_pd(ex == 0 && ey == 0 ? 0.0 : 2e-9);
     __m128d low[2], high[2];
     for (int32_t h = 0; h < 2; ++h) {
       auto magnitude = [&](__m128i v) {
@@ -250,7 +272,7 @@ template <class T>
     const int32_t d1 = p01 - p00, d2 = p10 - p00, d3 = p00 + p11 - p01 - p10;
     const double v = ((p00 + d1 * fx) + d2 * fy) + (d3 * fx) * fy;
     double spread = 0;
-    if (d1 != 0 || d2 != 0 || d3 != 0) {
+    if ((d1 != 0 || d2 != 0 || d3 != 0) && (ex != 0 || ey != 0)) {
       const double a1 = std::abs(d1), a2 = std::abs(d2), a3 = std::abs(d3);
       spread = (a1 + a3) * ex + (a2 + a3) * ey + 2 * a3 * ex * ey + 2e-9;
     }

@@ -3,9 +3,13 @@
 // on the centre's row included).
 #include <cmath>
 #include <cstdlib>
+#include <algorithm>
 #include <functional>
+#include <vector>
 
+#include "Common/SphereRemaps.h"
 #include "EffectCheck.h"
+#include "ShortPathPicture.h"
 
 namespace {
 
@@ -218,6 +222,108 @@ TEST(SphereTest, PixelsMatchADirectEvaluation) {
         }));
     EXPECT_EQ(moved > 100, c.scene.region.right - c.scene.region.left != 1);
   }
+}
+
+// Every row of the rectangle through SphereRow's short path and through the literal arithmetic
+// alone, from a sliding window of n rows (odd; rows clamped to the picture) or, for n = 0, from
+// every row of the rectangle.
+template <class T, class Remap>
+ShortPathCount CompareSphereShortPath(const Remap& remap, int32_t width, int32_t height,
+                                      int32_t step, RECT rect, const fx::RadialOptions& o,
+                                      int32_t n) {
+  auto rows = ShortPathPicture<T>(width, height, step, static_cast<uint32_t>(width + n));
+  const fx::SphereGeometry g = fx::MakeSphereGeometry(rect);
+  std::vector<uint8_t> scratch(fx::SphereRowScratch(rect));
+  ShortPathCount count;
+  for (int32_t y = rect.top; y < rect.bottom; ++y) {
+    std::vector<T*> window;
+    int32_t w;
+    if (n == 0) {
+      for (int32_t i = rect.top; i < rect.bottom; ++i) window.push_back(rows[i].data());
+      w = y - rect.top;
+    } else {
+      for (int32_t j = 0; j < n; ++j)
+        window.push_back(rows[std::clamp(y - n / 2 + j, 0, height - 1)].data());
+      w = n / 2;
+    }
+    const fx::SphereSources<T> src{window.data(), static_cast<int32_t>(window.size()), w, n != 0};
+    std::vector<T> quick = rows[y], literal = rows[y];
+    count.literal += fx::SphereRow<T>(g, o, remap, src, y, step, width, quick.data(),
+                                      scratch.data(), false);
+    count.moved += fx::SphereRow<T>(g, o, remap, src, y, step, width, literal.data(),
+                                    scratch.data(), true);
+    for (size_t i = 0; i < quick.size(); ++i) count.differing += quick[i] != literal[i];
+  }
+  return count;
+}
+
+// The short path of spherize, punch and spherical bending decides a pixel only when its bounds
+// prove the literal arithmetic's result (fill, keep or sample); over millions of pixels in every
+// outside mode, with and without fold handling, in sliding and whole windows and every sample
+// size, every sample is equal, and nearly every pixel is decided by the short path.
+TEST(SphereTest, ShortPathGivesTheLiteralSamples) {
+  enum Remaps { kSpherizeOut, kSpherizeIn, kPunchOut, kPunchIn, kBendOut, kBendIn };
+  struct Case {
+    const char* name;
+    Remaps remap;
+    double k;
+    int32_t width, height, step;
+    bool wide;  // 16-bit samples
+    RECT rect;
+    POINT center;
+    int32_t mode;
+    bool fold;
+    int32_t window;  // rows of a sliding window; 0: the whole rectangle
+    double maxLiteral;  // the largest share of moved pixels left to the literal arithmetic
+  };
+  const Case cases[] = {
+      {"spherize 100", kSpherizeOut, 1, 800, 600, 3, false, {0, 0, 800, 600}, {400, 300},
+       fx::kOutsideFill, false, 127, 0.02},
+      {"spherize 500 edge", kSpherizeOut, 5, 640, 480, 4, false, {0, 0, 640, 480}, {100, 400},
+       fx::kOutsideEdge, false, 0, 0.02},
+      {"spherize -250 fold keep", kSpherizeIn, 2.5, 640, 480, 3, true, {20, 30, 600, 470},
+       {310, 250}, fx::kOutsideKeep, true, 0, 0.02},
+      {"spherize -500 fold fill", kSpherizeIn, 5, 480, 360, 1, false, {0, 0, 480, 360},
+       {240, 180}, fx::kOutsideFill, true, 0, 0.02},
+      {"punch 400 edge", kPunchOut, 4, 640, 480, 3, false, {0, 0, 640, 480}, {320, 240},
+       fx::kOutsideEdge, false, 0, 0.02},
+      {"punch -300 fold edge", kPunchIn, 3, 640, 480, 3, true, {0, 0, 640, 480}, {320, 240},
+       fx::kOutsideEdge, true, 0, 0.02},
+      {"punch -100 fill", kPunchIn, 1, 300, 700, 4, true, {0, 0, 300, 700}, {-1, 700},
+       fx::kOutsideFill, false, 101, 0.02},
+      {"bending 100", kBendOut, 1, 800, 600, 3, false, {0, 0, 800, 600}, {400, 300},
+       fx::kOutsideFill, false, 211, 0.02},
+      {"bending -500 fold edge", kBendIn, 5, 640, 480, 1, true, {0, 0, 640, 480}, {200, 100},
+       fx::kOutsideEdge, true, 0, 0.02},
+      {"one row high", kSpherizeOut, 2, 900, 3, 3, false, {0, 0, 900, 3}, {450, 1},
+       fx::kOutsideEdge, false, 0, 1},
+      {"three pixels", kPunchIn, 5, 3, 3, 3, false, {0, 0, 3, 3}, {1, 1}, fx::kOutsideFill, true,
+       0, 1},
+  };
+  int64_t compared = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fx::RadialOptions o{c.center, c.mode, c.fold, {40, 170, 230}};
+    const fx::SphereGeometry g = fx::MakeSphereGeometry(c.rect);
+    const bool out = c.remap % 2 == 0;
+    auto run = [&](const auto& remap) {
+      return c.wide ? CompareSphereShortPath<uint16_t>(remap, c.width, c.height, c.step, c.rect,
+                                                       o, c.window)
+                    : CompareSphereShortPath<uint8_t>(remap, c.width, c.height, c.step, c.rect,
+                                                      o, c.window);
+    };
+    ShortPathCount n;
+    if (c.remap <= kSpherizeIn)
+      n = run(fx::SpherizeRemap{c.k, out});
+    else if (c.remap <= kPunchIn)
+      n = run(fx::PunchRemap{c.k, -0.02, out});
+    else
+      n = run(fx::MakeBendRemap(g, c.k, out));
+    EXPECT_EQ(n.differing, 0);
+    EXPECT_LE(n.literal, c.maxLiteral * n.moved) << n.literal << " of " << n.moved;
+    compared += n.moved;
+  }
+  EXPECT_GT(compared, 2000000);
 }
 
 }  // namespace

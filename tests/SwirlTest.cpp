@@ -1,11 +1,10 @@
 // Swirl: its own checks in their order, and every pixel against a direct evaluation.
 #include <cmath>
-#include <cstring>
-#include <random>
 #include <vector>
 
 #include "Common/Swirl.h"
 #include "EffectCheck.h"
+#include "ShortPathPicture.h"
 
 namespace {
 
@@ -68,38 +67,11 @@ TEST(SwirlTest, PixelsMatchADirectEvaluation) {
   }
 }
 
-// A picture of `width` pixels of `step` samples per row: flat blocks with sharp edges (the
-// test card's kind), slow ramps (blends that land near whole values) and noise.
-template <class T>
-std::vector<std::vector<T>> SwirlPicture(int32_t width, int32_t height, int32_t step,
-                                         uint32_t seed) {
-  std::mt19937 random(seed);
-  const int32_t max = sizeof(T) == 1 ? 255 : 65535;
-  std::vector<std::vector<T>> rows(height, std::vector<T>(size_t(width) * step));
-  for (int32_t y = 0; y < height; ++y)
-    for (int32_t x = 0; x < width; ++x)
-      for (int32_t k = 0; k < step; ++k) {
-        int32_t v;
-        if (y < height / 3)
-          v = ((x / 37 + y / 23 + k) % 4) * max / 3;
-        else if (y < 2 * height / 3)
-          v = (x * 3 + y + k * 50) % (max + 1);
-        else
-          v = static_cast<int32_t>(random() % uint32_t(max + 1));
-        rows[y][size_t(x) * step + k] = static_cast<T>(v);
-      }
-  return rows;
-}
-
-struct ShortPathCount {
-  int64_t moved = 0, literal = 0, differing = 0;
-};
-
 // Every row of the rectangle through the short path and through the literal arithmetic alone.
 template <class T>
 ShortPathCount CompareShortPath(int32_t width, int32_t height, int32_t step, RECT rect,
                                 POINT center, int32_t angle, uint32_t seed) {
-  auto rows = SwirlPicture<T>(width, height, step, seed);
+  auto rows = ShortPathPicture<T>(width, height, step, seed);
   std::vector<T*> cache;
   for (int32_t y = rect.top; y < rect.bottom; ++y) cache.push_back(rows[y].data());
   const fx::SwirlGeometry g = fx::MakeSwirlGeometry(rect, angle, center);
