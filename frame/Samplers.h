@@ -101,28 +101,48 @@ inline void Bilinear3(const T* q00, const T* q01, const T* q10, const T* q11, do
 }
 #endif
 
+// The four pixels a bilinear sample at (x, y) blends: the rows of trunc(y) and the next, the
+// sample offsets of trunc(x) and the next (both clamped to the table), and the fractions.
+template <class T>
+struct BilinearCell {
+  const T* row0;
+  const T* row1;
+  int32_t a, b;
+  double fx, fy;
+  BilinearCell(T* const* rows, double x, double y, int32_t rowCount, int32_t width,
+               int32_t pixelStep) {
+    int32_t iy = static_cast<int32_t>(y), ix = static_cast<int32_t>(x);
+    fy = y - iy;
+    fx = x - ix;
+    int32_t iy1 = iy + 1, ix1 = ix + 1;
+    if (iy1 <= 0)
+      iy = iy1 = 0;
+    else if (iy1 >= rowCount)
+      iy = iy1 = rowCount - 1;
+    if (ix1 >= width)
+      ix = ix1 = width - 1;
+    else if (ix1 <= 0)
+      ix = ix1 = 0;
+    row0 = rows[iy];
+    row1 = rows[iy1];
+    a = ix * pixelStep;
+    b = ix1 * pixelStep;
+  }
+};
+
 // The bilinear sample at (x, y) for pixels of `Step` samples (1: gray, 3 or 4: colour, the
 // first three interpolated; 0: `step` samples, known at run time), coordinates already within
 // ±kSampleCoordinateLimit.
 template <class T, int Step>
 inline void BilinearSampleOf(T* const* rows, double x, double y, int32_t rowCount, int32_t width,
                              T* out, int32_t step = Step) {
-  int32_t iy = static_cast<int32_t>(y), ix = static_cast<int32_t>(x);
-  const double fy = y - iy, fx = x - ix;
-  int32_t iy1 = iy + 1, ix1 = ix + 1;
-  if (iy1 <= 0)
-    iy = iy1 = 0;
-  else if (iy1 >= rowCount)
-    iy = iy1 = rowCount - 1;
-  if (ix1 >= width)
-    ix = ix1 = width - 1;
-  else if (ix1 <= 0)
-    ix = ix1 = 0;
-  const T* row0 = rows[iy];
-  const T* row1 = rows[iy1];
   const int32_t pixelStep = Step ? Step : step;
+  const BilinearCell<T> cell(rows, x, y, rowCount, width, pixelStep);
+  const T* row0 = cell.row0;
+  const T* row1 = cell.row1;
+  const double fx = cell.fx, fy = cell.fy;
+  const int32_t a = cell.a, b = cell.b;
   const int32_t count = pixelStep == 1 ? 1 : 3;
-  const int32_t a = ix * pixelStep, b = ix1 * pixelStep;
 #if defined(__SSE2__)
   if (count == 3) {
     Bilinear3(row0 + a, row0 + b, row1 + a, row1 + b, fx, fy, out);
@@ -220,23 +240,16 @@ inline bool ClampedWithin(double v, double e, int32_t lo, int32_t hi, double* at
 // 2e-9 of each other for these magnitudes, and not at all when the four pixels are equal or the
 // position is exact (ex = ey = 0: the same operations on the same values).
 template <class T>
-[[gnu::always_inline]] inline bool BilinearSampleWithin(T* const* rows, double x, double y, double ex, double ey,
-                                 int32_t rowCount, int32_t pixelStep, int32_t width, T* out) {
-  int32_t iy = static_cast<int32_t>(y), ix = static_cast<int32_t>(x);
-  const double fy = y - iy, fx = x - ix;
-  int32_t iy1 = iy + 1, ix1 = ix + 1;
-  if (iy1 <= 0)
-    iy = iy1 = 0;
-  else if (iy1 >= rowCount)
-    iy = iy1 = rowCount - 1;
-  if (ix1 >= width)
-    ix = ix1 = width - 1;
-  else if (ix1 <= 0)
-    ix = ix1 = 0;
-  const T* row0 = rows[iy];
-  const T* row1 = rows[iy1];
+[[gnu::always_inline]] inline bool BilinearSampleWithin(T* const* rows, double x, double y,
+                                                        double ex, double ey, int32_t rowCount,
+                                                        int32_t pixelStep, int32_t width,
+                                                        T* out) {
+  const BilinearCell<T> cell(rows, x, y, rowCount, width, pixelStep);
+  const T* row0 = cell.row0;
+  const T* row1 = cell.row1;
+  const double fx = cell.fx, fy = cell.fy;
+  const int32_t a = cell.a, b = cell.b;
   const int32_t count = pixelStep == 1 ? 1 : 3;
-  const int32_t a = ix * pixelStep, b = ix1 * pixelStep;
 #if defined(__SSE2__)
   if (count == 3) {
     const Corners3 q = CornersOf(row0 + a, row0 + b, row1 + a, row1 + b);

@@ -119,7 +119,7 @@ TEST(SwirlTest, ShortPathGivesTheLiteralSamples) {
   int64_t compared = 0;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const uint32_t seed = static_cast<uint32_t>(c.width * 31 + c.angle);
+    const uint32_t seed = static_cast<uint32_t>(c.width) * 31 + static_cast<uint32_t>(c.angle);
     const ShortPathCount n =
         c.wide ? CompareShortPath<uint16_t>(c.width, c.height, c.step, c.rect, c.center,
                                             c.angle, seed)
