@@ -4,10 +4,11 @@
 // and the centre pixel keep their values.
 //
 // The literal arithmetic per pixel is sqrt, atan2, sincos, sqrt, divide, log, sincos and a
-// bilinear sample. A shorter path gets the same samples with two libm calls: the cosine and sine
-// of the pixel's angle are dx / r and dy / r (turned by the 1.8e-10 radians by which
+// bilinear sample. A shorter path gets the same samples with one libm call, log: the cosine and
+// sine of the pixel's angle are dx / r and dy / r (turned by the 1.8e-10 radians by which
 // 2 x 3.1415926535 falls short of a turn, for pixels above the centre row, whose atan2 is
-// negative), and the turned direction comes from sincos(t) by the angle-sum rule. It bounds how
+// negative), and the turned direction comes from the sine and cosine of t (SinCosRow, within a
+// stated bound) by the angle-sum rule. It bounds how
 // far its source position can lie from the literal one (libm's errors are a unit or two in the
 // last place; the bound allows several times that, and grows with |angle|), and keeps a pixel
 // only when every position within the bound gives the same samples and the same inside-the-rim
@@ -24,6 +25,7 @@
 #include "frame/RegistryDefs.h"
 #include "frame/RowCache.h"
 #include "frame/Samplers.h"
+#include "frame/ShortMath.h"
 #include "fxkit/effects.h"
 
 namespace fx {
@@ -127,7 +129,7 @@ size_t SwirlScratchBytes(const RECT& rect) {
 //      the rim radius R from it; pixels not clearly inside or outside the rim, whatever the
 //      literal R within its bound, go to the literal path;
 //   2. every log(R / r) and turn t;
-//   3. every sincos(t);
+//   3. every sine and cosine of t, within kSinCosError (SinCosRow);
 //   4. the source position r(c cos t - s sin t) + cx, r(s cos t + c sin t) + cy - top and the
 //      bound on its distance from the literal one; the sample when the bound decides it.
 // The bounds add, with a margin, every rounding and libm error of both paths, in units of
@@ -139,7 +141,8 @@ size_t SwirlScratchBytes(const RECT& rect) {
 //     of t, θ + t and the sines), with |literal log - log| <= 2.02 (rel + 4 kUnit) + 8 kUnit
 //     |log|, r < R inside the rim and |log| |turn| about |t|: at most
 //     1.03 |turn| rim + r (6 kDirection + 56 kUnit + 41 kUnit |turn| + 27 kUnit |t|), plus
-//     16 kUnit times the magnitudes the positions are summed from.
+//     2 r (2 kSinCosError) for the sine and cosine of t, plus 16 kUnit times the magnitudes the
+//     positions are summed from.
 template <class T>
 int32_t SwirlRow(const SwirlGeometry& g, T* const* cache, int32_t y, int32_t pixelStep,
                  int32_t width, T* out, uint8_t* scratch, bool literalOnly) {
@@ -190,13 +193,14 @@ int32_t SwirlRow(const SwirlGeometry& g, T* const* cache, int32_t y, int32_t pix
     ratio[k++] = R * inverse;
   }
   for (int32_t i = 0; i < k; ++i) t[i] = std::log(ratio[i]) * g.turn;
-  for (int32_t i = 0; i < k; ++i) ::sincos(t[i], &st[i], &ct[i]);
+  SinCosRow(t, st, ct, k);
   const double absTurn = std::abs(g.turn);
   const double fixed = std::abs(static_cast<double>(g.cx)) +
                        std::abs(static_cast<double>(g.cy)) +
                        std::abs(static_cast<double>(g.rect.top));
   const double errConst = 1.03 * absTurn * rim;
-  const double errPerR = 6 * kDirection + 56 * kUnit + 41 * kUnit * absTurn;
+  const double errPerR =
+      6 * kDirection + 4 * kSinCosError + 56 * kUnit + 41 * kUnit * absTurn;
   // Positions and bounds first, so that the sampling loop can fetch the source rows of a pixel
   // a few places ahead: near the centre neighbouring pixels sample far-apart places.
   for (int32_t i = 0; i < k; ++i) {
