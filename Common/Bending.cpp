@@ -21,8 +21,6 @@ constexpr uint32_t kShapeSpherical = 0x000;
 constexpr uint32_t kShapeHorizontal = 0x100;
 constexpr uint32_t kShapeVertical = 0x200;
 
-
-
 // One row of the cylindrical shapes: the radial remapping about (cx, cy), moved along the row.
 template <class T>
 void BendRow(const SphereGeometry& g, const RadialOptions& o, const BendRemap& remap, int32_t y,

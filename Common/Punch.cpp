@@ -17,7 +17,6 @@
 namespace fx {
 namespace {
 
-
 const FxParamDesc kPunchParams[] = {
     IntParam("strength", 100, -500, 500,
              "positive pushes the middle outward, negative pulls it inward; |strength|/100 "

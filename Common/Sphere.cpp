@@ -15,10 +15,10 @@
 // at the centre pixel, whose remapped radius 0/0 is taken as its limit 0 (the pixel stays);
 // |strength| is compared in 64 bits, so INT32_MIN is out of range.
 #include "Common/Sphere.h"
-#include "Common/SphereRemaps.h"
 
 #include <cstdlib>
 
+#include "Common/SphereRemaps.h"
 #include "frame/RegistryDefs.h"
 #include "fxkit/effects.h"
 
@@ -68,7 +68,6 @@ int32_t RowPairPass::Open(BitmapRecord* bitmap) {
 }
 
 namespace {
-
 
 const FxParamDesc kSpherizeParams[] = {
     IntParam("strength", 100, -500, 500,

@@ -239,8 +239,8 @@ void SphereLiteralPixels(const SphereGeometry& g, const RadialOptions& o, const 
 // filled or kept), 0 when the bound cannot decide it.
 template <class T>
 inline int32_t SphereShortPixel(const SphereGeometry& g, const RadialOptions& o,
-                                const SphereSources<T>& src, int32_t y, int32_t step,
-                                int32_t width, double sx, double oy, double e, T* pixel) {
+                                const SphereSources<T>& src, int32_t y, int32_t step, int32_t width,
+                                double sx, double oy, double e, T* pixel) {
   const RECT& rc = g.rect;
   const int32_t dy = y - o.center.y;
   double d = oy - dy, v = src.sliding ? y + d : (src.w - dy) + oy;
@@ -256,8 +256,7 @@ inline int32_t SphereShortPixel(const SphereGeometry& g, const RadialOptions& o,
   }
   // Inside, or the nearest edge: each coordinate clamped into the rectangle, a clamped one exact.
   double ax, ex, av, ev;
-  if (!ClampedWithin(sx, e, rc.left, rc.right, &ax, &ex) ||
-      !ClampedWithin(v, e, lo, hi, &av, &ev))
+  if (!ClampedWithin(sx, e, rc.left, rc.right, &ax, &ex) || !ClampedWithin(v, e, lo, hi, &av, &ev))
     return 0;
   if (av != v) d = av - y;  // clamped to an edge row, as the literal arithmetic does
   const double at = src.sliding ? src.w + d : av;
@@ -374,16 +373,9 @@ int32_t SphereRow(const SphereGeometry& g, const RadialOptions& o, const Remap& 
   constexpr int32_t kAhead = 8;
   const double top = src.w - dy;  // the table position of the centre's row
   for (int32_t i = 0; i < q; ++i) {
-    if (i + kAhead < q) {
-      const double ax = ClampToSpan(cs[i + kAhead], rc.left, rc.right);
-      const double ay = ClampToSpan(top + sn[i + kAhead], 0, src.n);
-      if (ax == ax && ay == ay) {
-        const int32_t iy = static_cast<int32_t>(ay);
-        const int64_t at = int64_t{static_cast<int32_t>(ax)} * step;
-        PrefetchLine(src.rows[iy] + at);
-        PrefetchLine(src.rows[iy + 1 < src.n ? iy + 1 : iy] + at);
-      }
-    }
+    if (i + kAhead < q)
+      PrefetchSample(src.rows, cs[i + kAhead], top + sn[i + kAhead], rc.left, rc.right, src.n,
+                     step);
     if (!SphereShortPixel<T>(g, o, src, y, step, width, cs[i], sn[i], th[i],
                              out + int64_t{xs[i]} * step))
       literal[p++] = xs[i];

@@ -8,11 +8,11 @@
 // sine of the pixel's angle are dx / r and dy / r (turned by the 1.8e-10 radians by which
 // 2 x 3.1415926535 falls short of a turn, for pixels above the centre row, whose atan2 is
 // negative), and the turned direction comes from the sine and cosine of t (SinCosRow, within a
-// stated bound) by the angle-sum rule. It bounds how
-// far its source position can lie from the literal one (libm's errors are a unit or two in the
-// last place; the bound allows several times that, and grows with |angle|), and keeps a pixel
-// only when every position within the bound gives the same samples and the same inside-the-rim
-// decision. Every other pixel takes the literal arithmetic, so the output is the literal one.
+// stated bound) by the angle-sum rule. It bounds how far its source position can lie from the
+// literal one (libm's errors are a unit or two in the last place; the bound allows several times
+// that, and grows with |angle|), and keeps a pixel only when every position within the bound
+// gives the same samples and the same inside-the-rim decision. Every other pixel takes the
+// literal arithmetic, so the output is the literal one.
 //
 // Extreme inputs: the squares dx² + dy², a² and b² are formed in 64 bits rather than wrapping
 // in 32 (identical for every rectangle narrower than 46341 pixels). A rectangle of zero rows
@@ -49,19 +49,6 @@ inline bool SurelyOutside(const SwirlGeometry& g, int64_t dx, int64_t dy, double
   const double bound = static_cast<double>(g.a2) * static_cast<double>(dx * dx) +
                        static_cast<double>(g.b2) * static_cast<double>(dy * dy);
   return r2 * r2 > bound * 1.000001;
-}
-
-// Starts loading the source rows of the sample at (sx, sy), clamped as the sampler clamps.
-template <class T>
-inline void PrefetchSample(T* const* cache, double sx, double sy, const SwirlGeometry& g,
-                           int32_t pixelStep) {
-  const double x = ClampToSpan(sx, g.rect.left, g.rect.right);
-  const double y = ClampToSpan(sy, 0, g.rows);
-  if (!(x == x && y == y)) return;
-  const int32_t iy = static_cast<int32_t>(y);
-  const int64_t at = int64_t{static_cast<int32_t>(x)} * pixelStep;
-  PrefetchLine(cache[iy] + at);
-  PrefetchLine(cache[iy + 1 < g.rows ? iy + 1 : iy] + at);
 }
 
 inline double RadiusOf(int32_t dx, int32_t dy) {
@@ -195,12 +182,10 @@ int32_t SwirlRow(const SwirlGeometry& g, T* const* cache, int32_t y, int32_t pix
   for (int32_t i = 0; i < k; ++i) t[i] = std::log(ratio[i]) * g.turn;
   SinCosRow(t, st, ct, k);
   const double absTurn = std::abs(g.turn);
-  const double fixed = std::abs(static_cast<double>(g.cx)) +
-                       std::abs(static_cast<double>(g.cy)) +
+  const double fixed = std::abs(static_cast<double>(g.cx)) + std::abs(static_cast<double>(g.cy)) +
                        std::abs(static_cast<double>(g.rect.top));
   const double errConst = 1.03 * absTurn * rim;
-  const double errPerR =
-      6 * kDirection + 4 * kSinCosError + 56 * kUnit + 41 * kUnit * absTurn;
+  const double errPerR = 6 * kDirection + 4 * kSinCosError + 56 * kUnit + 41 * kUnit * absTurn;
   // Positions and bounds first, so that the sampling loop can fetch the source rows of a pixel
   // a few places ahead: near the centre neighbouring pixels sample far-apart places.
   for (int32_t i = 0; i < k; ++i) {
@@ -214,7 +199,9 @@ int32_t SwirlRow(const SwirlGeometry& g, T* const* cache, int32_t y, int32_t pix
   }
   constexpr int32_t kAhead = 8;
   for (int32_t i = 0; i < k; ++i) {
-    if (i + kAhead < k) PrefetchSample(cache, c[i + kAhead], s[i + kAhead], g, pixelStep);
+    if (i + kAhead < k)
+      PrefetchSample(cache, c[i + kAhead], s[i + kAhead], g.rect.left, g.rect.right, g.rows,
+                     pixelStep);
     double ax, ex, ay, ey;
     if (!ClampedWithin(c[i], ratio[i], g.rect.left, g.rect.right, &ax, &ex) ||
         !ClampedWithin(s[i], ratio[i], 0, g.rows, &ay, &ey) ||
@@ -226,8 +213,8 @@ int32_t SwirlRow(const SwirlGeometry& g, T* const* cache, int32_t y, int32_t pix
   return p;
 }
 
-template int32_t SwirlRow<uint8_t>(const SwirlGeometry&, uint8_t* const*, int32_t, int32_t,
-                                   int32_t, uint8_t*, uint8_t*, bool);
+template int32_t SwirlRow<uint8_t>(const SwirlGeometry&, uint8_t* const*, int32_t, int32_t, int32_t,
+                                   uint8_t*, uint8_t*, bool);
 template int32_t SwirlRow<uint16_t>(const SwirlGeometry&, uint16_t* const*, int32_t, int32_t,
                                     int32_t, uint16_t*, uint8_t*, bool);
 

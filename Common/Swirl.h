@@ -29,9 +29,9 @@ template <class T>
 int32_t SwirlRow(const SwirlGeometry& g, T* const* cache, int32_t y, int32_t pixelStep,
                  int32_t width, T* out, uint8_t* scratch, bool literalOnly = false);
 
-extern template int32_t SwirlRow<uint8_t>(const SwirlGeometry&, uint8_t* const*, int32_t,
-                                          int32_t, int32_t, uint8_t*, uint8_t*, bool);
-extern template int32_t SwirlRow<uint16_t>(const SwirlGeometry&, uint16_t* const*, int32_t,
-                                           int32_t, int32_t, uint16_t*, uint8_t*, bool);
+extern template int32_t SwirlRow<uint8_t>(const SwirlGeometry&, uint8_t* const*, int32_t, int32_t,
+                                          int32_t, uint8_t*, uint8_t*, bool);
+extern template int32_t SwirlRow<uint16_t>(const SwirlGeometry&, uint16_t* const*, int32_t, int32_t,
+                                           int32_t, uint16_t*, uint8_t*, bool);
 
 }  // namespace fx

@@ -204,16 +204,29 @@ inline constexpr double kDirectionError = 1e-14;
 // |a²(c'² - c²) + b²(s'² - s²)| <= 2 kDirectionError (a²|c| + b²|s|) + kDirectionError² (a² +
 // b²), and (a²|c| + b²|s|)² <= (a² + b²) R² (Cauchy-Schwarz), divided by R' + R >= R.
 inline double EllipseRadiusSpread(double a2, double b2, double R) {
-  return 2 * kDirectionError * std::sqrt(a2 + b2) +
-         kDirectionError * kDirectionError * (a2 + b2) + 16 * kRoundingUnit * R;
+  return 2 * kDirectionError * std::sqrt(a2 + b2) + kDirectionError * kDirectionError * (a2 + b2) +
+         16 * kRoundingUnit * R;
+}
+
+// Starts loading the two rows a bilinear sample near (x, y) reads, x clamped into
+// [left, right - 1] and y into the table as the samplers clamp; nothing for NaN.
+template <class T>
+inline void PrefetchSample(T* const* rows, double x, double y, int32_t left, int32_t right,
+                           int32_t rowCount, int32_t pixelStep) {
+  x = ClampToSpan(x, left, right);
+  y = ClampToSpan(y, 0, rowCount);
+  if (!(x == x && y == y)) return;
+  const int32_t iy = static_cast<int32_t>(y);
+  const int64_t at = int64_t{static_cast<int32_t>(x)} * pixelStep;
+  PrefetchLine(rows[iy] + at);
+  PrefetchLine(rows[iy + 1 < rowCount ? iy + 1 : iy] + at);
 }
 
 // A source coordinate known only to lie within e of v, clamped into [lo, hi - 1] as ClampToSpan
 // does: true when every value in the interval gives the same pixel index, with *at the value
 // to sample and *within how far the true one may lie from it (0 when clamped to an edge); false
 // when the interval meets an edge of the clamp or a pixel boundary, or v or e is not finite.
-inline bool ClampedWithin(double v, double e, int32_t lo, int32_t hi, double* at,
-                          double* within) {
+inline bool ClampedWithin(double v, double e, int32_t lo, int32_t hi, double* at, double* within) {
   const double low = v - e, high = v + e;
   if (low >= hi) {
     *at = hi - 1;
@@ -242,8 +255,7 @@ inline bool ClampedWithin(double v, double e, int32_t lo, int32_t hi, double* at
 template <class T>
 [[gnu::always_inline]] inline bool BilinearSampleWithin(T* const* rows, double x, double y,
                                                         double ex, double ey, int32_t rowCount,
-                                                        int32_t pixelStep, int32_t width,
-                                                        T* out) {
+                                                        int32_t pixelStep, int32_t width, T* out) {
   const BilinearCell<T> cell(rows, x, y, rowCount, width, pixelStep);
   const T* row0 = cell.row0;
   const T* row1 = cell.row1;

@@ -32,12 +32,12 @@ inline constexpr double kHalfPi3 = 0x1.3198a2e037073p-69;
 inline constexpr double kRoundToInteger = 0x1.8p52;
 
 // Taylor coefficients: sin r = r + r³ (S1 + r² (S2 + ...)), cos r = 1 - r²/2 + r⁴ (C2 + ...).
-inline constexpr double kS[] = {-1.0 / 6,           1.0 / 120,           -1.0 / 5040,
-                                1.0 / 362880,       -1.0 / 39916800,     1.0 / 6227020800,
-                                -1.0 / 1307674368000};
-inline constexpr double kC[] = {1.0 / 24,           -1.0 / 720,          1.0 / 40320,
-                                -1.0 / 3628800,     1.0 / 479001600,     -1.0 / 87178291200,
-                                1.0 / 20922789888000};
+inline constexpr double kS[] = {
+    -1.0 / 6,        1.0 / 120,        -1.0 / 5040,         1.0 / 362880,
+    -1.0 / 39916800, 1.0 / 6227020800, -1.0 / 1307674368000};
+inline constexpr double kC[] = {
+    1.0 / 24,        -1.0 / 720,         1.0 / 40320,         -1.0 / 3628800,
+    1.0 / 479001600, -1.0 / 87178291200, 1.0 / 20922789888000};
 
 }  // namespace shortmath
 
@@ -76,8 +76,8 @@ inline void SinCosRow(const double* t, double* s, double* c, int32_t n) {
     auto wide = [](__m128i m) { return _mm_castsi128_pd(_mm_unpacklo_epi32(m, m)); };
     const __m128d swap = wide(_mm_cmpeq_epi32(_mm_and_si128(q, one), one));
     const __m128d negSin = _mm_and_pd(sign, wide(_mm_cmpeq_epi32(_mm_and_si128(q, two), two)));
-    const __m128d negCos = _mm_and_pd(
-        sign, wide(_mm_cmpeq_epi32(_mm_and_si128(_mm_add_epi32(q, one), two), two)));
+    const __m128d negCos =
+        _mm_and_pd(sign, wide(_mm_cmpeq_epi32(_mm_and_si128(_mm_add_epi32(q, one), two), two)));
     const __m128d sinValue = _mm_or_pd(_mm_and_pd(swap, cr), _mm_andnot_pd(swap, sr));
     const __m128d cosValue = _mm_or_pd(_mm_and_pd(swap, sr), _mm_andnot_pd(swap, cr));
     _mm_storeu_pd(s + i, _mm_xor_pd(sinValue, negSin));

@@ -4,9 +4,9 @@
 #include <random>
 #include <vector>
 
+#include "TestSupport.h"
 #include "frame/Samplers.h"
 #include "frame/ShortMath.h"
-#include "TestSupport.h"
 
 namespace {
 
@@ -114,8 +114,8 @@ TEST(ShortMathTest, SinCosStaysWithinItsBound) {
     t.push_back(k * 0.7853981633974483);
     t.push_back(std::nextafter(k * 0.7853981633974483, 1e9));
   }
-  const double beyond[] = {std::nextafter(fx::kSinCosReach, 1e300), -3e6, 1e300,
-                           INFINITY, -INFINITY, NAN};
+  const double beyond[] = {
+      std::nextafter(fx::kSinCosReach, 1e300), -3e6, 1e300, INFINITY, -INFINITY, NAN};
   t.insert(t.end(), std::begin(beyond), std::end(beyond));
   std::vector<double> s(t.size()), c(t.size());
   fx::SinCosRow(t.data(), s.data(), c.data(), static_cast<int32_t>(t.size()));

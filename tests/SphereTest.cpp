@@ -1,9 +1,9 @@
 // Spherize, punch, bending and cylindrical: their own checks in their order, and every pixel
 // against a direct evaluation of the remapping (window rows, outside modes and the fold handling
 // on the centre's row included).
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <algorithm>
 #include <functional>
 #include <vector>
 
@@ -248,10 +248,10 @@ ShortPathCount CompareSphereShortPath(const Remap& remap, int32_t width, int32_t
     }
     const fx::SphereSources<T> src{window.data(), static_cast<int32_t>(window.size()), w, n != 0};
     std::vector<T> quick = rows[y], literal = rows[y];
-    count.literal += fx::SphereRow<T>(g, o, remap, src, y, step, width, quick.data(),
-                                      scratch.data(), false);
-    count.moved += fx::SphereRow<T>(g, o, remap, src, y, step, width, literal.data(),
-                                    scratch.data(), true);
+    count.literal +=
+        fx::SphereRow<T>(g, o, remap, src, y, step, width, quick.data(), scratch.data(), false);
+    count.moved +=
+        fx::SphereRow<T>(g, o, remap, src, y, step, width, literal.data(), scratch.data(), true);
     for (size_t i = 0; i < quick.size(); ++i) count.differing += quick[i] != literal[i];
   }
   return count;
@@ -273,9 +273,10 @@ TEST(SphereTest, ShortPathGivesTheLiteralSamples) {
     POINT center;
     int32_t mode;
     bool fold;
-    int32_t window;  // rows of a sliding window; 0: the whole rectangle
+    int32_t window;     // rows of a sliding window; 0: the whole rectangle
     double maxLiteral;  // the largest share of moved pixels left to the literal arithmetic
   };
+  // clang-format off
   const Case cases[] = {
       {"spherize 100", kSpherizeOut, 1, 800, 600, 3, false, {0, 0, 800, 600}, {400, 300},
        fx::kOutsideFill, false, 127, 0.02},
@@ -300,6 +301,7 @@ TEST(SphereTest, ShortPathGivesTheLiteralSamples) {
       {"three pixels", kPunchIn, 5, 3, 3, 3, false, {0, 0, 3, 3}, {1, 1}, fx::kOutsideFill, true,
        0, 1},
   };
+  // clang-format on
   int64_t compared = 0;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -307,10 +309,10 @@ TEST(SphereTest, ShortPathGivesTheLiteralSamples) {
     const fx::SphereGeometry g = fx::MakeSphereGeometry(c.rect);
     const bool out = c.remap % 2 == 0;
     auto run = [&](const auto& remap) {
-      return c.wide ? CompareSphereShortPath<uint16_t>(remap, c.width, c.height, c.step, c.rect,
-                                                       o, c.window)
-                    : CompareSphereShortPath<uint8_t>(remap, c.width, c.height, c.step, c.rect,
-                                                      o, c.window);
+      return c.wide ? CompareSphereShortPath<uint16_t>(remap, c.width, c.height, c.step, c.rect, o,
+                                                       c.window)
+                    : CompareSphereShortPath<uint8_t>(remap, c.width, c.height, c.step, c.rect, o,
+                                                      c.window);
     };
     ShortPathCount n;
     if (c.remap <= kSpherizeIn)

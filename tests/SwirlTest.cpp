@@ -121,10 +121,9 @@ TEST(SwirlTest, ShortPathGivesTheLiteralSamples) {
     SCOPED_TRACE(c.name);
     const uint32_t seed = static_cast<uint32_t>(c.width) * 31 + static_cast<uint32_t>(c.angle);
     const ShortPathCount n =
-        c.wide ? CompareShortPath<uint16_t>(c.width, c.height, c.step, c.rect, c.center,
-                                            c.angle, seed)
-               : CompareShortPath<uint8_t>(c.width, c.height, c.step, c.rect, c.center, c.angle,
-                                           seed);
+        c.wide
+            ? CompareShortPath<uint16_t>(c.width, c.height, c.step, c.rect, c.center, c.angle, seed)
+            : CompareShortPath<uint8_t>(c.width, c.height, c.step, c.rect, c.center, c.angle, seed);
     EXPECT_EQ(n.differing, 0);
     EXPECT_LE(n.literal, c.maxLiteral * n.moved) << n.literal << " of " << n.moved;
     compared += n.moved;
