@@ -137,21 +137,18 @@ template <class T, int Step>
 inline void BilinearSampleOf(T* const* rows, double x, double y, int32_t rowCount, int32_t width,
                              T* out, int32_t step = Step) {
   const int32_t pixelStep = Step ? Step : step;
-  const BilinearCell<T> cell(rows, x, y, rowCount, width, pixelStep);
-  const T* row0 = cell.row0;
-  const T* row1 = cell.row1;
-  const double fx = cell.fx, fy = cell.fy;
-  const int32_t a = cell.a, b = cell.b;
+  const BilinearCell<T> c(rows, x, y, rowCount, width, pixelStep);
+  const double fx = c.fx, fy = c.fy;
   const int32_t count = pixelStep == 1 ? 1 : 3;
 #if defined(__SSE2__)
   if (count == 3) {
-    Bilinear3(row0 + a, row0 + b, row1 + a, row1 + b, fx, fy, out);
+    Bilinear3(c.row0 + c.a, c.row0 + c.b, c.row1 + c.a, c.row1 + c.b, fx, fy, out);
     return;
   }
 #endif
   for (int32_t k = 0; k < count; ++k) {
-    const int32_t p00 = row0[a + k], p01 = row0[b + k];
-    const int32_t p10 = row1[a + k], p11 = row1[b + k];
+    const int32_t p00 = c.row0[c.a + k], p01 = c.row0[c.b + k];
+    const int32_t p10 = c.row1[c.a + k], p11 = c.row1[c.b + k];
     const int32_t d1 = p01 - p00, d2 = p10 - p00, d3 = p00 + p11 - p01 - p10;
     const double v = ((p00 + d1 * fx) + d2 * fy) + (d3 * fx) * fy;
     int32_t value = static_cast<int32_t>(v);
@@ -256,15 +253,12 @@ template <class T>
 [[gnu::always_inline]] inline bool BilinearSampleWithin(T* const* rows, double x, double y,
                                                         double ex, double ey, int32_t rowCount,
                                                         int32_t pixelStep, int32_t width, T* out) {
-  const BilinearCell<T> cell(rows, x, y, rowCount, width, pixelStep);
-  const T* row0 = cell.row0;
-  const T* row1 = cell.row1;
-  const double fx = cell.fx, fy = cell.fy;
-  const int32_t a = cell.a, b = cell.b;
+  const BilinearCell<T> c(rows, x, y, rowCount, width, pixelStep);
+  const double fx = c.fx, fy = c.fy;
   const int32_t count = pixelStep == 1 ? 1 : 3;
 #if defined(__SSE2__)
   if (count == 3) {
-    const Corners3 q = CornersOf(row0 + a, row0 + b, row1 + a, row1 + b);
+    const Corners3 q = CornersOf(c.row0 + c.a, c.row0 + c.b, c.row1 + c.a, c.row1 + c.b);
     const __m128d vx = _mm_set1_pd(fx), vy = _mm_set1_pd(fy);
     const __m128d sx = _mm_set1_pd(ex), sy = _mm_set1_pd(ey), sxy = _mm_set1_pd(2 * ex * ey);
     const __m128d sign = _mm_set1_pd(-0.0);
@@ -292,8 +286,8 @@ template <class T>
 #endif
   int32_t values[3];
   for (int32_t k = 0; k < count; ++k) {
-    const int32_t p00 = row0[a + k], p01 = row0[b + k];
-    const int32_t p10 = row1[a + k], p11 = row1[b + k];
+    const int32_t p00 = c.row0[c.a + k], p01 = c.row0[c.b + k];
+    const int32_t p10 = c.row1[c.a + k], p11 = c.row1[c.b + k];
     const int32_t d1 = p01 - p00, d2 = p10 - p00, d3 = p00 + p11 - p01 - p10;
     const double v = ((p00 + d1 * fx) + d2 * fy) + (d3 * fx) * fy;
     double spread = 0;
