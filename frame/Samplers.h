@@ -246,9 +246,10 @@ inline bool ClampedWithin(double v, double e, int32_t lo, int32_t hi, double* at
 // (x, y), both already inside the table with one pixel index each way (ClampedWithin): writes
 // it and returns true when every position in that box gives the same samples, else writes
 // nothing and returns false. The blend is linear in each fraction, so its change across the
-// box is bounded by the differences times the box's sides; both evaluations round alike, within
-// 2e-9 of each other for these magnitudes, and not at all when the four pixels are equal or the
-// position is exact (ex = ey = 0: the same operations on the same values).
+// box is bounded by the differences times the box's sides (the colour path takes the largest
+// differences the sample range allows, one spread for three samples); both evaluations round
+// alike, within 2e-9 of each other for these magnitudes, and not at all when the four pixels
+// are equal or the position is exact (ex = ey = 0: the same operations on the same values).
 template <class T>
 [[gnu::always_inline]] inline bool BilinearSampleWithin(T* const* rows, double x, double y,
                                                         double ex, double ey, int32_t rowCount,
@@ -260,20 +261,19 @@ template <class T>
   if (count == 3) {
     const Corners3 q = CornersOf(c.row0 + c.a, c.row0 + c.b, c.row1 + c.a, c.row1 + c.b);
     const __m128d vx = _mm_set1_pd(fx), vy = _mm_set1_pd(fy);
-    const __m128d sx = _mm_set1_pd(ex), sy = _mm_set1_pd(ey), sxy = _mm_set1_pd(2 * ex * ey);
-    const __m128d sign = _mm_set1_pd(-0.0);
-    const __m128d rounding = _mm_set1_pd(ex == 0 && ey == 0 ? 0.0 : 2e-9);
+    // One spread for the three samples, from the largest differences the sample range allows
+    // (|d1|, |d2| <= max, |d3| <= 2 max); none for a sample whose four pixels are equal.
+    constexpr double kMax = SampleTraits<T>::kMax;
+    const double any = ex == 0 && ey == 0
+                           ? 0.0
+                           : 3 * kMax * (ex + ey) + 4 * kMax * ex * ey + 2e-9;
+    const __m128i flat = _mm_cmpeq_epi32(_mm_or_si128(_mm_or_si128(q.d1, q.d2), q.d3),
+                                         _mm_setzero_si128());
+    const __m128d spreadOf = _mm_set1_pd(any);
     __m128d low[2], high[2];
     for (int32_t h = 0; h < 2; ++h) {
-      auto magnitude = [&](__m128i v) {
-        return _mm_andnot_pd(sign, _mm_cvtepi32_pd(h ? _mm_shuffle_epi32(v, 0xEE) : v));
-      };
-      const __m128d a1 = magnitude(q.d1), a2 = magnitude(q.d2), a3 = magnitude(q.d3);
-      const __m128d sum = _mm_add_pd(_mm_add_pd(a1, a2), a3);
-      const __m128d spread = _mm_add_pd(
-          _mm_add_pd(_mm_mul_pd(_mm_add_pd(a1, a3), sx), _mm_mul_pd(_mm_add_pd(a2, a3), sy)),
-          _mm_add_pd(_mm_mul_pd(a3, sxy),
-                     _mm_and_pd(_mm_cmpgt_pd(sum, _mm_setzero_pd()), rounding)));
+      const __m128i mask = h ? _mm_unpackhi_epi32(flat, flat) : _mm_unpacklo_epi32(flat, flat);
+      const __m128d spread = _mm_andnot_pd(_mm_castsi128_pd(mask), spreadOf);
       const __m128d v = Blend2(q, h != 0, vx, vy);
       low[h] = _mm_sub_pd(v, spread);
       high[h] = _mm_add_pd(v, spread);
