@@ -264,11 +264,9 @@ template <class T>
     // One spread for the three samples, from the largest differences the sample range allows
     // (|d1|, |d2| <= max, |d3| <= 2 max); none for a sample whose four pixels are equal.
     constexpr double kMax = SampleTraits<T>::kMax;
-    const double any = ex == 0 && ey == 0
-                           ? 0.0
-                           : 3 * kMax * (ex + ey) + 4 * kMax * ex * ey + 2e-9;
-    const __m128i flat = _mm_cmpeq_epi32(_mm_or_si128(_mm_or_si128(q.d1, q.d2), q.d3),
-                                         _mm_setzero_si128());
+    const double any = ex == 0 && ey == 0 ? 0.0 : 3 * kMax * (ex + ey) + 4 * kMax * ex * ey + 2e-9;
+    const __m128i flat =
+        _mm_cmpeq_epi32(_mm_or_si128(_mm_or_si128(q.d1, q.d2), q.d3), _mm_setzero_si128());
     const __m128d spreadOf = _mm_set1_pd(any);
     __m128d low[2], high[2];
     for (int32_t h = 0; h < 2; ++h) {
