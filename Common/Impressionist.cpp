@@ -100,11 +100,11 @@ int32_t RunWindow(RowAccess* access, const RECT& rect, int32_t width, int32_t he
   for (int32_t j0 = 0; j0 < rows; j0 += band) {
     const int32_t j1 = std::min(rows, j0 + band);
     const int64_t from = next, to = int64_t{j1} + 2 * half;
-    for (; next < to; ++next) {
-      const auto row =
-          static_cast<int32_t>(std::clamp<int64_t>(rect.top - half + next, 0, height - 1));
-      const int32_t rc = HostReadRow(access, rowsOf[next - j0], row, 0, nullptr);
+    if (next < to) {
+      const int32_t rc = ReadClampedRows(access, rowsOf + (next - j0), rect.top - half + next,
+                                         static_cast<int32_t>(to - next), height);
       if (rc != SUCCESS) return rc;
+      next = to;
     }
     int32_t rc = RunRows(
         slots, static_cast<int32_t>(from - j0), static_cast<int32_t>(to - j0), pixels,

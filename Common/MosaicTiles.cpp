@@ -170,8 +170,8 @@ int32_t Combine(BitmapRecord* bitmap, AccessOwner& access, AccessOwner& maskAcce
   if (!mask.AllocateTable(static_cast<uint32_t>(hr)) ||
       !mask.AllocateRows(static_cast<size_t>(maskAccess.RowBytes())))
     return ERROR_NO_MEMORY;
-  for (int32_t y = 0; y < hr; ++y) {
-    const int32_t rc = HostReadRow(maskAccess, mask.rows()[y], y, 0, nullptr);
+  if (hr > 0) {
+    const int32_t rc = HostReadRows(maskAccess, mask.rows(), 0, hr);
     if (rc != SUCCESS) return rc;
   }
   const size_t rowBytes = static_cast<size_t>(access.RowBytes());

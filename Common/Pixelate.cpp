@@ -131,9 +131,9 @@ int32_t RunPasses(RowAccess* access, BitmapRecord* bitmap, const Job& job, const
 
   for (int32_t y0 = job.rect.top; y0 < job.rect.bottom; y0 += band) {
     const int32_t y1 = std::min(job.rect.bottom, y0 + band), n = y1 - y0;
-    for (int32_t y = y0; y < y1; ++y)
-      if (HostReadRow(access, rows.get() + size_t(y - y0) * rowBytes, y, 0, nullptr) != SUCCESS)
-        return ERROR_NO_MEMORY;
+    uint8_t* bandRows[host::kMaxBandRows];
+    for (int32_t k = 0; k < n; ++k) bandRows[k] = rows.get() + size_t(k) * rowBytes;
+    if (HostReadRows(access, bandRows, y0, n) != SUCCESS) return ERROR_NO_MEMORY;
     ParallelFor(static_cast<int32_t>(parts), int64_t{n} * job.wr / parts, [&](int32_t part) {
       uint64_t* v = values.get() + partValues * uint32_t(part);
       uint64_t* c = job.mode == kAverage ? counts.get() + size_t{layout.cellCount} * part : nullptr;

@@ -117,8 +117,8 @@ int32_t DrawFlareRays(BitmapRecord* bitmap, POINT center, int32_t radius, uint32
   if (!band.AllocateTable(static_cast<uint32_t>(rowCount)) ||
       !band.AllocateRows(size_t(access.RowBytes()) + 4 * size_t(pixelStep)))
     return ERROR_NO_MEMORY;
-  for (int32_t i = 0; i < rowCount; ++i) {
-    rc = HostReadRow(access, band.rows()[i], top + i, 0, nullptr);
+  if (rowCount > 0) {
+    rc = HostReadRows(access, band.rows(), top, rowCount);
     if (rc != SUCCESS) return rc;
   }
 

@@ -10,12 +10,8 @@ int32_t ReadRectRows(RowAccess* access, const RECT& rect, RowTable& table) {
     table.Free();
     return ERROR_NO_MEMORY;
   }
-  for (int64_t i = 0; i < count; ++i) {
-    const int32_t rc =
-        HostReadRow(access, table.rows()[i], static_cast<int32_t>(rect.top + i), 0, nullptr);
-    if (rc != SUCCESS) return rc;
-  }
-  return SUCCESS;
+  return count > 0 ? HostReadRows(access, table.rows(), rect.top, static_cast<int32_t>(count))
+                   : SUCCESS;
 }
 
 SampleColor PrepareSampleColor(COLORREF colour, int32_t sampleBits, bool gray) {

@@ -15,6 +15,27 @@ int32_t RectRowCache::Build(RowAccess* access, const RECT& rect, size_t scratchB
   return HostReadRows(access, rows_.rows(), rect.top, h);
 }
 
+int32_t ReadClampedRows(RowAccess* access, uint8_t* const* rows, int64_t from, int32_t count,
+                        int32_t height) {
+  int32_t k = 0;
+  const auto readOne = [&](int64_t c) {
+    const auto row = static_cast<int32_t>(c < 0 ? 0 : (c > height - 1 ? height - 1 : c));
+    return HostReadRow(access, rows[k++], row, 0, nullptr);
+  };
+  for (; k < count && from + k < 0;)
+    if (const int32_t rc = readOne(from + k); rc != SUCCESS) return rc;
+  if (k < count && from + k < height) {
+    const auto inside = static_cast<int32_t>(std::min<int64_t>(count - k, height - (from + k)));
+    if (const int32_t rc = HostReadRows(access, rows + k, static_cast<int32_t>(from + k), inside);
+        rc != SUCCESS)
+      return rc;
+    k += inside;
+  }
+  for (; k < count;)
+    if (const int32_t rc = readOne(from + k); rc != SUCCESS) return rc;
+  return SUCCESS;
+}
+
 int32_t RowWindow::AllocateSliding(int32_t n, size_t rowBytes) {
   if (n < 1) return ERROR_EMPTY_RECT;
   n_ = n;

@@ -65,6 +65,12 @@ int32_t RunOverCachedRect(BitmapRecord* bitmap, const RECT& rect, Row&& row,
   });
 }
 
+// Reads bitmap row clamp(from + k, 0, height - 1) into rows[k] for k = 0 .. count - 1, as that
+// many single-row reads in order would; the rows inside the bitmap go in one band read, which the
+// host splits among the threads.
+int32_t ReadClampedRows(RowAccess* access, uint8_t* const* rows, int64_t from, int32_t count,
+                        int32_t height);
+
 // Output rows a band of the sliding window covers.
 inline constexpr int32_t kBandRows = 64;
 
@@ -111,23 +117,14 @@ class RowWindow {
           before, after);
     }
     const int32_t n = n_, h = n_ / 2;
-    const auto clampRow = [height](int64_t c) {
-      return static_cast<int32_t>(c < 0 ? 0 : (c > height - 1 ? height - 1 : c));
-    };
     // Table entry k holds counter base + k; the band's first window starts at y0 + h + 1 - n.
-    for (int32_t k = 0; k < n - 1; ++k) {
-      const int32_t rc =
-          HostReadRow(access, table[k], clampRow(int64_t{top} + h + 1 - n + k), 0, nullptr);
-      if (rc != SUCCESS) return rc;
-    }
+    int32_t rc = ReadClampedRows(access, table, int64_t{top} + h + 1 - n, n - 1, height);
+    if (rc != SUCCESS) return rc;
     for (int32_t y0 = top; y0 < bottom; y0 += kBandRows) {
       const int32_t y1 = bottom - y0 > kBandRows ? y0 + kBandRows : bottom;
-      for (int32_t y = y0; y < y1; ++y) {
-        const int32_t rc =
-            HostReadRow(access, table[y - y0 + n - 1], clampRow(int64_t{y} + h), 0, nullptr);
-        if (rc != SUCCESS) return rc;
-      }
-      const int32_t rc = RunRows(
+      rc = ReadClampedRows(access, table + n - 1, int64_t{y0} + h, y1 - y0, height);
+      if (rc != SUCCESS) return rc;
+      rc = RunRows(
           slots, y0, y1, pixelsPerRow,
           [&](int32_t y, uint8_t* out, uint8_t* scratch) {
             uint8_t** at = table + (y - y0);

@@ -27,9 +27,10 @@ void SetParallelMinPixels(int64_t pixels);
 
 // Output rows of a band whose source rows are read before its rows are computed: 64, fewer when
 // a row of the band's buffers takes more than 1/64 of 16 MiB, at least 1.
+inline constexpr int32_t kMaxBandRows = 64;
 inline int32_t BandRows(int64_t bytesPerRow) {
   constexpr int64_t kBudget = int64_t{16} << 20;
-  if (bytesPerRow <= 0 || bytesPerRow * 64 <= kBudget) return 64;
+  if (bytesPerRow <= 0 || bytesPerRow * kMaxBandRows <= kBudget) return kMaxBandRows;
   return bytesPerRow >= kBudget ? 1 : static_cast<int32_t>(kBudget / bytesPerRow);
 }
 

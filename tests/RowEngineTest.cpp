@@ -1,9 +1,11 @@
 // The parallel row engine: every row (and every ParallelFor item) computed once, rows written in
 // order at any thread count, a failing host call stopping the hand-out, several callers sharing
 // the pool, and the row window showing each output row the rows the sliding ring always showed.
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <thread>
+#include <tuple>
 
 #include "TestSupport.h"
 #include "frame/RowCache.h"
@@ -153,6 +155,52 @@ TEST_F(RowEngineTest, SlidingWindowShowsTheRingsRows) {
         }
       }
     }
+  }
+}
+
+// A clamped band read gives what the single-row reads it replaces give: the same rows, the same
+// code and the same number of reads when the N-th read fails.
+TEST_F(RowEngineTest, ClampedBandReadsAsSingleRowsDo) {
+  const int32_t height = 40;
+  fxtest::TestBitmap bitmap(4, height, 8, ORDER_GRAY);
+  for (int32_t y = 0; y < height; ++y) bitmap->Data[int64_t{y} * bitmap->BytesPerLine] = uint8_t(y);
+  const auto read = [&](int64_t from, int32_t count, int64_t failAt, bool band) {
+    std::vector<std::vector<uint8_t>> rows(size_t(count), std::vector<uint8_t>(kRowBytes, 0xEE));
+    std::vector<uint8_t*> table;
+    for (auto& row : rows) table.push_back(row.data());
+    RowAccess* access = nullptr;
+    EXPECT_EQ(HostOpenRowAccess(bitmap.get(), &access, 2), SUCCESS);
+    HostFaultPlan plan;
+    plan.failReadAt = failAt;
+    HostSetFaultPlan(plan);
+    int32_t rc = SUCCESS;
+    if (band) {
+      rc = fx::ReadClampedRows(access, table.data(), from, count, height);
+    } else {
+      for (int32_t k = 0; k < count && rc == SUCCESS; ++k)
+        rc = HostReadRow(access, table[size_t(k)],
+                         static_cast<int32_t>(std::clamp<int64_t>(from + k, 0, height - 1)), 0,
+                         nullptr);
+    }
+    const int64_t reads = HostGetFaultCounts().reads;
+    HostSetFaultPlan(HostFaultPlan{});
+    HostCloseRowAccess(access);
+    return std::tuple{rc, reads, rows};
+  };
+  for (int32_t threads : {1, 3}) {
+    fxtest::ThreadSetting setting(threads);
+    for (const auto& [from, count] : {std::pair<int64_t, int32_t>{-3, 6},
+                                      {30, 16},
+                                      {-5, 50},
+                                      {4, 20},
+                                      {45, 3},
+                                      {-9, 4},
+                                      {0, 0}})
+      for (int64_t failAt = 0; failAt <= count; ++failAt) {
+        SCOPED_TRACE("from " + std::to_string(from) + " count " + std::to_string(count) +
+                     " fail at " + std::to_string(failAt));
+        EXPECT_EQ(read(from, count, failAt, true), read(from, count, failAt, false));
+      }
   }
 }
 
