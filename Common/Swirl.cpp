@@ -21,6 +21,10 @@
 
 #include <cmath>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "frame/Frame.h"
 #include "frame/RegistryDefs.h"
 #include "frame/RowCache.h"
@@ -152,8 +156,9 @@ int32_t SwirlRow(const SwirlGeometry& g, T* const* cache, int32_t y, int32_t pix
     const double r2 = static_cast<double>(int64_t{dx} * dx + int64_t{dy} * dy);
     if (SurelyOutside(g, dx, dy, r2)) continue;
     xs[m] = x;
-    r[m++] = std::sqrt(r2);
+    r[m++] = r2;
   }
+  SqrtRow(r, m);
   if (literalOnly) {
     LiteralPixels(g, cache, y, pixelStep, width, out, xs, m, r, c, s, ratio, t);
     return m;
@@ -161,12 +166,41 @@ int32_t SwirlRow(const SwirlGeometry& g, T* const* cache, int32_t y, int32_t pix
   const double a2 = static_cast<double>(g.a2), b2 = static_cast<double>(g.b2);
   const double rim = 2 * EllipseRadiusSpread(a2, b2, 0);
   const double shortfall = dy < 0 ? kTurnShortfall : 0.0;
-  int32_t p = 0, k = 0;
-  for (int32_t i = 0; i < m; ++i) {
+  // Every direction, rim radius R (into t) and ratio R / r first, two lanes at a time; then the
+  // rim decisions.
+  int32_t i = 0;
+#if defined(__SSE2__)
+  {
+    const __m128d one = _mm_set1_pd(1.0), y2 = _mm_set1_pd(fdy), turn = _mm_set1_pd(shortfall);
+    const __m128d va2 = _mm_set1_pd(a2), vb2 = _mm_set1_pd(b2);
+    const __m128i cx = _mm_set1_epi32(g.cx);
+    for (; i + 2 <= m; i += 2) {
+      const __m128d inverse = _mm_div_pd(one, _mm_loadu_pd(r + i));
+      const __m128d dx = _mm_cvtepi32_pd(
+          _mm_sub_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(xs + i)), cx));
+      const __m128d c0 = _mm_mul_pd(dx, inverse), s0 = _mm_mul_pd(y2, inverse);
+      const __m128d ci = _mm_sub_pd(c0, _mm_mul_pd(s0, turn));
+      const __m128d si = _mm_add_pd(s0, _mm_mul_pd(c0, turn));
+      const __m128d R = _mm_sqrt_pd(
+          _mm_add_pd(_mm_mul_pd(_mm_mul_pd(va2, ci), ci), _mm_mul_pd(_mm_mul_pd(vb2, si), si)));
+      _mm_storeu_pd(c + i, ci);
+      _mm_storeu_pd(s + i, si);
+      _mm_storeu_pd(t + i, R);
+      _mm_storeu_pd(ratio + i, _mm_mul_pd(R, inverse));
+    }
+  }
+#endif
+  for (; i < m; ++i) {
     const double inverse = 1.0 / r[i];
     const double c0 = (xs[i] - g.cx) * inverse, s0 = fdy * inverse;
-    const double ci = c0 - s0 * shortfall, si = s0 + c0 * shortfall;
-    const double R = std::sqrt(a2 * ci * ci + b2 * si * si);
+    c[i] = c0 - s0 * shortfall;
+    s[i] = s0 + c0 * shortfall;
+    t[i] = std::sqrt(a2 * c[i] * c[i] + b2 * s[i] * s[i]);
+    ratio[i] = t[i] * inverse;
+  }
+  int32_t p = 0, k = 0;
+  for (i = 0; i < m; ++i) {
+    const double R = t[i];
     const double margin = 2 * EllipseRadiusSpread(a2, b2, R);
     if (R >= 1 && r[i] - R > margin) continue;  // beyond the rim on both paths
     if (!(R >= 1 && R - r[i] > margin)) {       // too near the rim (or R too small) to tell
@@ -175,9 +209,9 @@ int32_t SwirlRow(const SwirlGeometry& g, T* const* cache, int32_t y, int32_t pix
     }
     xs[k] = xs[i];
     r[k] = r[i];
-    c[k] = ci;
-    s[k] = si;
-    ratio[k++] = R * inverse;
+    c[k] = c[i];
+    s[k] = s[i];
+    ratio[k++] = ratio[i];
   }
   for (int32_t i = 0; i < k; ++i) t[i] = std::log(ratio[i]) * g.turn;
   SinCosRow(t, st, ct, k);

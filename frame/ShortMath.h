@@ -41,6 +41,16 @@ inline constexpr double kC[] = {
 
 }  // namespace shortmath
 
+// v[i] = sqrt(v[i]) for i < n, two lanes at a time: the bits of std::sqrt (both are correctly
+// rounded), so unlike the rest of this file it may serve the literal arithmetic too.
+inline void SqrtRow(double* v, int32_t n) {
+  int32_t i = 0;
+#if defined(__SSE2__)
+  for (; i + 2 <= n; i += 2) _mm_storeu_pd(v + i, _mm_sqrt_pd(_mm_loadu_pd(v + i)));
+#endif
+  for (; i < n; ++i) v[i] = std::sqrt(v[i]);
+}
+
 // s[i], c[i] = sin t[i], cos t[i] within kSinCosError, for i < n.
 inline void SinCosRow(const double* t, double* s, double* c, int32_t n) {
   using namespace shortmath;
