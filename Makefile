@@ -23,7 +23,7 @@ INSTALL_TEST = $(abspath $(BUILD))/install-test
 SAN_ENV = ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:abort_on_error=1 \
           UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 
-.PHONY: all deps build install test test-plain test-install test-python test-asan test-tsan demo bench bench-build floor compare fuzz fuzz-build test-fuzz format clean
+.PHONY: all deps build install test test-plain test-install test-python test-asan test-tsan demo bench bench-build floor scaling compare fuzz fuzz-build test-fuzz format clean
 
 all: build
 
@@ -110,9 +110,13 @@ bench: bench-build
 # slower spell of a shared machine falls on kernel and floor alike; compare the medians.
 floor: bench-build
 	$(BENCH_BUILD)/bench/fxkit_bench \
-	  --benchmark_filter='^(floor/|(swirl|spherize|radial-blur)/24/t1/)' --benchmark_min_time=0.3 \
+	  --benchmark_filter='^(floor/(swirl|spherize|radial-blur)|(swirl|spherize|radial-blur)/24/t1/)' --benchmark_min_time=0.3 \
 	  --benchmark_repetitions=9 --benchmark_enable_random_interleaving=true \
 	  --benchmark_report_aggregates_only=true
+
+# Each effect's speed-up from one thread to all cores, the two settings' repetitions interleaved.
+scaling: bench-build
+	./bench/scaling
 
 compare: bench-build
 	./tools/install-deps.sh imagemagick python3
