@@ -3,6 +3,7 @@
 // images read as 8-bit colour and are written back to the nearest palette entry.
 #include <algorithm>
 #include <cstring>
+#include <type_traits>
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -54,12 +55,13 @@ inline void WalkRows(const RowAccess& a, int32_t y0, int32_t n, int32_t x0, int3
       uint8_t* row = base + sy * stride;
       for (int32_t x = x0; x < x1; ++x) op(k, x, row, sx + x * m.xx, sy);
     }
-  } else {
-    for (int32_t x = x0; x < x1; ++x)
-      for (int32_t k = 0; k < n; ++k) {
-        const int32_t y = y0 + k, rowIndex = m.sy0 + y * m.yy + x * m.xy;
-        op(k, x, base + rowIndex * stride, m.sx0 + y * m.yx, rowIndex);
-      }
+  } else {  // a turned view (yy = 0): view column x is stored row sy0 + x·xy
+    for (int32_t x = x0; x < x1; ++x) {
+      const int32_t rowIndex = m.sy0 + x * m.xy;
+      uint8_t* row = base + rowIndex * stride;
+      for (int32_t k = 0, sx = m.sx0 + y0 * m.yx; k < n; ++k, sx += m.yx)
+        op(k, x, row, sx, rowIndex);
+    }
   }
 }
 
@@ -68,19 +70,24 @@ inline uint16_t Load16(const uint8_t* p) {
   std::memcpy(&v, p, 2);
   return v;
 }
-inline void Store16(uint8_t* p, uint16_t v) { std::memcpy(p, &v, 2); }
+inline void Store16(uint8_t* p, uint16_t v) {
+  std::memcpy(p, &v, 2);
+}
 
 // View rows that are whole stored rows, left to right, in the working layout: a plain copy.
 bool IsIdentityLayout(const RowAccess& a) {
   if (a.map.xx != 1 || a.map.xy != 0) return false;
   switch (a.format) {
     case PixelFormat::Gray8:
-    case PixelFormat::Gray16: return true;
+    case PixelFormat::Gray16:
+      return true;
     case PixelFormat::Rgb24:
     case PixelFormat::Rgb32:
     case PixelFormat::Rgb48:
-    case PixelFormat::Rgb64: return !a.rgbOrder;
-    default: return false;
+    case PixelFormat::Rgb64:
+      return !a.rgbOrder;
+    default:
+      return false;
   }
 }
 
@@ -92,8 +99,10 @@ bool IsSwappedLayout(const RowAccess& a) {
     case PixelFormat::Rgb24:
     case PixelFormat::Rgb32:
     case PixelFormat::Rgb48:
-    case PixelFormat::Rgb64: return true;
-    default: return false;
+    case PixelFormat::Rgb64:
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -113,9 +122,8 @@ void SwapFirstAndThird(const S* from, S* to, int32_t width) {
 // Sixteen bytes at a time through a byte shuffle that swaps the first and third samples of the
 // whole pixels they hold (5 of 3 bytes, 4 of 4, 2 of 6 or 8); the bytes of a partial pixel at the
 // end of a block are rewritten by the next block or by the caller's tail.
-__attribute__((target("ssse3"))) int32_t SwapBlocks(const uint8_t* from, uint8_t* to,
-                                                      int32_t width, int32_t pixelBytes,
-                                                      int32_t sampleBytes) {
+__attribute__((target("ssse3"))) int32_t SwapBlocks(const uint8_t* from, uint8_t* to, int32_t width,
+                                                    int32_t pixelBytes, int32_t sampleBytes) {
   const int32_t perBlock = 16 / pixelBytes;
   alignas(16) uint8_t order[16];
   for (int32_t i = 0; i < 16; ++i) order[i] = static_cast<uint8_t>(i);
@@ -127,7 +135,8 @@ __attribute__((target("ssse3"))) int32_t SwapBlocks(const uint8_t* from, uint8_t
   const __m128i shuffle = _mm_load_si128(reinterpret_cast<const __m128i*>(order));
   int32_t x = 0;
   for (; int64_t{x} * pixelBytes + 16 <= int64_t{width} * pixelBytes; x += perBlock) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + int64_t{x} * pixelBytes));
+    const __m128i v =
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + int64_t{x} * pixelBytes));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(to + int64_t{x} * pixelBytes),
                      _mm_shuffle_epi8(v, shuffle));
   }
@@ -171,10 +180,25 @@ uint8_t* StoredRow(const RowAccess& a, int32_t y) {
 
 uint8_t PaletteIndexAt(const RowAccess& a, const uint8_t* row, int32_t sx) {
   switch (a.format) {
-    case PixelFormat::Pal1: return (row[sx >> 3] >> (7 - (sx & 7))) & 1;
-    case PixelFormat::Pal4: return (sx & 1) ? (row[sx >> 1] & 0x0F) : (row[sx >> 1] >> 4);
-    default: return row[sx];
+    case PixelFormat::Pal1:
+      return (row[sx >> 3] >> (7 - (sx & 7))) & 1;
+    case PixelFormat::Pal4:
+      return (sx & 1) ? (row[sx >> 1] & 0x0F) : (row[sx >> 1] >> 4);
+    default:
+      return row[sx];
   }
+}
+
+// Calls f(step, redFirst) with the colour pixel's samples (3 or 4) and sample order as constants,
+// so the per-pixel loops below are compiled for each layout.
+template <class F>
+void WithColourLayout(const RowAccess& a, F&& f) {
+  using Three = std::integral_constant<int32_t, 3>;
+  using Four = std::integral_constant<int32_t, 4>;
+  if (a.rgbOrder)
+    a.pixelStep == 4 ? f(Four{}, std::true_type{}) : f(Three{}, std::true_type{});
+  else
+    a.pixelStep == 4 ? f(Four{}, std::false_type{}) : f(Three{}, std::false_type{});
 }
 
 // Pixels x0 .. x1 - 1 of view rows y0 .. y0 + rowCount - 1 into rows[0 .. rowCount - 1], in the
@@ -183,7 +207,6 @@ void ReadPixels(const RowAccess& a, int32_t y0, int32_t rowCount, int32_t x0, in
                 uint8_t* const* rows) {
   const auto out8 = [rows](int32_t k) { return rows[k]; };
   const auto out16 = [rows](int32_t k) { return reinterpret_cast<uint16_t*>(rows[k]); };
-  const bool rgb = a.rgbOrder;
   switch (a.format) {
     case PixelFormat::Pal1:
     case PixelFormat::Pal4:
@@ -192,62 +215,67 @@ void ReadPixels(const RowAccess& a, int32_t y0, int32_t rowCount, int32_t x0, in
       const uint32_t count = a.bitmap->PaletteCount;
       WalkRows(a, y0, rowCount, x0, x1,
                [&](int32_t k, int32_t x, const uint8_t* row, int32_t sx, int32_t) {
-        uint8_t index = PaletteIndexAt(a, row, sx);
-        COLORREF c = index < count ? pal[index] : 0;
-        out8(k)[3 * x] = (c >> 16) & 0xFF;
-        out8(k)[3 * x + 1] = (c >> 8) & 0xFF;
-        out8(k)[3 * x + 2] = c & 0xFF;
-      });
+                 uint8_t index = PaletteIndexAt(a, row, sx);
+                 COLORREF c = index < count ? pal[index] : 0;
+                 out8(k)[3 * x] = (c >> 16) & 0xFF;
+                 out8(k)[3 * x + 1] = (c >> 8) & 0xFF;
+                 out8(k)[3 * x + 2] = c & 0xFF;
+               });
       break;
     }
     case PixelFormat::Gray8:
       WalkRows(a, y0, rowCount, x0, x1,
                [&](int32_t k, int32_t x, const uint8_t* row, int32_t sx, int32_t) {
-        out8(k)[x] = row[sx];
-      });
+                 out8(k)[x] = row[sx];
+               });
       break;
     case PixelFormat::Gray12:
       WalkRows(a, y0, rowCount, x0, x1,
                [&](int32_t k, int32_t x, const uint8_t* row, int32_t sx, int32_t) {
-        uint16_t v = Load16(row + 2 * sx) & 0x0FFF;
-        out16(k)[x] = static_cast<uint16_t>(v << 4 | v >> 8);
-      });
+                 uint16_t v = Load16(row + 2 * sx) & 0x0FFF;
+                 out16(k)[x] = static_cast<uint16_t>(v << 4 | v >> 8);
+               });
       break;
     case PixelFormat::Gray16:
       WalkRows(a, y0, rowCount, x0, x1,
                [&](int32_t k, int32_t x, const uint8_t* row, int32_t sx, int32_t) {
-        out16(k)[x] = Load16(row + 2 * sx);
-      });
+                 out16(k)[x] = Load16(row + 2 * sx);
+               });
       break;
     case PixelFormat::Rgb24:
-    case PixelFormat::Rgb32: {
-      const int32_t n = a.pixelStep;
-      WalkRows(a, y0, rowCount, x0, x1,
-               [&](int32_t k, int32_t x, const uint8_t* row, int32_t sx, int32_t) {
-        const uint8_t* p = row + n * sx;
-        uint8_t* o = out8(k) + n * x;
-        o[0] = p[rgb ? 2 : 0];
-        o[1] = p[1];
-        o[2] = p[rgb ? 0 : 2];
-        if (n == 4) o[3] = p[3];
+    case PixelFormat::Rgb32:
+      WithColourLayout(a, [&](auto step, auto redFirst) {
+        constexpr int32_t n = decltype(step)::value;
+        constexpr bool rgb = decltype(redFirst)::value;
+        WalkRows(a, y0, rowCount, x0, x1,
+                 [&](int32_t k, int32_t x, const uint8_t* row, int32_t sx, int32_t) {
+                   const uint8_t* p = row + n * sx;
+                   uint8_t* o = out8(k) + n * x;
+                   o[0] = p[rgb ? 2 : 0];
+                   o[1] = p[1];
+                   o[2] = p[rgb ? 0 : 2];
+                   if (n == 4) o[3] = p[3];
+                 });
       });
       break;
-    }
     case PixelFormat::Rgb48:
-    case PixelFormat::Rgb64: {
-      const int32_t n = a.pixelStep;
-      WalkRows(a, y0, rowCount, x0, x1,
-               [&](int32_t k, int32_t x, const uint8_t* row, int32_t sx, int32_t) {
-        const uint8_t* p = row + 2 * n * sx;
-        uint16_t* o = out16(k) + n * x;
-        o[0] = Load16(p + (rgb ? 4 : 0));
-        o[1] = Load16(p + 2);
-        o[2] = Load16(p + (rgb ? 0 : 4));
-        if (n == 4) o[3] = Load16(p + 6);
+    case PixelFormat::Rgb64:
+      WithColourLayout(a, [&](auto step, auto redFirst) {
+        constexpr int32_t n = decltype(step)::value;
+        constexpr bool rgb = decltype(redFirst)::value;
+        WalkRows(a, y0, rowCount, x0, x1,
+                 [&](int32_t k, int32_t x, const uint8_t* row, int32_t sx, int32_t) {
+                   const uint8_t* p = row + 2 * n * sx;
+                   uint16_t* o = out16(k) + n * x;
+                   o[0] = Load16(p + (rgb ? 4 : 0));
+                   o[1] = Load16(p + 2);
+                   o[2] = Load16(p + (rgb ? 0 : 4));
+                   if (n == 4) o[3] = Load16(p + 6);
+                 });
       });
       break;
-    }
-    default: break;
+    default:
+      break;
   }
 }
 
@@ -256,7 +284,8 @@ uint8_t NearestPaletteIndex(RowAccess& a, uint8_t b, uint8_t g, uint8_t r) {
   uint32_t slot = ((colour * 2654435761u) >> 20) & (kPaletteCacheSize - 1);
   if (a.cacheKey[slot] == colour + 1) return a.cacheIndex[slot];
   const COLORREF* pal = a.bitmap->Palette;
-  const uint32_t count = std::min<uint32_t>(a.bitmap->PaletteCount, HostPaletteSize(a.bitmap->BitsPerPixel));
+  const uint32_t count =
+      std::min<uint32_t>(a.bitmap->PaletteCount, HostPaletteSize(a.bitmap->BitsPerPixel));
   uint32_t best = 0, bestDistance = UINT32_MAX;
   for (uint32_t i = 0; i < count && bestDistance; ++i) {
     int32_t dr = int32_t(pal[i] & 0xFF) - r, dg = int32_t(pal[i] >> 8 & 0xFF) - g,
@@ -287,7 +316,6 @@ void WritePixels(RowAccess& a, int32_t y0, int32_t rowCount, int32_t x0, int32_t
                  const uint8_t* const* rows) {
   const auto in8 = [rows](int32_t k) { return rows[k]; };
   const auto in16 = [rows](int32_t k) { return reinterpret_cast<const uint16_t*>(rows[k]); };
-  const bool rgb = a.rgbOrder;
   const host::HostRegionData* region = a.regionLimited ? a.region : nullptr;
   auto inside = [region](int32_t sx, int32_t sy) {
     return !region || host::RegionContainsStored(region, sx, sy);
@@ -298,60 +326,65 @@ void WritePixels(RowAccess& a, int32_t y0, int32_t rowCount, int32_t x0, int32_t
     case PixelFormat::Pal8:
       WalkRows(a, y0, rowCount, x0, x1,
                [&](int32_t k, int32_t x, uint8_t* row, int32_t sx, int32_t sy) {
-        if (!inside(sx, sy)) return;
-        const uint8_t* p = in8(k) + 3 * x;
-        StorePaletteIndex(a.format, row, sx, NearestPaletteIndex(a, p[0], p[1], p[2]));
-      });
+                 if (!inside(sx, sy)) return;
+                 const uint8_t* p = in8(k) + 3 * x;
+                 StorePaletteIndex(a.format, row, sx, NearestPaletteIndex(a, p[0], p[1], p[2]));
+               });
       break;
     case PixelFormat::Gray8:
       WalkRows(a, y0, rowCount, x0, x1,
                [&](int32_t k, int32_t x, uint8_t* row, int32_t sx, int32_t sy) {
-        if (inside(sx, sy)) row[sx] = in8(k)[x];
-      });
+                 if (inside(sx, sy)) row[sx] = in8(k)[x];
+               });
       break;
     case PixelFormat::Gray12:
       WalkRows(a, y0, rowCount, x0, x1,
                [&](int32_t k, int32_t x, uint8_t* row, int32_t sx, int32_t sy) {
-        if (inside(sx, sy)) Store16(row + 2 * sx, in16(k)[x] >> 4);
-      });
+                 if (inside(sx, sy)) Store16(row + 2 * sx, in16(k)[x] >> 4);
+               });
       break;
     case PixelFormat::Gray16:
       WalkRows(a, y0, rowCount, x0, x1,
                [&](int32_t k, int32_t x, uint8_t* row, int32_t sx, int32_t sy) {
-        if (inside(sx, sy)) Store16(row + 2 * sx, in16(k)[x]);
-      });
+                 if (inside(sx, sy)) Store16(row + 2 * sx, in16(k)[x]);
+               });
       break;
     case PixelFormat::Rgb24:
-    case PixelFormat::Rgb32: {
-      const int32_t n = a.pixelStep;
-      WalkRows(a, y0, rowCount, x0, x1,
-               [&](int32_t k, int32_t x, uint8_t* row, int32_t sx, int32_t sy) {
-        if (!inside(sx, sy)) return;
-        uint8_t* p = row + n * sx;
-        const uint8_t* i = in8(k) + n * x;
-        p[rgb ? 2 : 0] = i[0];
-        p[1] = i[1];
-        p[rgb ? 0 : 2] = i[2];
-        if (n == 4) p[3] = i[3];
+    case PixelFormat::Rgb32:
+      WithColourLayout(a, [&](auto step, auto redFirst) {
+        constexpr int32_t n = decltype(step)::value;
+        constexpr bool rgb = decltype(redFirst)::value;
+        WalkRows(a, y0, rowCount, x0, x1,
+                 [&](int32_t k, int32_t x, uint8_t* row, int32_t sx, int32_t sy) {
+                   if (!inside(sx, sy)) return;
+                   uint8_t* p = row + n * sx;
+                   const uint8_t* i = in8(k) + n * x;
+                   p[rgb ? 2 : 0] = i[0];
+                   p[1] = i[1];
+                   p[rgb ? 0 : 2] = i[2];
+                   if (n == 4) p[3] = i[3];
+                 });
       });
       break;
-    }
     case PixelFormat::Rgb48:
-    case PixelFormat::Rgb64: {
-      const int32_t n = a.pixelStep;
-      WalkRows(a, y0, rowCount, x0, x1,
-               [&](int32_t k, int32_t x, uint8_t* row, int32_t sx, int32_t sy) {
-        if (!inside(sx, sy)) return;
-        uint8_t* p = row + 2 * n * sx;
-        const uint16_t* i = in16(k) + n * x;
-        Store16(p + (rgb ? 4 : 0), i[0]);
-        Store16(p + 2, i[1]);
-        Store16(p + (rgb ? 0 : 4), i[2]);
-        if (n == 4) Store16(p + 6, i[3]);
+    case PixelFormat::Rgb64:
+      WithColourLayout(a, [&](auto step, auto redFirst) {
+        constexpr int32_t n = decltype(step)::value;
+        constexpr bool rgb = decltype(redFirst)::value;
+        WalkRows(a, y0, rowCount, x0, x1,
+                 [&](int32_t k, int32_t x, uint8_t* row, int32_t sx, int32_t sy) {
+                   if (!inside(sx, sy)) return;
+                   uint8_t* p = row + 2 * n * sx;
+                   const uint16_t* i = in16(k) + n * x;
+                   Store16(p + (rgb ? 4 : 0), i[0]);
+                   Store16(p + 2, i[1]);
+                   Store16(p + (rgb ? 0 : 4), i[2]);
+                   if (n == 4) Store16(p + 6, i[3]);
+                 });
       });
       break;
-    }
-    default: break;
+    default:
+      break;
   }
 }
 
@@ -482,9 +515,15 @@ void HostCloseRowAccess(RowAccess* handle) {
   if (handle) FX_FREE(handle);
 }
 
-int32_t HostSampleBits(const RowAccess* a) { return a ? a->sampleBits : 8; }
-int32_t HostPixelStep(const RowAccess* a) { return a ? a->pixelStep : 1; }
-int32_t HostRowBytes(const RowAccess* a) { return a ? a->rowBytes : 0; }
+int32_t HostSampleBits(const RowAccess* a) {
+  return a ? a->sampleBits : 8;
+}
+int32_t HostPixelStep(const RowAccess* a) {
+  return a ? a->pixelStep : 1;
+}
+int32_t HostRowBytes(const RowAccess* a) {
+  return a ? a->rowBytes : 0;
+}
 
 void* HostAllocRowBuffer(RowAccess* a) {
   if (!a) return nullptr;
@@ -493,7 +532,8 @@ void* HostAllocRowBuffer(RowAccess* a) {
   return HostAllocMemory(bytes, 1, __LINE__, __FILE__);
 }
 
-int32_t HostReadRow(RowAccess* a, void* buffer, int32_t row, int32_t /*reserved*/, void* /*unused*/) {
+int32_t HostReadRow(RowAccess* a, void* buffer, int32_t row, int32_t /*reserved*/,
+                    void* /*unused*/) {
   uint8_t* const rows[] = {static_cast<uint8_t*>(buffer)};
   return HostReadRows(a, rows, row, 1);
 }
@@ -509,9 +549,12 @@ int32_t HostReadRows(RowAccess* a, uint8_t* const* rows, int32_t first, int32_t 
   int32_t k = 0, rc = SUCCESS;
   for (int32_t code; k < count; ++k) {
     const int64_t row = int64_t{first} + k;
-    if (!rows[k]) rc = ERROR_HOST_BAD_ARGUMENT;
-    else if (host::FaultOnRead(&code)) rc = code;
-    else if (row < 0 || row >= a->height) rc = ERROR_HOST_ROW_RANGE;
+    if (!rows[k])
+      rc = ERROR_HOST_BAD_ARGUMENT;
+    else if (host::FaultOnRead(&code))
+      rc = code;
+    else if (row < 0 || row >= a->height)
+      rc = ERROR_HOST_ROW_RANGE;
     if (rc != SUCCESS) break;
   }
   if (k > 0) ReadBand(*a, first, k, rows);
@@ -522,16 +565,21 @@ int32_t HostWriteRows(RowAccess* a, const uint8_t* const* rows, int32_t first, i
   if (!a || !rows || count < 0) return ERROR_HOST_BAD_ARGUMENT;
   for (int32_t k = 0; k < count;) {
     // A run ends at the first row whose progress step reports: the status callback may stop the
-    // work there, and the rows after it must then stay unwritten.
-    int32_t end = a->progress ? k + 1 : count;
+    // work there, and the rows after it must then stay unwritten. Without a callback nothing can
+    // stop it, and the band goes in one run.
+    int32_t end = a->progress && host::StatusCallbackInstalled() ? k + 1 : count;
     while (end < count && PercentAfter(*a, end - k) == a->lastReported) ++end;
     int32_t m = k, rc = SUCCESS;
     for (int32_t code; m < end; ++m) {
       const int64_t row = int64_t{first} + m;
-      if (!rows[m]) rc = ERROR_HOST_BAD_ARGUMENT;
-      else if (host::FaultOnWrite(&code)) rc = code;
-      else if (!a->writing) rc = ERROR_HOST_WRONG_PHASE;
-      else if (row < 0 || row >= a->height) rc = ERROR_HOST_ROW_RANGE;
+      if (!rows[m])
+        rc = ERROR_HOST_BAD_ARGUMENT;
+      else if (host::FaultOnWrite(&code))
+        rc = code;
+      else if (!a->writing)
+        rc = ERROR_HOST_WRONG_PHASE;
+      else if (row < 0 || row >= a->height)
+        rc = ERROR_HOST_ROW_RANGE;
       if (rc != SUCCESS) break;
     }
     if (m > k) {
