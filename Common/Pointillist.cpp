@@ -140,25 +140,32 @@ int32_t DotCanvas::Allocate(RowAccess* access, const RECT& r) {
   return SUCCESS;
 }
 
+// Row i is read, then (from row 1 on) the progress reported. A report that repeats the last
+// percentage does nothing, so the rows up to the next one that changes it go in one band read.
 int32_t ReadCanvasSource(RowAccess* access, DotCanvas& canvas, HostProgressContext* progress,
                          int32_t scale, int32_t base) {
-  for (int32_t i = 0; i < canvas.h; ++i) {
-    int32_t rc = HostReadRow(access, canvas.source.rows()[i], canvas.rect.top + i, 0, nullptr);
+  const auto percentAt = [&](int32_t i) {
+    return static_cast<int32_t>(int64_t{i} * scale / (canvas.h - 1)) + base;
+  };
+  for (int32_t i = 0; i < canvas.h;) {
+    int32_t end = i;  // the last row of the run: the first whose report may do something
+    while (end < canvas.h - 1 &&
+           (end == 0 || (progress->started && percentAt(end) == progress->lastPercent)))
+      ++end;
+    int32_t rc = HostReadRows(access, canvas.source.rows() + i, canvas.rect.top + i, end - i + 1);
     if (rc != SUCCESS) return rc;
-    if (i == 0) continue;
-    rc = HostProgressReport(progress,
-                            static_cast<int32_t>(int64_t{i} * scale / (canvas.h - 1)) + base);
+    if (end > 0) rc = HostProgressReport(progress, percentAt(end));
     if (rc != SUCCESS) return rc;
+    i = end + 1;
   }
   return SUCCESS;
 }
 
 int32_t WriteCanvas(RowAccess* access, const BitmapRecord* bitmap, const DotCanvas& canvas,
                     int32_t first) {
-  int32_t rc = BeginWritePhaseEx(access, bitmap, first, 100);
-  for (int32_t i = 0; i < canvas.h && rc == SUCCESS; ++i)
-    rc = HostWriteRow(access, canvas.canvas.rows()[i], canvas.rect.top + i, 0, 0);
-  return rc;
+  const int32_t rc = BeginWritePhaseEx(access, bitmap, first, 100);
+  if (rc != SUCCESS || canvas.h <= 0) return rc;
+  return HostWriteRows(access, canvas.canvas.rows(), canvas.rect.top, canvas.h);
 }
 
 int32_t StampPass::Allocate(int32_t h) {
@@ -387,16 +394,16 @@ int32_t PointillistDriver(BitmapRecord* bitmap, const PointillistJob& job) {
 
   const bool gray = !IsColorPixel(step);
   const DotColor paint = SplitDotColor(job.color, gray, bits == 16);
-  for (int32_t i = 0; i < cv.h; ++i) {
+  ParallelFor(cv.h, cv.w, [&](int32_t i) {
     std::memcpy(cv.canvas.rows()[i], cv.source.rows()[i], cv.rowBytes);
-    if (!job.colorCanvas) continue;
+    if (!job.colorCanvas) return;
     WithSampleType(bits, [&](auto sample) {
       using T = decltype(sample);
       T* row = reinterpret_cast<T*>(cv.canvas.rows()[i]);
       for (int64_t x = rect.left; x < rect.right; ++x)
         for (int32_t k = 0; k < (gray ? 1 : 3); ++k) row[x * step + k] = static_cast<T>(paint.c[k]);
     });
-  }
+  });
 
   rc = WithSampleType(bits, [&](auto sample) {
     using T = decltype(sample);

@@ -424,4 +424,66 @@ TEST(DotsTest, ColoredBallsMatchBallByBallStamping) {
   }
 }
 
+// The source rows are read with a progress report after every row but the first, as a row-by-row
+// loop does: the same reports after the same number of reads, the same stop when the callback
+// cancels or a read fails, whatever rows the reads are grouped into.
+TEST(DotsTest, CanvasSourceReportsAsEachRowIsRead) {
+  struct Report {
+    int32_t percent;
+    int64_t reads;
+    bool operator==(const Report&) const = default;
+  };
+  struct Trace {
+    std::vector<Report> reports;
+    int32_t cancelAt;  // the report (0-based) answered with a cancel, or -1
+  };
+  const auto callback = [](int32_t percent, void* user) -> int32_t {
+    auto& t = *static_cast<Trace*>(user);
+    t.reports.push_back({percent, HostGetFaultCounts().reads});
+    return int32_t(t.reports.size()) - 1 == t.cancelAt ? ERROR_HOST_CANCELLED : SUCCESS;
+  };
+  for (const int32_t h : {1, 2, 37, 300})
+    for (const auto& [scale, base] : {std::pair{10, 2}, std::pair{5, 10}, std::pair{400, 0}})
+      for (const int32_t cancelAt : {-1, 0, 3})
+        for (const int64_t failReadAt : {int64_t{0}, int64_t{1}, int64_t{h / 2 + 1}}) {
+          SCOPED_TRACE("h " + std::to_string(h) + " scale " + std::to_string(scale) + " cancel " +
+                       std::to_string(cancelAt) + " fail " + std::to_string(failReadAt));
+          // The row-by-row model: read row i, then report from row 1 on (repeats do nothing).
+          Trace want{{}, cancelAt};
+          int32_t wantRc = SUCCESS;
+          for (int32_t i = 0, last = 0; i < h && wantRc == SUCCESS; ++i) {
+            if (failReadAt == i + 1) {
+              wantRc = ERROR_HOST_INJECTED;
+              break;
+            }
+            const auto percent =
+                static_cast<int32_t>(int64_t{i} * scale / std::max(h - 1, 1)) + base;
+            if (i == 0 || percent == last) continue;
+            last = percent;
+            want.reports.push_back({percent, i + 1});
+            if (int32_t(want.reports.size()) - 1 == cancelAt) wantRc = ERROR_HOST_CANCELLED;
+          }
+
+          TestBitmap bitmap(4, h, 8, ORDER_GRAY);
+          RowAccess* access = nullptr;
+          ASSERT_EQ(HostOpenRowAccess(bitmap.get(), &access, 2), SUCCESS);
+          fx::DotCanvas canvas;
+          ASSERT_EQ(canvas.Allocate(access, RECT{0, 0, 4, h}), SUCCESS);
+          HostProgressContext progress{1, 0, {}};
+          Trace got{{}, cancelAt};
+          FxStatusCallback previous;
+          void* previousUser;
+          HostExchangeCallback(callback, &got, &previous, &previousUser);
+          HostFaultPlan plan;
+          plan.failReadAt = failReadAt;
+          HostSetFaultPlan(plan);
+          const int32_t rc = fx::ReadCanvasSource(access, canvas, &progress, scale, base);
+          HostSetFaultPlan(HostFaultPlan{});
+          HostExchangeCallback(previous, previousUser, nullptr, nullptr);
+          HostCloseRowAccess(access);
+          EXPECT_EQ(rc, wantRc);
+          EXPECT_EQ(got.reports, want.reports);
+        }
+}
+
 }  // namespace
