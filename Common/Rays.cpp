@@ -146,8 +146,8 @@ int32_t DrawFlareRays(BitmapRecord* bitmap, POINT center, int32_t radius, uint32
     return SUCCESS;
   });
   if (rc != SUCCESS) return rc;
-  for (int32_t i = 0; i < rowCount; ++i) {
-    rc = HostWriteRow(access, band.rows()[i], top + i, 0, 0);
+  if (rowCount > 0) {
+    rc = HostWriteRows(access, band.rows(), top, rowCount);
     if (rc != SUCCESS) return rc;
   }
   HostFinishUpdate(bitmap);

@@ -160,20 +160,6 @@ int32_t BeginWritePhase(RowAccess* access, const BitmapRecord* bitmap);
 int32_t BeginWritePhaseEx(RowAccess* access, const BitmapRecord* bitmap, int32_t first,
                           int32_t last);
 
-// For every row y in [top, bottom): reads row y into `row`, calls kernel(y), writes the row back.
-// Stops at the first host code other than SUCCESS.
-template <class Kernel>
-int32_t ProcessRows(RowAccess* access, int32_t top, int32_t bottom, uint8_t* row, Kernel&& kernel) {
-  for (int32_t y = top; y < bottom; ++y) {
-    int32_t rc = HostReadRow(access, row, y, 0, nullptr);
-    if (rc != SUCCESS) return rc;
-    kernel(y);
-    rc = HostWriteRow(access, row, y, 0, 0);
-    if (rc != SUCCESS) return rc;
-  }
-  return SUCCESS;
-}
-
 // Kernel choice ---------------------------------------------------------------------------------
 
 template <class T>
