@@ -46,7 +46,7 @@ namespace {
 // to another stored row at every pixel.
 template <class Op>
 inline void WalkRows(const RowAccess& a, int32_t y0, int32_t n, int32_t x0, int32_t x1, Op&& op) {
-  const host::ViewMap& m = a.map;
+  const host::ViewMap m = a.map;  // a copy: stores through the rows cannot change it
   uint8_t* base = a.bitmap->Data;
   const int64_t stride = a.bitmap->BytesPerLine;
   if (m.xy == 0) {
@@ -189,16 +189,35 @@ uint8_t PaletteIndexAt(const RowAccess& a, const uint8_t* row, int32_t sx) {
   }
 }
 
-// Calls f(step, redFirst) with the colour pixel's samples (3 or 4) and sample order as constants,
-// so the per-pixel loops below are compiled for each layout.
+// Calls f(step, redFirst, sample) with the colour pixel's samples (3 or 4), sample order and
+// sample type (uint8_t or uint16_t) as constants, so the per-pixel loops below are compiled for
+// each layout.
 template <class F>
 void WithColourLayout(const RowAccess& a, F&& f) {
   using Three = std::integral_constant<int32_t, 3>;
   using Four = std::integral_constant<int32_t, 4>;
+  const auto withSample = [&](auto step, auto redFirst) {
+    if (a.format == PixelFormat::Rgb48 || a.format == PixelFormat::Rgb64)
+      f(step, redFirst, uint16_t{});
+    else
+      f(step, redFirst, uint8_t{});
+  };
   if (a.rgbOrder)
-    a.pixelStep == 4 ? f(Four{}, std::true_type{}) : f(Three{}, std::true_type{});
+    a.pixelStep == 4 ? withSample(Four{}, std::true_type{}) : withSample(Three{}, std::true_type{});
   else
-    a.pixelStep == 4 ? f(Four{}, std::false_type{}) : f(Three{}, std::false_type{});
+    a.pixelStep == 4 ? withSample(Four{}, std::false_type{})
+                     : withSample(Three{}, std::false_type{});
+}
+
+template <class S>
+inline S LoadSample(const uint8_t* p) {
+  S v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+template <class S>
+inline void StoreSample(uint8_t* p, S v) {
+  std::memcpy(p, &v, sizeof v);
 }
 
 // Pixels x0 .. x1 - 1 of view rows y0 .. y0 + rowCount - 1 into rows[0 .. rowCount - 1], in the
@@ -244,33 +263,20 @@ void ReadPixels(const RowAccess& a, int32_t y0, int32_t rowCount, int32_t x0, in
       break;
     case PixelFormat::Rgb24:
     case PixelFormat::Rgb32:
-      WithColourLayout(a, [&](auto step, auto redFirst) {
-        constexpr int32_t n = decltype(step)::value;
-        constexpr bool rgb = decltype(redFirst)::value;
-        WalkRows(a, y0, rowCount, x0, x1,
-                 [&](int32_t k, int32_t x, const uint8_t* row, int32_t sx, int32_t) {
-                   const uint8_t* p = row + n * sx;
-                   uint8_t* o = out8(k) + n * x;
-                   o[0] = p[rgb ? 2 : 0];
-                   o[1] = p[1];
-                   o[2] = p[rgb ? 0 : 2];
-                   if (n == 4) o[3] = p[3];
-                 });
-      });
-      break;
     case PixelFormat::Rgb48:
     case PixelFormat::Rgb64:
-      WithColourLayout(a, [&](auto step, auto redFirst) {
-        constexpr int32_t n = decltype(step)::value;
-        constexpr bool rgb = decltype(redFirst)::value;
+      WithColourLayout(a, [&](auto step, auto redFirst, auto sample) {
+        using S = decltype(sample);
+        constexpr int32_t n = decltype(step)::value, z = sizeof(S);
+        constexpr int32_t blue = decltype(redFirst)::value ? 2 : 0;
         WalkRows(a, y0, rowCount, x0, x1,
                  [&](int32_t k, int32_t x, const uint8_t* row, int32_t sx, int32_t) {
-                   const uint8_t* p = row + 2 * n * sx;
-                   uint16_t* o = out16(k) + n * x;
-                   o[0] = Load16(p + (rgb ? 4 : 0));
-                   o[1] = Load16(p + 2);
-                   o[2] = Load16(p + (rgb ? 0 : 4));
-                   if (n == 4) o[3] = Load16(p + 6);
+                   const uint8_t* p = row + z * n * sx;
+                   S* o = reinterpret_cast<S*>(rows[k]) + n * x;
+                   o[0] = LoadSample<S>(p + z * blue);
+                   o[1] = LoadSample<S>(p + z);
+                   o[2] = LoadSample<S>(p + z * (2 - blue));
+                   if (n == 4) o[3] = LoadSample<S>(p + z * 3);
                  });
       });
       break;
@@ -351,35 +357,21 @@ void WritePixels(RowAccess& a, int32_t y0, int32_t rowCount, int32_t x0, int32_t
       break;
     case PixelFormat::Rgb24:
     case PixelFormat::Rgb32:
-      WithColourLayout(a, [&](auto step, auto redFirst) {
-        constexpr int32_t n = decltype(step)::value;
-        constexpr bool rgb = decltype(redFirst)::value;
-        WalkRows(a, y0, rowCount, x0, x1,
-                 [&](int32_t k, int32_t x, uint8_t* row, int32_t sx, int32_t sy) {
-                   if (!inside(sx, sy)) return;
-                   uint8_t* p = row + n * sx;
-                   const uint8_t* i = in8(k) + n * x;
-                   p[rgb ? 2 : 0] = i[0];
-                   p[1] = i[1];
-                   p[rgb ? 0 : 2] = i[2];
-                   if (n == 4) p[3] = i[3];
-                 });
-      });
-      break;
     case PixelFormat::Rgb48:
     case PixelFormat::Rgb64:
-      WithColourLayout(a, [&](auto step, auto redFirst) {
-        constexpr int32_t n = decltype(step)::value;
-        constexpr bool rgb = decltype(redFirst)::value;
+      WithColourLayout(a, [&](auto step, auto redFirst, auto sample) {
+        using S = decltype(sample);
+        constexpr int32_t n = decltype(step)::value, z = sizeof(S);
+        constexpr int32_t blue = decltype(redFirst)::value ? 2 : 0;
         WalkRows(a, y0, rowCount, x0, x1,
                  [&](int32_t k, int32_t x, uint8_t* row, int32_t sx, int32_t sy) {
                    if (!inside(sx, sy)) return;
-                   uint8_t* p = row + 2 * n * sx;
-                   const uint16_t* i = in16(k) + n * x;
-                   Store16(p + (rgb ? 4 : 0), i[0]);
-                   Store16(p + 2, i[1]);
-                   Store16(p + (rgb ? 0 : 4), i[2]);
-                   if (n == 4) Store16(p + 6, i[3]);
+                   uint8_t* p = row + z * n * sx;
+                   const S* i = reinterpret_cast<const S*>(rows[k]) + n * x;
+                   StoreSample<S>(p + z * blue, i[0]);
+                   StoreSample<S>(p + z, i[1]);
+                   StoreSample<S>(p + z * (2 - blue), i[2]);
+                   if (n == 4) StoreSample<S>(p + z * 3, i[3]);
                  });
       });
       break;
