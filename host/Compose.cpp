@@ -366,8 +366,9 @@ int32_t HostCombineBitmaps(BitmapRecord* destination, int32_t left, int32_t top,
   if (rc != SUCCESS) return rc;
   const int32_t inBits = in.bits(), inStep = in.step(), outBits = out.bits(), outStep = out.step();
   const uint32_t max = outBits == 16 ? 65535 : 255;
-  // A band of rows at a time: each row's source and destination rows are read in row order,
-  // then the band's rows are combined on every thread and written in row order on this one.
+  // A band of rows at a time: the band's source rows and then its destination rows are read (band
+  // reads, split among the threads), then the band's rows are combined on every thread and
+  // written in row order on this one.
   const int32_t inBytes = HostRowBytes(in.get()), outBytes = HostRowBytes(out.get());
   const int32_t band = host::BandRows(int64_t{inBytes} + outBytes);
   Buffer<uint8_t> sources, destinations;
@@ -375,6 +376,12 @@ int32_t HostCombineBitmaps(BitmapRecord* destination, int32_t left, int32_t top,
   if (!sources.Allocate(int64_t{band} * inBytes) ||
       !destinations.Allocate(int64_t{band} * outBytes) || !slots.Allocate(size_t(outBytes), 0))
     return ERROR_NO_MEMORY;
+  uint8_t* sourceRows[host::kMaxBandRows];
+  uint8_t* destinationRows[host::kMaxBandRows];
+  for (int32_t k = 0; k < band; ++k) {
+    sourceRows[k] = sources.get() + int64_t{k} * inBytes;
+    destinationRows[k] = destinations.get() + int64_t{k} * outBytes;
+  }
   // Pictures of one sample size, both colour or both gray, copy or lighten sample by sample: the
   // colour conversions are then the identity (a gray level repeated three times comes back
   // through (b + 5g + 2r + 4) / 8 unchanged).
@@ -411,14 +418,9 @@ int32_t HostCombineBitmaps(BitmapRecord* destination, int32_t left, int32_t top,
   };
   for (int32_t b0 = static_cast<int32_t>(y0); b0 < y1; b0 += band) {
     const int32_t b1 = static_cast<int32_t>(std::min<int64_t>(y1, int64_t{b0} + band));
-    for (int32_t y = b0; y < b1; ++y) {
-      rc = HostReadRow(in.get(), sources.get() + int64_t{y - b0} * inBytes, sourceTop + y, 0,
-                       nullptr);
-      if (rc == SUCCESS)
-        rc = HostReadRow(out.get(), destinations.get() + int64_t{y - b0} * outBytes, top + y, 0,
-                         nullptr);
-      if (rc != SUCCESS) return rc;
-    }
+    rc = HostReadRows(in.get(), sourceRows, sourceTop + b0, b1 - b0);
+    if (rc == SUCCESS) rc = HostReadRows(out.get(), destinationRows, top + b0, b1 - b0);
+    if (rc != SUCCESS) return rc;
     rc = host::RunRows(
         slots, b0, b1, x1 - x0,
         [&](int32_t y, uint8_t* row, uint8_t*) {
