@@ -434,11 +434,29 @@ int32_t HostCombineBitmaps(BitmapRecord* destination, int32_t left, int32_t top,
   return SUCCESS;
 }
 
+// Sets the first sample (gray) or the first three samples of every pixel of a working row to the
+// pixel's; the values are held in locals, since the row's stores could otherwise alias them.
+template <class T>
+void PaintRow(T* row, int32_t width, int32_t step, const T* pixel) {
+  const T first = pixel[0];
+  if (step == 1) {
+    std::fill_n(row, width, first);
+    return;
+  }
+  const T second = pixel[1], third = pixel[2];
+  for (int64_t x = 0; x < width; ++x) {
+    T* p = row + x * step;
+    p[0] = first;
+    p[1] = second;
+    p[2] = third;
+  }
+}
+
 int32_t HostFillBitmap(BitmapRecord* bitmap, COLORREF colour) {
   int32_t rc = host::ValidateForAccess(bitmap);
   if (rc != SUCCESS) return rc;
   Access a;
-  rc = a.Open(bitmap);
+  rc = a.Open(bitmap, false);
   if (rc == SUCCESS) rc = a.BeginWrite(bitmap);
   if (rc != SUCCESS) return rc;
   const int32_t bits = a.bits(), step = a.step();
@@ -446,19 +464,24 @@ int32_t HostFillBitmap(BitmapRecord* bitmap, COLORREF colour) {
   uint16_t pixel16[3];
   uint8_t pixel8[3];
   HostColorToPixel(bits == 16 ? static_cast<void*>(pixel16) : pixel8, colour, bits, step);
-  const int32_t count = step == 1 ? 1 : 3;
-  const auto paint = [&](auto* row, const auto* pixel) {
-    for (int32_t x = 0; x < bitmap->Width; ++x)
-      for (int32_t k = 0; k < count; ++k) row[int64_t{x} * step + k] = pixel[k];
-  };
-  for (int32_t y = 0; y < bitmap->Height; ++y) {
-    rc = HostReadRow(a.get(), a.row(), y, 0, nullptr);
+  // A band of rows at a time: read, painted on every thread, written back.
+  const int32_t rowBytes = HostRowBytes(a.get());
+  const int32_t band = std::min(host::BandRows(rowBytes), std::max(bitmap->Height, 1));
+  Buffer<uint8_t> buffer;
+  if (!buffer.Allocate(int64_t{band} * rowBytes)) return ERROR_NO_MEMORY;
+  uint8_t* rows[host::kMaxBandRows];
+  for (int32_t k = 0; k < band; ++k) rows[k] = buffer.get() + int64_t{k} * rowBytes;
+  for (int32_t y0 = 0; y0 < bitmap->Height; y0 += band) {
+    const int32_t n = std::min(band, bitmap->Height - y0);
+    rc = HostReadRows(a.get(), rows, y0, n);
     if (rc != SUCCESS) return rc;
-    if (bits == 16)
-      paint(reinterpret_cast<uint16_t*>(a.row()), pixel16);
-    else
-      paint(a.row(), pixel8);
-    rc = HostWriteRow(a.get(), a.row(), y, 0, 0);
+    host::ParallelFor(n, bitmap->Width, [&](int32_t k) {
+      if (bits == 16)
+        PaintRow(reinterpret_cast<uint16_t*>(rows[k]), bitmap->Width, step, pixel16);
+      else
+        PaintRow(rows[k], bitmap->Width, step, pixel8);
+    });
+    rc = HostWriteRows(a.get(), rows, y0, n);
     if (rc != SUCCESS) return rc;
   }
   return SUCCESS;
