@@ -222,7 +222,34 @@ int32_t SwirlRow(const SwirlGeometry& g, T* const* cache, int32_t y, int32_t pix
   const double errPerR = 6 * kDirection + 4 * kSinCosError + 56 * kUnit + 41 * kUnit * absTurn;
   // Positions and bounds first, so that the sampling loop can fetch the source rows of a pixel
   // a few places ahead: near the centre neighbouring pixels sample far-apart places.
-  for (int32_t i = 0; i < k; ++i) {
+  i = 0;
+#if defined(__SSE2__)
+  {
+    const __m128d cx = _mm_set1_pd(g.cx), cy = _mm_set1_pd(g.cy), top = _mm_set1_pd(g.rect.top);
+    const __m128d sign = _mm_set1_pd(-0.0), base = _mm_set1_pd(errConst);
+    const __m128d perR = _mm_set1_pd(errPerR), perT = _mm_set1_pd(27 * kUnit);
+    const __m128d perSum = _mm_set1_pd(16 * kUnit), vfixed = _mm_set1_pd(fixed);
+    for (; i + 2 <= k; i += 2) {
+      const __m128d ci = _mm_loadu_pd(c + i), si = _mm_loadu_pd(s + i);
+      const __m128d cti = _mm_loadu_pd(ct + i), sti = _mm_loadu_pd(st + i);
+      const __m128d ri = _mm_loadu_pd(r + i);
+      const __m128d c2 = _mm_sub_pd(_mm_mul_pd(ci, cti), _mm_mul_pd(si, sti));
+      const __m128d s2 = _mm_add_pd(_mm_mul_pd(si, cti), _mm_mul_pd(ci, sti));
+      const __m128d sx = _mm_add_pd(_mm_mul_pd(ri, c2), cx);
+      const __m128d sy = _mm_sub_pd(_mm_add_pd(_mm_mul_pd(ri, s2), cy), top);
+      const __m128d absT = _mm_andnot_pd(sign, _mm_loadu_pd(t + i));
+      const __m128d sum =
+          _mm_add_pd(_mm_add_pd(vfixed, _mm_andnot_pd(sign, sx)), _mm_andnot_pd(sign, sy));
+      _mm_storeu_pd(
+          ratio + i,
+          _mm_add_pd(_mm_add_pd(base, _mm_mul_pd(ri, _mm_add_pd(perR, _mm_mul_pd(perT, absT)))),
+                     _mm_mul_pd(perSum, sum)));
+      _mm_storeu_pd(c + i, sx);
+      _mm_storeu_pd(s + i, sy);
+    }
+  }
+#endif
+  for (; i < k; ++i) {
     const double c2 = c[i] * ct[i] - s[i] * st[i], s2 = s[i] * ct[i] + c[i] * st[i];
     const double sx = r[i] * c2 + g.cx;
     const double sy = r[i] * s2 + g.cy - g.rect.top;
