@@ -116,6 +116,7 @@ floor: bench-build
 
 # Each effect's speed-up from one thread to all cores, the two settings' repetitions interleaved.
 scaling: bench-build
+	./tools/install-deps.sh python3
 	./bench/scaling
 
 compare: bench-build
