@@ -1,7 +1,7 @@
-// Sine and cosine for the short paths (Samplers.h): cheaper than libm's and within a stated
-// bound of the exact values, which is all a short path needs, since it bounds its errors and
-// leaves every pixel the bound cannot decide to the literal arithmetic. Never used where a value
-// must equal the literal one.
+// Row-wide arithmetic for the short paths (Samplers.h). SinCosRow is cheaper than libm's sincos
+// and within a stated bound of the exact values, which is all a short path needs, since it bounds
+// its errors and leaves every pixel the bound cannot decide to the literal arithmetic; it is never
+// used where a value must equal the literal one. SqrtRow gives exact square roots.
 #pragma once
 
 #include <cmath>

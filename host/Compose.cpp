@@ -466,7 +466,7 @@ int32_t HostFillBitmap(BitmapRecord* bitmap, COLORREF colour) {
   HostColorToPixel(bits == 16 ? static_cast<void*>(pixel16) : pixel8, colour, bits, step);
   // A band of rows at a time: read, painted on every thread, written back.
   const int32_t rowBytes = HostRowBytes(a.get());
-  const int32_t band = std::min(host::BandRows(rowBytes), std::max(bitmap->Height, 1));
+  const int32_t band = std::min(host::BandRows(rowBytes), bitmap->Height);  // Height >= 1
   Buffer<uint8_t> buffer;
   if (!buffer.Allocate(int64_t{band} * rowBytes)) return ERROR_NO_MEMORY;
   uint8_t* rows[host::kMaxBandRows];
