@@ -19,6 +19,30 @@ constexpr int64_t kDefaultMinPixels = 1 << 15;
 thread_local int32_t tThreads = 0;  // 0: the process default
 thread_local int64_t tMinPixels = kDefaultMinPixels;
 
+// Spins until done() holds or 20 us pass, and returns done(). The work a thread waits for
+// within a call (a row, the last item of a band) takes microseconds, about what waking a
+// sleeping thread costs (far more in a virtual machine), so waits spin this long before they
+// sleep.
+template <class Done>
+bool SpinUntil(Done done) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(20);
+  do {
+    for (int i = 0; i < 32; ++i) {
+      if (done()) return true;
+#if defined(__x86_64__) || defined(__i386__)
+      __builtin_ia32_pause();
+#endif
+    }
+  } while (std::chrono::steady_clock::now() < until);
+  return done();
+}
+
+// Waits until `flag` no longer holds `old`.
+void AwaitChange(const std::atomic<int32_t>& flag, int32_t old) {
+  if (!SpinUntil([&] { return flag.load(std::memory_order_acquire) != old; }))
+    flag.wait(old, std::memory_order_acquire);
+}
+
 int32_t DefaultThreads() {
   static const int32_t value = [] {
     if (const char* env = std::getenv("FXKIT_THREADS")) {
@@ -57,9 +81,15 @@ class WorkerPool {
   }
 
   void Withdraw(Job* job) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      queue_.erase(std::remove(queue_.begin(), queue_.end(), job), queue_.end());
+    }
+    // No thread joins any more; those inside finish their last item.
+    const auto idle = [job] { return job->active.load(std::memory_order_acquire) == 0; };
+    if (SpinUntil(idle)) return;
     std::unique_lock<std::mutex> lock(mutex_);
-    queue_.erase(std::remove(queue_.begin(), queue_.end(), job), queue_.end());
-    idle_.wait(lock, [job] { return job->active == 0; });
+    idle_.wait(lock, idle);
   }
 
  private:
@@ -81,11 +111,12 @@ class WorkerPool {
       work_.wait(lock, [this] { return !queue_.empty(); });
       Job* job = queue_.front();
       if (--job->offers == 0) queue_.pop_front();
-      ++job->active;
+      job->active.fetch_add(1, std::memory_order_relaxed);
       lock.unlock();
       job->run(job->arg);
       lock.lock();
-      if (--job->active == 0) idle_.notify_all();
+      // The job may be gone once active reaches 0: nothing of it is touched after.
+      if (job->active.fetch_sub(1, std::memory_order_acq_rel) == 1) idle_.notify_all();
     }
   }
 
@@ -168,7 +199,7 @@ void RowRun::WorkerLoop(void* arg) {
     const int32_t i = run.TryClaim();
     if (i == kFinished) return;
     if (i == kFull) {
-      run.emitted.wait(seen, std::memory_order_acquire);
+      AwaitChange(run.emitted, seen);
       continue;
     }
     run.ComputeRow(i);
@@ -177,7 +208,9 @@ void RowRun::WorkerLoop(void* arg) {
 
 PoolJob::PoolJob(void (*loop)(void*), void* arg, int32_t workers) {
   if (workers <= 0) return;
-  ticket_ = PoolTicket{loop, arg, workers, 0};
+  ticket_.run = loop;
+  ticket_.arg = arg;
+  ticket_.offers = workers;
   WorkerPool::Get().Post(&ticket_);
   posted_ = true;
 }
@@ -204,7 +237,7 @@ int32_t DriveRows(RowRun& run, const RowSlots& slots, int32_t (*before)(void*, i
       if (j >= 0)
         run.ComputeRow(j);
       else
-        run.ready[slot].wait(held, std::memory_order_acquire);
+        AwaitChange(run.ready[slot], held);
     }
     rc = after(context, y, slots.Row(slot));
     run.emitted.store(i + 1, std::memory_order_release);

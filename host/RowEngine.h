@@ -84,10 +84,10 @@ struct RowRun {
 
 // A job offered to the process's worker pool: run(arg) on up to `offers` threads.
 struct PoolTicket {
-  void (*run)(void*);
-  void* arg;
-  int32_t offers;  // threads that may still join
-  int32_t active;  // threads inside run
+  void (*run)(void*) = nullptr;
+  void* arg = nullptr;
+  int32_t offers = 0;              // threads that may still join
+  std::atomic<int32_t> active{0};  // threads inside run
 };
 
 // Runs loop(arg) on up to `workers` threads of the process's worker pool until Finish; the pool
