@@ -378,6 +378,45 @@ TEST_F(HostTest, FaultPlanFailsTheChosenAllocationAndBlocksAreCounted) {
   EXPECT_EQ(HostLiveBlocks(), live);
 }
 
+// Freed blocks of 1 KiB or more are held for reuse: a reused block must behave as a fresh one
+// (zeroed when asked, never counted as live), stay within the limit and go back on a trim.
+TEST_F(HostTest, HeldBlocksComeBackLikeFreshOnesAndTrimReleasesThem) {
+  HostTrimMemory();
+  const int64_t live = HostLiveBlocks();
+  for (const uint32_t bytes : {uint32_t{1024}, uint32_t{5760}, uint32_t{1} << 20}) {
+    SCOPED_TRACE(bytes);
+    auto* dirty = static_cast<uint8_t*>(FX_ALLOC(bytes, 1));
+    ASSERT_NE(dirty, nullptr);
+    std::memset(dirty, 0xA5, bytes);
+    FX_FREE(dirty);
+    EXPECT_EQ(HostLiveBlocks(), live);
+    // A much smaller request leaves the held block alone; one of the same size takes it.
+    void* small = FX_ALLOC(bytes / 4, 1);
+    auto* again = static_cast<uint8_t*>(FX_ALLOC_CLEARED(bytes, 1));
+    EXPECT_NE(small, static_cast<void*>(dirty));
+    EXPECT_EQ(again, dirty);
+    ASSERT_NE(again, nullptr);
+    EXPECT_TRUE(std::all_of(again, again + bytes, [](uint8_t v) { return v == 0; }));
+    EXPECT_EQ(HostLiveBlocks(), live + 2);
+    FX_FREE(small);
+    FX_FREE(again);
+  }
+  EXPECT_GE(HostTrimMemory(), int64_t{1} << 20);
+  EXPECT_EQ(HostTrimMemory(), 0);
+
+  // Blocks beyond 128 MiB in all go back to the system at once (their pages are never touched).
+  std::vector<void*> big;
+  for (int i = 0; i < 5; ++i) big.push_back(FX_ALLOC(48u << 20, 1));
+  for (void* b : big) {
+    ASSERT_NE(b, nullptr);
+    FX_FREE(b);
+  }
+  const int64_t held = HostTrimMemory();
+  EXPECT_GE(held, int64_t{48} << 20);
+  EXPECT_LE(held, int64_t{128} << 20);
+  EXPECT_EQ(HostLiveBlocks(), live);
+}
+
 TEST_F(HostTest, RectangleHelpersKeepTheirDocumentedMeaning) {
   RECT r;
   fxrt::SetRect(&r, 0, 0, 10, 5);

@@ -179,6 +179,12 @@ FXKIT_API int32_t HostGetThreadCount(void);
 /* Host memory blocks currently allocated (pixel storage, tables, row buffers, handles). */
 FXKIT_API int64_t HostLiveBlocks(void);
 
+/* Freed blocks of 1 KiB or more are held for the next allocations of their size class, up to
+ * 128 MiB in all: memory fresh from the system costs a page fault per page on first touch, which
+ * can take longer than an effect's own work on the picture. HostTrimMemory gives the held blocks
+ * back to the system and returns their bytes. Held blocks never count as live. */
+FXKIT_API int64_t HostTrimMemory(void);
+
 /* Library version string. */
 FXKIT_API const char* FxVersion(void);
 

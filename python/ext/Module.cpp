@@ -396,6 +396,7 @@ PYBIND11_MODULE(_core, m) {
       "set_thread_count", [](int32_t threads) { HostSetThreadCount(threads); }, "threads"_a);
   m.def("thread_count", &HostGetThreadCount);
   m.def("live_blocks", &HostLiveBlocks);
+  m.def("trim_memory", &HostTrimMemory);
   m.def("library_version", [] { return std::string(FxVersion()); });
   // The test effect: its description and what its last call on this thread received.
   m.def("describe_probe", [] { return fxpy::EffectObject(fxpy::ProbeEffect()); });

@@ -57,6 +57,13 @@ def test_two_threads_give_the_results_of_one():
         np.testing.assert_array_equal(result, expected)
 
 
+def test_trim_memory_gives_back_what_an_effect_left_held():
+    fxkit.trim_memory()
+    fxkit.swirl(BIG, angle=900)
+    assert fxkit.trim_memory() >= BIG.nbytes  # at least the working copy of the picture
+    assert fxkit.trim_memory() == 0
+
+
 def test_thread_count_is_per_thread_and_leaves_results_alone():
     expected = fxkit.swirl(BIG, angle=900)
     default = fxkit.thread_count()

@@ -115,7 +115,7 @@ for _desc in _DESCRIPTIONS:
         _LOOKUP[_key] = _desc["name"]
 
 __all__ = ["Error", "SUCCESS", "ERROR_HOST_CANCELLED", "effects", "apply", "preset",
-           "seed_random", "fix_clocks", "release_clocks", "set_thread_count", "thread_count"]
+           "seed_random", "fix_clocks", "release_clocks", "set_thread_count", "thread_count", "trim_memory"]
 for _name, _function in _FUNCTIONS.items():
     # A name the module already uses stays the module's; the effect is still reached by apply().
     if _function.__name__ not in globals():
@@ -206,3 +206,10 @@ def set_thread_count(threads):
 def thread_count():
     """The threads the effects called on this thread may use."""
     return _core.thread_count()
+
+
+def trim_memory():
+    """Gives back to the system the freed blocks the library holds for reuse (up to 128 MiB, so
+    that the next call on a picture of the same size finds its memory ready); returns their
+    bytes."""
+    return _core.trim_memory()
