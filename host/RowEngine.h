@@ -114,7 +114,8 @@ int32_t DriveRows(RowRun& run, const RowSlots& slots, int32_t (*before)(void*, i
 // The shared state of one ParallelFor call: items are claimed one at a time.
 struct ForRun {
   int32_t count = 0;
-  std::atomic<int32_t> next{0};
+  int32_t chunk = 1;  // items claimed at a time: a run of neighbours, one atomic step
+  std::atomic<int64_t> next{0};
   void (*body)(void* context, int32_t item) = nullptr;
   void* context = nullptr;
   static void Loop(void* run);
