@@ -22,6 +22,7 @@
 //   tiled placement repeats the whole bump map; its region is not consulted.
 // - The tables of the bump map's size are host blocks; a bump map of more than 2^32 pixels
 //   answers ERROR_NO_MEMORY.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -74,30 +75,40 @@ class BumpShades {
     AccessOwner access;
     int32_t rc = access.Open(bump, 18);
     if (rc != SUCCESS) return rc;
-    HostBlock<uint8_t> row;
-    if (!access.AllocRowBuffer(row) ||
+    // The levels are read a band of rows at a time (the reads of single rows, in order) and
+    // converted on every thread.
+    const auto rowBytes = static_cast<size_t>(access.RowBytes());
+    const int32_t band = host::BandRows(static_cast<int64_t>(rowBytes));
+    if (uint64_t{rowBytes} * band > UINT32_MAX) return ERROR_NO_MEMORY;
+    HostBlock<uint8_t> rows;
+    if (!rows.Allocate(static_cast<uint32_t>(rowBytes * band)) ||
         !levels_.Allocate(static_cast<uint32_t>(int64_t{width_} * (height_ - 1))) ||
         !shades_.Allocate(static_cast<uint32_t>(pixels)))
       return ERROR_NO_MEMORY;
     const int32_t step = access.PixelStep(), bits = access.SampleBits();
-    for (int32_t y = 0; y < height_ - 1; ++y) {
-      rc = HostReadRow(access, row.get(), y, 0, nullptr);
+    uint8_t* table[host::kMaxBandRows];
+    for (int32_t y0 = 0; y0 < height_ - 1; y0 += band) {
+      const int32_t n = std::min(band, height_ - 1 - y0);
+      for (int32_t k = 0; k < n; ++k) table[k] = rows.get() + size_t(k) * rowBytes;
+      rc = HostReadRows(access, table, y0, n);
       if (rc != SUCCESS) return rc;
-      uint8_t* out = levels_.get() + int64_t{y} * width_;
-      if (bits == 16)
-        ToLevels(reinterpret_cast<const uint16_t*>(row.get()), step, out, width_);
-      else
-        ToLevels(row.get(), step, out, width_);
-      if (heightTable)
-        for (int32_t x = 0; x < width_; ++x) out[x] = static_cast<uint8_t>(heightTable[out[x]]);
+      ParallelFor(n, width_, [&](int32_t k) {
+        uint8_t* out = levels_.get() + int64_t{y0 + k} * width_;
+        if (bits == 16)
+          ToLevels(reinterpret_cast<const uint16_t*>(table[k]), step, out, width_);
+        else
+          ToLevels(table[k], step, out, width_);
+        if (heightTable)
+          for (int32_t x = 0; x < width_; ++x) out[x] = static_cast<uint8_t>(heightTable[out[x]]);
+      });
     }
     HostFinishUpdate(bump);
 
     // Shade rows in parallel; each finished row is copied into the table on this thread, where
     // the bump map's region is consulted.
     RowSlots slots;
-    if (!slots.Allocate(size_t(width_) * sizeof(uint16_t), 0)) return ERROR_NO_MEMORY;
-    const size_t rowBytes = size_t(width_) * sizeof(uint16_t);
+    const size_t shadeBytes = size_t(width_) * sizeof(uint16_t);
+    if (!slots.Allocate(shadeBytes, 0)) return ERROR_NO_MEMORY;
     return RunRows(
         slots, 0, height_, width_,
         [&](int32_t y, uint8_t* out, uint8_t*) {
@@ -106,7 +117,7 @@ class BumpShades {
         NoHostCall(),
         [&](int32_t y, uint8_t* out) {
           uint16_t* row = shades_.get() + int64_t{y} * width_;
-          std::memcpy(row, out, rowBytes);
+          std::memcpy(row, out, shadeBytes);
           if (regionArea) MarkOutside(bump, *regionArea, y, row);
           return SUCCESS;
         });
