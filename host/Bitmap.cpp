@@ -11,26 +11,16 @@ namespace host {
 
 PixelFormat FormatOf(int32_t bitsPerPixel, uint32_t order) {
   switch (bitsPerPixel) {
-    case 1:
-      return PixelFormat::Pal1;
-    case 4:
-      return PixelFormat::Pal4;
-    case 8:
-      return order == ORDER_GRAY ? PixelFormat::Gray8 : PixelFormat::Pal8;
-    case 12:
-      return order == ORDER_GRAY ? PixelFormat::Gray12 : PixelFormat::Invalid;
-    case 16:
-      return order == ORDER_GRAY ? PixelFormat::Gray16 : PixelFormat::Invalid;
-    case 24:
-      return order <= ORDER_RGB ? PixelFormat::Rgb24 : PixelFormat::Invalid;
-    case 32:
-      return order <= ORDER_RGB ? PixelFormat::Rgb32 : PixelFormat::Invalid;
-    case 48:
-      return order <= ORDER_RGB ? PixelFormat::Rgb48 : PixelFormat::Invalid;
-    case 64:
-      return order <= ORDER_RGB ? PixelFormat::Rgb64 : PixelFormat::Invalid;
-    default:
-      return PixelFormat::Invalid;
+    case 1: return PixelFormat::Pal1;
+    case 4: return PixelFormat::Pal4;
+    case 8: return order == ORDER_GRAY ? PixelFormat::Gray8 : PixelFormat::Pal8;
+    case 12: return order == ORDER_GRAY ? PixelFormat::Gray12 : PixelFormat::Invalid;
+    case 16: return order == ORDER_GRAY ? PixelFormat::Gray16 : PixelFormat::Invalid;
+    case 24: return order <= ORDER_RGB ? PixelFormat::Rgb24 : PixelFormat::Invalid;
+    case 32: return order <= ORDER_RGB ? PixelFormat::Rgb32 : PixelFormat::Invalid;
+    case 48: return order <= ORDER_RGB ? PixelFormat::Rgb48 : PixelFormat::Invalid;
+    case 64: return order <= ORDER_RGB ? PixelFormat::Rgb64 : PixelFormat::Invalid;
+    default: return PixelFormat::Invalid;
   }
 }
 
@@ -40,26 +30,17 @@ bool IsPaletteFormat(PixelFormat f) {
 
 int32_t StoredBitsPerPixel(PixelFormat f) {
   switch (f) {
-    case PixelFormat::Pal1:
-      return 1;
-    case PixelFormat::Pal4:
-      return 4;
+    case PixelFormat::Pal1: return 1;
+    case PixelFormat::Pal4: return 4;
     case PixelFormat::Pal8:
-    case PixelFormat::Gray8:
-      return 8;
+    case PixelFormat::Gray8: return 8;
     case PixelFormat::Gray12:
-    case PixelFormat::Gray16:
-      return 16;
-    case PixelFormat::Rgb24:
-      return 24;
-    case PixelFormat::Rgb32:
-      return 32;
-    case PixelFormat::Rgb48:
-      return 48;
-    case PixelFormat::Rgb64:
-      return 64;
-    default:
-      return 0;
+    case PixelFormat::Gray16: return 16;
+    case PixelFormat::Rgb24: return 24;
+    case PixelFormat::Rgb32: return 32;
+    case PixelFormat::Rgb48: return 48;
+    case PixelFormat::Rgb64: return 64;
+    default: return 0;
   }
 }
 
@@ -68,10 +49,8 @@ int32_t WorkingSampleBits(PixelFormat f) {
     case PixelFormat::Gray12:
     case PixelFormat::Gray16:
     case PixelFormat::Rgb48:
-    case PixelFormat::Rgb64:
-      return 16;
-    default:
-      return 8;
+    case PixelFormat::Rgb64: return 16;
+    default: return 8;
   }
 }
 
@@ -79,13 +58,10 @@ int32_t WorkingPixelStep(PixelFormat f) {
   switch (f) {
     case PixelFormat::Gray8:
     case PixelFormat::Gray12:
-    case PixelFormat::Gray16:
-      return 1;
+    case PixelFormat::Gray16: return 1;
     case PixelFormat::Rgb32:
-    case PixelFormat::Rgb64:
-      return 4;
-    default:
-      return 3;
+    case PixelFormat::Rgb64: return 4;
+    default: return 3;
   }
 }
 
@@ -94,12 +70,8 @@ int64_t MinimumStride(PixelFormat f, int32_t width) {
   return ((bits + 31) / 32) * 4;
 }
 
-bool ValidOrientation(uint32_t o) {
-  return o >= 1 && o <= 8;
-}
-bool IsTransposed(uint32_t o) {
-  return o >= 5 && o <= 8;
-}
+bool ValidOrientation(uint32_t o) { return o >= 1 && o <= 8; }
+bool IsTransposed(uint32_t o) { return o >= 5 && o <= 8; }
 
 void ViewSize(uint32_t o, int32_t sw, int32_t sh, int32_t* w, int32_t* h) {
   *w = IsTransposed(o) ? sh : sw;
@@ -108,52 +80,28 @@ void ViewSize(uint32_t o, int32_t sw, int32_t sh, int32_t* w, int32_t* h) {
 
 ViewMap MakeViewMap(uint32_t o, int32_t sw, int32_t sh) {
   switch (o) {
-    case 2:
-      return {sw - 1, 0, -1, 0, 0, 1};
-    case 3:
-      return {sw - 1, sh - 1, -1, 0, 0, -1};
-    case 4:
-      return {0, sh - 1, 1, 0, 0, -1};
-    case 5:
-      return {0, 0, 0, 1, 1, 0};
-    case 6:
-      return {0, sh - 1, 0, -1, 1, 0};
-    case 7:
-      return {sw - 1, sh - 1, 0, -1, -1, 0};
-    case 8:
-      return {sw - 1, 0, 0, 1, -1, 0};
-    default:
-      return {0, 0, 1, 0, 0, 1};
+    case 2: return {sw - 1, 0, -1, 0, 0, 1};
+    case 3: return {sw - 1, sh - 1, -1, 0, 0, -1};
+    case 4: return {0, sh - 1, 1, 0, 0, -1};
+    case 5: return {0, 0, 0, 1, 1, 0};
+    case 6: return {0, sh - 1, 0, -1, 1, 0};
+    case 7: return {sw - 1, sh - 1, 0, -1, -1, 0};
+    case 8: return {sw - 1, 0, 0, 1, -1, 0};
+    default: return {0, 0, 1, 0, 0, 1};
   }
 }
 
 void StoredToView(uint32_t o, int32_t sw, int32_t sh, int32_t sx, int32_t sy, int32_t* x,
                   int32_t* y) {
   switch (o) {
-    case 2:
-      *x = sw - 1 - sx, *y = sy;
-      break;
-    case 3:
-      *x = sw - 1 - sx, *y = sh - 1 - sy;
-      break;
-    case 4:
-      *x = sx, *y = sh - 1 - sy;
-      break;
-    case 5:
-      *x = sy, *y = sx;
-      break;
-    case 6:
-      *x = sh - 1 - sy, *y = sx;
-      break;
-    case 7:
-      *x = sh - 1 - sy, *y = sw - 1 - sx;
-      break;
-    case 8:
-      *x = sy, *y = sw - 1 - sx;
-      break;
-    default:
-      *x = sx, *y = sy;
-      break;
+    case 2: *x = sw - 1 - sx, *y = sy; break;
+    case 3: *x = sw - 1 - sx, *y = sh - 1 - sy; break;
+    case 4: *x = sx, *y = sh - 1 - sy; break;
+    case 5: *x = sy, *y = sx; break;
+    case 6: *x = sh - 1 - sy, *y = sx; break;
+    case 7: *x = sh - 1 - sy, *y = sw - 1 - sx; break;
+    case 8: *x = sy, *y = sw - 1 - sx; break;
+    default: *x = sx, *y = sy; break;
   }
 }
 
@@ -192,14 +140,12 @@ namespace {
 
 // Writes only the bytes a record of `structSize` holds.
 void ClearRecord(BitmapRecord* b, uint32_t structSize) {
-  std::memset(b, 0,
-              structSize == BITMAP_STRUCT_SIZE_OLD ? BITMAP_STRUCT_SIZE_OLD : sizeof(BitmapRecord));
+  std::memset(b, 0, structSize == BITMAP_STRUCT_SIZE_OLD ? BITMAP_STRUCT_SIZE_OLD
+                                                         : sizeof(BitmapRecord));
   b->StructSize = structSize;
 }
 
-bool ValidStructSize(uint32_t s) {
-  return s == BITMAP_STRUCT_SIZE || s == BITMAP_STRUCT_SIZE_OLD;
-}
+bool ValidStructSize(uint32_t s) { return s == BITMAP_STRUCT_SIZE || s == BITMAP_STRUCT_SIZE_OLD; }
 
 void FillGrayRamp(COLORREF* palette, uint32_t count) {
   for (uint32_t i = 0; i < count; ++i) {
@@ -235,14 +181,10 @@ int32_t CheckGeometry(int32_t width, int32_t height, PixelFormat f, int64_t* str
 
 uint32_t HostPaletteSize(int32_t bitsPerPixel) {
   switch (bitsPerPixel) {
-    case 1:
-      return 2;
-    case 4:
-      return 16;
-    case 8:
-      return 256;
-    default:
-      return 0;
+    case 1: return 2;
+    case 4: return 16;
+    case 8: return 256;
+    default: return 0;
   }
 }
 
@@ -272,8 +214,9 @@ int32_t HostAllocBitmapData(BitmapRecord* b, int32_t /*memoryMode*/) {
     rc = AllocPalette(b, nullptr, HostPaletteSize(b->BitsPerPixel));
     if (rc != SUCCESS) return rc;
   }
-  auto* data = static_cast<uint8_t*>(HostAllocClearedMemory(
-      static_cast<uint32_t>(stride), static_cast<uint32_t>(b->StoredHeight), __LINE__, __FILE__));
+  auto* data = static_cast<uint8_t*>(
+      HostAllocClearedMemory(static_cast<uint32_t>(stride), static_cast<uint32_t>(b->StoredHeight),
+                             __LINE__, __FILE__));
   if (!data) {
     if (b->HostFlags & host::kHostOwnsPalette) {
       FX_FREE(b->Palette);
@@ -347,9 +290,7 @@ int32_t HostIsGrayscale(const BitmapRecord* b) {
   return f == PixelFormat::Gray8 || f == PixelFormat::Gray12 || f == PixelFormat::Gray16;
 }
 
-int32_t HostFinishUpdate(BitmapRecord* /*bitmap*/) {
-  return SUCCESS;
-}
+int32_t HostFinishUpdate(BitmapRecord* /*bitmap*/) { return SUCCESS; }
 
 namespace {
 
@@ -370,8 +311,7 @@ int32_t CopyRecord(BitmapRecord* copy, const BitmapRecord* b, uint32_t structSiz
   host::ViewSize(orientation, b->StoredWidth, b->StoredHeight, &tmp.Width, &tmp.Height);
   PixelFormat f = host::FormatOf(b->BitsPerPixel, b->Order);
   if (host::IsPaletteFormat(f)) {
-    rc =
-        AllocPalette(&tmp, b->Palette, std::min(b->PaletteCount, HostPaletteSize(b->BitsPerPixel)));
+    rc = AllocPalette(&tmp, b->Palette, std::min(b->PaletteCount, HostPaletteSize(b->BitsPerPixel)));
     if (rc != SUCCESS) return rc;
   }
   int64_t stride = host::MinimumStride(f, b->StoredWidth);

@@ -169,9 +169,7 @@ void CountedFree(void* block) {
     std::free(header);
 }
 
-bool FaultOnAlloc() {
-  return Hit(++tCounts.allocs, tPlan.failAllocAt);
-}
+bool FaultOnAlloc() { return Hit(++tCounts.allocs, tPlan.failAllocAt); }
 
 bool FaultOnRead(int32_t* code) {
   *code = tPlan.code;
@@ -215,19 +213,13 @@ void HostMemCopy(void* destination, const void* source, size_t count) {
   if (destination && source && count) std::memmove(destination, source, count);
 }
 
-int64_t HostLiveBlocks(void) {
-  return gLiveBlocks.load();
-}
+int64_t HostLiveBlocks(void) { return gLiveBlocks.load(); }
 
-int64_t HostTrimMemory(void) {
-  return Held().Trim();
-}
+int64_t HostTrimMemory(void) { return Held().Trim(); }
 
 void HostSetFaultPlan(const HostFaultPlan& plan) {
   tPlan = plan;
   tCounts = HostFaultCounts{};
 }
 
-HostFaultCounts HostGetFaultCounts() {
-  return tCounts;
-}
+HostFaultCounts HostGetFaultCounts() { return tCounts; }
