@@ -65,13 +65,16 @@ inline void WalkRows(const RowAccess& a, int32_t y0, int32_t n, int32_t x0, int3
   }
 }
 
-inline uint16_t Load16(const uint8_t* p) {
-  uint16_t v;
-  std::memcpy(&v, p, 2);
+// A sample of type S (uint8_t or uint16_t) at p, which need not be aligned.
+template <class S>
+inline S LoadSample(const uint8_t* p) {
+  S v;
+  std::memcpy(&v, p, sizeof v);
   return v;
 }
-inline void Store16(uint8_t* p, uint16_t v) {
-  std::memcpy(p, &v, 2);
+template <class S>
+inline void StoreSample(uint8_t* p, S v) {
+  std::memcpy(p, &v, sizeof v);
 }
 
 // View rows that are whole stored rows, left to right, in the working layout: a plain copy.
@@ -209,17 +212,6 @@ void WithColourLayout(const RowAccess& a, F&& f) {
                      : withSample(Three{}, std::false_type{});
 }
 
-template <class S>
-inline S LoadSample(const uint8_t* p) {
-  S v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-template <class S>
-inline void StoreSample(uint8_t* p, S v) {
-  std::memcpy(p, &v, sizeof v);
-}
-
 // Pixels x0 .. x1 - 1 of view rows y0 .. y0 + rowCount - 1 into rows[0 .. rowCount - 1], in the
 // working layout.
 void ReadPixels(const RowAccess& a, int32_t y0, int32_t rowCount, int32_t x0, int32_t x1,
@@ -251,14 +243,14 @@ void ReadPixels(const RowAccess& a, int32_t y0, int32_t rowCount, int32_t x0, in
     case PixelFormat::Gray12:
       WalkRows(a, y0, rowCount, x0, x1,
                [&](int32_t k, int32_t x, const uint8_t* row, int32_t sx, int32_t) {
-                 uint16_t v = Load16(row + 2 * sx) & 0x0FFF;
+                 uint16_t v = LoadSample<uint16_t>(row + 2 * sx) & 0x0FFF;
                  out16(k)[x] = static_cast<uint16_t>(v << 4 | v >> 8);
                });
       break;
     case PixelFormat::Gray16:
       WalkRows(a, y0, rowCount, x0, x1,
                [&](int32_t k, int32_t x, const uint8_t* row, int32_t sx, int32_t) {
-                 out16(k)[x] = Load16(row + 2 * sx);
+                 out16(k)[x] = LoadSample<uint16_t>(row + 2 * sx);
                });
       break;
     case PixelFormat::Rgb24:
@@ -346,13 +338,13 @@ void WritePixels(RowAccess& a, int32_t y0, int32_t rowCount, int32_t x0, int32_t
     case PixelFormat::Gray12:
       WalkRows(a, y0, rowCount, x0, x1,
                [&](int32_t k, int32_t x, uint8_t* row, int32_t sx, int32_t sy) {
-                 if (inside(sx, sy)) Store16(row + 2 * sx, in16(k)[x] >> 4);
+                 if (inside(sx, sy)) StoreSample<uint16_t>(row + 2 * sx, in16(k)[x] >> 4);
                });
       break;
     case PixelFormat::Gray16:
       WalkRows(a, y0, rowCount, x0, x1,
                [&](int32_t k, int32_t x, uint8_t* row, int32_t sx, int32_t sy) {
-                 if (inside(sx, sy)) Store16(row + 2 * sx, in16(k)[x]);
+                 if (inside(sx, sy)) StoreSample<uint16_t>(row + 2 * sx, in16(k)[x]);
                });
       break;
     case PixelFormat::Rgb24:

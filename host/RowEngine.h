@@ -111,7 +111,7 @@ class PoolJob {
 int32_t DriveRows(RowRun& run, const RowSlots& slots, int32_t (*before)(void*, int32_t),
                   int32_t (*after)(void*, int32_t, uint8_t*), void* context, int32_t workers);
 
-// The shared state of one ParallelFor call: items are claimed one at a time.
+// The shared state of one ParallelFor call: items are claimed in runs of `chunk` neighbours.
 struct ForRun {
   int32_t count = 0;
   int32_t chunk = 1;  // items claimed at a time: a run of neighbours, one atomic step
