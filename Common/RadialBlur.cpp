@@ -10,17 +10,19 @@
 // every bitmap the 32-bit arithmetic handles. R = 0 cannot occur for a non-empty rectangle with
 // the centre in it grown by one (R ≥ 1); were it to, length / R would be undefined, so the
 // driver leaves the bitmap as it is.
+#include "Common/RadialBlur.h"
+
 #include <cmath>
 
 #include "Common/Rays.h"
 #include "frame/Frame.h"
 #include "frame/RegistryDefs.h"
+#include "frame/Samplers.h"
+#include "frame/ShortMath.h"
 #include "fxkit/effects.h"
 
 namespace fx {
 namespace {
-
-constexpr double kPi = 3.1415926535;
 
 struct RadialGeometry {
   RECT rect;
@@ -29,67 +31,129 @@ struct RadialGeometry {
   double theta;   // arc angle Θ
   double f;       // length / R
   double a;       // (Θ / 2) / length
+  // The sample offsets of every count n up to tableCounts (RadialOffsets).
+  const double* offsets = nullptr;
+  uint32_t tableCounts = 0;
 };
 
-// Samples whose sines and cosines are computed together before they are gathered.
+// Counts whose sample offsets are tabulated: 256 · 257 pairs of doubles at most (514 KiB).
+constexpr uint32_t kMaxTableCount = 256;
+
+// Doubles of the table for counts 1 .. counts: n cosines and n sines for each count n.
+size_t RadialTableSize(uint32_t counts) {
+  return size_t{counts} * (counts + 1);
+}
+
+// The cosines (n of them) and then the sines of the offsets of a pixel with n samples.
+inline const double* OffsetsOfCount(const RadialGeometry& g, uint32_t n) {
+  return g.offsets + size_t{n} * (n - 1);
+}
+
+void FillRadialOffsets(const RadialGeometry& g, double* table) {
+  for (uint32_t n = 1; n <= g.tableCounts; ++n) {
+    double* c = table + size_t{n} * (n - 1);
+    RadialOffsets(g.theta, g.a, n, c, c + n);
+  }
+}
+
+// Samples whose angles, sines and cosines are computed together before they are gathered.
 constexpr uint32_t kChunk = 256;
 
-// Scratch of a row: the angle and radius of every pixel, and the sines and cosines of a chunk.
+// Scratch of a row: the radius of every pixel (exact and truncated), and the angles, sines and
+// cosines of a chunk of samples.
 size_t RadialBlurScratch(const RECT& rect) {
   return (size_t(rect.right) - size_t(rect.left)) * 2 * sizeof(double) +
-         2 * kChunk * sizeof(double);
+         3 * kChunk * sizeof(double);
 }
 
 // One output row. rows: the window (rowCount rows, the row of y at index w). Pixels whose
-// sample count is 0 are left as they are in `out`, which starts as the source row. Staged so
-// that the libm calls overlap: every angle and radius of the row first, then for each pixel the
-// sines and cosines of a chunk of samples before their gathering; every value is the one the
-// per-sample arithmetic gives (sincos gives the bits of sin and cos).
+// sample count is 0 are left as they are in `out`, which starts as the source row. The literal
+// arithmetic of sample k of a pixel: t = (φ - a·n) + step·k with φ = atan2(dy, dx) (plus 2π for a
+// negative angle), the nearest pixel to (r cos t + cx, r sin t + (w - dy)), r the truncated
+// distance.
+//
+// Short path: the sample's direction is the pixel's direction (dx, dy) / ρ turned by the
+// tabulated offset, which gives cos t and sin t within E = RadialTurnError(dy); counts beyond
+// the table take SinCosRow's values of the literal angles, within kSinCosError. The column and
+// the row then lie within
+//   e = 1.01 r E + 16 kRoundingUnit (r + |offset| + 1)
+// of the literal ones (the rounding of both evaluations and of the + 0.5 included); a sample
+// whose nearest pixel that interval decides takes it, any other takes libm's sincos of its
+// literal angle.
 template <int C, class T>
 void RadialBlurRow(const RadialGeometry& g, T* const* rows, int32_t rowCount, int32_t w, int32_t y,
                    int32_t pixelStep, T* out, uint8_t* scratch) {
   const int32_t count = g.rect.right - g.rect.left;
-  double* phis = reinterpret_cast<double*>(scratch);
-  double* radii = phis + count;
-  double* cs = radii + count;
+  double* rhos = reinterpret_cast<double*>(scratch);
+  double* radii = rhos + count;
+  double* ts = radii + count;
+  double* cs = ts + kChunk;
   double* sn = cs + kChunk;
   const int32_t dy = y - g.cy;
   const int64_t dy2 = int64_t{dy} * dy;
+  const double fdy = dy;
   const double rowOffset = static_cast<double>(int64_t{w} - dy);  // circle row within the window
-  const double columns = g.width, lastRow = rowCount - 1;
-  for (int32_t i = 0; i < count; ++i)
-    phis[i] = std::atan2(static_cast<double>(dy), static_cast<double>(g.rect.left + i - g.cx));
+  const int64_t lastColumn = g.width - 1, lastRow = rowCount - 1;
+  const double columnFixed = 16 * kRoundingUnit * (std::abs(static_cast<double>(g.cx)) + 1);
+  const double rowFixed = 16 * kRoundingUnit * (std::abs(rowOffset) + 1);
+  const double turnError = RadialTurnError(dy);
   for (int32_t i = 0; i < count; ++i) {
     const int32_t dx = g.rect.left + i - g.cx;
-    radii[i] = static_cast<double>(
-        static_cast<int64_t>(std::sqrt(static_cast<double>(int64_t{dx} * dx + dy2))));
+    rhos[i] = static_cast<double>(int64_t{dx} * dx + dy2);
   }
+  SqrtRow(rhos, count);
+  for (int32_t i = 0; i < count; ++i) radii[i] = static_cast<double>(static_cast<int64_t>(rhos[i]));
   for (int32_t i = 0; i < count; ++i) {
-    const int32_t x = g.rect.left + i;
-    double phi = phis[i];
+    const int32_t x = g.rect.left + i, dx = x - g.cx;
     const double r = radii[i];
     const uint32_t n = static_cast<uint32_t>(r * g.f + 0.5);
     if (n == 0) continue;
     const double step = g.theta / n;
-    if (phi < 0) phi += 2 * kPi;
-    const double start = phi - g.a * n;
+    // The literal start angle, formed when a sample first needs it.
+    bool started = false;
+    double start = 0;
+    auto literalStart = [&] {
+      if (!started) start = RadialStart(g.a, dx, dy, n), started = true;
+      return start;
+    };
+    auto literalSample = [&](double t, int64_t* column, int64_t* row) {
+      double s, c;
+      ::sincos(t, &s, &c);
+      *column = NearestIndex(r * c + g.cx, lastColumn);
+      *row = NearestIndex(r * s + rowOffset, lastRow);
+    };
     ChannelSums<T, C> sums;
-    for (uint32_t k0 = 0; k0 < n; k0 += kChunk) {
-      const uint32_t k1 = n - k0 > kChunk ? k0 + kChunk : n;
-      for (uint32_t k = k0; k < k1; ++k) ::sincos(start + step * k, &sn[k - k0], &cs[k - k0]);
-      for (uint32_t k = k0; k < k1; ++k) {
-        const double sx = r * cs[k - k0] + g.cx;
-        const double sy = r * sn[k - k0] + rowOffset;
-        int64_t column = 0, row = 0;
-        if (sx >= 0) {
-          const double v = sx + 0.5;
-          column = v < columns ? static_cast<int64_t>(v) : g.width - 1;
-        }
-        if (sy >= 0) {
-          const double v = sy + 0.5;
-          row = static_cast<int64_t>(v < lastRow ? v : lastRow);
-        }
+    if (n <= g.tableCounts) {
+      const double* oc = OffsetsOfCount(g, n);
+      const double* os = oc + n;
+      const double inverse = 1.0 / rhos[i];
+      const double dc = dx * inverse, ds = fdy * inverse;
+      const double spread = 1.01 * r * turnError + 16 * kRoundingUnit * r;
+      const double ex = spread + columnFixed, ey = spread + rowFixed;
+      for (uint32_t k = 0; k < n; ++k) {
+        double c, s;
+        RadialTurn(dc, ds, oc[k], os[k], &c, &s);
+        int64_t column, row;
+        if (!NearestIndexWithin(r * c + g.cx, ex, lastColumn, &column) ||
+            !NearestIndexWithin(r * s + rowOffset, ey, lastRow, &row))
+          literalSample(literalStart() + step * k, &column, &row);
         sums.Add(rows[row] + column * pixelStep);
+      }
+    } else {
+      const double from = literalStart();
+      const double spread = 1.01 * r * kSinCosError + 16 * kRoundingUnit * r;
+      const double ex = spread + columnFixed, ey = spread + rowFixed;
+      for (uint32_t k0 = 0; k0 < n; k0 += kChunk) {
+        const int32_t len = static_cast<int32_t>(n - k0 > kChunk ? kChunk : n - k0);
+        for (int32_t j = 0; j < len; ++j) ts[j] = from + step * (k0 + j);
+        SinCosRow(ts, sn, cs, len);
+        for (int32_t j = 0; j < len; ++j) {
+          int64_t column, row;
+          if (!NearestIndexWithin(r * cs[j] + g.cx, ex, lastColumn, &column) ||
+              !NearestIndexWithin(r * sn[j] + rowOffset, ey, lastRow, &row))
+            literalSample(ts[j], &column, &row);
+          sums.Add(rows[row] + column * pixelStep);
+        }
       }
     }
     sums.StoreAverage(out + int64_t{x} * pixelStep, n);
@@ -107,17 +171,23 @@ int32_t RadialBlurDriver(BitmapRecord* bitmap, uint32_t length, int32_t spread, 
 
   const int64_t h = static_cast<int64_t>(ref * std::sin(theta));
   RayPass pass;
-  const int32_t rc = pass.Open(bitmap, 2 * h + 1);
+  int32_t rc = pass.Open(bitmap, 2 * h + 1);
   if (rc != SUCCESS) return rc;
 
-  const RadialGeometry g{
+  // No pixel has more than `length` samples: r ≤ R.
+  const uint32_t tableCounts = length < kMaxTableCount ? length : kMaxTableCount;
+  HostBlock<double> table;
+  if (!table.Allocate(static_cast<uint32_t>(RadialTableSize(tableCounts)))) return ERROR_NO_MEMORY;
+  RadialGeometry g{
       rect, center.x, center.y, bitmap->Width, theta, double(length) / ref, (theta / 2.0) / length};
+  g.offsets = table.get();
+  g.tableCounts = tableCounts;
+  FillRadialOffsets(g, table.get());
   return pass.Run(
       bitmap, rect,
       [&](auto channels, auto rows, int32_t rowCount, int32_t w, int32_t y, int32_t pixelStep,
           auto out, uint8_t* scratch) {
-        RadialBlurRow<decltype(channels)::value>(g, rows, rowCount, w, y, pixelStep, out,
-                                                 scratch);
+        RadialBlurRow<decltype(channels)::value>(g, rows, rowCount, w, y, pixelStep, out, scratch);
       },
       RadialBlurScratch(rect));
 }

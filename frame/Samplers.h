@@ -242,6 +242,36 @@ inline bool ClampedWithin(double v, double e, int32_t lo, int32_t hi, double* at
   return true;
 }
 
+// The whole pixel nearest a coordinate s, clamped to [0, last]: 0 for s below 0 (and NaN), else
+// trunc(s + 0.5) capped at last.
+inline int64_t NearestIndex(double s, int64_t last) {
+  if (!(s >= 0)) return 0;
+  const double v = s + 0.5;
+  return v < static_cast<double>(last) ? static_cast<int64_t>(v) : last;
+}
+
+// NearestIndex for a coordinate known only to lie within e of s, where e also covers the
+// rounding of s + 0.5: true with *index set when every coordinate in that interval gives the
+// same index; false near a pixel boundary or the clamps, or when s or e is not finite.
+inline bool NearestIndexWithin(double s, double e, int64_t last, int64_t* index) {
+  const double v = s + 0.5;
+  if (v + e < 1) {  // below 0, or rounding to 0
+    *index = 0;
+    return true;
+  }
+  if (!(s - e >= 0)) return false;
+  const double low = v - e, high = v + e;
+  if (low >= static_cast<double>(last)) {
+    *index = last;
+    return true;
+  }
+  if (!(high < static_cast<double>(last)) ||
+      static_cast<int64_t>(low) != static_cast<int64_t>(high))
+    return false;
+  *index = static_cast<int64_t>(v);
+  return true;
+}
+
 // BilinearSampleOf's result for a position known only to within ex across and ey down of
 // (x, y), both already inside the table with one pixel index each way (ClampedWithin): writes
 // it and returns true when every position in that box gives the same samples, else writes

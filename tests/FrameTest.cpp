@@ -137,4 +137,58 @@ TEST(ShortMathTest, SinCosStaysWithinItsBound) {
   EXPECT_EQ(beyondChecked, 6);
 }
 
+// A nearest-pixel decision from an interval holds for every coordinate in it: the interval's
+// ends, its middle and the doubles next to them give the decided index, over a million
+// intervals of every width, crowded near pixel boundaries, zero and the last pixel; narrow
+// intervals away from the boundaries are decided.
+TEST(ShortMathTest, NearestIndexDecisionsHoldAcrossTheirInterval) {
+  std::mt19937_64 random(11);
+  const double widths[] = {0, 1e-12, 1e-9, 1e-6, 0.01, 0.4, 3};
+  int64_t decided = 0, narrowAway = 0, narrowAwayDecided = 0;
+  for (int i = 0; i < 1000000; ++i) {
+    const int64_t last = static_cast<int64_t>(random() % 3000);
+    const double e = widths[random() % std::size(widths)];
+    const double unit = static_cast<double>(random() >> 11) * 0x1p-53;  // [0, 1)
+    double s;
+    switch (random() % 4) {
+      case 0:  // anywhere around the span
+        s = unit * (last + 4.0) - 2.0;
+        break;
+      case 1:  // at a pixel boundary k - 0.5, nudged by a few units of the last place
+        s = std::nextafter(static_cast<double>(random() % (last + 2)) - 0.5,
+                           random() % 2 ? 1e9 : -1e9);
+        break;
+      case 2:  // near 0 and 0.5
+        s = (unit - 0.5) * 2e-9 + (random() % 2 ? 0.5 : 0.0);
+        break;
+      default:  // near the last pixel's edges
+        s = static_cast<double>(last) + (random() % 2 ? 0.5 : -0.5) + (unit - 0.5) * 1e-8;
+        break;
+    }
+    int64_t index = -1;
+    const bool ok = fx::NearestIndexWithin(s, e, last, &index);
+    const double frac = s + 0.5 - std::floor(s + 0.5);
+    if (e <= 1e-9 && frac > 1e-6 && frac < 1 - 1e-6 && std::abs(s + 0.5) > 1e-6) {
+      ++narrowAway;
+      narrowAwayDecided += ok;
+    }
+    if (!ok) continue;
+    ++decided;
+    for (double t : {s - e, s - e / 2, s, s + e / 2, s + e, std::nextafter(s - e, -1e9),
+                     std::nextafter(s + e, 1e9)}) {
+      if (t < s - e || t > s + e) continue;  // a neighbour outside a zero-width interval
+      ASSERT_EQ(fx::NearestIndex(t, last), index) << "s " << s << " e " << e << " at " << t;
+    }
+  }
+  EXPECT_GT(decided, 500000);
+  EXPECT_EQ(narrowAwayDecided, narrowAway);
+  int64_t index = -1;
+  EXPECT_FALSE(fx::NearestIndexWithin(NAN, 0, 10, &index));
+  EXPECT_FALSE(fx::NearestIndexWithin(3.2, INFINITY, 10, &index));
+  EXPECT_TRUE(fx::NearestIndexWithin(-INFINITY, 0.5, 10, &index));
+  EXPECT_EQ(index, 0);
+  EXPECT_EQ(fx::NearestIndex(NAN, 10), 0);
+  EXPECT_EQ(fx::NearestIndex(1e300, 10), 10);
+}
+
 }  // namespace
