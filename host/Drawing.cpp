@@ -59,18 +59,27 @@ void Span(const HostDC& dc, int64_t y, int64_t x0, int64_t x1, const Ink& ink) {
   if (y < 0 || y >= dc.height) return;
   x0 = std::max<int64_t>(x0, 0);
   x1 = std::min<int64_t>(x1, dc.width - 1);
+  if (x0 > x1) return;
   const host::ViewMap& m = dc.map;
   const int64_t stride = dc.bitmap->BytesPerLine;
-  uint8_t* data = dc.bitmap->Data;
-  for (int64_t x = x0; x <= x1; ++x) {
-    const int64_t sx = m.sx0 + x * m.xx + y * m.yx, sy = m.sy0 + x * m.xy + y * m.yy;
-    uint8_t* p = data + sy * stride + sx * dc.bytes;
-    if (dc.bytes == 1) {
-      p[0] = ink.v[0];
-    } else {
-      p[0] = ink.v[0], p[1] = ink.v[1], p[2] = ink.v[2];
+  // The stored pixel of view pixel x0, and the step to the next view pixel along the row.
+  const int64_t sx = m.sx0 + x0 * m.xx + y * m.yx, sy = m.sy0 + x0 * m.xy + y * m.yy;
+  uint8_t* p = dc.bitmap->Data + sy * stride + sx * dc.bytes;
+  const int64_t next = m.xx * dc.bytes + m.xy * stride;
+  const int64_t count = x1 - x0 + 1;
+  if (dc.bytes == 1) {
+    if (next == 1) {
+      std::memset(p, ink.v[0], static_cast<size_t>(count));
+      return;
     }
+    if (next == -1) {
+      std::memset(p - (count - 1), ink.v[0], static_cast<size_t>(count));
+      return;
+    }
+    for (int64_t i = 0; i < count; ++i, p += next) p[0] = ink.v[0];
+    return;
   }
+  for (int64_t i = 0; i < count; ++i, p += next) p[0] = ink.v[0], p[1] = ink.v[1], p[2] = ink.v[2];
 }
 
 // The pen's footprint: for each row dy in [lo, hi], the columns [left[dy - lo], right[dy - lo]]

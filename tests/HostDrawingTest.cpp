@@ -1,6 +1,7 @@
 // Drawing on mask bitmaps: thin lines, pen footprints, Bézier flattening and the even-odd
 // polygon fill on hand-drawn pixel maps; colours per format and orientation; the drawing objects'
 // lifetime; the colour of one pixel; the gray levels of a row.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -257,6 +258,54 @@ TEST_F(HostDrawingTest, ColoursFormatsOrientationAndRefusals) {
   EXPECT_EQ(HostDeleteObject(white), SUCCESS);
   HostDeleteBitmapDC(dc);
   EXPECT_EQ(fxtest::WorkingRows(gray.get()), std::vector<uint8_t>(16, 0));
+}
+
+// The picture drawn is the same as seen in every orientation: a wide pen's spans and a polygon's
+// fill, on gray and colour, read back in the view, equal the drawing in orientation 1.
+TEST_F(HostDrawingTest, DrawingsAreTheSameInEveryOrientation) {
+  const struct {
+    int32_t bpp;
+    uint32_t order;
+  } formats[] = {{8, ORDER_GRAY}, {24, ORDER_BGR}, {32, ORDER_RGB}};
+  const POINT curve[4] = {{-2, 1}, {14, 12}, {25, -3}, {42, 6}};
+  const POINT shape[4] = {{2, 12}, {37, 14}, {30, 28}, {4, 26}};
+  for (const auto& f : formats) {
+    std::vector<uint8_t> upright;
+    for (uint8_t orientation = 1; orientation <= 8; ++orientation) {
+      TestBitmap b(40, 30, f.bpp, f.order, orientation);
+      HostDC* dc = HostCreateBitmapDC(b.get());
+      ASSERT_NE(dc, nullptr);
+      HostDrawObject* pen = HostCreatePen(HOST_PEN_SOLID, 4, 0x3080F0);
+      HostDrawObject* brush = HostCreateBrush(0x3080F0);
+      HostDrawObject* stockPen = HostSelectObject(dc, pen);
+      HostDrawObject* stockBrush = HostSelectObject(dc, brush);
+      ASSERT_EQ(HostPolyBezier(dc, curve, 4), SUCCESS);
+      ASSERT_EQ(HostPolygon(dc, shape, 4), SUCCESS);
+      HostSelectObject(dc, stockPen);
+      HostSelectObject(dc, stockBrush);
+      EXPECT_EQ(HostDeleteObject(pen), SUCCESS);
+      EXPECT_EQ(HostDeleteObject(brush), SUCCESS);
+      HostDeleteBitmapDC(dc);
+      const auto rows = fxtest::WorkingRows(b.get());
+      // Every pixel is the background or the pen's colour: (0x30 + 5 x 0x80 + 2 x 0xF0 + 4) / 8
+      // on gray, the samples blue first on colour; a fourth sample is left alone.
+      const std::vector<uint8_t> ink =
+          f.bpp == 8 ? std::vector<uint8_t>{0x92} : std::vector<uint8_t>{0x30, 0x80, 0xF0};
+      const size_t step = f.bpp / 8;
+      for (size_t at = 0; at < rows.size(); at += step) {
+        const std::vector<uint8_t> pixel(rows.begin() + at, rows.begin() + at + ink.size());
+        EXPECT_TRUE(pixel == ink || pixel == std::vector<uint8_t>(ink.size(), 0))
+            << f.bpp << " bits, orientation " << int(orientation) << ", sample " << at;
+      }
+      if (orientation == 1) {
+        upright = rows;
+        EXPECT_GT(std::count(rows.begin(), rows.end(), 0), 0);
+        EXPECT_LT(std::count(rows.begin(), rows.end(), 0), static_cast<long>(rows.size()) * 3 / 4);
+      } else {
+        EXPECT_EQ(rows, upright) << f.bpp << " bits, orientation " << int(orientation);
+      }
+    }
+  }
 }
 
 TEST_F(HostDrawingTest, PixelColourOfEveryFormat) {
