@@ -2,8 +2,9 @@
 // random jitter) are drawn on a mask of the rectangle's size filled with the tile colour, either
 // as a grid or as rings and rays around a centre; the mask is added to the image with the
 // intensity as the weight of both, and add shadow can give the result relief. The draws continue
-// the thread's generator sequence in the order below; the mask is drawn on the calling thread and
-// the rows are combined in parallel.
+// the thread's generator sequence in the order below; the joints are laid out on the calling
+// thread, the host paints them in bands of the mask on every thread, and the rows are combined in
+// parallel.
 //
 // Open points and extreme inputs:
 // - TileWidth or TileHeight 0 is ERROR_INV_PARAMETER for every pattern (a grid step of 0 has no
@@ -11,8 +12,10 @@
 // - The polar centre and limits are checked against the rectangle as the effect works on it (in
 //   orientation 1), the same rectangle the joints are drawn in.
 // - The squares of the rectangle's size are summed in 64 bits (the same value whenever the sum
-//   fits 32 bits). The point buffer holds what the largest joint writes: a ring's 73 points on
-//   rectangles whose diagonal is short, the m + 3 points of a grid joint, the rays' points.
+//   fits 32 bits). The point buffer holds the joints of a stage, up to 2^18 points (more are
+//   drawn in several calls, the same pixels), and at least what the largest joint writes: a
+//   ring's 73 points on rectangles whose diagonal is short, the m + 3 points of a grid joint,
+//   the rays' points.
 // - The mask is added pixel by pixel: its three colour samples (or its gray level) to the three
 //   colour samples (or the level) of the image pixel; a fourth sample is kept.
 // - With a shadow, the level ShadowParam2 is scaled to the bitmap's sample range (x257 at 16
@@ -87,54 +90,114 @@ double Radians(int64_t degrees) {
   return static_cast<double>(degrees) * kPi / 180.0;
 }
 
-int32_t DrawGrid(HostDC* dc, RowAccess* access, const MosaicTilesInfo& info, const JointLayout& l,
-                 POINT* points) {
-  for (int64_t j = 0; j <= l.hr / info.TileHeight; ++j) {
-    const int64_t o = j * info.TileHeight;
-    GridJoint(points, l.wr, o, [](int64_t along, int64_t across) { return At(along, across); });
-    const int32_t rc = HostPolyBezier(dc, points, static_cast<uint32_t>(l.nx));
-    if (rc != SUCCESS) return rc;
+// Joints gathered for one drawing call: points one joint after the other and each joint's
+// count. Drawing them together paints the same pixels as drawing them one by one, and lets the
+// host spread the painting over the threads.
+class JointBatch {
+ public:
+  JointBatch(HostDC* dc, POINT* points, uint32_t* counts, uint32_t capacity)
+      : dc_(dc), points_(points), counts_(counts), capacity_(capacity) {}
+
+  // Room for a joint that writes up to `room` points (at most the capacity); draws what is
+  // gathered first when it would not fit.
+  int32_t Reserve(int64_t room, POINT** at) {
+    int32_t rc = SUCCESS;
+    if (used_ + room > capacity_) rc = Flush();
+    *at = points_ + used_;
+    return rc;
   }
-  int32_t rc = ProgressStep(access, kStageProgress);
-  if (rc != SUCCESS) return rc;
-  for (int64_t i = 0; i <= l.wr / info.TileWidth; ++i) {
-    const int64_t o = i * info.TileWidth;
-    GridJoint(points, l.hr, o, [](int64_t along, int64_t across) { return At(across, along); });
-    rc = HostPolyBezier(dc, points, static_cast<uint32_t>(l.ny));
-    if (rc != SUCCESS) return rc;
+  // The joint just written at Reserve's place, drawn with its first `count` points.
+  void Add(int64_t count) {
+    counts_[lists_++] = static_cast<uint32_t>(count);
+    used_ += count;
   }
-  return ProgressStep(access, kStageProgress);
+  int32_t Flush() {
+    const int32_t rc = HostPolyPolyBezier(dc_, points_, counts_, lists_);
+    used_ = 0;
+    lists_ = 0;
+    return rc;
+  }
+
+ private:
+  HostDC* dc_;
+  POINT* points_;
+  uint32_t* counts_;
+  int64_t capacity_;
+  int64_t used_ = 0;
+  uint32_t lists_ = 0;
+};
+
+// Points a batch holds: every joint of the larger stage, at most 2^18 (and at least one joint).
+uint32_t BatchCapacity(const MosaicTilesInfo& info, const JointLayout& l) {
+  int64_t most;
+  if ((info.Flags & 0x0F) == 0)
+    most = std::max((l.hr / info.TileHeight + 1) * (l.nx + 2),
+                    (l.wr / info.TileWidth + 1) * (l.ny + 2));
+  else
+    most = std::max(l.diagonal / info.TileHeight * int64_t{kRingPoints},
+                    360 / info.TileWidth * l.rays);
+  return static_cast<uint32_t>(std::max<int64_t>(l.capacity, std::min<int64_t>(most, 1 << 18)));
 }
 
-int32_t DrawPolar(HostDC* dc, RowAccess* access, const MosaicTilesInfo& info, const JointLayout& l,
-                  POINT* points) {
+int32_t DrawGrid(JointBatch& batch, RowAccess* access, const MosaicTilesInfo& info,
+                 const JointLayout& l) {
+  const int64_t room = l.capacity;
+  POINT* points;
+  for (int64_t j = 0; j <= l.hr / info.TileHeight; ++j) {
+    int32_t rc = batch.Reserve(room, &points);
+    if (rc != SUCCESS) return rc;
+    const int64_t o = j * info.TileHeight;
+    GridJoint(points, l.wr, o, [](int64_t along, int64_t across) { return At(along, across); });
+    batch.Add(l.nx);
+  }
+  int32_t rc = batch.Flush();
+  if (rc == SUCCESS) rc = ProgressStep(access, kStageProgress);
+  if (rc != SUCCESS) return rc;
+  for (int64_t i = 0; i <= l.wr / info.TileWidth; ++i) {
+    rc = batch.Reserve(room, &points);
+    if (rc != SUCCESS) return rc;
+    const int64_t o = i * info.TileWidth;
+    GridJoint(points, l.hr, o, [](int64_t along, int64_t across) { return At(across, along); });
+    batch.Add(l.ny);
+  }
+  rc = batch.Flush();
+  return rc == SUCCESS ? ProgressStep(access, kStageProgress) : rc;
+}
+
+int32_t DrawPolar(JointBatch& batch, RowAccess* access, const MosaicTilesInfo& info,
+                  const JointLayout& l) {
   const double cx = static_cast<int32_t>(info.CenterX), cy = static_cast<int32_t>(info.CenterY);
+  POINT* points;
   for (int64_t k = 1; k <= l.diagonal / info.TileHeight; ++k) {
+    const int32_t rc = batch.Reserve(kRingPoints, &points);
+    if (rc != SUCCESS) return rc;
     for (int32_t i = 0; i < kRingPoints - 1; ++i) {
       const double r = static_cast<double>(fxrt::rand() % 5 + k * info.TileHeight + 1);
       const double a = Radians(int64_t{i} * 5);
       points[i] = POINT{TruncToInt32(r * std::cos(a) + cx), TruncToInt32(r * std::sin(a) + cy)};
     }
     points[kRingPoints - 1] = points[0];
-    const int32_t rc = HostPolyBezier(dc, points, kRingPoints);
-    if (rc != SUCCESS) return rc;
+    batch.Add(kRingPoints);
   }
-  int32_t rc = ProgressStep(access, kStageProgress);
+  int32_t rc = batch.Flush();
+  if (rc == SUCCESS) rc = ProgressStep(access, kStageProgress);
   if (rc != SUCCESS) return rc;
   for (int64_t k = 1; k <= 360 / info.TileWidth; ++k) {
+    rc = batch.Reserve(l.rays, &points);
+    if (rc != SUCCESS) return rc;
     for (int64_t i = 0; i < l.rays; ++i) {
       const double a = Radians(fxrt::rand() % 3 + k * info.TileWidth + 1);
       const double d = static_cast<double>(3 * i);
       points[i] = POINT{TruncToInt32(d * std::cos(a) + cx), TruncToInt32(d * std::sin(a) + cy)};
     }
-    rc = HostPolyBezier(dc, points, static_cast<uint32_t>(l.rays));
-    if (rc != SUCCESS) return rc;
+    batch.Add(l.rays);
   }
-  return ProgressStep(access, kStageProgress);
+  rc = batch.Flush();
+  return rc == SUCCESS ? ProgressStep(access, kStageProgress) : rc;
 }
 
 int32_t DrawJoints(BitmapRecord* mask, RowAccess* access, const MosaicTilesInfo& info,
-                   const JointLayout& l, POINT* points) {
+                   const JointLayout& l, POINT* points, uint32_t* counts, uint32_t capacity) {
   const uint32_t pattern = info.Flags & 0x0F;
   if (pattern > 1) return SUCCESS;
   DrawingContext dc(mask);
@@ -142,8 +205,8 @@ int32_t DrawJoints(BitmapRecord* mask, RowAccess* access, const MosaicTilesInfo&
   Selected pen(dc.get(),
                HostCreatePen(HOST_PEN_SOLID, static_cast<int32_t>(info.LineWidth), info.LineColor));
   if (!pen) return ERROR_NO_MEMORY;
-  return pattern == 0 ? DrawGrid(dc.get(), access, info, l, points)
-                      : DrawPolar(dc.get(), access, info, l, points);
+  JointBatch batch(dc.get(), points, counts, capacity);
+  return pattern == 0 ? DrawGrid(batch, access, info, l) : DrawPolar(batch, access, info, l);
 }
 
 // result = p·k + m·k per sample, clamped and truncated; m is the 8-bit mask sample (x257 at 16
@@ -198,8 +261,11 @@ int32_t MosaicDriver(BitmapRecord* bitmap, const MosaicTilesInfo& info) {
   RECT rect;
   HostGetProcessRect(bitmap, 0, &rect);
   const JointLayout layout = Layout(rect.right - rect.left, rect.bottom - rect.top);
+  // The joints' points and each joint's count, in one block.
+  const uint32_t capacity = BatchCapacity(info, layout);
   HostBlock<POINT> points;
-  if (!points.Allocate(layout.capacity)) return ERROR_NO_MEMORY;
+  if (!points.Allocate(capacity + (capacity + 1) / 2)) return ERROR_NO_MEMORY;
+  auto* counts = reinterpret_cast<uint32_t*>(points.get() + capacity);
   const double k = info.Intensity / 100.0;
 
   AccessOwner access;
@@ -218,7 +284,8 @@ int32_t MosaicDriver(BitmapRecord* bitmap, const MosaicTilesInfo& info) {
   // Progress: the rows and two drawing stages of 25 steps each.
   const RECT progress{0, 0, 1, layout.hr + 2 * kStageProgress};
   rc = HostBeginRectWrite(access, 0, 100, &progress);
-  if (rc == SUCCESS) rc = DrawJoints(mask.get(), access, info, layout, points.get());
+  if (rc == SUCCESS)
+    rc = DrawJoints(mask.get(), access, info, layout, points.get(), counts, capacity);
   if (rc == SUCCESS) rc = Combine(bitmap, access, maskAccess, rect, k);
   if (rc == SUCCESS && (info.Flags >> 4) != 0)
     rc = AddTileShadow(bitmap, info.ShadowParam1, info.ShadowParam2, (info.Flags >> 4) - 1);

@@ -8,6 +8,7 @@
 
 #include "host/Host.h"
 #include "host/HostInternal.h"
+#include "host/RowEngine.h"
 
 using host::PixelFormat;
 
@@ -105,14 +106,23 @@ struct Stamp {
   }
 };
 
-// Paints pen footprints along thin lines. Each footprint paints only what the previous one left
-// unpainted on each row: the union is the same, every pixel being the same colour.
+// Paints pen footprints along thin lines, on the view rows top .. bottom - 1 only (a band of the
+// picture, or all of it). Each footprint paints only what the previous one left unpainted on each
+// row: the union is the same, every pixel being the same colour.
 class PenPainter {
  public:
-  PenPainter(const HostDC& dc, const HostDrawObject& pen)
-      : dc_(dc), stamp_(std::max(pen.width, 1)), ink_(InkFor(dc, pen.colour)) {
+  PenPainter(const HostDC& dc, const HostDrawObject& pen, int64_t top, int64_t bottom)
+      : dc_(dc),
+        stamp_(std::max(pen.width, 1)),
+        ink_(InkFor(dc, pen.colour)),
+        top_(top),
+        bottom_(bottom) {
     reach_ = std::max(-stamp_.lo, stamp_.hi) + 1;
   }
+  PenPainter(const HostDC& dc, const HostDrawObject& pen) : PenPainter(dc, pen, 0, dc.height) {}
+
+  // No footprint of a point whose row lies outside [lo, hi] touches the band.
+  bool Misses(int64_t lo, int64_t hi) const { return hi + reach_ < top_ || lo - reach_ >= bottom_; }
 
   void At(int64_t px, int64_t py) {
     if (hasLast_ && px == lastX_ && py == lastY_) return;
@@ -120,6 +130,7 @@ class PenPainter {
       const int32_t l = stamp_.left[dy - stamp_.lo], r = stamp_.right[dy - stamp_.lo];
       if (l > r) continue;
       const int64_t y = py + dy, a = px + l, b = px + r;
+      if (y < top_ || y >= bottom_) continue;
       const int64_t ody = y - lastY_;
       if (!hasLast_ || ody < stamp_.lo || ody > stamp_.hi ||
           stamp_.left[ody - stamp_.lo] > stamp_.right[ody - stamp_.lo]) {
@@ -143,10 +154,13 @@ class PenPainter {
     const int64_t majorSign = (xMajor ? dx : dy) < 0 ? -1 : 1;
     const int64_t minorSign = (xMajor ? dy : dx) < 0 ? -1 : 1;
     const int64_t start = xMajor ? ax : ay, other = xMajor ? ay : ax;
-    const int64_t size = xMajor ? dc_.width : dc_.height;
-    // Steps i with start + majorSign * i in [-reach, size - 1 + reach].
-    int64_t first = majorSign > 0 ? -reach_ - start : start - (size - 1 + reach_);
-    int64_t last = majorSign > 0 ? size - 1 + reach_ - start : start + reach_;
+    if (xMajor && Misses(std::min(ay, by), std::max(ay, by))) return;
+    // Steps i with start + majorSign * i in [low, high]: the columns or band rows a footprint
+    // can reach.
+    const int64_t low = xMajor ? -reach_ : top_ - reach_;
+    const int64_t high = xMajor ? dc_.width - 1 + reach_ : bottom_ - 1 + reach_;
+    int64_t first = majorSign > 0 ? low - start : start - high;
+    int64_t last = majorSign > 0 ? high - start : start - low;
     first = std::max<int64_t>(first, 0);
     last = std::min(last, major);
     for (int64_t i = first; i <= last; ++i) {
@@ -163,6 +177,7 @@ class PenPainter {
   const HostDC& dc_;
   Stamp stamp_;
   Ink ink_;
+  int64_t top_, bottom_;
   int32_t reach_ = 1;
   bool hasLast_ = false;
   int64_t lastX_ = 0, lastY_ = 0;
@@ -253,12 +268,21 @@ int32_t HostDeleteObject(HostDrawObject* object) {
   return SUCCESS;
 }
 
-int32_t HostPolyBezier(HostDC* dc, const POINT* points, uint32_t count) {
-  if (!dc || !points || count == 0 || (count - 1) % 3 != 0 || !PointsInRange(points, count))
-    return ERROR_HOST_BAD_ARGUMENT;
-  PenPainter pen(*dc, *dc->pen);
+namespace {
+
+bool IsBezierList(const POINT* points, uint32_t count) {
+  return points && count != 0 && (count - 1) % 3 == 0 && PointsInRange(points, count);
+}
+
+// Flattens the Bézier polyline into chords and paints them. A segment lies within the hull of
+// its four points, and its chords' ends within half a pixel of it: a segment whose points all
+// lie a pixel beyond the band's reach is skipped.
+void PaintBeziers(PenPainter& pen, const POINT* points, uint32_t count) {
   for (uint32_t j = 0; j + 3 < count; j += 3) {
     const POINT* p = points + j;
+    const int64_t lo = std::min({p[0].y, p[1].y, p[2].y, p[3].y});
+    const int64_t hi = std::max({p[0].y, p[1].y, p[2].y, p[3].y});
+    if (pen.Misses(lo - 1, hi + 1)) continue;
     int64_t legs = 0;
     for (int32_t k = 0; k < 3; ++k)
       legs += std::max(std::llabs(int64_t{p[k + 1].x} - p[k].x),
@@ -277,6 +301,38 @@ int32_t HostPolyBezier(HostDC* dc, const POINT* points, uint32_t count) {
       px = qx, py = qy;
     }
   }
+}
+
+}  // namespace
+
+int32_t HostPolyBezier(HostDC* dc, const POINT* points, uint32_t count) {
+  if (!dc || !IsBezierList(points, count)) return ERROR_HOST_BAD_ARGUMENT;
+  PenPainter pen(*dc, *dc->pen);
+  PaintBeziers(pen, points, count);
+  return SUCCESS;
+}
+
+int32_t HostPolyPolyBezier(HostDC* dc, const POINT* points, const uint32_t* counts,
+                           uint32_t lists) {
+  if (!dc || (lists != 0 && !counts)) return ERROR_HOST_BAD_ARGUMENT;
+  size_t total = 0;
+  for (uint32_t i = 0; i < lists; ++i) {
+    if (!IsBezierList(points ? points + total : nullptr, counts[i])) return ERROR_HOST_BAD_ARGUMENT;
+    total += counts[i];
+  }
+  // Bands of view rows, each painted by one thread with every list clipped to it: the pixels
+  // are the union of the same footprints, and no two threads write the same one.
+  const int32_t threads = host::ThreadCount();
+  const int32_t bands = threads > 1 ? std::min(4 * threads, std::max(dc->height, 1)) : 1;
+  const int64_t rows = (int64_t{dc->height} + bands - 1) / bands;
+  host::ParallelFor(bands, int64_t{dc->width} * rows, [&](int32_t band) {
+    PenPainter pen(*dc, *dc->pen, band * rows, std::min<int64_t>((band + 1) * rows, dc->height));
+    size_t at = 0;
+    for (uint32_t i = 0; i < lists; ++i) {
+      PaintBeziers(pen, points + at, counts[i]);
+      at += counts[i];
+    }
+  });
   return SUCCESS;
 }
 

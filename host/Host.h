@@ -259,6 +259,12 @@ int32_t HostDeleteObject(HostDrawObject* object);
 // beyond ±2^28) or ERROR_NO_MEMORY.
 int32_t HostPolyBezier(HostDC* dc, const POINT* points, uint32_t count);
 int32_t HostPolygon(HostDC* dc, const POINT* points, uint32_t count);
+// `lists` Bézier polylines drawn with the selected pen as HostPolyBezier draws each, their points
+// one after the other (counts[i] points for list i); the same pixels as drawing them one by one,
+// painted on the calling thread's threads. Nothing is drawn when any list is refused
+// (ERROR_HOST_BAD_ARGUMENT, as HostPolyBezier refuses a list, or a null context or counts).
+int32_t HostPolyPolyBezier(HostDC* dc, const POINT* points, const uint32_t* counts,
+                           uint32_t lists);
 // The colour of pixel (x, y) of the picture as seen, the position clamped into the picture:
 // palette entry, colour samples, or a gray level in all three; 16-bit samples become
 // (v + 128) / 257, 12-bit levels are first widened as the row access does (v << 4 | v >> 8).

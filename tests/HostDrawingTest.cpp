@@ -308,6 +308,69 @@ TEST_F(HostDrawingTest, DrawingsAreTheSameInEveryOrientation) {
   }
 }
 
+// Many polylines drawn in one call paint what drawing them one by one paints, at any thread
+// count (the bands split the rows between threads) and in a turned view: long joints across the
+// picture both ways, a ring, lists reaching outside, a single point and a wide pen. A refused
+// list leaves the picture untouched.
+TEST_F(HostDrawingTest, PolylinesDrawnTogetherMatchOneByOne) {
+  std::vector<POINT> points;
+  std::vector<uint32_t> counts;
+  auto add = [&](std::vector<POINT> list) {
+    counts.push_back(static_cast<uint32_t>(list.size()));
+    points.insert(points.end(), list.begin(), list.end());
+  };
+  std::vector<POINT> across, down, ring;
+  for (int32_t i = 0; i <= 3 * 108; i += 3) across.push_back({i - 5, 100 + (i * 7) % 5});
+  for (int32_t i = 0; i <= 3 * 78; i += 3) down.push_back({150 + (i * 5) % 7, i - 9});
+  for (int32_t i = 0; i < 72; ++i)
+    ring.push_back({static_cast<int32_t>(120 + 90 * std::cos(i * 0.0872664626)),
+                    static_cast<int32_t>(105 + 90 * std::sin(i * 0.0872664626))});
+  ring.push_back(ring.front());
+  add(across);
+  add(down);
+  add(ring);
+  add({{-40, -40}, {400, 30}, {-60, 260}, {330, 230}});
+  add({{77, 3}});
+  add({{60, 60}, {60, 60}, {60, 60}, {60, 60}});
+  for (int32_t width : {1, 9}) {
+    std::vector<uint8_t> expected;
+    for (int32_t threads : {0, 1, 2, 3, 5}) {
+      HostSetThreadCount(threads == 0 ? 1 : threads);
+      Canvas c(301, 211, 6);
+      c.Pen(width);
+      if (threads == 0) {
+        size_t at = 0;
+        for (uint32_t n : counts) {
+          ASSERT_EQ(HostPolyBezier(c.dc(), points.data() + at, n), SUCCESS);
+          at += n;
+        }
+        expected = fxtest::WorkingRows(c.bitmap());
+        EXPECT_GT(std::count(expected.begin(), expected.end(), 255), 1000) << width;
+        continue;
+      }
+      ASSERT_EQ(HostPolyPolyBezier(c.dc(), points.data(), counts.data(),
+                                   static_cast<uint32_t>(counts.size())),
+                SUCCESS);
+      EXPECT_EQ(fxtest::WorkingRows(c.bitmap()), expected)
+          << "pen " << width << ", " << threads << " threads";
+    }
+  }
+  HostSetThreadCount(3);
+  Canvas c(301, 211);
+  c.Pen(3);
+  std::vector<uint32_t> bad = counts;
+  bad[3] = 2;  // two points of the fourth list and the rest shifted: refused before drawing
+  EXPECT_EQ(HostPolyPolyBezier(c.dc(), points.data(), bad.data(), uint32_t(bad.size())),
+            ERROR_HOST_BAD_ARGUMENT);
+  EXPECT_EQ(HostPolyPolyBezier(c.dc(), points.data(), nullptr, 1), ERROR_HOST_BAD_ARGUMENT);
+  EXPECT_EQ(HostPolyPolyBezier(c.dc(), nullptr, counts.data(), 1), ERROR_HOST_BAD_ARGUMENT);
+  EXPECT_EQ(HostPolyPolyBezier(nullptr, points.data(), counts.data(), 1), ERROR_HOST_BAD_ARGUMENT);
+  EXPECT_EQ(HostPolyPolyBezier(c.dc(), nullptr, nullptr, 0), SUCCESS);
+  const auto untouched = fxtest::WorkingRows(c.bitmap());
+  EXPECT_EQ(std::count(untouched.begin(), untouched.end(), 0), 301 * 211);
+  HostSetThreadCount(0);
+}
+
 TEST_F(HostDrawingTest, PixelColourOfEveryFormat) {
   const struct {
     int32_t bpp;
