@@ -366,15 +366,14 @@ int32_t HostCombineBitmaps(BitmapRecord* destination, int32_t left, int32_t top,
   if (rc != SUCCESS) return rc;
   const int32_t inBits = in.bits(), inStep = in.step(), outBits = out.bits(), outStep = out.step();
   const uint32_t max = outBits == 16 ? 65535 : 255;
-  // A band of rows at a time: the band's source rows and then its destination rows are read (band
-  // reads, split among the threads), then the band's rows are combined on every thread and
-  // written in row order on this one.
+  // A band of rows at a time: the band's source rows and then its destination rows are read, the
+  // destination rows are combined in place, and the band is written; each step split among the
+  // threads. The band write is the row writes in order, with their faults and progress.
   const int32_t inBytes = HostRowBytes(in.get()), outBytes = HostRowBytes(out.get());
   const int32_t band = host::BandRows(int64_t{inBytes} + outBytes);
   Buffer<uint8_t> sources, destinations;
-  host::RowSlots slots;
   if (!sources.Allocate(int64_t{band} * inBytes) ||
-      !destinations.Allocate(int64_t{band} * outBytes) || !slots.Allocate(size_t(outBytes), 0))
+      !destinations.Allocate(int64_t{band} * outBytes))
     return ERROR_NO_MEMORY;
   uint8_t* sourceRows[host::kMaxBandRows];
   uint8_t* destinationRows[host::kMaxBandRows];
@@ -421,14 +420,10 @@ int32_t HostCombineBitmaps(BitmapRecord* destination, int32_t left, int32_t top,
     rc = HostReadRows(in.get(), sourceRows, sourceTop + b0, b1 - b0);
     if (rc == SUCCESS) rc = HostReadRows(out.get(), destinationRows, top + b0, b1 - b0);
     if (rc != SUCCESS) return rc;
-    rc = host::RunRows(
-        slots, b0, b1, x1 - x0,
-        [&](int32_t y, uint8_t* row, uint8_t*) {
-          std::memcpy(row, destinations.get() + int64_t{y - b0} * outBytes, size_t(outBytes));
-          combineRow(y, row, sources.get() + int64_t{y - b0} * inBytes);
-        },
-        host::NoHostCall(),
-        [&](int32_t y, uint8_t* row) { return HostWriteRow(out.get(), row, top + y, 0, 0); });
+    host::ParallelFor(b1 - b0, x1 - x0, [&](int32_t k) {
+      combineRow(b0 + k, destinationRows[k], sourceRows[k]);
+    });
+    rc = HostWriteRows(out.get(), destinationRows, top + b0, b1 - b0);
     if (rc != SUCCESS) return rc;
   }
   return SUCCESS;
