@@ -84,15 +84,14 @@ int32_t OceanDriver(BitmapRecord* bitmap, const RECT& rect, uint32_t amplitude, 
   if (rc != SUCCESS) return rc;
   const int32_t step = access.PixelStep();
   const size_t rowBytes = static_cast<size_t>(access.RowBytes());
-  // The upper half, mirrored: entry 0 is the row just above the middle.
+  // The upper half, top row first (one band read): mirrored entry e, counted up from the row just
+  // above the middle, is table row half - 1 - e.
   RowTable mirror;
   if (!mirror.AllocateTable(static_cast<uint32_t>(half)) ||
       !mirror.AllocateRows(rowBytes + 4 * size_t(step)))
     return ERROR_NO_MEMORY;
-  for (int32_t k = 0; k < half; ++k) {
-    rc = HostReadRow(access, mirror.rows()[half - 1 - k], rect.top + k, 0, nullptr);
-    if (rc != SUCCESS) return rc;
-  }
+  rc = HostReadRows(access, mirror.rows(), rect.top, half);
+  if (rc != SUCCESS) return rc;
   HostBlock<double> sine;
   if (!sine.Allocate(static_cast<uint32_t>(wr))) return ERROR_NO_MEMORY;
   const double columnFrequency = wr > 1 ? static_cast<double>(frequency) / (wr - 1) : 0.0;
@@ -115,7 +114,7 @@ int32_t OceanDriver(BitmapRecord* bitmap, const RECT& rect, uint32_t amplitude, 
         [&](int32_t y, uint8_t* const* rows, int32_t w, uint8_t* out, uint8_t*) {
           std::memcpy(out, rows[w], rowBytes);
           const OceanRow r = RowOf(wave, y);
-          OceanKernel<T>(wave, r, reinterpret_cast<const T*>(mirror.rows()[r.entry]), step,
+          OceanKernel<T>(wave, r, reinterpret_cast<const T*>(mirror.rows()[half - 1 - r.entry]), step,
                          reinterpret_cast<T*>(out));
         },
         NoHostCall(), WriteRow(access));
