@@ -118,6 +118,7 @@ class PenPainter {
         top_(top),
         bottom_(bottom) {
     reach_ = std::max(-stamp_.lo, stamp_.hi) + 1;
+    thin_ = stamp_.lo == 0 && stamp_.hi == 0;
   }
   PenPainter(const HostDC& dc, const HostDrawObject& pen) : PenPainter(dc, pen, 0, dc.height) {}
 
@@ -163,9 +164,30 @@ class PenPainter {
     int64_t last = majorSign > 0 ? high - start : start - low;
     first = std::max<int64_t>(first, 0);
     last = std::min(last, major);
+    const auto minorAt = [&](int64_t i) {
+      return major ? other + minorSign * ((2 * i * minor + major) / (2 * major)) : other;
+    };
+    if (thin_ && first <= last) {
+      // A one-pixel footprint paints the steps themselves: a run of steps on one row at a time.
+      for (int64_t i = first; i <= last;) {
+        const int64_t o = minorAt(i);
+        int64_t j = i;
+        if (xMajor)
+          while (j < last && minorAt(j + 1) == o) ++j;
+        const int64_t a = start + majorSign * i, b = start + majorSign * j;
+        if (xMajor) {
+          if (o >= top_ && o < bottom_) Span(dc_, o, std::min(a, b), std::max(a, b), ink_);
+        } else if (a >= top_ && a < bottom_) {
+          Span(dc_, a, o, o, ink_);
+        }
+        i = j + 1;
+      }
+      const int64_t m = start + majorSign * last, o = minorAt(last);
+      hasLast_ = true, lastX_ = xMajor ? m : o, lastY_ = xMajor ? o : m;
+      return;
+    }
     for (int64_t i = first; i <= last; ++i) {
-      const int64_t m = start + majorSign * i;
-      const int64_t o = major ? other + minorSign * ((2 * i * minor + major) / (2 * major)) : other;
+      const int64_t m = start + majorSign * i, o = minorAt(i);
       if (xMajor)
         At(m, o);
       else
@@ -179,6 +201,7 @@ class PenPainter {
   Ink ink_;
   int64_t top_, bottom_;
   int32_t reach_ = 1;
+  bool thin_ = false;  // a one-pixel footprint
   bool hasLast_ = false;
   int64_t lastX_ = 0, lastY_ = 0;
 };
