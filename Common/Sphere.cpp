@@ -27,7 +27,8 @@ namespace fx {
 SphereGeometry MakeSphereGeometry(const RECT& rect) {
   const int64_t a = (int64_t{rect.right} - rect.left - 1) / 2;
   const int64_t b = (int64_t{rect.bottom} - rect.top - 1) / 2;
-  return SphereGeometry{rect, a * a, b * b, std::sqrt(static_cast<double>(a * a + b * b))};
+  return SphereGeometry{rect, a * a, b * b, std::sqrt(static_cast<double>(a * a + b * b)),
+                        EllipseRimSpread(static_cast<double>(a * a), static_cast<double>(b * b))};
 }
 
 int32_t SphereWindowSize(double D, double k, int32_t rows) {

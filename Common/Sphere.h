@@ -77,8 +77,9 @@ inline RadialOptions MakeRadialOptions(POINT center, uint32_t flags, const Prepa
 // The rectangle and what is derived from it.
 struct SphereGeometry {
   RECT rect;
-  int64_t a2, b2;  // squared half-axes a = (right - left - 1) / 2, b = (bottom - top - 1) / 2
-  double D;        // sqrt(a² + b²), the half-diagonal
+  int64_t a2, b2;    // squared half-axes a = (right - left - 1) / 2, b = (bottom - top - 1) / 2
+  double D;          // sqrt(a² + b²), the half-diagonal
+  double rimSpread;  // EllipseRimSpread(a², b²)
 };
 SphereGeometry MakeSphereGeometry(const RECT& rect);
 
@@ -100,7 +101,7 @@ inline double EllipseReach(const SphereGeometry& g) {
 // keeps R - r > 2 dR, so r < R - dR. The ellipse's spread holds for R >= 1, which the short
 // path requires.
 inline double EllipseBoundSpread(const SphereGeometry& g, double R) {
-  return EllipseRadiusSpread(static_cast<double>(g.a2), static_cast<double>(g.b2), R);
+  return EllipseSpreadFrom(g.rimSpread, R);
 }
 
 // dR grown by the rounding of r / R and R / q in the literal evaluation.

@@ -164,7 +164,8 @@ int32_t SwirlRow(const SwirlGeometry& g, T* const* cache, int32_t y, int32_t pix
     return m;
   }
   const double a2 = static_cast<double>(g.a2), b2 = static_cast<double>(g.b2);
-  const double rim = 2 * EllipseRadiusSpread(a2, b2, 0);
+  const double rimSpread = EllipseRimSpread(a2, b2);
+  const double rim = 2 * EllipseSpreadFrom(rimSpread, 0);
   const double shortfall = dy < 0 ? kTurnShortfall : 0.0;
   // Every direction, rim radius R (into t) and ratio R / r first, two lanes at a time; then the
   // rim decisions.
@@ -201,7 +202,7 @@ int32_t SwirlRow(const SwirlGeometry& g, T* const* cache, int32_t y, int32_t pix
   int32_t p = 0, k = 0;
   for (i = 0; i < m; ++i) {
     const double R = t[i];
-    const double margin = 2 * EllipseRadiusSpread(a2, b2, R);
+    const double margin = 2 * EllipseSpreadFrom(rimSpread, R);
     if (R >= 1 && r[i] - R > margin) continue;  // beyond the rim on both paths
     if (!(R >= 1 && R - r[i] > margin)) {       // too near the rim (or R too small) to tell
       literal[p++] = xs[i];
