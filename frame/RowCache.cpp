@@ -40,7 +40,8 @@ int32_t RowWindow::AllocateSliding(int32_t n, size_t rowBytes) {
   if (n < 1) return ERROR_EMPTY_RECT;
   n_ = n;
   sliding_ = true;
-  const int64_t rows = int64_t{n} + kBandRows - 1;
+  band_ = SlidingBandRows(rowBytes);
+  const int64_t rows = int64_t{n} + band_ - 1;
   if (!rows_.AllocateTable(static_cast<uint32_t>(rows)) || !rows_.AllocateRows(rowBytes))
     return ERROR_NO_MEMORY;
   return SUCCESS;

@@ -71,16 +71,25 @@ int32_t RunOverCachedRect(BitmapRecord* bitmap, const RECT& rect, Row&& row,
 int32_t ReadClampedRows(RowAccess* access, uint8_t* const* rows, int64_t from, int32_t count,
                         int32_t height);
 
-// Output rows a band of the sliding window covers.
+// Output rows a band of the sliding window covers: kBandRows, up to kMaxSlidingBandRows for rows
+// short enough that the band's rows stay within 4 MiB. Every band ends in a wait for the threads,
+// which for cheap rows costs as much as the rows; longer bands wait less often.
 inline constexpr int32_t kBandRows = 64;
+inline constexpr int32_t kMaxSlidingBandRows = 256;
+inline int32_t SlidingBandRows(size_t rowBytes) {
+  const size_t fit = (size_t{4} << 20) / (rowBytes ? rowBytes : 1);
+  return fit >= kMaxSlidingBandRows ? kMaxSlidingBandRows
+                                    : (fit <= kBandRows ? kBandRows : int32_t(fit));
+}
 
 // The source rows of row functions that read a bounded neighbourhood of the output row.
 //
 // Sliding mode: the window of output row y is n bitmap rows with h = n / 2, the rows
 // y - h .. y - h + n - 1 for odd n, each clamped to the bitmap. For even n the window is laid out
 // as the ring of n rows used to be: index 0 holds row y + h, indexes 1 .. n - 1 rows
-// y - h + 1 .. y + h - 1. Either way index h holds row y. The rows are read a band of kBandRows
-// output rows at a time: the window's first n - 1 rows once, then the rows each band adds.
+// y - h + 1 .. y + h - 1. Either way index h holds row y. The rows are read a band of
+// SlidingBandRows output rows at a time: the window's first n - 1 rows once, then the rows each
+// band adds.
 //
 // Whole mode: `count` rows read once from a first row; the row of y is at index y - first.
 class RowWindow {
@@ -120,8 +129,8 @@ class RowWindow {
     // Table entry k holds counter base + k; the band's first window starts at y0 + h + 1 - n.
     int32_t rc = ReadClampedRows(access, table, int64_t{top} + h + 1 - n, n - 1, height);
     if (rc != SUCCESS) return rc;
-    for (int32_t y0 = top; y0 < bottom; y0 += kBandRows) {
-      const int32_t y1 = bottom - y0 > kBandRows ? y0 + kBandRows : bottom;
+    for (int32_t y0 = top; y0 < bottom; y0 += band_) {
+      const int32_t y1 = bottom - y0 > band_ ? y0 + band_ : bottom;
       rc = ReadClampedRows(access, table + n - 1, int64_t{y0} + h, y1 - y0, height);
       if (rc != SUCCESS) return rc;
       rc = RunRows(
@@ -149,6 +158,7 @@ class RowWindow {
 
   RowTable rows_;
   int32_t n_ = 0;
+  int32_t band_ = kBandRows;  // output rows of a band (sliding mode)
   bool sliding_ = false;
 };
 

@@ -122,13 +122,17 @@ std::vector<int32_t> RingView(int32_t n, int32_t top, int32_t y, int32_t height)
 }
 
 TEST_F(RowEngineTest, SlidingWindowShowsTheRingsRows) {
-  const int32_t height = 150;
+  const int32_t height = 600;  // more than two bands of short rows
   fxtest::TestBitmap bitmap(4, height, 8, ORDER_GRAY);
-  for (int32_t y = 0; y < height; ++y) bitmap->Data[int64_t{y} * bitmap->BytesPerLine] = uint8_t(y);
+  for (int32_t y = 0; y < height; ++y) {  // the row number in the first two pixels
+    bitmap->Data[int64_t{y} * bitmap->BytesPerLine] = uint8_t(y);
+    bitmap->Data[int64_t{y} * bitmap->BytesPerLine + 1] = uint8_t(y >> 8);
+  }
+  const auto number = [](const uint8_t* row) { return row[0] | row[1] << 8; };
   for (int32_t threads : {1, 3}) {
     fxtest::ThreadSetting setting(threads);
     for (int32_t n : {1, 2, 5, 6, 9}) {
-      for (const auto& span : {std::pair{0, height}, std::pair{7, 140}}) {
+      for (const auto& span : {std::pair{0, height}, std::pair{7, 590}}) {
         SCOPED_TRACE("n " + std::to_string(n) + " rows " + std::to_string(span.first) + ".." +
                      std::to_string(span.second));
         RowAccess* access = nullptr;
@@ -143,8 +147,8 @@ TEST_F(RowEngineTest, SlidingWindowShowsTheRingsRows) {
         const int32_t rc = window.Run(
             access, slots, span.first, span.second, height, 0, 1,
             [&](int32_t y, uint8_t* const* rows, int32_t w, uint8_t*, uint8_t*) {
-              for (int32_t i = 0; i < n; ++i) seen[size_t(y)].push_back(rows[i][0]);
-              centre[size_t(y)] = rows[w][0];
+              for (int32_t i = 0; i < n; ++i) seen[size_t(y)].push_back(number(rows[i]));
+              centre[size_t(y)] = number(rows[w]);
             },
             fx::NoHostCall(), [](int32_t, uint8_t*) { return SUCCESS; });
         HostCloseRowAccess(access);
