@@ -182,8 +182,6 @@ class PenPainter {
         }
         i = j + 1;
       }
-      const int64_t m = start + majorSign * last, o = minorAt(last);
-      hasLast_ = true, lastX_ = xMajor ? m : o, lastY_ = xMajor ? o : m;
       return;
     }
     for (int64_t i = first; i <= last; ++i) {
@@ -201,7 +199,7 @@ class PenPainter {
   Ink ink_;
   int64_t top_, bottom_;
   int32_t reach_ = 1;
-  bool thin_ = false;  // a one-pixel footprint
+  bool thin_ = false;  // a one-pixel footprint: Line paints runs and never calls At
   bool hasLast_ = false;
   int64_t lastX_ = 0, lastY_ = 0;
 };
