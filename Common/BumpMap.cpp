@@ -87,9 +87,9 @@ class BumpShades {
       return ERROR_NO_MEMORY;
     const int32_t step = access.PixelStep(), bits = access.SampleBits();
     uint8_t* table[host::kMaxBandRows];
+    for (int32_t k = 0; k < band; ++k) table[k] = rows.get() + size_t(k) * rowBytes;
     for (int32_t y0 = 0; y0 < height_ - 1; y0 += band) {
       const int32_t n = std::min(band, height_ - 1 - y0);
-      for (int32_t k = 0; k < n; ++k) table[k] = rows.get() + size_t(k) * rowBytes;
       rc = HostReadRows(access, table, y0, n);
       if (rc != SUCCESS) return rc;
       ParallelFor(n, width_, [&](int32_t k) {

@@ -121,13 +121,20 @@ void RadialBlurRow(const RadialGeometry& g, T* const* rows, int32_t rowCount, in
       if (!started) start = RadialStart(g.a, dx, dy, n), started = true;
       return start;
     };
-    auto literalSample = [&](double t, int64_t* column, int64_t* row) {
-      double s, c;
-      ::sincos(t, &s, &c);
-      *column = NearestIndex(r * c + g.cx, lastColumn);
-      *row = NearestIndex(r * s + rowOffset, lastRow);
-    };
     ChannelSums<T, C> sums;
+    // Adds the sample whose cosine and sine are known within the spread of ex and ey: its
+    // nearest pixel where that decides it, else the literal arithmetic at angle(), the literal
+    // angle.
+    auto add = [&](double c, double s, double ex, double ey, auto angle) {
+      int64_t column, row;
+      if (!NearestIndexWithin(r * c + g.cx, ex, lastColumn, &column) ||
+          !NearestIndexWithin(r * s + rowOffset, ey, lastRow, &row)) {
+        ::sincos(angle(), &s, &c);
+        column = NearestIndex(r * c + g.cx, lastColumn);
+        row = NearestIndex(r * s + rowOffset, lastRow);
+      }
+      sums.Add(rows[row] + column * pixelStep);
+    };
     if (n <= g.tableCounts) {
       const double* oc = OffsetsOfCount(g, n);
       const double* os = oc + n;
@@ -138,11 +145,7 @@ void RadialBlurRow(const RadialGeometry& g, T* const* rows, int32_t rowCount, in
       for (uint32_t k = 0; k < n; ++k) {
         double c, s;
         RadialTurn(dc, ds, oc[k], os[k], &c, &s);
-        int64_t column, row;
-        if (!NearestIndexWithin(r * c + g.cx, ex, lastColumn, &column) ||
-            !NearestIndexWithin(r * s + rowOffset, ey, lastRow, &row))
-          literalSample(literalStart() + step * k, &column, &row);
-        sums.Add(rows[row] + column * pixelStep);
+        add(c, s, ex, ey, [&] { return literalStart() + step * k; });
       }
     } else {
       const double from = literalStart();
@@ -152,13 +155,7 @@ void RadialBlurRow(const RadialGeometry& g, T* const* rows, int32_t rowCount, in
         const int32_t len = static_cast<int32_t>(n - k0 > kChunk ? kChunk : n - k0);
         for (int32_t j = 0; j < len; ++j) ts[j] = from + step * (k0 + j);
         SinCosRow(ts, sn, cs, len);
-        for (int32_t j = 0; j < len; ++j) {
-          int64_t column, row;
-          if (!NearestIndexWithin(r * cs[j] + g.cx, ex, lastColumn, &column) ||
-              !NearestIndexWithin(r * sn[j] + rowOffset, ey, lastRow, &row))
-            literalSample(ts[j], &column, &row);
-          sums.Add(rows[row] + column * pixelStep);
-        }
+        for (int32_t j = 0; j < len; ++j) add(cs[j], sn[j], ex, ey, [&] { return ts[j]; });
       }
     }
     sums.StoreAverage(out + int64_t{x} * pixelStep, n);

@@ -198,18 +198,15 @@ inline constexpr double kDirectionError = 1e-14;
 
 // How far the rim radius R = sqrt(a²c² + b²s²) of a direction (c, s) may move when c and s each
 // move by up to kDirectionError, rounding of both evaluations included, for R >= 1:
-// |a²(c'² - c²) + b²(s'² - s²)| <= 2 kDirectionError (a²|c| + b²|s|) + kDirectionError² (a² +
-// b²), and (a²|c| + b²|s|)² <= (a² + b²) R² (Cauchy-Schwarz), divided by R' + R >= R.
-// EllipseRimSpread is the part that does not depend on R, for callers that hoist it out of their
-// pixel loops; the sum is the same either way.
+// EllipseSpreadFrom(EllipseRimSpread(a², b²), R). |a²(c'² - c²) + b²(s'² - s²)| <=
+// 2 kDirectionError (a²|c| + b²|s|) + kDirectionError² (a² + b²), and (a²|c| + b²|s|)² <=
+// (a² + b²) R² (Cauchy-Schwarz), divided by R' + R >= R. The rim part does not depend on R:
+// callers take it once per call.
 inline double EllipseRimSpread(double a2, double b2) {
   return 2 * kDirectionError * std::sqrt(a2 + b2) + kDirectionError * kDirectionError * (a2 + b2);
 }
 inline double EllipseSpreadFrom(double rimSpread, double R) {
   return rimSpread + 16 * kRoundingUnit * R;
-}
-inline double EllipseRadiusSpread(double a2, double b2, double R) {
-  return EllipseSpreadFrom(EllipseRimSpread(a2, b2), R);
 }
 
 // Starts loading the two rows a bilinear sample near (x, y) reads, x clamped into
