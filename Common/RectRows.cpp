@@ -6,7 +6,7 @@ namespace fx {
 int32_t ReadRectRows(RowAccess* access, const RECT& rect, RowTable& table) {
   const int64_t count = rect.bottom > rect.top ? int64_t{rect.bottom} - rect.top : 0;
   if (!table.AllocateTable(static_cast<uint32_t>(count)) ||
-      !table.AllocateRows(static_cast<size_t>(HostRowBytes(access)))) {
+      !table.AllocateRowsToRead(static_cast<size_t>(HostRowBytes(access)))) {
     table.Free();
     return ERROR_NO_MEMORY;
   }

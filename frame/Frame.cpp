@@ -60,12 +60,17 @@ bool RowTable::AllocateTable(uint32_t count) {
   return true;
 }
 
-bool RowTable::AllocateRows(size_t rowBytes) {
+bool RowTable::AllocateRowsToRead(size_t rowBytes) {
   for (uint32_t i = 0; i < count_; ++i) {
     auto* row = static_cast<uint8_t*>(FX_ALLOC(static_cast<uint32_t>(rowBytes), 1));
     if (!row) return false;
     table_[i] = row;
   }
+  return true;
+}
+
+bool RowTable::AllocateRows(size_t rowBytes) {
+  if (!AllocateRowsToRead(rowBytes)) return false;
   // Cleared once all are allocated (the allocations stay one per row, in order), on every thread.
   const auto parallel = static_cast<int32_t>(std::min<uint32_t>(count_, INT32_MAX));
   ParallelFor(parallel, static_cast<int64_t>(rowBytes),

@@ -9,7 +9,7 @@ int32_t RectRowCache::Build(RowAccess* access, const RECT& rect, size_t scratchB
   const int32_t h = rect.bottom - rect.top;
   const size_t rowBytes = static_cast<size_t>(HostRowBytes(access));
   if (h < 0) return ERROR_EMPTY_RECT;
-  if (!rows_.AllocateTable(static_cast<uint32_t>(h)) || !rows_.AllocateRows(rowBytes))
+  if (!rows_.AllocateTable(static_cast<uint32_t>(h)) || !rows_.AllocateRowsToRead(rowBytes))
     return ERROR_NO_MEMORY;
   if (!slots_.Allocate(rowBytes, scratchBytes)) return ERROR_NO_MEMORY;
   return HostReadRows(access, rows_.rows(), rect.top, h);

@@ -14,7 +14,7 @@
 namespace fx {
 
 // Every row of the rectangle. Build allocates (table of H pointers, H rows of HostRowBytes, all
-// zero-filled, then the output slots) and reads rows top .. bottom - 1 into entries 0 .. H - 1.
+// not cleared, then the output slots) and reads rows top .. bottom - 1 into entries 0 .. H - 1.
 // ERROR_NO_MEMORY or the failing read's code otherwise.
 class RectRowCache {
  public:
