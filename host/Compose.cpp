@@ -367,8 +367,9 @@ int32_t HostCombineBitmaps(BitmapRecord* destination, int32_t left, int32_t top,
   const int32_t inBits = in.bits(), inStep = in.step(), outBits = out.bits(), outStep = out.step();
   const uint32_t max = outBits == 16 ? 65535 : 255;
   // A band of rows at a time: the band's source rows and then its destination rows are read, the
-  // destination rows are combined in place, and the band is written; each step split among the
-  // threads. The band write is the row writes in order, with their faults and progress.
+  // destination rows are combined in place, and the band is written, with the row reads' and
+  // writes' faults and progress in that order; each row is read, combined and written by one
+  // thread, in one hand-out a band (host::ReadCombineWrite).
   const int32_t inBytes = HostRowBytes(in.get()), outBytes = HostRowBytes(out.get());
   const int32_t band = host::BandRows(int64_t{inBytes} + outBytes);
   Buffer<uint8_t> sources, destinations;
@@ -417,13 +418,9 @@ int32_t HostCombineBitmaps(BitmapRecord* destination, int32_t left, int32_t top,
   };
   for (int32_t b0 = static_cast<int32_t>(y0); b0 < y1; b0 += band) {
     const int32_t b1 = static_cast<int32_t>(std::min<int64_t>(y1, int64_t{b0} + band));
-    rc = HostReadRows(in.get(), sourceRows, sourceTop + b0, b1 - b0);
-    if (rc == SUCCESS) rc = HostReadRows(out.get(), destinationRows, top + b0, b1 - b0);
-    if (rc != SUCCESS) return rc;
-    host::ParallelFor(b1 - b0, x1 - x0, [&](int32_t k) {
-      combineRow(b0 + k, destinationRows[k], sourceRows[k]);
-    });
-    rc = HostWriteRows(out.get(), destinationRows, top + b0, b1 - b0);
+    rc = host::ReadCombineWrite(
+        in.get(), sourceRows, sourceTop + b0, out.get(), destinationRows, top + b0, b1 - b0,
+        [&](int32_t k) { combineRow(b0 + k, destinationRows[k], sourceRows[k]); });
     if (rc != SUCCESS) return rc;
   }
   return SUCCESS;

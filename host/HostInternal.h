@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #include "fxkit/types.h"
 #include "host/Host.h"
@@ -74,6 +75,24 @@ bool FaultOnOpen(int32_t* code);
 
 // Whether this thread has a status callback installed (not switched off).
 bool StatusCallbackInstalled();
+
+// HostReadRows(in, inRows, inFirst, count), HostReadRows(out, outRows, outFirst, count),
+// combine(context, k) for every row k and HostWriteRows(out, outRows, outFirst, count), with the
+// same fault points, checks, progress and result. Where nothing can stop the writes between two
+// rows, each row is read, combined and written by one thread in one hand-out to the threads (a
+// failed call leaves the row buffers unspecified). combine touches only row k's buffers.
+int32_t ReadCombineWriteRows(RowAccess* in, uint8_t* const* inRows, int32_t inFirst, RowAccess* out,
+                             uint8_t* const* outRows, int32_t outFirst, int32_t count,
+                             void (*combine)(void*, int32_t), void* context);
+template <class Combine>
+int32_t ReadCombineWrite(RowAccess* in, uint8_t* const* inRows, int32_t inFirst, RowAccess* out,
+                         uint8_t* const* outRows, int32_t outFirst, int32_t count,
+                         Combine&& combine) {
+  return ReadCombineWriteRows(
+      in, inRows, inFirst, out, outRows, outFirst, count,
+      [](void* c, int32_t k) { (*static_cast<std::remove_reference_t<Combine>*>(c))(k); },
+      &combine);
+}
 
 // Counted raw allocation without the fault hook (used by the hooks' own callers).
 void* CountedAlloc(size_t bytes, bool cleared = false);

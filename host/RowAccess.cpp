@@ -450,6 +450,12 @@ void ReadBand(const RowAccess& a, int32_t y0, int32_t count, uint8_t* const* row
   }
 }
 
+// Palette writes share the access's nearest-colour cache, so they run on one thread.
+bool WritesOnOneThread(const RowAccess& a) {
+  return a.format == PixelFormat::Pal1 || a.format == PixelFormat::Pal4 ||
+         a.format == PixelFormat::Pal8;
+}
+
 void WriteBand(RowAccess& a, int32_t y0, int32_t count, const uint8_t* const* rows) {
   if (!a.regionLimited && IsIdentityLayout(a)) {
     SplitBand(a, count, false, [&](int32_t k0, int32_t k1, int32_t, int32_t) {
@@ -459,8 +465,7 @@ void WriteBand(RowAccess& a, int32_t y0, int32_t count, const uint8_t* const* ro
     SplitBand(a, count, false, [&](int32_t k0, int32_t k1, int32_t, int32_t) {
       for (int32_t k = k0; k < k1; ++k) SwapRow(a, rows[k], StoredRow(a, y0 + k));
     });
-  } else if (a.format == PixelFormat::Pal1 || a.format == PixelFormat::Pal4 ||
-             a.format == PixelFormat::Pal8) {
+  } else if (WritesOnOneThread(a)) {
     WritePixels(a, y0, count, 0, a.width, rows);
   } else {
     SplitBand(a, count, a.map.xy != 0, [&](int32_t k0, int32_t k1, int32_t x0, int32_t x1) {
@@ -528,8 +533,12 @@ int32_t HostWriteRow(RowAccess* a, const void* buffer, int32_t row, int32_t /*re
   return HostWriteRows(a, rows, row, 1);
 }
 
-int32_t HostReadRows(RowAccess* a, uint8_t* const* rows, int32_t first, int32_t count) {
-  if (!a || !rows || count < 0) return ERROR_HOST_BAD_ARGUMENT;
+namespace {
+
+// The checks of reading rows first .. first + count - 1, one fault point each, in order: *passed
+// is the number of rows before the first that fails, the result that row's code.
+int32_t CheckReads(const RowAccess& a, uint8_t* const* rows, int32_t first, int32_t count,
+                   int32_t* passed) {
   int32_t k = 0, rc = SUCCESS;
   for (int32_t code; k < count; ++k) {
     const int64_t row = int64_t{first} + k;
@@ -537,10 +546,40 @@ int32_t HostReadRows(RowAccess* a, uint8_t* const* rows, int32_t first, int32_t 
       rc = ERROR_HOST_BAD_ARGUMENT;
     else if (host::FaultOnRead(&code))
       rc = code;
-    else if (row < 0 || row >= a->height)
+    else if (row < 0 || row >= a.height)
       rc = ERROR_HOST_ROW_RANGE;
     if (rc != SUCCESS) break;
   }
+  *passed = k;
+  return rc;
+}
+
+// The same for writing rows k .. end - 1 of a band from `first`.
+int32_t CheckWrites(const RowAccess& a, const uint8_t* const* rows, int32_t first, int32_t k,
+                    int32_t end, int32_t* passed) {
+  int32_t rc = SUCCESS;
+  for (int32_t code; k < end; ++k) {
+    const int64_t row = int64_t{first} + k;
+    if (!rows[k])
+      rc = ERROR_HOST_BAD_ARGUMENT;
+    else if (host::FaultOnWrite(&code))
+      rc = code;
+    else if (!a.writing)
+      rc = ERROR_HOST_WRONG_PHASE;
+    else if (row < 0 || row >= a.height)
+      rc = ERROR_HOST_ROW_RANGE;
+    if (rc != SUCCESS) break;
+  }
+  *passed = k;
+  return rc;
+}
+
+}  // namespace
+
+int32_t HostReadRows(RowAccess* a, uint8_t* const* rows, int32_t first, int32_t count) {
+  if (!a || !rows || count < 0) return ERROR_HOST_BAD_ARGUMENT;
+  int32_t k = 0;
+  const int32_t rc = CheckReads(*a, rows, first, count, &k);
   if (k > 0) ReadBand(*a, first, k, rows);
   return rc;
 }
@@ -553,19 +592,8 @@ int32_t HostWriteRows(RowAccess* a, const uint8_t* const* rows, int32_t first, i
     // stop it, and the band goes in one run.
     int32_t end = a->progress && host::StatusCallbackInstalled() ? k + 1 : count;
     while (end < count && PercentAfter(*a, end - k) == a->lastReported) ++end;
-    int32_t m = k, rc = SUCCESS;
-    for (int32_t code; m < end; ++m) {
-      const int64_t row = int64_t{first} + m;
-      if (!rows[m])
-        rc = ERROR_HOST_BAD_ARGUMENT;
-      else if (host::FaultOnWrite(&code))
-        rc = code;
-      else if (!a->writing)
-        rc = ERROR_HOST_WRONG_PHASE;
-      else if (row < 0 || row >= a->height)
-        rc = ERROR_HOST_ROW_RANGE;
-      if (rc != SUCCESS) break;
-    }
+    int32_t m = k;
+    const int32_t rc = CheckWrites(*a, rows, first, k, end, &m);
     if (m > k) {
       WriteBand(*a, first + k, m - k, rows + k);
       const int32_t reported = Advance(a, m - k);
@@ -576,6 +604,46 @@ int32_t HostWriteRows(RowAccess* a, const uint8_t* const* rows, int32_t first, i
   }
   return SUCCESS;
 }
+
+namespace host {
+
+int32_t ReadCombineWriteRows(RowAccess* in, uint8_t* const* inRows, int32_t inFirst, RowAccess* out,
+                             uint8_t* const* outRows, int32_t outFirst, int32_t count,
+                             void (*combine)(void*, int32_t), void* context) {
+  // A status callback may stop the writes between two rows, a view row across stored rows
+  // shares bytes with its neighbours, and palette writes run on one thread: then the three
+  // calls, one after another.
+  const bool together = in && out && inRows && outRows && count >= 0 && in->map.xy == 0 &&
+                        out->map.xy == 0 && !WritesOnOneThread(*out) &&
+                        !(out->progress && StatusCallbackInstalled());
+  if (!together) {
+    int32_t rc = HostReadRows(in, inRows, inFirst, count);
+    if (rc == SUCCESS) rc = HostReadRows(out, outRows, outFirst, count);
+    if (rc != SUCCESS) return rc;
+    ParallelFor(count, out->width, [&](int32_t k) { combine(context, k); });
+    return HostWriteRows(out, outRows, outFirst, count);
+  }
+  // Every fault point and check of the three calls, in their order, then the rows that the
+  // writes reach, each read, combined and written by one thread.
+  int32_t passed = 0;
+  int32_t rc = CheckReads(*in, inRows, inFirst, count, &passed);
+  if (rc == SUCCESS) rc = CheckReads(*out, outRows, outFirst, count, &passed);
+  if (rc != SUCCESS) return rc;
+  rc = CheckWrites(*out, outRows, outFirst, 0, count, &passed);
+  ParallelFor(passed, out->width, [&](int32_t k) {
+    ReadBand(*in, inFirst + k, 1, inRows + k);
+    ReadBand(*out, outFirst + k, 1, outRows + k);
+    combine(context, k);
+    WriteBand(*out, outFirst + k, 1, outRows + k);
+  });
+  if (passed > 0) {
+    const int32_t reported = Advance(out, passed);
+    if (reported != SUCCESS) return reported;
+  }
+  return rc;
+}
+
+}  // namespace host
 
 int32_t HostBeginWrite(RowAccess* a) {
   return StartWrite(a, false, true, 1, 100, a ? ProcessRows(*a) : 1);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "TestSupport.h"
+#include "host/RowEngine.h"
 
 namespace {
 
@@ -251,6 +252,62 @@ TEST_F(HostComposeTest, CombineOverManyRowsOnAnyThreadCount) {
             ASSERT_EQ(after.at(x, y, k), expected) << x << "," << y << "," << k;
           }
     }
+}
+
+// A copy the way the combine's band was first made: the band's source rows read, then its
+// destination rows, the rows copied, the band written; each a call of its own.
+int32_t CopyBandByBand(BitmapRecord* dst, BitmapRecord* src, int32_t rows) {
+  RowAccess *in = nullptr, *out = nullptr;
+  int32_t rc = HostOpenRowAccess(src, &in, 2);
+  if (rc == SUCCESS) rc = HostOpenRowAccess(dst, &out, 2);
+  if (rc == SUCCESS) rc = HostBeginWrite(out);
+  const int32_t bytes = HostRowBytes(in), band = host::BandRows(2 * int64_t{bytes});
+  std::vector<uint8_t> a(size_t(band) * bytes), b(size_t(band) * bytes);
+  std::vector<uint8_t*> ra(size_t(band), nullptr), rb(size_t(band), nullptr);
+  for (int32_t k = 0; k < band; ++k) ra[k] = &a[size_t(k) * bytes], rb[k] = &b[size_t(k) * bytes];
+  for (int32_t y0 = 0; y0 < rows && rc == SUCCESS; y0 += band) {
+    const int32_t n = std::min(band, rows - y0);
+    rc = HostReadRows(in, ra.data(), y0, n);
+    if (rc == SUCCESS) rc = HostReadRows(out, rb.data(), y0, n);
+    if (rc != SUCCESS) break;
+    for (int32_t k = 0; k < n; ++k) std::memcpy(rb[k], ra[k], size_t(bytes));
+    rc = HostWriteRows(out, rb.data(), y0, n);
+  }
+  HostCloseRowAccess(in);
+  HostCloseRowAccess(out);
+  return rc;
+}
+
+TEST_F(HostComposeTest, CombineFaultsFallAsWithOneCallAStep) {
+  // The combine reads, copies and writes each row on one thread; the n-th row read or write
+  // failing must leave the same rows written, with the same code, as the calls one by one.
+  for (const int32_t bpp : {24, 8})
+    for (const int32_t threads : {1, fxtest::kManyThreads})
+      for (const bool write : {false, true})
+        for (int64_t n = 1; n <= (write ? 201 : 401); ++n) {
+          SCOPED_TRACE(::testing::Message() << bpp << " bpp, " << threads << " threads, "
+                                            << (write ? "write " : "read ") << n);
+          const fxtest::ThreadSetting setting(threads);
+          const uint32_t order = bpp == 8 ? ORDER_GRAY : ORDER_BGR;
+          TestBitmap src(9, 200, bpp, order), dst(9, 200, bpp, order), ref(9, 200, bpp, order);
+          src.FillNoise(3);
+          dst.FillNoise(4);
+          ref.FillNoise(4);
+          HostFaultPlan plan;
+          (write ? plan.failWriteAt : plan.failReadAt) = n;
+          HostSetFaultPlan(plan);
+          const int32_t expected = CopyBandByBand(ref.get(), src.get(), 200);
+          const HostFaultCounts one = HostGetFaultCounts();
+          HostSetFaultPlan(plan);
+          const int32_t got =
+              HostCombineBitmaps(dst.get(), 0, 0, 9, 200, src.get(), 0, 0, HOST_COMBINE_COPY);
+          const HostFaultCounts together = HostGetFaultCounts();
+          HostSetFaultPlan(HostFaultPlan{});
+          ASSERT_EQ(got, expected);
+          ASSERT_EQ(together.reads, one.reads);
+          ASSERT_EQ(together.writes, one.writes);
+          ASSERT_EQ(dst.Stored(), ref.Stored());
+        }
 }
 
 TEST_F(HostComposeTest, CombineAndFillKeepToTheDestinationRegion) {
