@@ -535,36 +535,19 @@ int32_t HostWriteRow(RowAccess* a, const void* buffer, int32_t row, int32_t /*re
 
 namespace {
 
-// The checks of reading rows first .. first + count - 1, one fault point each, in order: *passed
-// is the number of rows before the first that fails, the result that row's code.
-int32_t CheckReads(const RowAccess& a, uint8_t* const* rows, int32_t first, int32_t count,
-                   int32_t* passed) {
-  int32_t k = 0, rc = SUCCESS;
-  for (int32_t code; k < count; ++k) {
-    const int64_t row = int64_t{first} + k;
-    if (!rows[k])
-      rc = ERROR_HOST_BAD_ARGUMENT;
-    else if (host::FaultOnRead(&code))
-      rc = code;
-    else if (row < 0 || row >= a.height)
-      rc = ERROR_HOST_ROW_RANGE;
-    if (rc != SUCCESS) break;
-  }
-  *passed = k;
-  return rc;
-}
-
-// The same for writing rows k .. end - 1 of a band from `first`.
-int32_t CheckWrites(const RowAccess& a, const uint8_t* const* rows, int32_t first, int32_t k,
-                    int32_t end, int32_t* passed) {
+// The checks of reading (or writing) rows k .. end - 1 of a band from `first`, one fault point
+// each, in order: *passed is the first row that fails (or end), the result that row's code.
+template <class Row>
+int32_t CheckRows(const RowAccess& a, const Row* rows, int32_t first, int32_t k, int32_t end,
+                  bool write, int32_t* passed) {
   int32_t rc = SUCCESS;
   for (int32_t code; k < end; ++k) {
     const int64_t row = int64_t{first} + k;
     if (!rows[k])
       rc = ERROR_HOST_BAD_ARGUMENT;
-    else if (host::FaultOnWrite(&code))
+    else if (write ? host::FaultOnWrite(&code) : host::FaultOnRead(&code))
       rc = code;
-    else if (!a.writing)
+    else if (write && !a.writing)
       rc = ERROR_HOST_WRONG_PHASE;
     else if (row < 0 || row >= a.height)
       rc = ERROR_HOST_ROW_RANGE;
@@ -572,6 +555,14 @@ int32_t CheckWrites(const RowAccess& a, const uint8_t* const* rows, int32_t firs
   }
   *passed = k;
   return rc;
+}
+int32_t CheckReads(const RowAccess& a, uint8_t* const* rows, int32_t first, int32_t count,
+                   int32_t* passed) {
+  return CheckRows(a, rows, first, 0, count, false, passed);
+}
+int32_t CheckWrites(const RowAccess& a, const uint8_t* const* rows, int32_t first, int32_t k,
+                    int32_t end, int32_t* passed) {
+  return CheckRows(a, rows, first, k, end, true, passed);
 }
 
 }  // namespace
