@@ -145,7 +145,7 @@ class RowTable {
   // Allocates and zero-fills every row of rowBytes bytes, in table order.
   bool AllocateRows(size_t rowBytes);
   // Allocates every row as AllocateRows does but leaves them unfilled: for rows that are read
-  // into before any use (clearing a row cache costs a tenth of a copy-bound effect).
+  // into before any use, where clearing them would be wasted work.
   bool AllocateRowsToRead(size_t rowBytes);
   void Free();
   uint8_t** rows() const { return table_.get(); }
