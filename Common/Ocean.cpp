@@ -114,8 +114,8 @@ int32_t OceanDriver(BitmapRecord* bitmap, const RECT& rect, uint32_t amplitude, 
         [&](int32_t y, uint8_t* const* rows, int32_t w, uint8_t* out, uint8_t*) {
           std::memcpy(out, rows[w], rowBytes);
           const OceanRow r = RowOf(wave, y);
-          OceanKernel<T>(wave, r, reinterpret_cast<const T*>(mirror.rows()[half - 1 - r.entry]), step,
-                         reinterpret_cast<T*>(out));
+          OceanKernel<T>(wave, r, reinterpret_cast<const T*>(mirror.rows()[half - 1 - r.entry]),
+                         step, reinterpret_cast<T*>(out));
         },
         NoHostCall(), WriteRow(access));
   });

@@ -108,6 +108,7 @@ SwirlGeometry MakeSwirlGeometry(const RECT& rect, int32_t angle, POINT center) {
   g.b2 = b * b;
   g.rows = rect.bottom - rect.top;
   g.turn = angle / 180.0;
+  g.rimSpread = EllipseRimSpread(static_cast<double>(g.a2), static_cast<double>(g.b2));
   return g;
 }
 
@@ -126,7 +127,7 @@ size_t SwirlScratchBytes(const RECT& rect) {
 // The bounds add, with a margin, every rounding and libm error of both paths, in units of
 // kUnit: the direction's (kDirection), carried through R, the ratio and the logarithm into t
 // (times |turn|), the rounding of the literal θ + t and of both positions.
-//   - |literal R - R| <= R rel <= EllipseSpreadFrom(rimSpread, R) = rim / 2 + 16 kUnit R, for
+//   - |literal R - R| <= R rel <= EllipseSpreadFrom(g.rimSpread, R) = rim / 2 + 16 kUnit R, for
 //     R >= 1; the rim test keeps twice that.
 //   - the position's error is 2 r (3 kDirection + |turn| |literal log - log| + the roundings
 //     of t, θ + t and the sines), with |literal log - log| <= 2.02 (rel + 4 kUnit) + 8 kUnit
@@ -164,8 +165,7 @@ int32_t SwirlRow(const SwirlGeometry& g, T* const* cache, int32_t y, int32_t pix
     return m;
   }
   const double a2 = static_cast<double>(g.a2), b2 = static_cast<double>(g.b2);
-  const double rimSpread = EllipseRimSpread(a2, b2);
-  const double rim = 2 * rimSpread;
+  const double rim = 2 * g.rimSpread;
   const double shortfall = dy < 0 ? kTurnShortfall : 0.0;
   // Every direction, rim radius R (into t) and ratio R / r first, two lanes at a time; then the
   // rim decisions.
@@ -202,7 +202,7 @@ int32_t SwirlRow(const SwirlGeometry& g, T* const* cache, int32_t y, int32_t pix
   int32_t p = 0, k = 0;
   for (i = 0; i < m; ++i) {
     const double R = t[i];
-    const double margin = 2 * EllipseSpreadFrom(rimSpread, R);
+    const double margin = 2 * EllipseSpreadFrom(g.rimSpread, R);
     if (R >= 1 && r[i] - R > margin) continue;  // beyond the rim on both paths
     if (!(R >= 1 && R - r[i] > margin)) {       // too near the rim (or R too small) to tell
       literal[p++] = xs[i];

@@ -11,9 +11,10 @@ namespace fx {
 struct SwirlGeometry {
   RECT rect;
   int32_t cx, cy;
-  int64_t a2, b2;  // squared half-axes of the ellipse
-  int32_t rows;    // H, the cache height
-  double turn;     // angle / 180.0
+  int64_t a2, b2;    // squared half-axes of the ellipse
+  int32_t rows;      // H, the cache height
+  double turn;       // angle / 180.0
+  double rimSpread;  // EllipseRimSpread(a², b²), the short path's rim part
 };
 
 SwirlGeometry MakeSwirlGeometry(const RECT& rect, int32_t angle, POINT center);
