@@ -634,6 +634,48 @@ int32_t ReadCombineWriteRows(RowAccess* in, uint8_t* const* inRows, int32_t inFi
   return rc;
 }
 
+namespace detail {
+
+bool DriveWrittenRows(RowRun& run, const RowSlots& slots, bool readsToo, RowAccess* reads,
+                      RowAccess* writes, int32_t workers, int32_t* result) {
+  // A status callback may stop the writes between two rows, a view row across stored rows
+  // shares bytes with its neighbours, and palette writes run on one thread.
+  if (!writes || (readsToo && !reads) || writes->map.xy != 0 || WritesOnOneThread(*writes) ||
+      (writes->progress && StatusCallbackInstalled()))
+    return false;
+  // Each row's read check, then its write check, in row order, up to the first that fails.
+  uint8_t* const discard[] = {slots.Discard()};
+  const uint8_t* const any[] = {slots.Row(0)};
+  int32_t rc = SUCCESS, passed = 0, k = 0;
+  for (; passed < run.count; ++passed) {
+    const int32_t y = run.first + passed;
+    if (readsToo && (rc = CheckReads(*reads, discard, y, 1, &k)) != SUCCESS) break;
+    if ((rc = CheckWrites(*writes, any, y, 0, 1, &k)) != SUCCESS) break;
+  }
+  // Rows 0 .. passed - 1, claimed one at a time: each thread computes its rows in a slot of its
+  // own and writes them.
+  std::atomic<int32_t> next{0};
+  const auto rows = [&](int32_t item) {
+    uint8_t* row = slots.Row(item);
+    for (int32_t i; (i = next.fetch_add(1, std::memory_order_relaxed)) < passed;) {
+      run.compute(run.context, i, item);
+      WriteBand(*writes, run.first + i, 1, &row);
+    }
+  };
+  ForRun items;
+  items.count = std::min(workers + 1, slots.count());
+  items.context = const_cast<void*>(static_cast<const void*>(&rows));
+  items.body = [](void* c, int32_t item) { (*static_cast<const decltype(rows)*>(c))(item); };
+  DriveItems(items, std::min(workers, items.count - 1));
+  if (passed > 0) {
+    const int32_t reported = Advance(writes, passed);
+    if (reported != SUCCESS) rc = reported;
+  }
+  *result = rc;
+  return true;
+}
+
+}  // namespace detail
 }  // namespace host
 
 int32_t HostBeginWrite(RowAccess* a) {

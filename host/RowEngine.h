@@ -111,6 +111,16 @@ class PoolJob {
 int32_t DriveRows(RowRun& run, const RowSlots& slots, int32_t (*before)(void*, int32_t),
                   int32_t (*after)(void*, int32_t, uint8_t*), void* context, int32_t workers);
 
+// The rows of `run` where row y's host calls are a read of row y from `reads` into the discard
+// row (when readsToo) and then the write of its computed row to `writes`. Where nothing can stop
+// the writes between two rows, the calling thread makes every check and fault point of those
+// calls in their order, then each row that passes is computed and written by one thread, and the
+// progress advances by the rows written: true, with the result in *result. The read itself is
+// left out, as nothing uses its bytes. false, having done nothing, where the rows must go
+// through DriveRows.
+bool DriveWrittenRows(RowRun& run, const RowSlots& slots, bool readsToo, RowAccess* reads,
+                      RowAccess* writes, int32_t workers, int32_t* result);
+
 // The shared state of one ParallelFor call: items are claimed in runs of `chunk` neighbours.
 struct ForRun {
   int32_t count = 0;
@@ -143,6 +153,34 @@ void ParallelFor(int32_t count, int64_t pixelsPerItem, Body&& body) {
   detail::DriveItems(run, detail::WorkersFor(count, pixelsPerItem));
 }
 
+// A before() that reads row y into the discard row: the read a serial driver made to fetch the
+// output row, kept so faults and cancels fall where they always did.
+struct DiscardReadFn {
+  RowAccess* access;
+  const RowSlots* slots;
+  int32_t operator()(int32_t y) const {
+    return HostReadRow(access, slots->Discard(), y, 0, nullptr);
+  }
+};
+// A before() without a host call.
+struct NoHostCallFn {
+  int32_t operator()(int32_t) const { return SUCCESS; }
+};
+// An after() that writes the computed row as row y.
+struct WriteRowFn {
+  RowAccess* access;
+  int32_t operator()(int32_t y, uint8_t* row) const { return HostWriteRow(access, row, y, 0, 0); }
+};
+inline DiscardReadFn DiscardRead(RowAccess* access, const RowSlots& slots) {
+  return {access, &slots};
+}
+inline NoHostCallFn NoHostCall() {
+  return {};
+}
+inline WriteRowFn WriteRow(RowAccess* access) {
+  return {access};
+}
+
 // Rows [first, last). compute(y, row, scratch) fills the output row of y in a slot (any thread,
 // any order: it may touch only that row, that scratch and read-only data; no host call, no
 // random draw, no allocation). On the calling thread, in row order, before(y) runs before row y
@@ -172,23 +210,20 @@ int32_t RunRows(const RowSlots& slots, int32_t first, int32_t last, int64_t pixe
     ctx.compute(ctx.first + i, ctx.slots.Row(slot), ctx.slots.Scratch(slot));
   };
   const int32_t workers = detail::WorkersFor(run.count, pixelsPerRow);
+  using B = std::decay_t<Before>;
+  if constexpr (std::is_same_v<std::decay_t<After>, WriteRowFn> &&
+                (std::is_same_v<B, NoHostCallFn> || std::is_same_v<B, DiscardReadFn>)) {
+    constexpr bool readsToo = std::is_same_v<B, DiscardReadFn>;
+    RowAccess* reads = nullptr;
+    if constexpr (readsToo) reads = before.access;
+    int32_t rc = SUCCESS;
+    if (detail::DriveWrittenRows(run, slots, readsToo, reads, after.access, workers, &rc))
+      return rc;
+  }
   return detail::DriveRows(
       run, slots, [](void* c, int32_t y) { return static_cast<Context*>(c)->before(y); },
       [](void* c, int32_t y, uint8_t* row) { return static_cast<Context*>(c)->after(y, row); },
       &context, workers);
-}
-
-// A before() that reads row y into the discard row: the read a serial driver made to fetch the
-// output row, kept so faults and cancels fall where they always did.
-inline auto DiscardRead(RowAccess* access, const RowSlots& slots) {
-  return
-      [access, &slots](int32_t y) { return HostReadRow(access, slots.Discard(), y, 0, nullptr); };
-}
-inline auto NoHostCall() {
-  return [](int32_t) { return SUCCESS; };
-}
-inline auto WriteRow(RowAccess* access) {
-  return [access](int32_t y, uint8_t* row) { return HostWriteRow(access, row, y, 0, 0); };
 }
 
 }  // namespace host

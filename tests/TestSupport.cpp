@@ -173,6 +173,25 @@ SweepStats Sweep(const std::function<Prepared()>& prepare, const FxEffectDesc* e
       HostExchangeCallback(nullptr, nullptr, nullptr, nullptr);
       const std::vector<uint8_t> stored = fxrel::StoredBytes(bitmap);
       stats.trace.push_back(Mix(Mix(counter.percents, &rc, sizeof(rc)), stored.data(), stored.size()));
+      if (kind.arm == &HostFaultPlan::failReadAt || kind.arm == &HostFaultPlan::failWriteAt) {
+        // The same failure without a status callback, where nothing can stop the writes between
+        // rows and the threads may write the rows they computed: the same code and pixels.
+        Prepared quiet = prepare();
+        BitmapRecord* quietBitmap = quiet.bitmap->get();
+        const fxrel::Snapshot quietBefore = fxrel::Take(quietBitmap);
+        fxrel::CallContext quietContext{effect, 0, HostLiveBlocks(), nullptr, nullptr, true};
+        HostSetFaultPlan(plan);
+        quietContext.rc = quiet.run(quietBitmap);
+        const HostFaultCounts quietCounts = HostGetFaultCounts();
+        HostSetFaultPlan(HostFaultPlan{});
+        EXPECT_EQ(fxrel::CheckCall(quietContext, quietBefore, quietBitmap), "") << where;
+        EXPECT_EQ(quietContext.rc, rc) << where << " without a status callback";
+        EXPECT_TRUE(quietCounts.allocs == counts.allocs && quietCounts.reads == counts.reads &&
+                    quietCounts.writes == counts.writes)
+            << where << ": other operations counted without a status callback";
+        EXPECT_TRUE(fxrel::StoredBytes(quietBitmap) == stored)
+            << where << ": other pixels without a status callback";
+      }
 
       if ((cancel ? counter.reports : counts.*kind.made) < n) {
         // Fewer than n such operations: the call ran unhindered and must succeed.
@@ -242,6 +261,7 @@ SweepStats SweepFaults(const FxEffectDesc* effect, const fxrel::Scene& scene,
     EXPECT_EQ(fxrel::MakeScene(*p.bitmap, scene), SUCCESS);
     if (!values.empty()) {
       p.run = [&](BitmapRecord* b) {
+        fxrel::PrepareRun(effect, 0);  // every step draws the same random numbers
         return FxInvoke(effect, b, values.data(), static_cast<uint32_t>(values.size()));
       };
       return p;
