@@ -15,6 +15,7 @@
 // (sector, ring) pair; the cells and their colours are the same. A cell table or map whose
 // element count does not fit 32 bits gives ERROR_NO_MEMORY.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 
@@ -134,11 +135,13 @@ int32_t RunPasses(RowAccess* access, BitmapRecord* bitmap, const Job& job, const
     uint8_t* bandRows[host::kMaxBandRows];
     for (int32_t k = 0; k < n; ++k) bandRows[k] = rows.get() + size_t(k) * rowBytes;
     if (HostReadRows(access, bandRows, y0, n) != SUCCESS) return ERROR_NO_MEMORY;
+    // Each part takes the band's rows one at a time as it gets to them, so a thread that starts
+    // late leaves its share to the others instead of holding them up at the band's end.
+    std::atomic<int32_t> next{y0};
     ParallelFor(static_cast<int32_t>(parts), int64_t{n} * job.wr / parts, [&](int32_t part) {
       uint64_t* v = values.get() + partValues * uint32_t(part);
       uint64_t* c = job.mode == kAverage ? counts.get() + size_t{layout.cellCount} * part : nullptr;
-      for (int32_t y = y0 + n * part / int32_t(parts); y < y0 + n * (part + 1) / int32_t(parts);
-           ++y) {
+      for (int32_t y; (y = next.fetch_add(1, std::memory_order_relaxed)) < y1;) {
         const T* pixels = reinterpret_cast<const T*>(rows.get() + size_t(y - y0) * rowBytes) +
                           static_cast<size_t>(job.rect.left) * step;
         const RowCells cells = CellsOfRow(layout, job, y);
