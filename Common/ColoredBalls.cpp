@@ -280,7 +280,7 @@ int32_t PaintCanvas(const BallsJob& job, DotCanvas& cv, const uint8_t* product,
           }
         }
       },
-      NoHostCall(), [](int32_t, uint8_t*) { return SUCCESS; });
+      NoHostCall(), NoWrite());
 }
 
 // Ball colour U of one sample from the source sample p, palette sample q and brightness b.

@@ -113,7 +113,7 @@ int32_t RunWindow(RowAccess* access, const RECT& rect, int32_t width, int32_t he
           ScatterRow<T, Samples>(reinterpret_cast<const T*>(copy), reinterpret_cast<T*>(rowsOf[k]),
                                  rect, width, step, horizontal, order.Scatter(j0 + k));
         },
-        NoHostCall(), [](int32_t, uint8_t*) { return SUCCESS; });
+        NoHostCall(), NoWrite());
     if (rc != SUCCESS) return rc;
     rc = RunRows(
         slots, rect.top + j0, rect.top + j1, pixels,

@@ -135,7 +135,7 @@ class StampPass {
             for (int32_t y = std::max(first_[i], top); y <= y1; ++y) apply(i, y);
           }
         },
-        NoHostCall(), [](int32_t, uint8_t*) { return SUCCESS; });
+        NoHostCall(), NoWrite());
     count_ = 0;
     entries_ = 0;
     return rc;

@@ -289,7 +289,7 @@ int32_t PerspectivePass(BitmapRecord* bitmap, BitmapRecord* copy, const PassGeom
                               reinterpret_cast<const T*>(original.rows()[y - y0]), step,
                               reinterpret_cast<int64_t*>(scratch), reinterpret_cast<T*>(out));
           },
-          NoHostCall(), [](int32_t, uint8_t*) { return SUCCESS; });
+          NoHostCall(), NoWrite());
       if (rc != SUCCESS) return rc;
       rc = HostWriteRows(access, output.rows(), y0, n);
       if (rc != SUCCESS) return rc;

@@ -9,6 +9,7 @@ namespace fx {
 
 using host::DiscardRead;
 using host::NoHostCall;
+using host::NoWrite;
 using host::ParallelFor;
 using host::ParallelMinPixels;
 using host::RowSlots;

@@ -652,21 +652,11 @@ bool DriveWrittenRows(RowRun& run, const RowSlots& slots, bool readsToo, RowAcce
     if (readsToo && (rc = CheckReads(*reads, discard, y, 1, &k)) != SUCCESS) break;
     if ((rc = CheckWrites(*writes, any, y, 0, 1, &k)) != SUCCESS) break;
   }
-  // Rows 0 .. passed - 1, claimed one at a time: each thread computes its rows in a slot of its
-  // own and writes them.
-  std::atomic<int32_t> next{0};
-  const auto rows = [&](int32_t item) {
-    uint8_t* row = slots.Row(item);
-    for (int32_t i; (i = next.fetch_add(1, std::memory_order_relaxed)) < passed;) {
-      run.compute(run.context, i, item);
-      WriteBand(*writes, run.first + i, 1, &row);
-    }
-  };
-  ForRun items;
-  items.count = std::min(workers + 1, slots.count());
-  items.context = const_cast<void*>(static_cast<const void*>(&rows));
-  items.body = [](void* c, int32_t item) { (*static_cast<const decltype(rows)*>(c))(item); };
-  DriveItems(items, std::min(workers, items.count - 1));
+  // Rows 0 .. passed - 1, each written by the thread that computed it.
+  ComputeRows(
+      run, slots, passed, workers,
+      [](void* a, int32_t y, uint8_t* row) { WriteBand(*static_cast<RowAccess*>(a), y, 1, &row); },
+      writes);
   if (passed > 0) {
     const int32_t reported = Advance(writes, passed);
     if (reported != SUCCESS) rc = reported;

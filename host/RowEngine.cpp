@@ -252,6 +252,29 @@ int32_t DriveRows(RowRun& run, const RowSlots& slots, int32_t (*before)(void*, i
   return rc;
 }
 
+void ComputeRows(RowRun& run, const RowSlots& slots, int32_t count, int32_t workers,
+                 void (*then)(void*, int32_t, uint8_t*), void* context) {
+  struct Items {
+    RowRun& run;
+    const RowSlots& slots;
+    int32_t count;
+    void (*then)(void*, int32_t, uint8_t*);
+    void* context;
+    std::atomic<int32_t> next{0};
+  } items{run, slots, count, then, context};
+  ForRun job;
+  job.count = std::min(workers + 1, slots.count());
+  job.context = &items;
+  job.body = [](void* c, int32_t item) {
+    Items& it = *static_cast<Items*>(c);
+    for (int32_t i; (i = it.next.fetch_add(1, std::memory_order_relaxed)) < it.count;) {
+      it.run.compute(it.run.context, i, item);
+      if (it.then) it.then(it.context, it.run.first + i, it.slots.Row(item));
+    }
+  };
+  DriveItems(job, std::min(workers, job.count - 1));
+}
+
 void ForRun::Loop(void* arg) {
   ForRun& run = *static_cast<ForRun*>(arg);
   for (int64_t i; (i = run.next.fetch_add(run.chunk, std::memory_order_relaxed)) < run.count;) {

@@ -111,6 +111,12 @@ class PoolJob {
 int32_t DriveRows(RowRun& run, const RowSlots& slots, int32_t (*before)(void*, int32_t),
                   int32_t (*after)(void*, int32_t, uint8_t*), void* context, int32_t workers);
 
+// Computes rows 0 .. count - 1 of `run`, claimed one at a time by the calling thread and up to
+// `workers` pool threads, each thread in a slot of its own; then(context, y, row), when given,
+// follows each row on the thread that computed it.
+void ComputeRows(RowRun& run, const RowSlots& slots, int32_t count, int32_t workers,
+                 void (*then)(void*, int32_t, uint8_t*), void* context);
+
 // The rows of `run` where row y's host calls are a read of row y from `reads` into the discard
 // row (when readsToo) and then the write of its computed row to `writes`. Where nothing can stop
 // the writes between two rows, the calling thread makes every check and fault point of those
@@ -166,6 +172,10 @@ struct DiscardReadFn {
 struct NoHostCallFn {
   int32_t operator()(int32_t) const { return SUCCESS; }
 };
+// An after() for rows whose results stay where their row function put them: no host call.
+struct NoWriteFn {
+  int32_t operator()(int32_t, uint8_t*) const { return SUCCESS; }
+};
 // An after() that writes the computed row as row y.
 struct WriteRowFn {
   RowAccess* access;
@@ -175,6 +185,9 @@ inline DiscardReadFn DiscardRead(RowAccess* access, const RowSlots& slots) {
   return {access, &slots};
 }
 inline NoHostCallFn NoHostCall() {
+  return {};
+}
+inline NoWriteFn NoWrite() {
   return {};
 }
 inline WriteRowFn WriteRow(RowAccess* access) {
@@ -211,6 +224,10 @@ int32_t RunRows(const RowSlots& slots, int32_t first, int32_t last, int64_t pixe
   };
   const int32_t workers = detail::WorkersFor(run.count, pixelsPerRow);
   using B = std::decay_t<Before>;
+  if constexpr (std::is_same_v<B, NoHostCallFn> && std::is_same_v<std::decay_t<After>, NoWriteFn>) {
+    detail::ComputeRows(run, slots, run.count, workers, nullptr, nullptr);  // in any order
+    return SUCCESS;
+  }
   if constexpr (std::is_same_v<std::decay_t<After>, WriteRowFn> &&
                 (std::is_same_v<B, NoHostCallFn> || std::is_same_v<B, DiscardReadFn>)) {
     constexpr bool readsToo = std::is_same_v<B, DiscardReadFn>;
