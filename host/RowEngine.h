@@ -199,7 +199,9 @@ inline WriteRowFn WriteRow(RowAccess* access) {
 // random draw, no allocation). On the calling thread, in row order, before(y) runs before row y
 // is written (a host read that keeps the schedule, or nothing) and after(y, row) writes it.
 // Stops handing out rows at the first code other than SUCCESS from either, waits for the rows in
-// flight and returns that code. pixelsPerRow sizes the work against ParallelMinPixels.
+// flight and returns that code. pixelsPerRow sizes the work against ParallelMinPixels. With
+// NoHostCall and NoWrite the rows run in any order; with WriteRow after NoHostCall or DiscardRead
+// they may go through DriveWrittenRows.
 template <class Compute, class Before, class After>
 int32_t RunRows(const RowSlots& slots, int32_t first, int32_t last, int64_t pixelsPerRow,
                 Compute&& compute, Before&& before, After&& after) {
