@@ -456,7 +456,7 @@ int32_t HostFillBitmap(BitmapRecord* bitmap, COLORREF colour) {
   uint16_t pixel16[3];
   uint8_t pixel8[3];
   HostColorToPixel(bits == 16 ? static_cast<void*>(pixel16) : pixel8, colour, bits, step);
-  // A band of rows at a time: read, painted on every thread, written back.
+  // A band of rows at a time: read, painted and written back, each row by one thread.
   const int32_t rowBytes = HostRowBytes(a.get());
   const int32_t band = std::min(host::BandRows(rowBytes), bitmap->Height);  // Height >= 1
   Buffer<uint8_t> buffer;
@@ -465,15 +465,12 @@ int32_t HostFillBitmap(BitmapRecord* bitmap, COLORREF colour) {
   for (int32_t k = 0; k < band; ++k) rows[k] = buffer.get() + int64_t{k} * rowBytes;
   for (int32_t y0 = 0; y0 < bitmap->Height; y0 += band) {
     const int32_t n = std::min(band, bitmap->Height - y0);
-    rc = HostReadRows(a.get(), rows, y0, n);
-    if (rc != SUCCESS) return rc;
-    host::ParallelFor(n, bitmap->Width, [&](int32_t k) {
+    rc = host::ReadCombineWrite(nullptr, nullptr, 0, a.get(), rows, y0, n, [&](int32_t k) {
       if (bits == 16)
         PaintRow(reinterpret_cast<uint16_t*>(rows[k]), bitmap->Width, step, pixel16);
       else
         PaintRow(rows[k], bitmap->Width, step, pixel8);
     });
-    rc = HostWriteRows(a.get(), rows, y0, n);
     if (rc != SUCCESS) return rc;
   }
   return SUCCESS;

@@ -80,7 +80,8 @@ bool StatusCallbackInstalled();
 // combine(context, k) for every row k and HostWriteRows(out, outRows, outFirst, count), with the
 // same fault points, checks, progress and result. Where nothing can stop the writes between two
 // rows, each row is read, combined and written by one thread in one hand-out to the threads (a
-// failed call leaves the row buffers unspecified). combine touches only row k's buffers.
+// failed call leaves the row buffers unspecified). combine touches only row k's buffers. Without
+// `in` (null) only the destination rows are read.
 int32_t ReadCombineWriteRows(RowAccess* in, uint8_t* const* inRows, int32_t inFirst, RowAccess* out,
                              uint8_t* const* outRows, int32_t outFirst, int32_t count,
                              void (*combine)(void*, int32_t), void* context);

@@ -604,11 +604,11 @@ int32_t ReadCombineWriteRows(RowAccess* in, uint8_t* const* inRows, int32_t inFi
   // A status callback may stop the writes between two rows, a view row across stored rows
   // shares bytes with its neighbours, and palette writes run on one thread: then the three
   // calls, one after another.
-  const bool together = in && out && inRows && outRows && count >= 0 && in->map.xy == 0 &&
+  const bool together = (!in || (inRows && in->map.xy == 0)) && out && outRows && count >= 0 &&
                         out->map.xy == 0 && !WritesOnOneThread(*out) &&
                         !(out->progress && StatusCallbackInstalled());
   if (!together) {
-    int32_t rc = HostReadRows(in, inRows, inFirst, count);
+    int32_t rc = in ? HostReadRows(in, inRows, inFirst, count) : SUCCESS;
     if (rc == SUCCESS) rc = HostReadRows(out, outRows, outFirst, count);
     if (rc != SUCCESS) return rc;
     ParallelFor(count, out->width, [&](int32_t k) { combine(context, k); });
@@ -617,12 +617,12 @@ int32_t ReadCombineWriteRows(RowAccess* in, uint8_t* const* inRows, int32_t inFi
   // Every fault point and check of the three calls, in their order, then the rows that the
   // writes reach, each read, combined and written by one thread.
   int32_t passed = 0;
-  int32_t rc = CheckReads(*in, inRows, inFirst, count, &passed);
+  int32_t rc = in ? CheckReads(*in, inRows, inFirst, count, &passed) : SUCCESS;
   if (rc == SUCCESS) rc = CheckReads(*out, outRows, outFirst, count, &passed);
   if (rc != SUCCESS) return rc;
   rc = CheckWrites(*out, outRows, outFirst, 0, count, &passed);
   ParallelFor(passed, out->width, [&](int32_t k) {
-    ReadBand(*in, inFirst + k, 1, inRows + k);
+    if (in) ReadBand(*in, inFirst + k, 1, inRows + k);
     ReadBand(*out, outFirst + k, 1, outRows + k);
     combine(context, k);
     WriteBand(*out, outFirst + k, 1, outRows + k);

@@ -278,36 +278,80 @@ int32_t CopyBandByBand(BitmapRecord* dst, BitmapRecord* src, int32_t rows) {
   return rc;
 }
 
-TEST_F(HostComposeTest, CombineFaultsFallAsWithOneCallAStep) {
-  // The combine reads, copies and writes each row on one thread; the n-th row read or write
-  // failing must leave the same rows written, with the same code, as the calls one by one.
-  for (const int32_t bpp : {24, 8})
-    for (const int32_t threads : {1, fxtest::kManyThreads})
-      for (const bool write : {false, true})
-        for (int64_t n = 1; n <= (write ? 201 : 401); ++n) {
-          SCOPED_TRACE(::testing::Message() << bpp << " bpp, " << threads << " threads, "
-                                            << (write ? "write " : "read ") << n);
-          const fxtest::ThreadSetting setting(threads);
-          const uint32_t order = bpp == 8 ? ORDER_GRAY : ORDER_BGR;
-          TestBitmap src(9, 200, bpp, order), dst(9, 200, bpp, order), ref(9, 200, bpp, order);
-          src.FillNoise(3);
-          dst.FillNoise(4);
-          ref.FillNoise(4);
-          HostFaultPlan plan;
-          (write ? plan.failWriteAt : plan.failReadAt) = n;
-          HostSetFaultPlan(plan);
-          const int32_t expected = CopyBandByBand(ref.get(), src.get(), 200);
-          const HostFaultCounts one = HostGetFaultCounts();
-          HostSetFaultPlan(plan);
-          const int32_t got =
-              HostCombineBitmaps(dst.get(), 0, 0, 9, 200, src.get(), 0, 0, HOST_COMBINE_COPY);
-          const HostFaultCounts together = HostGetFaultCounts();
-          HostSetFaultPlan(HostFaultPlan{});
-          ASSERT_EQ(got, expected);
-          ASSERT_EQ(together.reads, one.reads);
-          ASSERT_EQ(together.writes, one.writes);
-          ASSERT_EQ(dst.Stored(), ref.Stored());
-        }
+// A fill the way it was first made: a band of rows read, painted (with the rows of `painted`),
+// written; each a call of its own.
+int32_t FillBandByBand(BitmapRecord* dst, const std::vector<std::vector<uint8_t>>& painted) {
+  RowAccess* out = nullptr;
+  int32_t rc = HostOpenRowAccess(dst, &out, 2);
+  if (rc == SUCCESS) rc = HostBeginWrite(out);
+  const int32_t bytes = HostRowBytes(out), band = host::BandRows(bytes);
+  std::vector<uint8_t> b(size_t(band) * bytes);
+  std::vector<uint8_t*> rb(size_t(band), nullptr);
+  for (int32_t k = 0; k < band; ++k) rb[k] = &b[size_t(k) * bytes];
+  for (int32_t y0 = 0; y0 < dst->Height && rc == SUCCESS; y0 += band) {
+    const int32_t n = std::min(band, dst->Height - y0);
+    rc = HostReadRows(out, rb.data(), y0, n);
+    if (rc != SUCCESS) break;
+    for (int32_t k = 0; k < n; ++k) std::memcpy(rb[k], painted[size_t(y0 + k)].data(), bytes);
+    rc = HostWriteRows(out, rb.data(), y0, n);
+  }
+  HostCloseRowAccess(out);
+  return rc;
+}
+
+// The rows of `bitmap` as read.
+std::vector<std::vector<uint8_t>> WorkingRows(BitmapRecord* bitmap) {
+  RowAccess* a = nullptr;
+  EXPECT_EQ(HostOpenRowAccess(bitmap, &a, 2), SUCCESS);
+  std::vector<std::vector<uint8_t>> rows(size_t(bitmap->Height),
+                                         std::vector<uint8_t>(size_t(HostRowBytes(a))));
+  for (int32_t y = 0; y < bitmap->Height; ++y)
+    EXPECT_EQ(HostReadRow(a, rows[size_t(y)].data(), y, 0, nullptr), SUCCESS);
+  HostCloseRowAccess(a);
+  return rows;
+}
+
+TEST_F(HostComposeTest, CombineAndFillFaultsFallAsWithOneCallAStep) {
+  // The combine and the fill read, change and write each row on one thread; the n-th row read or
+  // write failing must leave the same rows written, with the same code, as the calls one by one.
+  constexpr COLORREF kColour = 0x00A05010;
+  for (const bool fill : {false, true})
+    for (const int32_t bpp : {24, 8})
+      for (const int32_t threads : {1, fxtest::kManyThreads})
+        for (const bool write : {false, true})
+          for (int64_t n = 1; n <= (write || fill ? 201 : 401); ++n) {
+            SCOPED_TRACE(::testing::Message()
+                         << (fill ? "fill, " : "combine, ") << bpp << " bpp, " << threads
+                         << " threads, " << (write ? "write " : "read ") << n);
+            const fxtest::ThreadSetting setting(threads);
+            const uint32_t order = bpp == 8 ? ORDER_GRAY : ORDER_BGR;
+            TestBitmap src(9, 200, bpp, order), dst(9, 200, bpp, order), ref(9, 200, bpp, order);
+            src.FillNoise(3);
+            dst.FillNoise(4);
+            ref.FillNoise(4);
+            std::vector<std::vector<uint8_t>> painted;
+            if (fill) {
+              TestBitmap plain(9, 200, bpp, order);
+              ASSERT_EQ(HostFillBitmap(plain.get(), kColour), SUCCESS);
+              painted = WorkingRows(plain.get());
+            }
+            HostFaultPlan plan;
+            (write ? plan.failWriteAt : plan.failReadAt) = n;
+            HostSetFaultPlan(plan);
+            const int32_t expected = fill ? FillBandByBand(ref.get(), painted)
+                                          : CopyBandByBand(ref.get(), src.get(), 200);
+            const HostFaultCounts one = HostGetFaultCounts();
+            HostSetFaultPlan(plan);
+            const int32_t got = fill ? HostFillBitmap(dst.get(), kColour)
+                                     : HostCombineBitmaps(dst.get(), 0, 0, 9, 200, src.get(), 0, 0,
+                                                          HOST_COMBINE_COPY);
+            const HostFaultCounts together = HostGetFaultCounts();
+            HostSetFaultPlan(HostFaultPlan{});
+            ASSERT_EQ(got, expected);
+            ASSERT_EQ(together.reads, one.reads);
+            ASSERT_EQ(together.writes, one.writes);
+            ASSERT_EQ(dst.Stored(), ref.Stored());
+          }
 }
 
 TEST_F(HostComposeTest, CombineAndFillKeepToTheDestinationRegion) {
