@@ -634,6 +634,20 @@ int32_t ReadCombineWriteRows(RowAccess* in, uint8_t* const* inRows, int32_t inFi
   return rc;
 }
 
+bool ReadsStoredRows(const RowAccess* access) {
+  return access && access->map.xy == 0;
+}
+
+int32_t CheckReadRows(RowAccess* access, uint8_t* const* rows, int32_t first, int32_t count) {
+  if (!access || !rows || count < 0) return ERROR_HOST_BAD_ARGUMENT;
+  int32_t passed = 0;
+  return CheckReads(*access, rows, first, count, &passed);
+}
+
+void MoveReadRow(const RowAccess* access, uint8_t* row, int32_t y) {
+  ReadBand(*access, y, 1, &row);
+}
+
 namespace detail {
 
 bool DriveWrittenRows(RowRun& run, const RowSlots& slots, bool readsToo, RowAccess* reads,

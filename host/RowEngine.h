@@ -34,6 +34,14 @@ inline int32_t BandRows(int64_t bytesPerRow) {
   return bytesPerRow >= kBudget ? 1 : static_cast<int32_t>(kBudget / bytesPerRow);
 }
 
+// A band read in two steps: CheckReadRows makes the checks and fault points of
+// HostReadRows(access, rows, first, count) and answers its result, moving no pixel; then
+// MoveReadRow moves each row that passed, on any thread, where ReadsStoredRows holds (the view's
+// rows are stored rows, which reads only look at).
+bool ReadsStoredRows(const RowAccess* access);
+int32_t CheckReadRows(RowAccess* access, uint8_t* const* rows, int32_t first, int32_t count);
+void MoveReadRow(const RowAccess* access, uint8_t* row, int32_t y);
+
 // Output rows of the row functions: one host block holding 2 x threads row slots (each a row of
 // rowBytes and scratchBytes of scratch, both 64-byte aligned) and one discard row for the reads
 // that only keep the host schedule. One allocation whatever the thread count, so the fault
