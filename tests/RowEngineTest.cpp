@@ -162,6 +162,77 @@ TEST_F(RowEngineTest, SlidingWindowShowsTheRingsRows) {
   }
 }
 
+// A one-row window reads each row on the thread that computes it, and without a status callback
+// that thread writes it too; the n-th read or write failing must leave the code, the operation
+// counts and the stored rows of the calls one by one: a band's reads, then its rows' writes.
+TEST_F(RowEngineTest, OneRowWindowFaultsFallAsWithOneCallAStep) {
+  const int32_t height = 300;  // two bands of short rows
+  const int32_t band = fx::SlidingBandRows(kRowBytes);
+  ASSERT_LT(band, height);
+  const auto run = [&](bool window, bool watched, bool write, int64_t n) {
+    fxtest::TestBitmap bitmap(4, height, 8, ORDER_GRAY);
+    for (int32_t y = 0; y < height; ++y)
+      bitmap->Data[int64_t{y} * bitmap->BytesPerLine] = uint8_t(y);
+    RowAccess* access = nullptr;
+    EXPECT_EQ(HostOpenRowAccess(bitmap.get(), &access, 2), SUCCESS);
+    EXPECT_EQ(HostBeginWrite(access), SUCCESS);
+    std::vector<int32_t> reports;
+    if (watched)
+      HostExchangeCallback(
+          [](int32_t percent, void* into) {
+            static_cast<std::vector<int32_t>*>(into)->push_back(percent);
+            return SUCCESS;
+          },
+          &reports, nullptr, nullptr);
+    HostFaultPlan plan;
+    (write ? plan.failWriteAt : plan.failReadAt) = n;
+    HostSetFaultPlan(plan);
+    int32_t rc = SUCCESS;
+    const auto invert = [](const uint8_t* from, uint8_t* to) {
+      for (size_t i = 0; i < kRowBytes; ++i) to[i] = uint8_t(~from[i]);
+    };
+    if (window) {
+      fx::RowWindow rows;
+      fx::RowSlots slots;
+      EXPECT_EQ(rows.AllocateRowByRow(kRowBytes, slots), SUCCESS);
+      rc = rows.Run(
+          access, slots, 0, height, height, 0, 1,
+          [&](int32_t, uint8_t* const* at, int32_t w, uint8_t* out, uint8_t*) {
+            invert(at[w], out);
+          },
+          fx::NoHostCall(), fx::WriteRow(access));
+    } else {
+      std::vector<uint8_t> in(size_t(band) * kRowBytes), out(kRowBytes);
+      for (int32_t y0 = 0; y0 < height && rc == SUCCESS; y0 += band) {
+        const int32_t y1 = std::min(height, y0 + band);
+        for (int32_t y = y0; y < y1 && rc == SUCCESS; ++y)
+          rc = HostReadRow(access, &in[size_t(y - y0) * kRowBytes], y, 0, nullptr);
+        for (int32_t y = y0; y < y1 && rc == SUCCESS; ++y) {
+          invert(&in[size_t(y - y0) * kRowBytes], out.data());
+          rc = HostWriteRow(access, out.data(), y, 0, 0);
+        }
+      }
+    }
+    const HostFaultCounts counts = HostGetFaultCounts();
+    HostSetFaultPlan(HostFaultPlan{});
+    HostExchangeCallback(nullptr, nullptr, nullptr, nullptr);
+    HostCloseRowAccess(access);
+    std::vector<uint8_t> stored(bitmap->Data,
+                                bitmap->Data + int64_t{height} * bitmap->BytesPerLine);
+    return std::tuple{rc, counts.reads, counts.writes, stored, reports};
+  };
+  for (int32_t threads : {1, 3}) {
+    fxtest::ThreadSetting setting(threads);
+    for (const bool watched : {true, false})
+      for (const bool write : {false, true})
+        for (int64_t n = 1; n <= height + 1; ++n) {
+          SCOPED_TRACE(::testing::Message() << threads << " threads, " << (watched ? "" : "no ")
+                                            << "callback, " << (write ? "write " : "read ") << n);
+          ASSERT_EQ(run(true, watched, write, n), run(false, watched, write, n));
+        }
+  }
+}
+
 // A clamped band read gives what the single-row reads it replaces give: the same rows, the same
 // code and the same number of reads when the N-th read fails.
 TEST_F(RowEngineTest, ClampedBandReadsAsSingleRowsDo) {
