@@ -456,6 +456,14 @@ bool WritesOnOneThread(const RowAccess& a) {
          a.format == PixelFormat::Pal8;
 }
 
+// Whether each row written through `a` may be written by the thread that made it: nothing can
+// stop the writes between two rows (no status callback watches the progress), a view row is a
+// stored row (a view row down a stored column shares bytes with its neighbours) and the writes
+// share no palette cache.
+bool WritesOnAnyThread(const RowAccess& a) {
+  return a.map.xy == 0 && !WritesOnOneThread(a) && !(a.progress && host::StatusCallbackInstalled());
+}
+
 void WriteBand(RowAccess& a, int32_t y0, int32_t count, const uint8_t* const* rows) {
   if (!a.regionLimited && IsIdentityLayout(a)) {
     SplitBand(a, count, false, [&](int32_t k0, int32_t k1, int32_t, int32_t) {
@@ -601,12 +609,10 @@ namespace host {
 int32_t ReadCombineWriteRows(RowAccess* in, uint8_t* const* inRows, int32_t inFirst, RowAccess* out,
                              uint8_t* const* outRows, int32_t outFirst, int32_t count,
                              void (*combine)(void*, int32_t), void* context) {
-  // A status callback may stop the writes between two rows, a view row across stored rows
-  // shares bytes with its neighbours, and palette writes run on one thread: then the three
-  // calls, one after another.
-  const bool together = (!in || (inRows && in->map.xy == 0)) && out && outRows && count >= 0 &&
-                        out->map.xy == 0 && !WritesOnOneThread(*out) &&
-                        !(out->progress && StatusCallbackInstalled());
+  // Where a row's write cannot go on the thread that made it, or the source is seen turned, the
+  // three calls, one after another.
+  const bool together = (!in || (inRows && ReadsStoredRows(in))) && out && outRows && count >= 0 &&
+                        WritesOnAnyThread(*out);
   if (!together) {
     int32_t rc = in ? HostReadRows(in, inRows, inFirst, count) : SUCCESS;
     if (rc == SUCCESS) rc = HostReadRows(out, outRows, outFirst, count);
@@ -652,11 +658,7 @@ namespace detail {
 
 bool DriveWrittenRows(RowRun& run, const RowSlots& slots, bool readsToo, RowAccess* reads,
                       RowAccess* writes, int32_t workers, int32_t* result) {
-  // A status callback may stop the writes between two rows, a view row across stored rows
-  // shares bytes with its neighbours, and palette writes run on one thread.
-  if (!writes || (readsToo && !reads) || writes->map.xy != 0 || WritesOnOneThread(*writes) ||
-      (writes->progress && StatusCallbackInstalled()))
-    return false;
+  if (!writes || (readsToo && !reads) || !WritesOnAnyThread(*writes)) return false;
   // Each row's read check, then its write check, in row order, up to the first that fails.
   uint8_t* const discard[] = {slots.Discard()};
   const uint8_t* const any[] = {slots.Row(0)};
