@@ -668,11 +668,16 @@ bool DriveWrittenRows(RowRun& run, const RowSlots& slots, bool readsToo, RowAcce
     if (readsToo && (rc = CheckReads(*reads, discard, y, 1, &k)) != SUCCESS) break;
     if ((rc = CheckWrites(*writes, any, y, 0, 1, &k)) != SUCCESS) break;
   }
-  // Rows 0 .. passed - 1, each written by the thread that computed it.
-  ComputeRows(
-      run, slots, passed, workers,
-      [](void* a, int32_t y, uint8_t* row) { WriteBand(*static_cast<RowAccess*>(a), y, 1, &row); },
-      writes);
+  // Rows 0 .. passed - 1, each written by the thread that computed it. Where the write would be
+  // a plain copy into the stored row, the row is computed there and the copy left out.
+  const bool inPlace = !writes->regionLimited && IsIdentityLayout(*writes) &&
+                       slots.rowBytes() == static_cast<size_t>(writes->rowBytes);
+  const auto write = [](void* a, int32_t y, uint8_t* row) {
+    WriteBand(*static_cast<RowAccess*>(a), y, 1, &row);
+  };
+  const auto stored = [](void* a, int32_t y) { return StoredRow(*static_cast<RowAccess*>(a), y); };
+  ComputeRows(run, slots, passed, workers, inPlace ? nullptr : +write, writes,
+              inPlace ? +stored : nullptr);
   if (passed > 0) {
     const int32_t reported = Advance(writes, passed);
     if (reported != SUCCESS) rc = reported;

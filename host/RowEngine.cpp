@@ -187,7 +187,7 @@ int32_t RowRun::TryClaim() {
 
 void RowRun::ComputeRow(int32_t i) {
   const int32_t slot = i % slots;
-  compute(context, i, slot);
+  compute(context, i, rowSlots->Row(slot), rowSlots->Scratch(slot));
   ready[slot].store(i, std::memory_order_release);
   ready[slot].notify_all();
 }
@@ -253,23 +253,30 @@ int32_t DriveRows(RowRun& run, const RowSlots& slots, int32_t (*before)(void*, i
 }
 
 void ComputeRows(RowRun& run, const RowSlots& slots, int32_t count, int32_t workers,
-                 void (*then)(void*, int32_t, uint8_t*), void* context) {
+                 void (*then)(void*, int32_t, uint8_t*), void* context,
+                 uint8_t* (*into)(void*, int32_t)) {
   struct Items {
     RowRun& run;
     const RowSlots& slots;
     int32_t count;
     void (*then)(void*, int32_t, uint8_t*);
     void* context;
+    uint8_t* (*into)(void*, int32_t);
     std::atomic<int32_t> next{0};
-  } items{run, slots, count, then, context};
+  } items{run, slots, count, then, context, into};
   ForRun job;
   job.count = std::min(workers + 1, slots.count());
   job.context = &items;
   job.body = [](void* c, int32_t item) {
     Items& it = *static_cast<Items*>(c);
     for (int32_t i; (i = it.next.fetch_add(1, std::memory_order_relaxed)) < it.count;) {
-      it.run.compute(it.run.context, i, item);
-      if (it.then) it.then(it.context, it.run.first + i, it.slots.Row(item));
+      const int32_t y = it.run.first + i;
+      if (it.into) {
+        it.run.compute(it.run.context, i, it.into(it.context, y), it.slots.Scratch(item));
+        continue;
+      }
+      it.run.compute(it.run.context, i, it.slots.Row(item), it.slots.Scratch(item));
+      if (it.then) it.then(it.context, y, it.slots.Row(item));
     }
   };
   DriveItems(job, std::min(workers, job.count - 1));

@@ -77,7 +77,9 @@ struct RowRun {
   std::atomic<int32_t> emitted{0};  // rows written; row i may start once i < emitted + slots
   std::atomic<bool> stop{false};
   std::atomic<int32_t>* ready = nullptr;  // per slot: the row index it holds once computed
-  void (*compute)(void* context, int32_t row, int32_t slot) = nullptr;
+  const RowSlots* rowSlots = nullptr;
+  // Computes row index `row` into `out`, with `scratch` of its own.
+  void (*compute)(void* context, int32_t row, uint8_t* out, uint8_t* scratch) = nullptr;
   void* context = nullptr;
 
   // A row index to compute, kFinished when none is left (or the run stopped), kFull when every
@@ -121,16 +123,19 @@ int32_t DriveRows(RowRun& run, const RowSlots& slots, int32_t (*before)(void*, i
 
 // Computes rows 0 .. count - 1 of `run`, claimed one at a time by the calling thread and up to
 // `workers` pool threads, each thread in a slot of its own; then(context, y, row), when given,
-// follows each row on the thread that computed it.
+// follows each row on the thread that computed it. With `into`, row y is computed straight into
+// into(context, y) instead, and `then` is not called.
 void ComputeRows(RowRun& run, const RowSlots& slots, int32_t count, int32_t workers,
-                 void (*then)(void*, int32_t, uint8_t*), void* context);
+                 void (*then)(void*, int32_t, uint8_t*), void* context,
+                 uint8_t* (*into)(void*, int32_t) = nullptr);
 
 // The rows of `run` where row y's host calls are a read of row y from `reads` into the discard
 // row (when readsToo) and then the write of its computed row to `writes`. Where nothing can stop
 // the writes between two rows, the calling thread makes every check and fault point of those
 // calls in their order, then each row that passes is computed and written by one thread, and the
 // progress advances by the rows written: true, with the result in *result. The read itself is
-// left out, as nothing uses its bytes. false, having done nothing, where the rows must go
+// left out, as nothing uses its bytes, and rows whose write is a plain copy are computed in the
+// stored row. false, having done nothing, where the rows must go
 // through DriveRows.
 bool DriveWrittenRows(RowRun& run, const RowSlots& slots, bool readsToo, RowAccess* reads,
                       RowAccess* writes, int32_t workers, int32_t* result);
@@ -202,9 +207,10 @@ inline WriteRowFn WriteRow(RowAccess* access) {
   return {access};
 }
 
-// Rows [first, last). compute(y, row, scratch) fills the output row of y in a slot (any thread,
-// any order: it may touch only that row, that scratch and read-only data; no host call, no
-// random draw, no allocation). On the calling thread, in row order, before(y) runs before row y
+// Rows [first, last). compute(y, row, scratch) fills the output row of y (any thread, any order:
+// it may touch only that row, that scratch and read-only data; no host call, no random draw, no
+// allocation). The row holds nothing of use on entry: it is a slot, or where the write would be
+// a plain copy, the bitmap's stored row itself, and only its rowBytes bytes may be touched. On the calling thread, in row order, before(y) runs before row y
 // is written (a host read that keeps the schedule, or nothing) and after(y, row) writes it.
 // Stops handing out rows at the first code other than SUCCESS from either, waits for the rows in
 // flight and returns that code. pixelsPerRow sizes the work against ParallelMinPixels. With
@@ -227,10 +233,11 @@ int32_t RunRows(const RowSlots& slots, int32_t first, int32_t last, int64_t pixe
   run.count = last - first;
   run.slots = slots.count();
   run.ready = slots.ReadyFlags();
+  run.rowSlots = &slots;
   run.context = &context;
-  run.compute = [](void* c, int32_t i, int32_t slot) {
+  run.compute = [](void* c, int32_t i, uint8_t* out, uint8_t* scratch) {
     auto& ctx = *static_cast<Context*>(c);
-    ctx.compute(ctx.first + i, ctx.slots.Row(slot), ctx.slots.Scratch(slot));
+    ctx.compute(ctx.first + i, out, scratch);
   };
   const int32_t workers = detail::WorkersFor(run.count, pixelsPerRow);
   using B = std::decay_t<Before>;
