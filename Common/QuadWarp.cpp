@@ -160,6 +160,14 @@ inline void WriteOutside(T* pixel, int32_t samples, const uint32_t* oc) {
   for (int32_t k = 0; k < samples; ++k) pixel[k] = static_cast<T>(oc[k]);
 }
 
+// Whether row t of a pass keeps its pixels: its span covers the whole row, or (columns) the rows
+// never reached it.
+bool KeepsRow(const PassGeometry& g, int32_t t) {
+  double s0, S;
+  RowSpan(g, t, s0, S);
+  return S == g.Wp || (g.pass == 1 && g.columnLength[t] < 0);
+}
+
 // Row t of a pass: `out` starts as the source row p; `copy` is the same row of the picture before
 // the call; `prefix` is scratch for (Width + 1) x 3 sums.
 template <class T>
@@ -169,7 +177,7 @@ void PerspectiveRow(const PassGeometry& g, int32_t t, const T* p, const T* copy,
   RowSpan(g, t, s0, S);
   int64_t len = 0, start = 0;
   if (g.pass == 1) len = g.columnLength[t], start = g.columnStart[t];
-  if (S == g.Wp || (g.pass == 1 && len < 0)) return;
+  if (KeepsRow(g, t)) return;
   const bool enlarging = S > g.Wp;
   const int64_t lo = g.pass == 0 ? g.L : start + g.L;
   const int64_t hi = g.pass == 0 ? g.R : len + start + g.L + 1;
@@ -250,6 +258,9 @@ void PerspectiveRow(const PassGeometry& g, int32_t t, const T* p, const T* copy,
 // rows and then of the copy's is read on this thread, the band's rows are computed by the row
 // engine into a band of output rows and written in order; progress between firstPercent and
 // lastPercent. Reads and writes go a band at a time, as the column pass sees the bitmap turned.
+// Rows that keep their pixels are neither moved nor computed where writing them back as read
+// would leave the bitmap as it is; their reads and writes still make every check and fault
+// point.
 int32_t PerspectivePass(BitmapRecord* bitmap, BitmapRecord* copy, const PassGeometry& g,
                         int32_t first, int32_t last, int32_t firstPercent, int32_t lastPercent) {
   AccessOwner access, copyAccess;
@@ -270,18 +281,22 @@ int32_t PerspectivePass(BitmapRecord* bitmap, BitmapRecord* copy, const PassGeom
     return ERROR_NO_MEMORY;
   rc = BeginWritePhaseEx(access, bitmap, firstPercent, lastPercent);
   if (rc != SUCCESS) return rc;
+  const bool leaveKept = host::RewritesExactly(access);
+  uint8_t keep[kBandRows];
 
   return WithSampleType(access.SampleBits(), [&](auto sample) -> int32_t {
     using T = decltype(sample);
     for (int32_t y0 = first; y0 < last; y0 += band) {
       const int32_t n = std::min(last - y0, band);
-      rc = HostReadRows(access, source.rows(), y0, n);
+      for (int32_t k = 0; k < n; ++k) keep[k] = leaveKept && KeepsRow(g, y0 + k - first);
+      rc = host::ReadRowsKeeping(access, source.rows(), y0, n, keep);
       if (rc != SUCCESS) return rc;
-      rc = HostReadRows(copyAccess, original.rows(), y0, n);
+      rc = host::ReadRowsKeeping(copyAccess, original.rows(), y0, n, keep);
       if (rc != SUCCESS) return rc;
       rc = RunRows(
           slots, y0, y0 + n, g.Wp,
           [&](int32_t y, uint8_t*, uint8_t* scratch) {
+            if (keep[y - y0]) return;
             const uint8_t* row = source.rows()[y - y0];
             uint8_t* out = output.rows()[y - y0];
             std::memcpy(out, row, rowBytes);
@@ -291,7 +306,7 @@ int32_t PerspectivePass(BitmapRecord* bitmap, BitmapRecord* copy, const PassGeom
           },
           NoHostCall(), NoWrite());
       if (rc != SUCCESS) return rc;
-      rc = HostWriteRows(access, output.rows(), y0, n);
+      rc = host::WriteRowsKeeping(access, output.rows(), y0, n, keep);
       if (rc != SUCCESS) return rc;
     }
     return SUCCESS;

@@ -573,17 +573,35 @@ int32_t CheckWrites(const RowAccess& a, const uint8_t* const* rows, int32_t firs
   return CheckRows(a, rows, first, k, end, true, passed);
 }
 
-}  // namespace
+// Calls move(r0, r1) for each run [r0, r1) of rows in [from, to) whose keep flag is clear; a
+// null keep makes [from, to) one run.
+template <class Move>
+void MovedRuns(const uint8_t* keep, int32_t from, int32_t to, Move&& move) {
+  for (int32_t r0 = from; r0 < to;) {
+    if (keep && keep[r0]) {
+      ++r0;
+      continue;
+    }
+    int32_t r1 = r0 + 1;
+    while (r1 < to && !(keep && keep[r1])) ++r1;
+    move(r0, r1);
+    r0 = r1;
+  }
+}
 
-int32_t HostReadRows(RowAccess* a, uint8_t* const* rows, int32_t first, int32_t count) {
+// HostReadRows and HostWriteRows, leaving the rows with keep[k] set where they are.
+int32_t ReadRows(RowAccess* a, uint8_t* const* rows, int32_t first, int32_t count,
+                 const uint8_t* keep) {
   if (!a || !rows || count < 0) return ERROR_HOST_BAD_ARGUMENT;
   int32_t k = 0;
   const int32_t rc = CheckReads(*a, rows, first, count, &k);
-  if (k > 0) ReadBand(*a, first, k, rows);
+  MovedRuns(keep, 0, k,
+            [&](int32_t r0, int32_t r1) { ReadBand(*a, first + r0, r1 - r0, rows + r0); });
   return rc;
 }
 
-int32_t HostWriteRows(RowAccess* a, const uint8_t* const* rows, int32_t first, int32_t count) {
+int32_t WriteRows(RowAccess* a, const uint8_t* const* rows, int32_t first, int32_t count,
+                  const uint8_t* keep) {
   if (!a || !rows || count < 0) return ERROR_HOST_BAD_ARGUMENT;
   for (int32_t k = 0; k < count;) {
     // A run ends at the first row whose progress step reports: the status callback may stop the
@@ -594,7 +612,8 @@ int32_t HostWriteRows(RowAccess* a, const uint8_t* const* rows, int32_t first, i
     int32_t m = k;
     const int32_t rc = CheckWrites(*a, rows, first, k, end, &m);
     if (m > k) {
-      WriteBand(*a, first + k, m - k, rows + k);
+      MovedRuns(keep, k, m,
+                [&](int32_t r0, int32_t r1) { WriteBand(*a, first + r0, r1 - r0, rows + r0); });
       const int32_t reported = Advance(a, m - k);
       if (reported != SUCCESS) return reported;
     }
@@ -602,6 +621,16 @@ int32_t HostWriteRows(RowAccess* a, const uint8_t* const* rows, int32_t first, i
     k = end;
   }
   return SUCCESS;
+}
+
+}  // namespace
+
+int32_t HostReadRows(RowAccess* a, uint8_t* const* rows, int32_t first, int32_t count) {
+  return ReadRows(a, rows, first, count, nullptr);
+}
+
+int32_t HostWriteRows(RowAccess* a, const uint8_t* const* rows, int32_t first, int32_t count) {
+  return WriteRows(a, rows, first, count, nullptr);
 }
 
 namespace host {
@@ -652,6 +681,31 @@ int32_t CheckReadRows(RowAccess* access, uint8_t* const* rows, int32_t first, in
 
 void MoveReadRow(const RowAccess* access, uint8_t* row, int32_t y) {
   ReadBand(*access, y, 1, &row);
+}
+
+bool RewritesExactly(const RowAccess* access) {
+  if (!access) return false;
+  switch (access->format) {
+    case PixelFormat::Gray8:
+    case PixelFormat::Gray16:
+    case PixelFormat::Rgb24:
+    case PixelFormat::Rgb32:
+    case PixelFormat::Rgb48:
+    case PixelFormat::Rgb64:
+      return true;
+    default:
+      return false;
+  }
+}
+
+int32_t ReadRowsKeeping(RowAccess* access, uint8_t* const* rows, int32_t first, int32_t count,
+                        const uint8_t* keep) {
+  return ReadRows(access, rows, first, count, keep);
+}
+
+int32_t WriteRowsKeeping(RowAccess* access, const uint8_t* const* rows, int32_t first,
+                         int32_t count, const uint8_t* keep) {
+  return WriteRows(access, rows, first, count, keep);
 }
 
 namespace detail {

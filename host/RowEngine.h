@@ -42,6 +42,18 @@ bool ReadsStoredRows(const RowAccess* access);
 int32_t CheckReadRows(RowAccess* access, uint8_t* const* rows, int32_t first, int32_t count);
 void MoveReadRow(const RowAccess* access, uint8_t* row, int32_t y);
 
+// Band reads and writes that leave some rows where they are: every check, fault point and
+// progress step of HostReadRows and HostWriteRows, but the rows with keep[k] set are not moved
+// (a null keep moves every row), and the caller leaves them unused. Leaving out the write of a
+// row read unchanged leaves the bitmap as the write would only where RewritesExactly(access):
+// the formats whose reads and writes move or swap whole samples. A palette's write picks the
+// first entry of a colour, and 12-bit gray's read drops the top bits of its word.
+bool RewritesExactly(const RowAccess* access);
+int32_t ReadRowsKeeping(RowAccess* access, uint8_t* const* rows, int32_t first, int32_t count,
+                        const uint8_t* keep);
+int32_t WriteRowsKeeping(RowAccess* access, const uint8_t* const* rows, int32_t first,
+                         int32_t count, const uint8_t* keep);
+
 // Output rows of the row functions: one host block holding 2 x threads row slots (each a row of
 // rowBytes and scratchBytes of scratch, both 64-byte aligned) and one discard row for the reads
 // that only keep the host schedule. One allocation whatever the thread count, so the fault
