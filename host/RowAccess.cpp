@@ -77,36 +77,27 @@ inline void StoreSample(uint8_t* p, S v) {
   std::memcpy(p, &v, sizeof v);
 }
 
+// The colour formats: three or four samples of a byte or a word each.
+bool IsColourFormat(PixelFormat f) {
+  return f == PixelFormat::Rgb24 || f == PixelFormat::Rgb32 || f == PixelFormat::Rgb48 ||
+         f == PixelFormat::Rgb64;
+}
+
+// Gray whose stored samples are the working samples.
+bool IsWholeGray(PixelFormat f) {
+  return f == PixelFormat::Gray8 || f == PixelFormat::Gray16;
+}
+
 // View rows that are whole stored rows, left to right, in the working layout: a plain copy.
 bool IsIdentityLayout(const RowAccess& a) {
-  if (a.map.xx != 1 || a.map.xy != 0) return false;
-  switch (a.format) {
-    case PixelFormat::Gray8:
-    case PixelFormat::Gray16:
-      return true;
-    case PixelFormat::Rgb24:
-    case PixelFormat::Rgb32:
-    case PixelFormat::Rgb48:
-    case PixelFormat::Rgb64:
-      return !a.rgbOrder;
-    default:
-      return false;
-  }
+  return a.map.xx == 1 && a.map.xy == 0 &&
+         (IsWholeGray(a.format) || (IsColourFormat(a.format) && !a.rgbOrder));
 }
 
 // View rows that are whole stored rows, left to right, of red-first colour: only the first and
 // third samples of each pixel trade places.
 bool IsSwappedLayout(const RowAccess& a) {
-  if (a.map.xx != 1 || a.map.xy != 0 || !a.rgbOrder) return false;
-  switch (a.format) {
-    case PixelFormat::Rgb24:
-    case PixelFormat::Rgb32:
-    case PixelFormat::Rgb48:
-    case PixelFormat::Rgb64:
-      return true;
-    default:
-      return false;
-  }
+  return a.map.xx == 1 && a.map.xy == 0 && a.rgbOrder && IsColourFormat(a.format);
 }
 
 // Copies `width` pixels of N samples of type S, exchanging the first and third samples.
@@ -684,18 +675,7 @@ void MoveReadRow(const RowAccess* access, uint8_t* row, int32_t y) {
 }
 
 bool RewritesExactly(const RowAccess* access) {
-  if (!access) return false;
-  switch (access->format) {
-    case PixelFormat::Gray8:
-    case PixelFormat::Gray16:
-    case PixelFormat::Rgb24:
-    case PixelFormat::Rgb32:
-    case PixelFormat::Rgb48:
-    case PixelFormat::Rgb64:
-      return true;
-    default:
-      return false;
-  }
+  return access && (IsWholeGray(access->format) || IsColourFormat(access->format));
 }
 
 int32_t ReadRowsKeeping(RowAccess* access, uint8_t* const* rows, int32_t first, int32_t count,

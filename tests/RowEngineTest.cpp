@@ -162,6 +162,32 @@ TEST_F(RowEngineTest, SlidingWindowShowsTheRingsRows) {
   }
 }
 
+// For its lifetime: the status callback records every report (when watched) and the n-th read
+// or write fails. Finish ends both and answers the operation counts.
+class FaultWatch {
+ public:
+  FaultWatch(bool watched, bool write, int64_t n) {
+    if (watched)
+      HostExchangeCallback(
+          [](int32_t percent, void* into) {
+            static_cast<std::vector<int32_t>*>(into)->push_back(percent);
+            return SUCCESS;
+          },
+          &reports, nullptr, nullptr);
+    HostFaultPlan plan;
+    (write ? plan.failWriteAt : plan.failReadAt) = n;
+    HostSetFaultPlan(plan);
+  }
+  ~FaultWatch() { Finish(); }
+  HostFaultCounts Finish() {
+    const HostFaultCounts counts = HostGetFaultCounts();
+    HostSetFaultPlan(HostFaultPlan{});
+    HostExchangeCallback(nullptr, nullptr, nullptr, nullptr);
+    return counts;
+  }
+  std::vector<int32_t> reports;
+};
+
 // A one-row window reads each row on the thread that computes it, and without a status callback
 // that thread writes it too; the n-th read or write failing must leave the code, the operation
 // counts and the stored rows of the calls one by one: a band's reads, then its rows' writes.
@@ -176,17 +202,7 @@ TEST_F(RowEngineTest, OneRowWindowFaultsFallAsWithOneCallAStep) {
     RowAccess* access = nullptr;
     EXPECT_EQ(HostOpenRowAccess(bitmap.get(), &access, 2), SUCCESS);
     EXPECT_EQ(HostBeginWrite(access), SUCCESS);
-    std::vector<int32_t> reports;
-    if (watched)
-      HostExchangeCallback(
-          [](int32_t percent, void* into) {
-            static_cast<std::vector<int32_t>*>(into)->push_back(percent);
-            return SUCCESS;
-          },
-          &reports, nullptr, nullptr);
-    HostFaultPlan plan;
-    (write ? plan.failWriteAt : plan.failReadAt) = n;
-    HostSetFaultPlan(plan);
+    FaultWatch watch(watched, write, n);
     int32_t rc = SUCCESS;
     const auto invert = [](const uint8_t* from, uint8_t* to) {
       for (size_t i = 0; i < kRowBytes; ++i) to[i] = uint8_t(~from[i]);
@@ -213,13 +229,11 @@ TEST_F(RowEngineTest, OneRowWindowFaultsFallAsWithOneCallAStep) {
         }
       }
     }
-    const HostFaultCounts counts = HostGetFaultCounts();
-    HostSetFaultPlan(HostFaultPlan{});
-    HostExchangeCallback(nullptr, nullptr, nullptr, nullptr);
+    const HostFaultCounts counts = watch.Finish();
     HostCloseRowAccess(access);
     std::vector<uint8_t> stored(bitmap->Data,
                                 bitmap->Data + int64_t{height} * bitmap->BytesPerLine);
-    return std::tuple{rc, counts.reads, counts.writes, stored, reports};
+    return std::tuple{rc, counts.reads, counts.writes, stored, watch.reports};
   };
   for (int32_t threads : {1, 3}) {
     fxtest::ThreadSetting setting(threads);
@@ -302,17 +316,7 @@ TEST_F(RowEngineTest, KeptRowsFaultsFallAsWithEveryRowMoved) {
                                                   std::vector<uint8_t>(size_t(rowBytes), 0xEE));
         std::vector<uint8_t*> table;
         for (auto& b : buffers) table.push_back(b.data());
-        std::vector<int32_t> reports;
-        if (watched)
-          HostExchangeCallback(
-              [](int32_t percent, void* into) {
-                static_cast<std::vector<int32_t>*>(into)->push_back(percent);
-                return SUCCESS;
-              },
-              &reports, nullptr, nullptr);
-        HostFaultPlan plan;
-        (write ? plan.failWriteAt : plan.failReadAt) = n;
-        HostSetFaultPlan(plan);
+        FaultWatch watch(watched, write, n);
         const uint8_t* flags = keeping ? keep.data() : nullptr;
         int32_t rc = host::ReadRowsKeeping(access, table.data(), 0, rows, flags);
         if (rc == SUCCESS) {
@@ -321,16 +325,14 @@ TEST_F(RowEngineTest, KeptRowsFaultsFallAsWithEveryRowMoved) {
               for (uint8_t& v : buffers[size_t(y)]) v = uint8_t(v * 5 + 3);
           rc = host::WriteRowsKeeping(access, table.data(), 0, rows, flags);
         }
-        const HostFaultCounts counts = HostGetFaultCounts();
-        HostSetFaultPlan(HostFaultPlan{});
-        HostExchangeCallback(nullptr, nullptr, nullptr, nullptr);
+        const HostFaultCounts counts = watch.Finish();
         HostCloseRowAccess(access);
         for (int32_t y = 0; keeping && y < rows; ++y) {
           if (keep[size_t(y)]) {
             EXPECT_EQ(buffers[size_t(y)], std::vector<uint8_t>(size_t(rowBytes), 0xEE)) << y;
           }
         }
-        return std::tuple{rc, counts.reads, counts.writes, bitmap.Stored(), reports};
+        return std::tuple{rc, counts.reads, counts.writes, bitmap.Stored(), watch.reports};
       };
       {
         fxtest::TestBitmap probe(width, height, depth.bitsPerPixel, depth.order, orientation);
