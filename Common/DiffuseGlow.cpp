@@ -8,7 +8,9 @@
 // host's gray mix (b + 5g + 2r + 4) / 8 at 8 bits), then read once into a mask of the rows the
 // blur reaches; the column blur and the row blur of each output row run in its row function.
 // The grain's random numbers (one per pixel of the rectangle, row by row, also when grain is 0)
-// are drawn on the calling thread a band of rows ahead, so the rows can run on any thread.
+// are drawn by each row's function from the row's own place in the generator's sequence
+// (fxrt::RandAdvance), so the rows run on any thread; before each band the thread's generator is
+// moved to where drawing that band's numbers would leave it, also when a later row fails.
 //
 // Extreme inputs and choices:
 // - k is signed after the grain: a negative value clamps to 0, one above 255 to 255; the grain
@@ -144,16 +146,20 @@ int32_t DiffuseGlowDriver(BitmapRecord* bitmap, int32_t threshold, uint32_t amou
     AccessOwner access;
     rc = access.Open(&copy.record, 130);
     if (rc != SUCCESS) return rc;
-    HostBlock<uint8_t> row;
     const int64_t maskBytes = int64_t{maskBottom - g.maskTop} * width;
-    if (maskBytes > UINT32_MAX || !mask.Allocate(static_cast<uint32_t>(maskBytes)) ||
-        !access.AllocRowBuffer(row))
+    if (maskBytes > UINT32_MAX || !mask.Allocate(static_cast<uint32_t>(maskBytes)))
       return ERROR_NO_MEMORY;
-    for (int32_t y = g.maskTop; y < maskBottom; ++y) {
-      rc = HostReadRow(access, row.get(), y, 0, nullptr);
+    // The gray rows are read straight into the mask a band at a time, then thresholded in place.
+    uint8_t* band[kBandRows];
+    for (int32_t y0 = g.maskTop; y0 < maskBottom; y0 += kBandRows) {
+      const int32_t count = std::min(kBandRows, maskBottom - y0);
+      for (int32_t k = 0; k < count; ++k)
+        band[k] = mask.get() + int64_t{y0 + k - g.maskTop} * width;
+      rc = HostReadRows(access, band, y0, count);
       if (rc != SUCCESS) return rc;
-      uint8_t* to = mask.get() + int64_t{y - g.maskTop} * width;
-      for (int32_t x = 0; x < width; ++x) to[x] = table[row[x]];
+      ParallelFor(count, width, [&](int32_t k) {
+        for (int32_t x = 0; x < width; ++x) band[k][x] = table[band[k][x]];
+      });
     }
   }
 
@@ -201,35 +207,38 @@ int32_t DiffuseGlowDriver(BitmapRecord* bitmap, int32_t threshold, uint32_t amou
   const int32_t gain = static_cast<int32_t>((grain * 255 + 500) / 1000);
   const size_t span = size_t(std::max(g.c1 - g.c0 + 1, 0));
   const size_t rowSpan = size_t(std::max(across, 0));
-  const size_t scratchBytes = span * sizeof(uint32_t) + span + (rowSpan + 2 * half) + rowSpan;
+  // Scratch: the row's grain (rounded to keep the sums aligned), the sums, the blurred column,
+  // the padded row and the blurred mask row.
+  const size_t noiseBytes = (rowSpan * sizeof(int16_t) + 7) / 8 * 8;
+  const size_t scratchBytes =
+      noiseBytes + span * sizeof(uint32_t) + span + (rowSpan + 2 * half) + rowSpan;
   BandPass pass;
   RowSlots slots;
-  HostBlock<int16_t> noise;
-  if (int64_t{across} * kBandRows > UINT32_MAX || !pass.Allocate(rowBytes) ||
-      !slots.Allocate(rowBytes, scratchBytes) ||
-      !noise.Allocate(static_cast<uint32_t>(std::max(across, 0)) * kBandRows))
-    return ERROR_NO_MEMORY;
+  if (!pass.Allocate(rowBytes) || !slots.Allocate(rowBytes, scratchBytes)) return ERROR_NO_MEMORY;
   rc = BeginWritePhaseEx(access, bitmap, 51, 100);
   if (rc != SUCCESS) return rc;
 
   return WithSampleType(bits, [&](auto sample) -> int32_t {
     using T = decltype(sample);
+    const uint32_t first = fxrt::RandState();  // the first row's first draw steps from here
+    const uint64_t draws = rowSpan;            // per row
     rc = pass.Run(
         access, slots, rect.top, rect.bottom, across,
-        [&](int32_t y0, int32_t y1) {
-          int16_t* n = noise.get();
-          for (int64_t i = 0, count = int64_t{y1 - y0} * across; i < count; ++i)
-            n[i] = static_cast<int16_t>(fxrt::rand() % (2 * gain + 1) - gain);
+        [&](int32_t, int32_t y1) {
+          fxrt::srand(fxrt::RandAdvance(first, draws * uint64_t(y1 - rect.top)));
           return SUCCESS;
         },
         [&](int32_t y, const uint8_t*, uint8_t* out, uint8_t* scratch) {
           if (across <= 0) return;
-          auto* acc = reinterpret_cast<uint32_t*>(scratch);
-          uint8_t* column = scratch + span * sizeof(uint32_t);
+          auto* rowNoise = reinterpret_cast<int16_t*>(scratch);
+          uint32_t state = fxrt::RandAdvance(first, draws * uint64_t(y - rect.top));
+          for (int32_t k = 0; k < across; ++k)
+            rowNoise[k] = static_cast<int16_t>(fxrt::RandFrom(state) % (2 * gain + 1) - gain);
+          auto* acc = reinterpret_cast<uint32_t*>(scratch + noiseBytes);
+          uint8_t* column = reinterpret_cast<uint8_t*>(acc + span);
           uint8_t* padded = column + span;
           uint8_t* m = padded + rowSpan + 2 * half;
           BlurredMaskRow(g, y, acc, column, padded, m);
-          const int16_t* rowNoise = noise.get() + int64_t{(y - rect.top) % kBandRows} * across;
           DiffuseRow(g, rowNoise, m, reinterpret_cast<T*>(out));
         });
     if (rc == SUCCESS) HostFinishUpdate(bitmap);

@@ -29,23 +29,25 @@ class BandPass {
   // Rows top .. bottom - 1, kBandRows at a time: the band's rows are read, band(y0, y1) runs on
   // the calling thread, then row(y, source, out, scratch) computes each output row (starting as a
   // copy of its source row) on any thread, and the rows are written back in order. Stops at the
-  // first code other than SUCCESS.
+  // first code other than SUCCESS. Where the view's rows are stored rows, the band read only takes
+  // its checks and fault points, and each row is moved in by the thread that computes it.
   template <class Band, class Row>
   int32_t Run(RowAccess* access, const RowSlots& slots, int32_t top, int32_t bottom,
               int64_t pixelsPerRow, Band&& band, Row&& row) {
     uint8_t** rows = rows_.rows();
+    const bool moves = host::ReadsStoredRows(access);
     for (int32_t y0 = top; y0 < bottom; y0 += kBandRows) {
       const int32_t y1 = bottom - y0 > kBandRows ? y0 + kBandRows : bottom;
-      for (int32_t y = y0; y < y1; ++y) {
-        const int32_t rc = HostReadRow(access, rows[y - y0], y, 0, nullptr);
-        if (rc != SUCCESS) return rc;
-      }
-      int32_t rc = band(y0, y1);
+      int32_t rc = moves ? host::CheckReadRows(access, rows, y0, y1 - y0)
+                         : HostReadRows(access, rows, y0, y1 - y0);
+      if (rc != SUCCESS) return rc;
+      rc = band(y0, y1);
       if (rc != SUCCESS) return rc;
       rc = RunRows(
           slots, y0, y1, pixelsPerRow,
           [&](int32_t y, uint8_t* out, uint8_t* scratch) {
-            const uint8_t* source = rows[y - y0];
+            uint8_t* source = rows[y - y0];
+            if (moves) host::MoveReadRow(access, source, y);
             std::memcpy(out, source, rowBytes_);
             row(y, source, out, scratch);
           },

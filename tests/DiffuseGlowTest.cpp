@@ -192,4 +192,33 @@ TEST(DiffuseGlowTest, FullMaskAndAmountKeepTheImageAndDrawOnePerPixel) {
   EXPECT_EQ(HostRandom(), lcg.Next()) << "one draw per pixel, also with grain 0";
 }
 
+// The grain is drawn a band of 64 rows at a time before the band's rows are written: a failing
+// write leaves the generator after the draws of the band it falls in.
+TEST(DiffuseGlowTest, AFailingWriteLeavesTheGeneratorAfterItsBandsDraws) {
+  const int32_t width = 5, height = 150;
+  const auto run = [&](int64_t failWriteAt) {
+    TestBitmap b(width, height, 24);
+    b.FillNoise(4);
+    HostSeedRandom(9);
+    HostFaultPlan plan;
+    plan.failWriteAt = failWriteAt;
+    HostSetFaultPlan(plan);
+    const int32_t rc = Fx_DiffuseGlowBitmap(b.get(), 150, 850, 300, 40, 0xFFFFFF, 0);
+    const int64_t writes = HostGetFaultCounts().writes;
+    HostSetFaultPlan(HostFaultPlan{});
+    return std::pair{rc, writes};
+  };
+  // Writes made before the rows' own (the gray copy's), found from a run without a failure.
+  const auto [whole, allWrites] = run(0);
+  ASSERT_EQ(whole, SUCCESS);
+  const int64_t before = allWrites - height;
+  for (const auto& [failingRow, rowsDrawn] : {std::pair{0, 64}, {63, 64}, {64, 128}, {140, 150}}) {
+    SCOPED_TRACE(failingRow);
+    EXPECT_EQ(run(before + failingRow + 1).first, ERROR_HOST_INJECTED);
+    Lcg lcg{9};
+    for (int64_t i = 0; i < int64_t{rowsDrawn} * width; ++i) lcg.Next();
+    EXPECT_EQ(HostRandom(), lcg.Next());
+  }
+}
+
 }  // namespace
