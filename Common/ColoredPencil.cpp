@@ -7,8 +7,10 @@
 // (K = 3 at 8 bits, 48 at 16), truncated and held to the sample range. Every channel is
 // independent. The effect works in the bitmap's current orientation.
 //
-// Rows are read a band at a time on the calling thread (bitmap, copy B, copy A) and computed on
-// the row engine; the 8-bit kernel looks its results up in a table of every (p, d).
+// Rows are read a band at a time on the calling thread (bitmap, copy B, copy A, row by row) and
+// computed on the row engine; where the views' rows are stored rows, the reads' checks are taken
+// there and each row is moved in by the thread that computes it. The 8-bit kernel looks its
+// results up in a table of every (p, d).
 //
 // Extreme inputs and choices:
 // - Both copies' results are checked (not only the second's): a failed first copy ends the call
@@ -122,6 +124,10 @@ int32_t ColoredPencilDriver(BitmapRecord* bitmap, uint32_t strength, uint32_t si
   const PencilRow k{rect.left, rect.right, step,       IsColorPixel(step) ? 3 : 1,
                     strength,  root.get(), table.get()};
 
+  // Each row's three reads take their checks and fault points on this thread, in order; where
+  // every view row is a stored row, the rows are then moved in by the thread that computes them.
+  const bool moves = host::ReadsStoredRows(access) && host::ReadsStoredRows(accessB) &&
+                     host::ReadsStoredRows(accessA);
   return WithSampleType(bits, [&](auto sample) -> int32_t {
     using T = decltype(sample);
     for (int32_t y0 = rect.top; y0 < rect.bottom; y0 += kBandRows) {
@@ -130,14 +136,22 @@ int32_t ColoredPencilDriver(BitmapRecord* bitmap, uint32_t strength, uint32_t si
         return band.get() + (size_t(y - y0) * 3 + copy) * rowBytes;
       };
       for (int32_t y = y0; y < y1; ++y) {
-        int32_t rc = HostReadRow(access, at(y, 0), y, 0, nullptr);
-        if (rc == SUCCESS) rc = HostReadRow(accessB, at(y, 1), y, 0, nullptr);
-        if (rc == SUCCESS) rc = HostReadRow(accessA, at(y, 2), y, 0, nullptr);
-        if (rc != SUCCESS) return rc;
+        RowAccess* const from[] = {access, accessB, accessA};
+        for (int32_t copy = 0; copy < 3; ++copy) {
+          uint8_t* const row[] = {at(y, copy)};
+          const int32_t rc = moves ? host::CheckReadRows(from[copy], row, y, 1)
+                                   : HostReadRow(from[copy], row[0], y, 0, nullptr);
+          if (rc != SUCCESS) return rc;
+        }
       }
       const int32_t rc = RunRows(
           slots, y0, y1, rect.right - rect.left,
           [&](int32_t y, uint8_t* out, uint8_t*) {
+            if (moves) {
+              host::MoveReadRow(access, at(y, 0), y);
+              host::MoveReadRow(accessB, at(y, 1), y);
+              host::MoveReadRow(accessA, at(y, 2), y);
+            }
             std::memcpy(out, at(y, 0), rowBytes);
             PencilKernel<T>(k, reinterpret_cast<const T*>(at(y, 2)),
                             reinterpret_cast<const T*>(at(y, 1)), reinterpret_cast<T*>(out));

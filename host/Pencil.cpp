@@ -3,10 +3,11 @@
 // of the extended colored pencil. The definitions are in host/Host.h.
 //
 // The neighbourhood filters work in place a band of rows at a time: the band's source rows are
-// read (each before any row above it is written), then every output row reduces its 2r + 1
-// source rows down the columns and along x (a maximum over the padded row, or prefix sums) on the
-// row engine, starting from its own source row so a fourth sample keeps its value. The strokes
-// read the whole picture first. Reads and writes stay on the calling thread in row order.
+// read in one band read (each before any row above it is written), then every output row reduces
+// its 2r + 1 source rows down the columns and along x (a maximum over the padded row, or prefix
+// sums) on the row engine, starting from its own source row so a fourth sample keeps its value.
+// The strokes read the whole picture first. Reads and writes keep their row order and fault
+// points whatever the thread count.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -86,6 +87,9 @@ constexpr uint32_t kMax = sizeof(T) == 2 ? 65535 : 255;
 // The brightest neighbour and the neighbourhood's mean ----------------------------------------
 
 enum class Reduce { Maximum, Mean };
+
+// The largest neighbourhood radius: 1 + size / 10 for sizes up to 100.
+constexpr int32_t kMaxRadius = 11;
 
 // Row q of the picture filtered along x into `dst` (width x channels values): the maximum over
 // columns x - r .. x + r, or their sum, both clipped to the picture. `pad` holds width + 2r pixels.
@@ -177,11 +181,16 @@ int32_t FilterNeighbourhood(BitmapRecord* bitmap, Picture& pic, int32_t r) {
   if (rc != SUCCESS) return rc;
   const auto sourceRow = [&](int64_t k) { return source.get() + k * rowBytes; };
   int32_t next = 0;  // the next source row to read
+  uint8_t* reads[host::kMaxBandRows + 2 * kMaxRadius];
   for (int32_t y0 = 0; y0 < height; y0 += band) {
     const int32_t y1 = std::min(height, y0 + band), base = y0 - r;
-    for (const int32_t to = std::min(height, y1 + r); next < to; ++next) {
-      rc = HostReadRow(pic.access(), sourceRow(next - base), next, 0, nullptr);
+    // The rows this band adds, in one band read (the host splits it among the threads).
+    const int32_t to = std::min(height, y1 + r), count = to - next;
+    for (int32_t k = 0; k < count; ++k) reads[k] = sourceRow(next + k - base);
+    if (count > 0) {
+      rc = HostReadRows(pic.access(), reads, next, count);
       if (rc != SUCCESS) return rc;
+      next = to;
     }
     rc = host::RunRows(
         slots, y0, y1, width * int64_t{2 * r + 1},
@@ -231,7 +240,7 @@ int32_t PencilFilter(BitmapRecord* bitmap, uint32_t size) {
   Picture pic;
   const int32_t rc = pic.Open(bitmap, false);  // rows go through the bands
   if (rc != SUCCESS) return rc;
-  const int32_t r = 1 + static_cast<int32_t>(size / 10);
+  const int32_t r = 1 + static_cast<int32_t>(size / 10);  // at most kMaxRadius
   return WithSamples(pic.bits(), [&](auto sample) {
     return FilterNeighbourhood<kind, decltype(sample)>(bitmap, pic, r);
   });
