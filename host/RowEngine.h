@@ -141,14 +141,13 @@ void ComputeRows(RowRun& run, const RowSlots& slots, int32_t count, int32_t work
                  void (*then)(void*, int32_t, uint8_t*), void* context,
                  uint8_t* (*into)(void*, int32_t) = nullptr);
 
-// The rows of `run` where row y's host calls are a read of row y from `reads` into the discard
-// row (when readsToo) and then the write of its computed row to `writes`. Where nothing can stop
-// the writes between two rows, the calling thread makes every check and fault point of those
-// calls in their order, then each row that passes is computed and written by one thread, and the
-// progress advances by the rows written: true, with the result in *result. The read itself is
-// left out, as nothing uses its bytes, and rows whose write is a plain copy are computed in the
-// stored row. false, having done nothing, where the rows must go
-// through DriveRows.
+// The rows of `run` where row y's host calls are a read of row y from `reads` into the discard row
+// (when readsToo) and then the write of its computed row to `writes`. Where nothing can stop the
+// writes between two rows, the calling thread makes every check and fault point of those calls in
+// their order, then each row that passes is computed and written by one thread, and the progress
+// advances by the rows written: true, with the result in *result. The read itself is left out, as
+// nothing uses its bytes, and rows whose write is a plain copy are computed in the stored row.
+// false, having done nothing, where the rows must go through DriveRows.
 bool DriveWrittenRows(RowRun& run, const RowSlots& slots, bool readsToo, RowAccess* reads,
                       RowAccess* writes, int32_t workers, int32_t* result);
 
@@ -219,15 +218,15 @@ inline WriteRowFn WriteRow(RowAccess* access) {
   return {access};
 }
 
-// Rows [first, last). compute(y, row, scratch) fills the output row of y (any thread, any order:
-// it may touch only that row, that scratch and read-only data; no host call, no random draw, no
-// allocation). The row holds nothing of use on entry: it is a slot, or where the write would be
-// a plain copy, the bitmap's stored row itself, and only its rowBytes bytes may be touched. On the calling thread, in row order, before(y) runs before row y
-// is written (a host read that keeps the schedule, or nothing) and after(y, row) writes it.
-// Stops handing out rows at the first code other than SUCCESS from either, waits for the rows in
-// flight and returns that code. pixelsPerRow sizes the work against ParallelMinPixels. With
-// NoHostCall and NoWrite the rows run in any order; with WriteRow after NoHostCall or DiscardRead
-// they may go through DriveWrittenRows.
+// Rows [first, last). compute(y, row, scratch) fills the output row of y (any thread, any order: it
+// may touch only that row, that scratch and read-only data; no host call, no random draw, no
+// allocation). The row holds nothing of use on entry: it is a slot, or where the write would be a
+// plain copy, the bitmap's stored row itself, and only its rowBytes bytes may be touched. On the
+// calling thread, in row order, before(y) runs before row y is written (a host read that keeps the
+// schedule, or nothing) and after(y, row) writes it. Stops handing out rows at the first code other
+// than SUCCESS from either, waits for the rows in flight and returns that code. pixelsPerRow sizes
+// the work against ParallelMinPixels. With NoHostCall and NoWrite the rows run in any order; with
+// WriteRow after NoHostCall or DiscardRead they may go through DriveWrittenRows.
 template <class Compute, class Before, class After>
 int32_t RunRows(const RowSlots& slots, int32_t first, int32_t last, int64_t pixelsPerRow,
                 Compute&& compute, Before&& before, After&& after) {
