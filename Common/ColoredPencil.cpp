@@ -125,9 +125,10 @@ int32_t ColoredPencilDriver(BitmapRecord* bitmap, uint32_t strength, uint32_t si
                     strength,  root.get(), table.get()};
 
   // Each row's three reads take their checks and fault points on this thread, in order; where
-  // every view row is a stored row, the rows are then moved in by the thread that computes them.
-  const bool moves = host::ReadsStoredRows(access) && host::ReadsStoredRows(accessB) &&
-                     host::ReadsStoredRows(accessA);
+  // the view's rows are stored rows, the rows are then moved in by the thread that computes them.
+  const host::DeferredRowReads reads[] = {host::DeferredRowReads(access),
+                                          host::DeferredRowReads(accessB),
+                                          host::DeferredRowReads(accessA)};
   return WithSampleType(bits, [&](auto sample) -> int32_t {
     using T = decltype(sample);
     for (int32_t y0 = rect.top; y0 < rect.bottom; y0 += kBandRows) {
@@ -135,23 +136,15 @@ int32_t ColoredPencilDriver(BitmapRecord* bitmap, uint32_t strength, uint32_t si
       const auto at = [&](int32_t y, int32_t copy) {
         return band.get() + (size_t(y - y0) * 3 + copy) * rowBytes;
       };
-      for (int32_t y = y0; y < y1; ++y) {
-        RowAccess* const from[] = {access, accessB, accessA};
+      for (int32_t y = y0; y < y1; ++y)
         for (int32_t copy = 0; copy < 3; ++copy) {
           uint8_t* const row[] = {at(y, copy)};
-          const int32_t rc = moves ? host::CheckReadRows(from[copy], row, y, 1)
-                                   : HostReadRow(from[copy], row[0], y, 0, nullptr);
-          if (rc != SUCCESS) return rc;
+          if (const int32_t rc = reads[copy].Read(row, y, 1); rc != SUCCESS) return rc;
         }
-      }
       const int32_t rc = RunRows(
           slots, y0, y1, rect.right - rect.left,
           [&](int32_t y, uint8_t* out, uint8_t*) {
-            if (moves) {
-              host::MoveReadRow(access, at(y, 0), y);
-              host::MoveReadRow(accessB, at(y, 1), y);
-              host::MoveReadRow(accessA, at(y, 2), y);
-            }
+            for (int32_t copy = 0; copy < 3; ++copy) reads[copy].Fetch(at(y, copy), y);
             std::memcpy(out, at(y, 0), rowBytes);
             PencilKernel<T>(k, reinterpret_cast<const T*>(at(y, 2)),
                             reinterpret_cast<const T*>(at(y, 1)), reinterpret_cast<T*>(out));

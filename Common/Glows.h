@@ -35,11 +35,10 @@ class BandPass {
   int32_t Run(RowAccess* access, const RowSlots& slots, int32_t top, int32_t bottom,
               int64_t pixelsPerRow, Band&& band, Row&& row) {
     uint8_t** rows = rows_.rows();
-    const bool moves = host::ReadsStoredRows(access);
+    const host::DeferredRowReads reads(access);
     for (int32_t y0 = top; y0 < bottom; y0 += kBandRows) {
       const int32_t y1 = bottom - y0 > kBandRows ? y0 + kBandRows : bottom;
-      int32_t rc = moves ? host::CheckReadRows(access, rows, y0, y1 - y0)
-                         : HostReadRows(access, rows, y0, y1 - y0);
+      int32_t rc = reads.Read(rows, y0, y1 - y0);
       if (rc != SUCCESS) return rc;
       rc = band(y0, y1);
       if (rc != SUCCESS) return rc;
@@ -47,7 +46,7 @@ class BandPass {
           slots, y0, y1, pixelsPerRow,
           [&](int32_t y, uint8_t* out, uint8_t* scratch) {
             uint8_t* source = rows[y - y0];
-            if (moves) host::MoveReadRow(access, source, y);
+            reads.Fetch(source, y);
             std::memcpy(out, source, rowBytes_);
             row(y, source, out, scratch);
           },

@@ -160,12 +160,15 @@ inline void WriteOutside(T* pixel, int32_t samples, const uint32_t* oc) {
   for (int32_t k = 0; k < samples; ++k) pixel[k] = static_cast<T>(oc[k]);
 }
 
-// Whether row t of a pass keeps its pixels: its span covers the whole row, or (columns) the rows
-// never reached it.
+// Whether row t of a pass, whose span is S long, keeps its pixels: the span covers the whole
+// row, or (columns) the rows never reached it.
+bool KeepsRow(const PassGeometry& g, int32_t t, double S) {
+  return S == g.Wp || (g.pass == 1 && g.columnLength[t] < 0);
+}
 bool KeepsRow(const PassGeometry& g, int32_t t) {
   double s0, S;
   RowSpan(g, t, s0, S);
-  return S == g.Wp || (g.pass == 1 && g.columnLength[t] < 0);
+  return KeepsRow(g, t, S);
 }
 
 // Row t of a pass: `out` starts as the source row p; `copy` is the same row of the picture before
@@ -177,7 +180,7 @@ void PerspectiveRow(const PassGeometry& g, int32_t t, const T* p, const T* copy,
   RowSpan(g, t, s0, S);
   int64_t len = 0, start = 0;
   if (g.pass == 1) len = g.columnLength[t], start = g.columnStart[t];
-  if (KeepsRow(g, t)) return;
+  if (KeepsRow(g, t, S)) return;
   const bool enlarging = S > g.Wp;
   const int64_t lo = g.pass == 0 ? g.L : start + g.L;
   const int64_t hi = g.pass == 0 ? g.R : len + start + g.L + 1;

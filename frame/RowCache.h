@@ -131,16 +131,17 @@ class RowWindow {
     if (rc != SUCCESS) return rc;
     // A window of one row inside the bitmap: each row is read by the thread that computes it,
     // its checks and fault points taken first for the band, in order.
-    const bool ownRows = n == 1 && top >= 0 && bottom <= height && host::ReadsStoredRows(access);
+    const bool ownRows = n == 1 && top >= 0 && bottom <= height;
+    const host::DeferredRowReads reads(access);
     for (int32_t y0 = top; y0 < bottom; y0 += band_) {
       const int32_t y1 = bottom - y0 > band_ ? y0 + band_ : bottom;
       if (ownRows) {
-        rc = host::CheckReadRows(access, table, y0, y1 - y0);
+        rc = reads.Read(table, y0, y1 - y0);
         if (rc != SUCCESS) return rc;
         rc = RunRows(
             slots, y0, y1, pixelsPerRow,
             [&](int32_t y, uint8_t* out, uint8_t* scratch) {
-              host::MoveReadRow(access, table[y - y0], y);
+              reads.Fetch(table[y - y0], y);
               compute(y, table + (y - y0), 0, out, scratch + ViewBytes());
             },
             before, after);

@@ -42,6 +42,25 @@ bool ReadsStoredRows(const RowAccess* access);
 int32_t CheckReadRows(RowAccess* access, uint8_t* const* rows, int32_t first, int32_t count);
 void MoveReadRow(const RowAccess* access, uint8_t* row, int32_t y);
 
+// Reads of rows that are each used only by the row function that computes from them: Read makes
+// a band read's checks and fault points and, where ReadsStoredRows holds, leaves the moves to
+// Fetch on the computing threads; elsewhere Read is the whole HostReadRows and Fetch does nothing.
+class DeferredRowReads {
+ public:
+  explicit DeferredRowReads(RowAccess* access) : access_(access), moves_(ReadsStoredRows(access)) {}
+  int32_t Read(uint8_t* const* rows, int32_t first, int32_t count) const {
+    return moves_ ? CheckReadRows(access_, rows, first, count)
+                  : HostReadRows(access_, rows, first, count);
+  }
+  void Fetch(uint8_t* row, int32_t y) const {
+    if (moves_) MoveReadRow(access_, row, y);
+  }
+
+ private:
+  RowAccess* access_;
+  bool moves_;
+};
+
 // Band reads and writes that leave some rows where they are: every check, fault point and
 // progress step of HostReadRows and HostWriteRows, but the rows with keep[k] set are not moved
 // (a null keep moves every row), and the caller leaves them unused. Leaving out the write of a
