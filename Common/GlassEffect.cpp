@@ -112,9 +112,10 @@ int32_t GlassDriver(BitmapRecord* bitmap, const RECT& rect, double w, double h) 
     return window.Run(
         access, slots, rect.top, rect.bottom, bitmap->Height, rect.top, rect.right - rect.left,
         [&](int32_t y, uint8_t* const* rows, int32_t centre, uint8_t* out, uint8_t*) {
-          std::memcpy(out, rows[centre], rowBytes);
-          GlassRow<T>(maps, reinterpret_cast<T* const*>(rows), centre, y - rect.top, step,
-                      reinterpret_cast<T*>(out));
+          const auto* from = reinterpret_cast<T* const*>(rows);
+          auto* to = reinterpret_cast<T*>(out);
+          CopyAroundColumns(to, from[centre], rowBytes, rect.left, rect.right, step);
+          GlassRow<T>(maps, from, centre, y - rect.top, step, to);
         },
         NoHostCall(), WriteRow(access));
   });

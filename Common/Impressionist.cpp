@@ -86,8 +86,9 @@ struct DrawOrder {
 // The window as a band of rows: the rows of output rows j0 .. j1 - 1 (source rows j0 ..
 // j1 - 1 + 2 half) are read in order on the calling thread, the new ones scattered on the row
 // engine (each in place, from a copy of itself), then the band's output rows gathered on the row
-// engine and written in row order. Every row starts from its own place in the draw order, so the
-// pixels are the serial window's at any thread count.
+// engine and written in row order; the next band's new rows are read meanwhile where the engine
+// allows it. Every row starts from its own place in the draw order, so the pixels are the serial
+// window's at any thread count.
 template <class T, int32_t Samples>
 int32_t RunWindow(RowAccess* access, const RECT& rect, int32_t width, int32_t height, int32_t step,
                   int32_t n, RowTable& table, int32_t band, const RowSlots& slots,
@@ -97,16 +98,23 @@ int32_t RunWindow(RowAccess* access, const RECT& rect, int32_t width, int32_t he
   const int64_t pixels = int64_t{rect.right} - rect.left;
   uint8_t** rowsOf = table.rows();  // row k holds source row j0 + k
   int64_t next = 0;                 // the next source row to read
+  // Reads the source rows up to those of output row j - 1, into the table of band j0.
+  const auto readUpTo = [&](int32_t j, int32_t j0) {
+    const int64_t to = int64_t{j} + 2 * half;
+    if (next >= to) return int32_t{SUCCESS};
+    const int32_t rc = ReadClampedRows(access, rowsOf + (next - j0), rect.top - half + next,
+                                       static_cast<int32_t>(to - next), height);
+    next = to;
+    return rc;
+  };
+  int32_t rc = readUpTo(std::min(rows, band), 0);
+  if (rc != SUCCESS) return rc;
+  int64_t scattered = 0;  // source rows before this one are scattered
   for (int32_t j0 = 0; j0 < rows; j0 += band) {
     const int32_t j1 = std::min(rows, j0 + band);
-    const int64_t from = next, to = int64_t{j1} + 2 * half;
-    if (next < to) {
-      const int32_t rc = ReadClampedRows(access, rowsOf + (next - j0), rect.top - half + next,
-                                         static_cast<int32_t>(to - next), height);
-      if (rc != SUCCESS) return rc;
-      next = to;
-    }
-    int32_t rc = RunRows(
+    const int64_t from = scattered, to = int64_t{j1} + 2 * half;
+    scattered = to;
+    rc = RunRows(
         slots, static_cast<int32_t>(from - j0), static_cast<int32_t>(to - j0), pixels,
         [&](int32_t k, uint8_t* copy, uint8_t*) {
           std::memcpy(copy, rowsOf[k], rowBytes);
@@ -120,13 +128,16 @@ int32_t RunWindow(RowAccess* access, const RECT& rect, int32_t width, int32_t he
         [&](int32_t y, uint8_t* out, uint8_t*) {
           const int32_t j = y - rect.top;
           T* const* view = reinterpret_cast<T* const*>(rowsOf + (j - j0));
-          std::memcpy(out, view[half], rowBytes);  // row y: columns outside stay, alpha stays
-          GatherRow<T, Samples>(view, half, reinterpret_cast<T*>(out), rect, step, vertical,
-                                order.Gather(j));
+          auto* to = reinterpret_cast<T*>(out);
+          // row y: columns outside stay, alpha stays
+          CopyAroundColumns(to, view[half], rowBytes, rect.left, rect.right, step);
+          GatherRow<T, Samples>(view, half, to, rect, step, vertical, order.Gather(j));
         },
-        NoHostCall(), WriteRow(access));
+        NoHostCall(), WriteRow(access),
+        // the next band's new source rows, read while this band's rows are gathered
+        [&] { return readUpTo(std::min(rows, j1 + band), j0); });
     if (rc != SUCCESS) return rc;
-    std::rotate(rowsOf, rowsOf + (j1 - j0), rowsOf + (j1 - j0) + 2 * half);
+    std::rotate(rowsOf, rowsOf + (j1 - j0), rowsOf + table.count());
   }
   return SUCCESS;
 }
@@ -143,10 +154,10 @@ int32_t ImpressionistDriver(BitmapRecord* bitmap, uint32_t horzLength, uint32_t 
   const size_t rowBytes = static_cast<size_t>(access.RowBytes());
   const int32_t band = host::BandRows(static_cast<int64_t>(rowBytes));
 
-  RowTable table;  // the window's n - 1 rows and a band's new rows
+  RowTable table;  // the window's n - 1 rows and two bands' new rows
   RowSlots slots;
   HostBlock<int16_t> displacements;
-  if (!table.AllocateTable(static_cast<uint32_t>(n - 1 + band)) ||
+  if (!table.AllocateTable(static_cast<uint32_t>(n - 1 + 2 * band)) ||
       !table.AllocateRows(rowBytes + 4 * static_cast<size_t>(step)) ||
       !slots.Allocate(rowBytes, 0) || !displacements.Allocate(2 * kDraws))
     return ERROR_NO_MEMORY;

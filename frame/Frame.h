@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <utility>
 
 #include "fxkit/types.h"
@@ -188,6 +189,23 @@ decltype(auto) WithSampleType(int32_t sampleBits, F&& f) {
 // A working pixel of three or more samples is colour (blue, green, red first); one is gray.
 inline bool IsColorPixel(int32_t pixelStep) {
   return pixelStep >= 3;
+}
+
+// What a row function that writes the colour (or gray) samples of columns [left, right) leaves
+// of output row `out`: the bytes around those columns, copied from `source`, and where a pixel
+// has a fourth sample the function keeps, the whole row. T is the sample type.
+template <class T>
+void CopyAroundColumns(T* out, const T* source, size_t rowBytes, int32_t left, int32_t right,
+                       int32_t pixelStep) {
+  const size_t begin = size_t(left) * size_t(pixelStep) * sizeof(T);
+  const size_t end = size_t(right) * size_t(pixelStep) * sizeof(T);
+  if (pixelStep != (IsColorPixel(pixelStep) ? 3 : 1) || begin > end || end > rowBytes) {
+    std::memcpy(out, source, rowBytes);
+    return;
+  }
+  std::memcpy(out, source, begin);
+  std::memcpy(reinterpret_cast<uint8_t*>(out) + end, reinterpret_cast<const uint8_t*>(source) + end,
+              rowBytes - end);
 }
 
 // Arithmetic ------------------------------------------------------------------------------------

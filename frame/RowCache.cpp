@@ -41,7 +41,8 @@ int32_t RowWindow::AllocateSliding(int32_t n, size_t rowBytes) {
   n_ = n;
   sliding_ = true;
   band_ = SlidingBandRows(rowBytes);
-  const int64_t rows = int64_t{n} + band_ - 1;
+  // A band's window and, where the window is more than the band's own rows, the next band.
+  const int64_t rows = int64_t{n} - 1 + (n > 1 ? 2 : 1) * int64_t{band_};
   if (!rows_.AllocateTable(static_cast<uint32_t>(rows)) || !rows_.AllocateRows(rowBytes))
     return ERROR_NO_MEMORY;
   return SUCCESS;
@@ -68,7 +69,7 @@ int32_t RowWindow::ReadWhole(RowAccess* access, int32_t first) {
 
 void RowWindow::RotateTable(int32_t b) {
   uint8_t** table = rows_.rows();
-  std::rotate(table, table + b, table + b + n_ - 1);
+  std::rotate(table, table + b, table + rows_.count());
 }
 
 }  // namespace fx

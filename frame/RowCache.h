@@ -116,12 +116,43 @@ class RowWindow {
   int32_t Run(RowAccess* access, const RowSlots& slots, int32_t top, int32_t bottom, int32_t height,
               int32_t first, int64_t pixelsPerRow, Compute&& compute, Before&& before,
               After&& after) {
+    return Drive<false>(access, slots, top, bottom, height, first, pixelsPerRow, compute, before,
+                        after);
+  }
+
+  // Run for row functions that change source row y into output row y: compute(y, row, scratch)
+  // gets the output row holding source row y. In a one-row window inside the bitmap the row is
+  // read straight into the output row, and not moved at all where that is the stored row itself
+  // (where the write is a plain copy), so the pixels cross memory once.
+  template <class Compute, class Before, class After>
+  int32_t RunInPlace(RowAccess* access, const RowSlots& slots, int32_t top, int32_t bottom,
+                     int32_t height, int64_t pixelsPerRow, Compute&& compute, Before&& before,
+                     After&& after) {
+    return Drive<true>(access, slots, top, bottom, height, top, pixelsPerRow, compute, before,
+                       after);
+  }
+
+ private:
+  template <bool InPlace, class Compute, class Before, class After>
+  int32_t Drive(RowAccess* access, const RowSlots& slots, int32_t top, int32_t bottom,
+                int32_t height, int32_t first, int64_t pixelsPerRow, Compute& compute,
+                Before& before, After& after) {
+    // The row function on the window rows (row y at index w).
+    const auto apply = [&](int32_t y, uint8_t* const* rows, int32_t w, uint8_t* out,
+                           uint8_t* scratch) {
+      if constexpr (InPlace) {
+        std::memcpy(out, rows[w], slots.rowBytes());
+        compute(y, out, scratch);
+      } else {
+        compute(y, rows, w, out, scratch);
+      }
+    };
     uint8_t** table = rows_.rows();
     if (!sliding_) {
       return RunRows(
           slots, top, bottom, pixelsPerRow,
           [&](int32_t y, uint8_t* out, uint8_t* scratch) {
-            compute(y, table, y - first, out, scratch);
+            apply(y, table, y - first, out, scratch);
           },
           before, after);
     }
@@ -133,23 +164,38 @@ class RowWindow {
     // its checks and fault points taken first for the band, in order.
     const bool ownRows = n == 1 && top >= 0 && bottom <= height;
     const host::DeferredRowReads reads(access);
+    // With room for two bands, each band's rows are read while the band before is computed.
+    const bool readAhead = !ownRows && rows_.count() >= uint32_t(n - 1 + 2 * band_);
+    const auto bandEnd = [&](int32_t y0) { return bottom - y0 > band_ ? y0 + band_ : bottom; };
+    const auto readBand = [&](int32_t y0, int32_t at) {
+      return ReadClampedRows(access, table + (n - 1) + at, int64_t{y0} + h, bandEnd(y0) - y0,
+                             height);
+    };
+    if (readAhead && top < bottom && (rc = readBand(top, 0)) != SUCCESS) return rc;
     for (int32_t y0 = top; y0 < bottom; y0 += band_) {
-      const int32_t y1 = bottom - y0 > band_ ? y0 + band_ : bottom;
+      const int32_t y1 = bandEnd(y0);
       if (ownRows) {
         rc = reads.Read(table, y0, y1 - y0);
         if (rc != SUCCESS) return rc;
         rc = RunRows(
             slots, y0, y1, pixelsPerRow,
             [&](int32_t y, uint8_t* out, uint8_t* scratch) {
-              reads.Fetch(table[y - y0], y);
-              compute(y, table + (y - y0), 0, out, scratch + ViewBytes());
+              if constexpr (InPlace) {
+                reads.FetchInto(out, table[y - y0], y, slots.rowBytes());
+                compute(y, out, scratch + ViewBytes());
+              } else {
+                reads.Fetch(table[y - y0], y);
+                compute(y, table + (y - y0), 0, out, scratch + ViewBytes());
+              }
             },
             before, after);
         if (rc != SUCCESS) return rc;
         continue;
       }
-      rc = ReadClampedRows(access, table + n - 1, int64_t{y0} + h, y1 - y0, height);
-      if (rc != SUCCESS) return rc;
+      if (!readAhead && (rc = readBand(y0, 0)) != SUCCESS) return rc;
+      const auto readNext = [&] {
+        return readAhead && y1 < bottom ? readBand(y1, y1 - y0) : SUCCESS;
+      };
       rc = RunRows(
           slots, y0, y1, pixelsPerRow,
           [&](int32_t y, uint8_t* out, uint8_t* scratch) {
@@ -160,17 +206,17 @@ class RowWindow {
               for (int32_t i = 1; i < n; ++i) view[i] = at[i - 1];
               at = view;
             }
-            compute(y, at, h, out, scratch + ViewBytes());
+            apply(y, at, h, out, scratch + ViewBytes());
           },
-          before, after);
+          before, after, readNext);
       if (rc != SUCCESS) return rc;
       RotateTable(y1 - y0);
     }
     return SUCCESS;
   }
 
- private:
-  // Moves the last n - 1 rows of a finished band of b rows to the front.
+  // Moves the rows after a finished band of b rows (its last n - 1 and the next band's) to the
+  // front.
   void RotateTable(int32_t b);
 
   RowTable rows_;

@@ -428,7 +428,9 @@ void SplitBand(const RowAccess& a, int32_t count, bool byColumns, Part&& part) {
 void ReadBand(const RowAccess& a, int32_t y0, int32_t count, uint8_t* const* rows) {
   if (IsIdentityLayout(a)) {
     SplitBand(a, count, false, [&](int32_t k0, int32_t k1, int32_t, int32_t) {
-      for (int32_t k = k0; k < k1; ++k) std::memcpy(rows[k], StoredRow(a, y0 + k), a.rowBytes);
+      for (int32_t k = k0; k < k1; ++k)
+        if (const uint8_t* stored = StoredRow(a, y0 + k); stored != rows[k])
+          std::memcpy(rows[k], stored, a.rowBytes);
     });
   } else if (IsSwappedLayout(a)) {
     SplitBand(a, count, false, [&](int32_t k0, int32_t k1, int32_t, int32_t) {
@@ -691,7 +693,7 @@ int32_t WriteRowsKeeping(RowAccess* access, const uint8_t* const* rows, int32_t 
 namespace detail {
 
 bool DriveWrittenRows(RowRun& run, const RowSlots& slots, bool readsToo, RowAccess* reads,
-                      RowAccess* writes, int32_t workers, int32_t* result) {
+                      RowAccess* writes, int32_t workers, int32_t* result, Ahead* ahead) {
   if (!writes || (readsToo && !reads) || !WritesOnAnyThread(*writes)) return false;
   // Each row's read check, then its write check, in row order, up to the first that fails.
   uint8_t* const discard[] = {slots.Discard()};
@@ -711,7 +713,7 @@ bool DriveWrittenRows(RowRun& run, const RowSlots& slots, bool readsToo, RowAcce
   };
   const auto stored = [](void* a, int32_t y) { return StoredRow(*static_cast<RowAccess*>(a), y); };
   ComputeRows(run, slots, passed, workers, inPlace ? nullptr : +write, writes,
-              inPlace ? +stored : nullptr);
+              inPlace ? +stored : nullptr, rc == SUCCESS && passed == run.count ? ahead : nullptr);
   if (passed > 0) {
     const int32_t reported = Advance(writes, passed);
     if (reported != SUCCESS) rc = reported;

@@ -254,7 +254,7 @@ int32_t DriveRows(RowRun& run, const RowSlots& slots, int32_t (*before)(void*, i
 
 void ComputeRows(RowRun& run, const RowSlots& slots, int32_t count, int32_t workers,
                  void (*then)(void*, int32_t, uint8_t*), void* context,
-                 uint8_t* (*into)(void*, int32_t)) {
+                 uint8_t* (*into)(void*, int32_t), Ahead* ahead) {
   struct Items {
     RowRun& run;
     const RowSlots& slots;
@@ -279,7 +279,7 @@ void ComputeRows(RowRun& run, const RowSlots& slots, int32_t count, int32_t work
       if (it.then) it.then(it.context, y, it.slots.Row(item));
     }
   };
-  DriveItems(job, std::min(workers, job.count - 1));
+  DriveItems(job, std::min(workers, job.count - 1), ahead);
 }
 
 void ForRun::Loop(void* arg) {
@@ -290,12 +290,13 @@ void ForRun::Loop(void* arg) {
   }
 }
 
-void DriveItems(ForRun& run, int32_t workers) {
+void DriveItems(ForRun& run, int32_t workers, Ahead* ahead) {
   // Eight runs per thread keep the threads busy to the end. Items claimed one by one (a row
   // copy takes well under a microsecond) spent their time passing the counter between cores,
   // and interleaved rows defeat each core's prefetching.
   run.chunk = std::max(1, run.count / (8 * (workers + 1)));
   PoolJob pool(&ForRun::Loop, &run, workers);
+  if (ahead) ahead->Run();
   ForRun::Loop(&run);
   pool.Finish();
 }

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <type_traits>
 #include <utility>
 
@@ -37,7 +38,8 @@ inline int32_t BandRows(int64_t bytesPerRow) {
 // A band read in two steps: CheckReadRows makes the checks and fault points of
 // HostReadRows(access, rows, first, count) and answers its result, moving no pixel; then
 // MoveReadRow moves each row that passed, on any thread, where ReadsStoredRows holds (the view's
-// rows are stored rows, which reads only look at).
+// rows are stored rows, which reads only look at). A row moved onto its own stored row (where
+// reads and writes move the bytes as they are) is left as it is.
 bool ReadsStoredRows(const RowAccess* access);
 int32_t CheckReadRows(RowAccess* access, uint8_t* const* rows, int32_t first, int32_t count);
 void MoveReadRow(const RowAccess* access, uint8_t* row, int32_t y);
@@ -54,6 +56,14 @@ class DeferredRowReads {
   }
   void Fetch(uint8_t* row, int32_t y) const {
     if (moves_) MoveReadRow(access_, row, y);
+  }
+  // Row y into `out`: moved straight in where Read left the move, else copied from `read`, the
+  // row Read filled.
+  void FetchInto(uint8_t* out, const uint8_t* read, int32_t y, size_t rowBytes) const {
+    if (moves_)
+      MoveReadRow(access_, out, y);
+    else
+      std::memcpy(out, read, rowBytes);
   }
 
  private:
@@ -152,13 +162,28 @@ class PoolJob {
 int32_t DriveRows(RowRun& run, const RowSlots& slots, int32_t (*before)(void*, int32_t),
                   int32_t (*after)(void*, int32_t, uint8_t*), void* context, int32_t workers);
 
+// Host calls that follow a run's own on the calling thread (typically the next band's read).
+// Where the run's host calls all come before its rows are computed, they are made while the pool
+// computes the rows; otherwise once the run is over.
+struct Ahead {
+  int32_t (*call)(void*) = nullptr;
+  void* context = nullptr;
+  bool ran = false;
+  int32_t result = 0;
+  void Run() {
+    ran = true;
+    result = call(context);
+  }
+};
+
 // Computes rows 0 .. count - 1 of `run`, claimed one at a time by the calling thread and up to
 // `workers` pool threads, each thread in a slot of its own; then(context, y, row), when given,
 // follows each row on the thread that computed it. With `into`, row y is computed straight into
-// into(context, y) instead, and `then` is not called.
+// into(context, y) instead, and `then` is not called. `ahead`, when given, runs on the calling
+// thread once the pool threads are offered the rows, before it joins them.
 void ComputeRows(RowRun& run, const RowSlots& slots, int32_t count, int32_t workers,
                  void (*then)(void*, int32_t, uint8_t*), void* context,
-                 uint8_t* (*into)(void*, int32_t) = nullptr);
+                 uint8_t* (*into)(void*, int32_t) = nullptr, Ahead* ahead = nullptr);
 
 // The rows of `run` where row y's host calls are a read of row y from `reads` into the discard row
 // (when readsToo) and then the write of its computed row to `writes`. Where nothing can stop the
@@ -166,9 +191,10 @@ void ComputeRows(RowRun& run, const RowSlots& slots, int32_t count, int32_t work
 // their order, then each row that passes is computed and written by one thread, and the progress
 // advances by the rows written: true, with the result in *result. The read itself is left out, as
 // nothing uses its bytes, and rows whose write is a plain copy are computed in the stored row.
-// false, having done nothing, where the rows must go through DriveRows.
+// false, having done nothing, where the rows must go through DriveRows. `ahead`, when given,
+// runs while the rows are computed if every check passed (nothing observable follows them then).
 bool DriveWrittenRows(RowRun& run, const RowSlots& slots, bool readsToo, RowAccess* reads,
-                      RowAccess* writes, int32_t workers, int32_t* result);
+                      RowAccess* writes, int32_t workers, int32_t* result, Ahead* ahead = nullptr);
 
 // The shared state of one ParallelFor call: items are claimed in runs of `chunk` neighbours.
 struct ForRun {
@@ -181,8 +207,8 @@ struct ForRun {
 };
 
 // Runs the items of `run` on up to `workers` pool threads and the calling thread; returns when
-// every item is done.
-void DriveItems(ForRun& run, int32_t workers);
+// every item is done. `ahead`, when given, runs on the calling thread before it joins the items.
+void DriveItems(ForRun& run, int32_t workers, Ahead* ahead = nullptr);
 
 // Pool threads worth starting for `items` items of `pixelsPerItem` pixels each (0: none).
 int32_t WorkersFor(int32_t items, int64_t pixelsPerItem);
@@ -237,6 +263,53 @@ inline WriteRowFn WriteRow(RowAccess* access) {
   return {access};
 }
 
+namespace detail {
+// RunRows, with the host calls that follow the run's in `ahead` (may be null).
+template <class Compute, class Before, class After>
+int32_t RunRowsAhead(const RowSlots& slots, int32_t first, int32_t last, int64_t pixelsPerRow,
+                     Compute&& compute, Before&& before, After&& after, Ahead* ahead) {
+  if (last <= first) return SUCCESS;
+  struct Context {
+    const RowSlots& slots;
+    Compute& compute;
+    Before& before;
+    After& after;
+    int32_t first;
+  } context{slots, compute, before, after, first};
+
+  RowRun run;
+  run.first = first;
+  run.count = last - first;
+  run.slots = slots.count();
+  run.ready = slots.ReadyFlags();
+  run.rowSlots = &slots;
+  run.context = &context;
+  run.compute = [](void* c, int32_t i, uint8_t* out, uint8_t* scratch) {
+    auto& ctx = *static_cast<Context*>(c);
+    ctx.compute(ctx.first + i, out, scratch);
+  };
+  const int32_t workers = WorkersFor(run.count, pixelsPerRow);
+  using B = std::decay_t<Before>;
+  if constexpr (std::is_same_v<B, NoHostCallFn> && std::is_same_v<std::decay_t<After>, NoWriteFn>) {
+    ComputeRows(run, slots, run.count, workers, nullptr, nullptr, nullptr,
+                ahead);  // in any order
+    return SUCCESS;
+  }
+  if constexpr (std::is_same_v<std::decay_t<After>, WriteRowFn> &&
+                (std::is_same_v<B, NoHostCallFn> || std::is_same_v<B, DiscardReadFn>)) {
+    constexpr bool readsToo = std::is_same_v<B, DiscardReadFn>;
+    RowAccess* reads = nullptr;
+    if constexpr (readsToo) reads = before.access;
+    int32_t rc = SUCCESS;
+    if (DriveWrittenRows(run, slots, readsToo, reads, after.access, workers, &rc, ahead)) return rc;
+  }
+  return DriveRows(
+      run, slots, [](void* c, int32_t y) { return static_cast<Context*>(c)->before(y); },
+      [](void* c, int32_t y, uint8_t* row) { return static_cast<Context*>(c)->after(y, row); },
+      &context, workers);
+}
+}  // namespace detail
+
 // Rows [first, last). compute(y, row, scratch) fills the output row of y (any thread, any order: it
 // may touch only that row, that scratch and read-only data; no host call, no random draw, no
 // allocation). The row holds nothing of use on entry: it is a slot, or where the write would be a
@@ -249,45 +322,24 @@ inline WriteRowFn WriteRow(RowAccess* access) {
 template <class Compute, class Before, class After>
 int32_t RunRows(const RowSlots& slots, int32_t first, int32_t last, int64_t pixelsPerRow,
                 Compute&& compute, Before&& before, After&& after) {
-  if (last <= first) return SUCCESS;
-  struct Context {
-    const RowSlots& slots;
-    Compute& compute;
-    Before& before;
-    After& after;
-    int32_t first;
-  } context{slots, compute, before, after, first};
+  return detail::RunRowsAhead(slots, first, last, pixelsPerRow, compute, before, after, nullptr);
+}
 
-  detail::RowRun run;
-  run.first = first;
-  run.count = last - first;
-  run.slots = slots.count();
-  run.ready = slots.ReadyFlags();
-  run.rowSlots = &slots;
-  run.context = &context;
-  run.compute = [](void* c, int32_t i, uint8_t* out, uint8_t* scratch) {
-    auto& ctx = *static_cast<Context*>(c);
-    ctx.compute(ctx.first + i, out, scratch);
-  };
-  const int32_t workers = detail::WorkersFor(run.count, pixelsPerRow);
-  using B = std::decay_t<Before>;
-  if constexpr (std::is_same_v<B, NoHostCallFn> && std::is_same_v<std::decay_t<After>, NoWriteFn>) {
-    detail::ComputeRows(run, slots, run.count, workers, nullptr, nullptr);  // in any order
-    return SUCCESS;
-  }
-  if constexpr (std::is_same_v<std::decay_t<After>, WriteRowFn> &&
-                (std::is_same_v<B, NoHostCallFn> || std::is_same_v<B, DiscardReadFn>)) {
-    constexpr bool readsToo = std::is_same_v<B, DiscardReadFn>;
-    RowAccess* reads = nullptr;
-    if constexpr (readsToo) reads = before.access;
-    int32_t rc = SUCCESS;
-    if (detail::DriveWrittenRows(run, slots, readsToo, reads, after.access, workers, &rc))
-      return rc;
-  }
-  return detail::DriveRows(
-      run, slots, [](void* c, int32_t y) { return static_cast<Context*>(c)->before(y); },
-      [](void* c, int32_t y, uint8_t* row) { return static_cast<Context*>(c)->after(y, row); },
-      &context, workers);
+// ahead() makes the host calls that follow the run's on the calling thread, typically the read of
+// the next band into rows the run does not touch, of bitmap rows it does not write. It runs once
+// the run has succeeded, or while the rows are computed where the run's host calls all come first
+// (nothing can stop the run after them), so the calling thread reads while the pool computes.
+// Returns the run's code, and where that is SUCCESS, ahead's.
+template <class Compute, class Before, class After, class Next>
+int32_t RunRows(const RowSlots& slots, int32_t first, int32_t last, int64_t pixelsPerRow,
+                Compute&& compute, Before&& before, After&& after, Next&& ahead) {
+  detail::Ahead next;
+  next.context = const_cast<void*>(static_cast<const void*>(&ahead));
+  next.call = [](void* c) { return (*static_cast<std::remove_reference_t<Next>*>(c))(); };
+  const int32_t rc =
+      detail::RunRowsAhead(slots, first, last, pixelsPerRow, compute, before, after, &next);
+  if (rc != SUCCESS) return rc;
+  return next.ran ? next.result : ahead();
 }
 
 }  // namespace host

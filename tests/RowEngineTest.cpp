@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <map>
 #include <thread>
 #include <tuple>
 
@@ -188,43 +189,66 @@ class FaultWatch {
   std::vector<int32_t> reports;
 };
 
-// A one-row window reads each row on the thread that computes it, and without a status callback
-// that thread writes it too; the n-th read or write failing must leave the code, the operation
-// counts and the stored rows of the calls one by one: a band's reads, then its rows' writes.
-TEST_F(RowEngineTest, OneRowWindowFaultsFallAsWithOneCallAStep) {
+// A one-row window reads each row on the thread that computes it (in place: straight into the
+// output row), a wider one reads each band while the band before is computed, and without a
+// status callback the computing thread writes the rows. The n-th read or write failing must leave
+// the code, the operation counts and the stored rows of the calls one by one: the window's first
+// rows, then a band's new rows, then its rows' writes.
+TEST_F(RowEngineTest, WindowFaultsFallAsWithOneCallAStep) {
   const int32_t height = 300;  // two bands of short rows
   const int32_t band = fx::SlidingBandRows(kRowBytes);
   ASSERT_LT(band, height);
-  const auto run = [&](bool window, bool watched, bool write, int64_t n) {
-    fxtest::TestBitmap bitmap(4, height, 8, ORDER_GRAY);
+  // Output pixel i mixes the window's first, middle and last rows.
+  const auto mix = [](const uint8_t* first, const uint8_t* mid, const uint8_t* last, uint8_t* to) {
+    for (size_t i = 0; i < kRowBytes; ++i) to[i] = uint8_t(first[i] + 2 * mid[i] + 3 * last[i]);
+  };
+  const auto run = [&](int32_t size, bool inPlace, bool window, bool watched, bool write,
+                       int64_t n) {
+    // Rows as long as the slots', so rows whose write is a plain copy are computed in the bitmap.
+    fxtest::TestBitmap bitmap(int32_t(kRowBytes), height, 8, ORDER_GRAY);
     for (int32_t y = 0; y < height; ++y)
-      bitmap->Data[int64_t{y} * bitmap->BytesPerLine] = uint8_t(y);
+      bitmap->Data[int64_t{y} * bitmap->BytesPerLine] = uint8_t(y * 7);
     RowAccess* access = nullptr;
     EXPECT_EQ(HostOpenRowAccess(bitmap.get(), &access, 2), SUCCESS);
     EXPECT_EQ(HostBeginWrite(access), SUCCESS);
     FaultWatch watch(watched, write, n);
     int32_t rc = SUCCESS;
-    const auto invert = [](const uint8_t* from, uint8_t* to) {
-      for (size_t i = 0; i < kRowBytes; ++i) to[i] = uint8_t(~from[i]);
-    };
+    const int32_t h = size / 2;
     if (window) {
       fx::RowWindow rows;
       fx::RowSlots slots;
-      EXPECT_EQ(rows.AllocateRowByRow(kRowBytes, slots), SUCCESS);
-      rc = rows.Run(
-          access, slots, 0, height, height, 0, 1,
-          [&](int32_t, uint8_t* const* at, int32_t w, uint8_t* out, uint8_t*) {
-            invert(at[w], out);
-          },
-          fx::NoHostCall(), fx::WriteRow(access));
+      if (size == 1) {
+        EXPECT_EQ(rows.AllocateRowByRow(kRowBytes, slots), SUCCESS);
+      } else {
+        EXPECT_EQ(rows.AllocateSliding(size, kRowBytes), SUCCESS);
+        EXPECT_TRUE(slots.Allocate(kRowBytes, rows.ViewBytes()));
+      }
+      if (inPlace) {
+        rc = rows.RunInPlace(
+            access, slots, 0, height, height, 1,
+            [&](int32_t, uint8_t* out, uint8_t*) { mix(out, out, out, out); }, fx::NoHostCall(),
+            fx::WriteRow(access));
+      } else {
+        rc = rows.Run(
+            access, slots, 0, height, height, 0, 1,
+            [&](int32_t, uint8_t* const* at, int32_t w, uint8_t* out, uint8_t*) {
+              mix(at[0], at[w], at[size - 1], out);
+            },
+            fx::NoHostCall(), fx::WriteRow(access));
+      }
     } else {
-      std::vector<uint8_t> in(size_t(band) * kRowBytes), out(kRowBytes);
+      std::map<int32_t, std::vector<uint8_t>> in;  // by window row, unclamped
+      const auto read = [&](int32_t c) {
+        in[c].resize(kRowBytes);
+        return HostReadRow(access, in[c].data(), std::clamp(c, 0, height - 1), 0, nullptr);
+      };
+      for (int32_t c = h + 1 - size; c < h && rc == SUCCESS; ++c) rc = read(c);
+      std::vector<uint8_t> out(kRowBytes);
       for (int32_t y0 = 0; y0 < height && rc == SUCCESS; y0 += band) {
         const int32_t y1 = std::min(height, y0 + band);
-        for (int32_t y = y0; y < y1 && rc == SUCCESS; ++y)
-          rc = HostReadRow(access, &in[size_t(y - y0) * kRowBytes], y, 0, nullptr);
+        for (int32_t c = y0 + h; c < y1 + h && rc == SUCCESS; ++c) rc = read(c);
         for (int32_t y = y0; y < y1 && rc == SUCCESS; ++y) {
-          invert(&in[size_t(y - y0) * kRowBytes], out.data());
+          mix(in[y - h].data(), in[y].data(), in[y + h].data(), out.data());
           rc = HostWriteRow(access, out.data(), y, 0, 0);
         }
       }
@@ -237,13 +261,18 @@ TEST_F(RowEngineTest, OneRowWindowFaultsFallAsWithOneCallAStep) {
   };
   for (int32_t threads : {1, 3}) {
     fxtest::ThreadSetting setting(threads);
-    for (const bool watched : {true, false})
-      for (const bool write : {false, true})
-        for (int64_t n = 1; n <= height + 1; ++n) {
-          SCOPED_TRACE(::testing::Message() << threads << " threads, " << (watched ? "" : "no ")
-                                            << "callback, " << (write ? "write " : "read ") << n);
-          ASSERT_EQ(run(true, watched, write, n), run(false, watched, write, n));
-        }
+    for (const auto& [size, inPlace] :
+         {std::pair{1, false}, std::pair{1, true}, std::pair{5, false}})
+      for (const bool watched : {true, false})
+        for (const bool write : {false, true})
+          for (int64_t n = 1; n <= height + size; ++n) {
+            SCOPED_TRACE(::testing::Message()
+                         << threads << " threads, window " << size
+                         << (inPlace ? " in place, " : ", ") << (watched ? "" : "no ")
+                         << "callback, " << (write ? "write " : "read ") << n);
+            ASSERT_EQ(run(size, inPlace, true, watched, write, n),
+                      run(size, inPlace, false, watched, write, n));
+          }
   }
 }
 
