@@ -228,10 +228,9 @@ int32_t AgingDriver(BitmapRecord* bitmap, const AgingArgs& a) {
   const AgingRow k{rect.left, rect.right, step, channels, wr, mask.get(), &a};
   rc = WithSampleType(access.SampleBits(), [&](auto sample) {
     using T = decltype(sample);
-    return source.Run(
-        access, slots, rect.top, rect.bottom, bitmap->Height, rect.top, wr,
-        [&](int32_t y, uint8_t* const* src, int32_t w, uint8_t* out, uint8_t*) {
-          std::memcpy(out, src[w], rowBytes);
+    return source.RunInPlace(
+        access, slots, rect.top, rect.bottom, bitmap->Height, wr,
+        [&](int32_t y, uint8_t* out, uint8_t*) {
           const int32_t row = y - rect.top;
           AgingKernel<T>(k, row, fxrt::RandAdvance(first, drawsPerRow * uint32_t(row)),
                          reinterpret_cast<T*>(out));

@@ -276,10 +276,9 @@ int32_t WallDriver(BitmapRecord* bitmap, const RECT& rect, Wall& w, uint32_t bri
   if (rc != SUCCESS) return rc;
   return WithSampleType(sampleBits, [&](auto sample) {
     using T = decltype(sample);
-    return source.Run(
-        access, slots, rect.top, rect.bottom, bitmap->Height, rect.top, w.width,
-        [&](int32_t y, uint8_t* const* src, int32_t at, uint8_t* out, uint8_t* scratch) {
-          std::memcpy(out, src[at], rowBytes);
+    return source.RunInPlace(
+        access, slots, rect.top, rect.bottom, bitmap->Height, w.width,
+        [&](int32_t y, uint8_t* out, uint8_t* scratch) {
           WallRow<T>(w, y, pixelStep, reinterpret_cast<T*>(out),
                      reinterpret_cast<double*>(scratch));
         },

@@ -224,10 +224,9 @@ int32_t ShadeBitmap(BitmapRecord* bitmap, AccessOwner& access, const ShiftTables
   if (rc != SUCCESS) return rc;
   return WithSampleType(access.SampleBits(), [&](auto sample) {
     using T = decltype(sample);
-    return source.Run(
-        access, slots, area.top, area.bottom, bitmap->Height, area.top, area.right - area.left,
-        [&](int32_t y, uint8_t* const* rows, int32_t w, uint8_t* out, uint8_t*) {
-          std::memcpy(out, rows[w], rowBytes);
+    return source.RunInPlace(
+        access, slots, area.top, area.bottom, bitmap->Height, area.right - area.left,
+        [&](int32_t y, uint8_t* out, uint8_t*) {
           BumpRow<T>(tables, pixelStep, area.left, area.right, reinterpret_cast<T*>(out),
                      shadeRowAt(y));
         },

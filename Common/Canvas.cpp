@@ -175,10 +175,9 @@ int32_t CanvasDriver(BitmapRecord* bitmap, const CanvasArgs& args) {
     HostBlock<T> texels;
     int32_t rc = ReadTexture<T>(textureAccess, ht, wt, textureStep, texels, textureRow.get());
     if (rc != SUCCESS) return rc;
-    return source.Run(
-        access, slots, rect.top, rect.bottom, bitmap->Height, rect.top, wb,
-        [&](int32_t y, uint8_t* const* rows, int32_t w, uint8_t* out, uint8_t*) {
-          std::memcpy(out, rows[w], rowBytes);
+    return source.RunInPlace(
+        access, slots, rect.top, rect.bottom, bitmap->Height, wb,
+        [&](int32_t y, uint8_t* out, uint8_t*) {
           // Row y is the (y - top + 1)-th step of the counter that starts at ht - yOffset - 1.
           const int64_t u = ht - yOffset + (y - rect.top);
           const int64_t c = u % ht, tileRow = j - u / ht;

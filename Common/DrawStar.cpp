@@ -192,10 +192,9 @@ int32_t StarDriver(BitmapRecord* bitmap, const RECT& rect, StarShape& s, const S
   const int32_t top = static_cast<int32_t>(y0), bottom = static_cast<int32_t>(y1);
   return WithSampleType(sampleBits, [&](auto sample) {
     using T = decltype(sample);
-    return source.Run(
-        access, slots, top, bottom, bitmap->Height, top, s.x1 - s.x0,
-        [&](int32_t y, uint8_t* const* src, int32_t w, uint8_t* out, uint8_t*) {
-          std::memcpy(out, src[w], rowBytes);
+    return source.RunInPlace(
+        access, slots, top, bottom, bitmap->Height, s.x1 - s.x0,
+        [&](int32_t y, uint8_t* out, uint8_t*) {
           StarRow<T>(s, y, pixelStep, reinterpret_cast<T*>(out));
         },
         NoHostCall(), WriteRow(access));

@@ -234,10 +234,9 @@ int32_t LightPass(BitmapRecord* bitmap, AccessOwner& access, const LightInfo* li
   for (int32_t i = 0; i < count; ++i) PrepareLight(lights[i], bits, samples, &prepared[i]);
   const LightSetup setup{rect, pixelStep, prepared.get(), count};
   const LightTables<T> tables{{ambient[0].get(), ambient[1].get(), ambient[2].get()}, bright.get()};
-  return source.Run(
-      access, slots, rect.top, rect.bottom, bitmap->Height, rect.top, rect.right - rect.left,
-      [&](int32_t y, uint8_t* const* rows, int32_t w, uint8_t* out, uint8_t*) {
-        std::memcpy(out, rows[w], rowBytes);
+  return source.RunInPlace(
+      access, slots, rect.top, rect.bottom, bitmap->Height, rect.right - rect.left,
+      [&](int32_t y, uint8_t* out, uint8_t*) {
         LightRow<T>(setup, tables, y, reinterpret_cast<T*>(out));
       },
       NoHostCall(), WriteRow(access));

@@ -244,10 +244,9 @@ int32_t Combine(BitmapRecord* bitmap, AccessOwner& access, AccessOwner& maskAcce
   if (rc != SUCCESS) return rc;
   return WithSampleType(access.SampleBits(), [&](auto sample) {
     using T = decltype(sample);
-    return source.Run(
-        access, slots, rect.top, rect.bottom, bitmap->Height, rect.top, wr,
-        [&](int32_t y, uint8_t* const* rows, int32_t w, uint8_t* out, uint8_t*) {
-          std::memcpy(out, rows[w], rowBytes);
+    return source.RunInPlace(
+        access, slots, rect.top, rect.bottom, bitmap->Height, wr,
+        [&](int32_t y, uint8_t* out, uint8_t*) {
           CombineRow<T>(reinterpret_cast<T*>(out), mask.rows()[y - rect.top], rect.left, wr, step,
                         maskStep, k);
         },

@@ -274,10 +274,9 @@ int32_t GenerateNoise(RowAccess* access, int32_t height, const NoiseTables& tabl
   const int32_t rc = source.AllocateRowByRow(
       rowBytes, slots, noiseBytes + cellBytes + size_t(cols) * sizeof(int32_t));
   if (rc != SUCCESS) return rc;
-  return source.Run(
-      access, slots, rect.top, rect.bottom, height, rect.top, cols,
-      [&](int32_t y, uint8_t* const* src, int32_t w, uint8_t* out, uint8_t* scratch) {
-        std::memcpy(out, src[w], rowBytes);
+  return source.RunInPlace(
+      access, slots, rect.top, rect.bottom, height, cols,
+      [&](int32_t y, uint8_t* out, uint8_t* scratch) {
         if (shader.KeepsPixels()) return;
         auto* noise = reinterpret_cast<double*>(scratch);
         auto* cells = reinterpret_cast<NoiseCell*>(scratch + noiseBytes);

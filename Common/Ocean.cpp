@@ -109,10 +109,9 @@ int32_t OceanDriver(BitmapRecord* bitmap, const RECT& rect, uint32_t amplitude, 
   if (rc != SUCCESS) return rc;
   rc = WithSampleType(access.SampleBits(), [&](auto sample) {
     using T = decltype(sample);
-    return source.Run(
-        access, slots, lower.top, lower.bottom, bitmap->Height, lower.top, wr,
-        [&](int32_t y, uint8_t* const* rows, int32_t w, uint8_t* out, uint8_t*) {
-          std::memcpy(out, rows[w], rowBytes);
+    return source.RunInPlace(
+        access, slots, lower.top, lower.bottom, bitmap->Height, wr,
+        [&](int32_t y, uint8_t* out, uint8_t*) {
           const OceanRow r = RowOf(wave, y);
           OceanKernel<T>(wave, r, reinterpret_cast<const T*>(mirror.rows()[half - 1 - r.entry]),
                          step, reinterpret_cast<T*>(out));

@@ -183,10 +183,9 @@ int32_t RunPasses(RowAccess* access, BitmapRecord* bitmap, const Job& job, const
   if (source.AllocateRowByRow(rowBytes, slots) != SUCCESS) return ERROR_NO_MEMORY;
   if (BeginWritePhase(access, bitmap) != SUCCESS) return ERROR_NO_MEMORY;
   const uint32_t keep = 100 - job.opacity;
-  const int32_t rc = source.Run(
-      access, slots, job.rect.top, job.rect.bottom, bitmap->Height, job.rect.top, job.wr,
-      [&](int32_t y, uint8_t* const* src, int32_t w, uint8_t* out, uint8_t*) {
-        std::memcpy(out, src[w], rowBytes);
+  const int32_t rc = source.RunInPlace(
+      access, slots, job.rect.top, job.rect.bottom, bitmap->Height, job.wr,
+      [&](int32_t y, uint8_t* out, uint8_t*) {
         BlendRow<T, C>(reinterpret_cast<T*>(out) + static_cast<size_t>(job.rect.left) * step,
                        job.wr, step, CellsOfRow(layout, job, y), values.get(), keep);
       },

@@ -201,10 +201,9 @@ int32_t PlasmaDriver(BitmapRecord* bitmap, const PlasmaInfo& info) {
 
   rc = WithSampleType(sampleBits, [&](auto sample) {
     using T = decltype(sample);
-    return source.Run(
-        access, slots, rect.top, rect.bottom, bitmap->Height, rect.top, cols,
-        [&](int32_t y, uint8_t* const* src, int32_t w, uint8_t* out, uint8_t* scratch) {
-          std::memcpy(out, src[w], rowBytes);
+    return source.RunInPlace(
+        access, slots, rect.top, rect.bottom, bitmap->Height, cols,
+        [&](int32_t y, uint8_t* out, uint8_t* scratch) {
           const uint32_t* index = pattern.Row(y - rect.top, reinterpret_cast<uint32_t*>(scratch));
           PlasmaRow<T>(table.get(), index, info.ImagePercent, pixelStep,
                        reinterpret_cast<T*>(out) + int64_t{rect.left} * pixelStep, cols);

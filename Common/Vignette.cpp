@@ -207,13 +207,9 @@ int32_t VignetteRun(BitmapRecord* bitmap, VignetteInfo* info) {
   if (rc != SUCCESS) return rc;
   rc = WithSampleType(bits, [&](auto sample) {
     using T = decltype(sample);
-    return source.Run(
-        access, slots, s.rect.top, s.rect.bottom, bitmap->Height, s.rect.top,
-        s.rect.right - s.rect.left,
-        [&](int32_t y, uint8_t* const* rows, int32_t w, uint8_t* out, uint8_t*) {
-          std::memcpy(out, rows[w], rowBytes);
-          VignetteRow<T>(s, y, reinterpret_cast<T*>(out));
-        },
+    return source.RunInPlace(
+        access, slots, s.rect.top, s.rect.bottom, bitmap->Height, s.rect.right - s.rect.left,
+        [&](int32_t y, uint8_t* out, uint8_t*) { VignetteRow<T>(s, y, reinterpret_cast<T*>(out)); },
         NoHostCall(), WriteRow(access));
   });
   access.Close();
