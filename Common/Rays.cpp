@@ -57,30 +57,48 @@ struct RayBand {
   HostWeights* const* weights;
 };
 
-// One line of length L at angle phi.
+// The part of one line of length L at angle phi that falls on band rows [r0, r1). Every pixel's
+// lightenings come in line order and, within a line, in step order, so lines painted one after
+// another over separate row ranges give the pixels of lines painted over the whole band.
 template <class T>
-void PaintLine(const RayBand& b, double phi, int32_t length) {
+void PaintLine(const RayBand& b, double phi, int32_t length, int32_t r0, int32_t r1) {
   const double cosPhi = std::cos(phi), sinPhi = std::sin(phi);
-  for (int32_t r = 0; r < length; ++r) {
+  // Steps whose upper row lies in [r0 - 1, r1), widened by two steps against rounding; each step
+  // is still checked exactly.
+  int64_t from = 0, to = length;
+  if (sinPhi > 1e-6 || sinPhi < -1e-6) {
+    const double a = (r0 - 1 - b.cy) / sinPhi, c = (r1 - b.cy) / sinPhi;
+    const double lo = std::min(a, c) - 2, hi = std::max(a, c) + 2;
+    if (lo > from) from = lo < to ? static_cast<int64_t>(lo) : to;
+    if (hi < to) to = hi > from ? static_cast<int64_t>(hi) + 1 : from;
+  }
+  for (auto r = static_cast<int32_t>(from); r < to; ++r) {
     const double px = b.cx + r * cosPhi, py = b.cy + r * sinPhi;
     if (!(px >= b.left && px <= b.right && py >= 0 && py <= b.bottom - 1 && py <= b.rowCount - 2))
       continue;
+    const int64_t iy = static_cast<int64_t>(py);
+    const bool upperHere = iy >= r0 && iy < r1;
+    const bool lowerHere = iy + 1 >= r0 && iy + 1 < r1 && py != b.bottom;
+    if (!upperHere && !lowerHere) continue;
     const double ax = std::fabs(px), ay = std::fabs(py);
-    const int64_t ix = static_cast<int64_t>(px), iy = static_cast<int64_t>(py);
+    const int64_t ix = static_cast<int64_t>(px);
     const HostWeights& w = b.weights[static_cast<int32_t>(100 * (ax - static_cast<int64_t>(ax)))]
                                     [static_cast<int32_t>(100 * (ay - static_cast<int64_t>(ay)))];
     const int32_t f0 = static_cast<int32_t>((1 - static_cast<double>(r) / length) * 2000);
     const int32_t f1 = static_cast<int32_t>((1 - static_cast<double>(r + 1) / length) * 2000);
-    T* upper = reinterpret_cast<T*>(b.rows[iy]);
-    T* lower = reinterpret_cast<T*>(b.rows[iy + 1]);
     const bool first = ix < b.right, second = ix + 1 < b.right;
-    if (first) LightPixel(upper, ix, b.pixelStep, b.channels, b.brightness, f0 * w.w[0] / 10000);
-    if (second)
-      LightPixel(upper, ix + 1, b.pixelStep, b.channels, b.brightness, f1 * w.w[1] / 10000);
-    if (py == b.bottom) continue;
-    if (first) LightPixel(lower, ix, b.pixelStep, b.channels, b.brightness, f0 * w.w[2] / 10000);
-    if (second)
-      LightPixel(lower, ix + 1, b.pixelStep, b.channels, b.brightness, f1 * w.w[3] / 10000);
+    if (upperHere) {
+      T* upper = reinterpret_cast<T*>(b.rows[iy]);
+      if (first) LightPixel(upper, ix, b.pixelStep, b.channels, b.brightness, f0 * w.w[0] / 10000);
+      if (second)
+        LightPixel(upper, ix + 1, b.pixelStep, b.channels, b.brightness, f1 * w.w[1] / 10000);
+    }
+    if (lowerHere) {
+      T* lower = reinterpret_cast<T*>(b.rows[iy + 1]);
+      if (first) LightPixel(lower, ix, b.pixelStep, b.channels, b.brightness, f0 * w.w[2] / 10000);
+      if (second)
+        LightPixel(lower, ix + 1, b.pixelStep, b.channels, b.brightness, f1 * w.w[3] / 10000);
+    }
   }
 }
 
@@ -108,6 +126,16 @@ int32_t DrawFlareRays(BitmapRecord* bitmap, POINT center, int32_t radius, uint32
   HostFillWeightTable(weights.get());
 
   const int64_t lines = (int64_t{thickness} + 1) * 360 / angleStep;
+  // Every line's angle and length, drawn first: the lines are painted once all are drawn.
+  struct Line {
+    double phi;
+    int32_t length;
+  };
+  HostBlock<Line> drawn;
+  int64_t count = 0;
+  for (int64_t group = 0; group < 360; group += angleStep) count += int64_t{thickness} + 1;
+  if (count > UINT32_MAX || !drawn.Allocate(static_cast<uint32_t>(std::max<int64_t>(count, 1))))
+    return ERROR_NO_MEMORY;
   const RECT progress{0, top, 0,
                       static_cast<int32_t>(std::min<int64_t>(bottom + lines, INT32_MAX))};
   rc = HostBeginRectWrite(access, 81, 100, &progress);
@@ -133,19 +161,27 @@ int32_t DrawFlareRays(BitmapRecord* bitmap, POINT center, int32_t radius, uint32
                   IsColorPixel(pixelStep) ? 3 : 1,
                   brightness,
                   weights.get()};
-  rc = WithSampleType(access.SampleBits(), [&](auto sample) -> int32_t {
+  // The band is written only once every line is painted, so drawing every length (with its
+  // progress step) before painting shows the same numbers, progress and cancel points.
+  int64_t n = 0;
+  for (int64_t group = 0; group < 360; group += angleStep)
+    for (int64_t a = group; a <= group + thickness; ++a) {
+      const int32_t draw = fxrt::rand();
+      drawn[n++] = {static_cast<double>(a - 45) * kRayPi / 180, radius > 0 ? draw % radius : 0};
+      rc = HostAdvanceProgress(access, 1);
+      if (rc != SUCCESS) return rc;
+    }
+  // The band in strips of rows, each painted with every line in order.
+  constexpr int32_t kStripRows = 16;
+  const int32_t strips = (rowCount + kStripRows - 1) / kStripRows;
+  WithSampleType(access.SampleBits(), [&](auto sample) {
     using T = decltype(sample);
-    for (int64_t group = 0; group < 360; group += angleStep)
-      for (int64_t a = group; a <= group + thickness; ++a) {
-        const int32_t draw = fxrt::rand();
-        const int32_t length = radius > 0 ? draw % radius : 0;
-        PaintLine<T>(b, static_cast<double>(a - 45) * kRayPi / 180, length);
-        const int32_t rc = HostAdvanceProgress(access, 1);
-        if (rc != SUCCESS) return rc;
-      }
+    ParallelFor(strips, int64_t{kStripRows} * radius, [&](int32_t i) {
+      const int32_t r0 = i * kStripRows, r1 = std::min(rowCount, r0 + kStripRows);
+      for (int64_t k = 0; k < n; ++k) PaintLine<T>(b, drawn[k].phi, drawn[k].length, r0, r1);
+    });
     return SUCCESS;
   });
-  if (rc != SUCCESS) return rc;
   if (rowCount > 0) {
     rc = HostWriteRows(access, band.rows(), top, rowCount);
     if (rc != SUCCESS) return rc;
