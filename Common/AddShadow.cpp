@@ -72,7 +72,8 @@ void GrayLevels(const T* row, int32_t pixelStep, int32_t first, int32_t last, in
   }
 }
 
-// One output row: `a`, `b`, `c` are the rows above, at and below it; `out` starts as `b`.
+// One output row: `a`, `b`, `c` are the rows above, at and below it; every colour (or gray)
+// sample of the rectangle's columns is written to `out`.
 template <int Dir, class T>
 void ShadowRow(const ShadowSetup& s, const T* a, const T* b, const T* c, T* out, int32_t* scratch) {
   const int32_t step = s.pixelStep, last = s.width - 1;
@@ -88,10 +89,14 @@ void ShadowRow(const ShadowSetup& s, const T* a, const T* b, const T* c, T* out,
     GrayLevels(c, step, first, end, gc);
     const int32_t samples = IsColorPixel(step) ? 3 : 1;
     for (int32_t x = s.left; x < s.right; ++x) {
+      const T* q = b + int64_t{x} * step;
       T* p = out + int64_t{x} * step;
-      if (uint32_t{p[0]} < s.level) continue;
+      if (uint32_t{q[0]} < s.level) {
+        for (int32_t k = 0; k < samples; ++k) p[k] = q[k];
+        continue;
+      }
       const int32_t g = Derivative<Dir>(ga, gb, gc, x > 0 ? x - 1 : 0, x, x < last ? x + 1 : last);
-      for (int32_t k = 0; k < samples; ++k) p[k] = AddClamped(p[k], g);
+      for (int32_t k = 0; k < samples; ++k) p[k] = AddClamped(q[k], g);
     }
     return;
   }
@@ -101,9 +106,9 @@ void ShadowRow(const ShadowSetup& s, const T* a, const T* b, const T* c, T* out,
     const int64_t l = int64_t{x > 0 ? x - 1 : 0} * step,
                   r = int64_t{x < last ? x + 1 : last} * step;
     for (int32_t k = 0; k < samples; ++k) {
-      const T p = out[at + k];
-      if (uint32_t{p} < s.level) continue;
-      out[at + k] = AddClamped(p, Derivative<Dir>(a, b, c, l + k, at + k, r + k));
+      const T p = b[at + k];
+      out[at + k] =
+          uint32_t{p} < s.level ? p : AddClamped(p, Derivative<Dir>(a, b, c, l + k, at + k, r + k));
     }
   }
 }
@@ -155,10 +160,11 @@ int32_t AddShadowDriver(BitmapRecord* bitmap, uint32_t direction, uint32_t level
     return window.Run(
         access, slots, rect.top, rect.bottom, bitmap->Height, rect.top, rect.right - rect.left,
         [&](int32_t, uint8_t* const* rows, int32_t w, uint8_t* out, uint8_t* scratch) {
-          std::memcpy(out, rows[w], rowBytes);
-          ShadowRowFor<T>(s, reinterpret_cast<const T*>(rows[w - 1]),
-                          reinterpret_cast<const T*>(rows[w]),
-                          reinterpret_cast<const T*>(rows[w + 1]), reinterpret_cast<T*>(out),
+          auto* to = reinterpret_cast<T*>(out);
+          const auto* at = reinterpret_cast<const T*>(rows[w]);
+          CopyAroundColumns(to, at, rowBytes, rect.left, rect.right, s.pixelStep);
+          ShadowRowFor<T>(s, reinterpret_cast<const T*>(rows[w - 1]), at,
+                          reinterpret_cast<const T*>(rows[w + 1]), to,
                           reinterpret_cast<int32_t*>(scratch));
         },
         NoHostCall(), WriteRow(access));
