@@ -130,11 +130,13 @@ int32_t RunPasses(RowAccess* access, BitmapRecord* bitmap, const Job& job, const
       !rows.Allocate(static_cast<uint32_t>(rowBytes * uint32_t(band))))
     return ERROR_NO_MEMORY;
 
+  // Where the rows are stored as read, each is gathered straight from the bitmap.
+  const host::DeferredRowReads reads(access);
   for (int32_t y0 = job.rect.top; y0 < job.rect.bottom; y0 += band) {
     const int32_t y1 = std::min(job.rect.bottom, y0 + band), n = y1 - y0;
     uint8_t* bandRows[host::kMaxBandRows];
     for (int32_t k = 0; k < n; ++k) bandRows[k] = rows.get() + size_t(k) * rowBytes;
-    if (HostReadRows(access, bandRows, y0, n) != SUCCESS) return ERROR_NO_MEMORY;
+    if (reads.Read(bandRows, y0, n) != SUCCESS) return ERROR_NO_MEMORY;
     // Each part takes the band's rows one at a time as it gets to them, so a thread that starts
     // late leaves its share to the others instead of holding them up at the band's end.
     std::atomic<int32_t> next{y0};
@@ -142,7 +144,7 @@ int32_t RunPasses(RowAccess* access, BitmapRecord* bitmap, const Job& job, const
       uint64_t* v = values.get() + partValues * uint32_t(part);
       uint64_t* c = job.mode == kAverage ? counts.get() + size_t{layout.cellCount} * part : nullptr;
       for (int32_t y; (y = next.fetch_add(1, std::memory_order_relaxed)) < y1;) {
-        const T* pixels = reinterpret_cast<const T*>(rows.get() + size_t(y - y0) * rowBytes) +
+        const T* pixels = reinterpret_cast<const T*>(reads.Locate(bandRows[y - y0], y)) +
                           static_cast<size_t>(job.rect.left) * step;
         const RowCells cells = CellsOfRow(layout, job, y);
         if (job.mode == kMaximum)

@@ -676,6 +676,10 @@ void MoveReadRow(const RowAccess* access, uint8_t* row, int32_t y) {
   ReadBand(*access, y, 1, &row);
 }
 
+const uint8_t* StoredRowToRead(const RowAccess* access, int32_t y) {
+  return access && IsIdentityLayout(*access) ? StoredRow(*access, y) : nullptr;
+}
+
 bool RewritesExactly(const RowAccess* access) {
   return access && (IsWholeGray(access->format) || IsColourFormat(access->format));
 }

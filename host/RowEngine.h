@@ -43,6 +43,9 @@ inline int32_t BandRows(int64_t bytesPerRow) {
 bool ReadsStoredRows(const RowAccess* access);
 int32_t CheckReadRows(RowAccess* access, uint8_t* const* rows, int32_t first, int32_t count);
 void MoveReadRow(const RowAccess* access, uint8_t* row, int32_t y);
+// Where a read of view row y would be a plain copy of its stored row, that stored row (to be
+// read in place of the copy, never written); else null.
+const uint8_t* StoredRowToRead(const RowAccess* access, int32_t y);
 
 // Reads of rows that are each used only by the row function that computes from them: Read makes
 // a band read's checks and fault points and, where ReadsStoredRows holds, leaves the moves to
@@ -56,6 +59,15 @@ class DeferredRowReads {
   }
   void Fetch(uint8_t* row, int32_t y) const {
     if (moves_) MoveReadRow(access_, row, y);
+  }
+  // Where the pixels of row y are for a reader that only looks at them: the stored row itself
+  // where the read would be a plain copy of it, else `row` (moved in here where Read left the
+  // move, already filled by Read otherwise).
+  const uint8_t* Locate(uint8_t* row, int32_t y) const {
+    if (!moves_) return row;
+    if (const uint8_t* stored = StoredRowToRead(access_, y)) return stored;
+    MoveReadRow(access_, row, y);
+    return row;
   }
   // Row y into `out`: moved straight in where Read left the move, else copied from `read`, the
   // row Read filled.
