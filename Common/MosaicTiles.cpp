@@ -229,12 +229,15 @@ int32_t Combine(BitmapRecord* bitmap, AccessOwner& access, AccessOwner& maskAcce
                 const RECT& rect, double k) {
   const int32_t hr = rect.bottom - rect.top, wr = rect.right - rect.left;
   const int32_t step = access.PixelStep(), maskStep = maskAccess.PixelStep();
+  // The mask's rows: where a read would copy them as stored, each row function takes its row
+  // straight from the mask bitmap, and the read only makes its checks.
   RowTable mask;
   if (!mask.AllocateTable(static_cast<uint32_t>(hr)) ||
-      !mask.AllocateRows(static_cast<size_t>(maskAccess.RowBytes())))
+      !mask.AllocateRowsToRead(static_cast<size_t>(maskAccess.RowBytes())))
     return ERROR_NO_MEMORY;
+  const host::DeferredRowReads maskReads(maskAccess);
   if (hr > 0) {
-    const int32_t rc = HostReadRows(maskAccess, mask.rows(), 0, hr);
+    const int32_t rc = maskReads.Read(mask.rows(), 0, hr);
     if (rc != SUCCESS) return rc;
   }
   const size_t rowBytes = static_cast<size_t>(access.RowBytes());
@@ -247,8 +250,9 @@ int32_t Combine(BitmapRecord* bitmap, AccessOwner& access, AccessOwner& maskAcce
     return source.RunInPlace(
         access, slots, rect.top, rect.bottom, bitmap->Height, wr,
         [&](int32_t y, uint8_t* out, uint8_t*) {
-          CombineRow<T>(reinterpret_cast<T*>(out), mask.rows()[y - rect.top], rect.left, wr, step,
-                        maskStep, k);
+          const int32_t j = y - rect.top;
+          CombineRow<T>(reinterpret_cast<T*>(out), maskReads.Locate(mask.rows()[j], j), rect.left,
+                        wr, step, maskStep, k);
         },
         NoHostCall(), WriteRow(access));
   });
