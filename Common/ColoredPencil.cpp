@@ -9,8 +9,9 @@
 //
 // Rows are read a band at a time on the calling thread (bitmap, copy B, copy A, row by row) and
 // computed on the row engine; where the views' rows are stored rows, the reads' checks are taken
-// there and each row is moved in by the thread that computes it. The 8-bit kernel looks its
-// results up in a table of every (p, d).
+// there and the thread that computes a row moves the bitmap's row straight into the output row
+// and reads the copies' rows where they are stored (as read) or moves them in. The 8-bit kernel
+// looks its results up in a table of every (p, d).
 //
 // Extreme inputs and choices:
 // - Both copies' results are checked (not only the second's): a failed first copy ends the call
@@ -144,10 +145,10 @@ int32_t ColoredPencilDriver(BitmapRecord* bitmap, uint32_t strength, uint32_t si
       const int32_t rc = RunRows(
           slots, y0, y1, rect.right - rect.left,
           [&](int32_t y, uint8_t* out, uint8_t*) {
-            for (int32_t copy = 0; copy < 3; ++copy) reads[copy].Fetch(at(y, copy), y);
-            std::memcpy(out, at(y, 0), rowBytes);
-            PencilKernel<T>(k, reinterpret_cast<const T*>(at(y, 2)),
-                            reinterpret_cast<const T*>(at(y, 1)), reinterpret_cast<T*>(out));
+            reads[0].FetchInto(out, at(y, 0), y, rowBytes);
+            PencilKernel<T>(k, reinterpret_cast<const T*>(reads[2].Locate(at(y, 2), y)),
+                            reinterpret_cast<const T*>(reads[1].Locate(at(y, 1), y)),
+                            reinterpret_cast<T*>(out));
           },
           NoHostCall(), WriteRow(access));
       if (rc != SUCCESS) return rc;

@@ -57,12 +57,13 @@ struct RayBand {
   HostWeights* const* weights;
 };
 
-// The part of one line of length L at angle phi that falls on band rows [r0, r1). Every pixel's
+// The part of one line of length L at the angle of cosine cosPhi and sine sinPhi that falls on
+// band rows [r0, r1). Every pixel's
 // lightenings come in line order and, within a line, in step order, so lines painted one after
 // another over separate row ranges give the pixels of lines painted over the whole band.
 template <class T>
-void PaintLine(const RayBand& b, double phi, int32_t length, int32_t r0, int32_t r1) {
-  const double cosPhi = std::cos(phi), sinPhi = std::sin(phi);
+void PaintLine(const RayBand& b, double cosPhi, double sinPhi, int32_t length, int32_t r0,
+               int32_t r1) {
   // Steps whose upper row lies in [r0 - 1, r1), widened by two steps against rounding; each step
   // is still checked exactly.
   int64_t from = 0, to = length;
@@ -126,14 +127,13 @@ int32_t DrawFlareRays(BitmapRecord* bitmap, POINT center, int32_t radius, uint32
   HostFillWeightTable(weights.get());
 
   const int64_t lines = (int64_t{thickness} + 1) * 360 / angleStep;
-  // Every line's angle and length, drawn first: the lines are painted once all are drawn.
+  // Every line's direction and length, drawn first: the lines are painted once all are drawn.
   struct Line {
-    double phi;
+    double cosPhi, sinPhi;
     int32_t length;
   };
   HostBlock<Line> drawn;
-  int64_t count = 0;
-  for (int64_t group = 0; group < 360; group += angleStep) count += int64_t{thickness} + 1;
+  const int64_t count = (359 / int64_t{angleStep} + 1) * (int64_t{thickness} + 1);
   if (count > UINT32_MAX || !drawn.Allocate(static_cast<uint32_t>(std::max<int64_t>(count, 1))))
     return ERROR_NO_MEMORY;
   const RECT progress{0, top, 0,
@@ -167,7 +167,8 @@ int32_t DrawFlareRays(BitmapRecord* bitmap, POINT center, int32_t radius, uint32
   for (int64_t group = 0; group < 360; group += angleStep)
     for (int64_t a = group; a <= group + thickness; ++a) {
       const int32_t draw = fxrt::rand();
-      drawn[n++] = {static_cast<double>(a - 45) * kRayPi / 180, radius > 0 ? draw % radius : 0};
+      const double phi = static_cast<double>(a - 45) * kRayPi / 180;
+      drawn[n++] = {std::cos(phi), std::sin(phi), radius > 0 ? draw % radius : 0};
       rc = HostAdvanceProgress(access, 1);
       if (rc != SUCCESS) return rc;
     }
@@ -178,7 +179,8 @@ int32_t DrawFlareRays(BitmapRecord* bitmap, POINT center, int32_t radius, uint32
     using T = decltype(sample);
     ParallelFor(strips, int64_t{kStripRows} * radius, [&](int32_t i) {
       const int32_t r0 = i * kStripRows, r1 = std::min(rowCount, r0 + kStripRows);
-      for (int64_t k = 0; k < n; ++k) PaintLine<T>(b, drawn[k].phi, drawn[k].length, r0, r1);
+      for (int64_t k = 0; k < n; ++k)
+        PaintLine<T>(b, drawn[k].cosPhi, drawn[k].sinPhi, drawn[k].length, r0, r1);
     });
     return SUCCESS;
   });

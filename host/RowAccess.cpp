@@ -717,7 +717,7 @@ bool DriveWrittenRows(RowRun& run, const RowSlots& slots, bool readsToo, RowAcce
   };
   const auto stored = [](void* a, int32_t y) { return StoredRow(*static_cast<RowAccess*>(a), y); };
   ComputeRows(run, slots, passed, workers, inPlace ? nullptr : +write, writes,
-              inPlace ? +stored : nullptr, rc == SUCCESS && passed == run.count ? ahead : nullptr);
+              inPlace ? +stored : nullptr, rc == SUCCESS ? ahead : nullptr);
   if (passed > 0) {
     const int32_t reported = Advance(writes, passed);
     if (reported != SUCCESS) rc = reported;
