@@ -168,9 +168,9 @@ inline bool SurelyBeyondEllipse(const SphereGeometry& g, int64_t dx, int64_t dy,
   return r2 * r2 > bound * 1.000001;
 }
 
-// Scratch of SphereRow: five doubles and two indexes per pixel of the rectangle's width.
+// Scratch of SphereRow: eight doubles and three indexes per pixel of the rectangle's width.
 inline size_t SphereRowScratch(const RECT& rect) {
-  return (size_t(rect.right) - size_t(rect.left)) * (5 * sizeof(double) + 2 * sizeof(int32_t));
+  return (size_t(rect.right) - size_t(rect.left)) * (8 * sizeof(double) + 3 * sizeof(int32_t));
 }
 
 // The literal arithmetic of SphereRow for the pixels xs[0 .. m) of row y, staged so that the
@@ -280,7 +280,8 @@ inline int32_t SphereShortPixel(const SphereGeometry& g, const RadialOptions& o,
 //   e = 2 (1.01 (|rp| kDirectionError + spread) + 16 kRoundingUnit (the magnitudes summed)).
 // A pixel is decided when the bound test, the fold test, the outside test and the sample come
 // out the same for every value within those bounds; the centre pixel always takes the literal
-// arithmetic.
+// arithmetic. The pixels at dx and -dx share r, the bound and rp (the bound depends on c² only,
+// and (-dx) / r is -(dx / r) exactly), so these are taken once per distance |dx|.
 template <class T, class Remap>
 int32_t SphereRow(const SphereGeometry& g, const RadialOptions& o, const Remap& remap,
                   const SphereSources<T>& src, int32_t y, int32_t step, int32_t width, T* out,
@@ -292,46 +293,64 @@ int32_t SphereRow(const SphereGeometry& g, const RadialOptions& o, const Remap& 
   double* cs = th + n;
   double* sn = cs + n;
   double* bounds = sn + n;
-  auto* xs = reinterpret_cast<int32_t*>(bounds + n);
+  double* sx = bounds + n;
+  double* oy = sx + n;
+  double* es = oy + n;
+  auto* xs = reinterpret_cast<int32_t*>(es + n);
   int32_t* literal = xs + n;
+  int32_t* where = literal + n;
   const int32_t cx = o.center.x, cy = o.center.y;
   const int32_t dy = y - cy;
   const int64_t dy2 = int64_t{dy} * dy;
   const double fdy = dy;
   const double reach = remap.Reach(g);
-  int32_t m = 0;
-  for (int32_t x = rc.left; x < rc.right; ++x) {
-    const int32_t dx = x - cx;
-    const int64_t r2 = int64_t{dx} * dx + dy2;
-    if constexpr (Remap::kEllipseBound)
-      if (SurelyBeyondEllipse(g, dx, dy, static_cast<double>(r2))) continue;
-    const double r = std::sqrt(static_cast<double>(r2));
-    if (r > reach) continue;
-    xs[m] = x;
-    rs[m++] = r;
-  }
   if (literalOnly) {
+    int32_t m = 0;
+    for (int32_t x = rc.left; x < rc.right; ++x) {
+      const int32_t dx = x - cx;
+      const int64_t r2 = int64_t{dx} * dx + dy2;
+      if constexpr (Remap::kEllipseBound)
+        if (SurelyBeyondEllipse(g, dx, dy, static_cast<double>(r2))) continue;
+      const double r = std::sqrt(static_cast<double>(r2));
+      if (r > reach) continue;
+      xs[m] = x;
+      rs[m++] = r;
+    }
     SphereLiteralPixels(g, o, remap, src, y, step, width, out, xs, m, rs, th, cs, sn, bounds);
     return m;
   }
-  int32_t p = 0, k = 0;
-  for (int32_t i = 0; i < m; ++i) {
-    const double r = rs[i];
+  // The distances |dx| the row's pixels take: [u0, u1], at most n of them.
+  const int32_t left = rc.left - cx, right = rc.right - 1 - cx;
+  const int32_t u0 = left > 0 ? left : (right < 0 ? -right : 0);
+  const int32_t u1 = left > 0 ? right : (right < 0 ? -left : (-left > right ? -left : right));
+  constexpr int32_t kBeyond = -1, kLiteral = -2;
+  // Per distance: beyond, literal, or the index of its shared values (rs: r, cs: |dx| / r,
+  // sn: dy / r, bounds: the bound, th: its spread).
+  int32_t k = 0;
+  for (int32_t u = u0; u <= u1; ++u) {
+    int32_t& slot = where[u - u0];
+    slot = kBeyond;
+    const int64_t r2 = int64_t{u} * u + dy2;
+    if constexpr (Remap::kEllipseBound)
+      if (SurelyBeyondEllipse(g, u, dy, static_cast<double>(r2))) continue;
+    const double r = std::sqrt(static_cast<double>(r2));
+    if (r > reach) continue;
     if (r == 0) {
-      literal[p++] = xs[i];
+      slot = kLiteral;
       continue;
     }
     const double inverse = 1.0 / r;
-    const double c = (xs[i] - cx) * inverse, s = fdy * inverse;
+    const double c = u * inverse, s = fdy * inverse;
     const double bound = remap.Bound(g, c, s);
     const double spread = remap.BoundSpread(g, bound);
     if (bound >= 1 && r - bound > 2 * spread) continue;  // beyond the bound on both paths
     if (!(bound >= 1 && bound - r > 2 * spread)) {
-      literal[p++] = xs[i];
+      slot = kLiteral;
       continue;
     }
-    xs[k] = xs[i], rs[k] = r, cs[k] = c, sn[k] = s, th[k] = spread;
-    bounds[k++] = bound;
+    rs[k] = r, cs[k] = c, sn[k] = s, th[k] = spread;
+    bounds[k] = bound;
+    slot = k++;
   }
   for (int32_t i = 0; i < k; ++i) {
     const double rp = remap.Map(rs[i], bounds[i]);
@@ -340,44 +359,51 @@ int32_t SphereRow(const SphereGeometry& g, const RadialOptions& o, const Remap& 
   }
   // Positions and bounds first, so that the sampling loop can fetch the source rows of a pixel
   // a few places ahead.
-  int32_t q = 0;
+  int32_t p = 0, q = 0;
   const double fixed = std::abs(static_cast<double>(cx)) + std::abs(fdy) +
                        std::abs(static_cast<double>(y)) + src.n + 1;
-  for (int32_t i = 0; i < k; ++i) {
+  for (int32_t x = rc.left; x < rc.right; ++x) {
+    const int32_t dx = x - cx;
+    const int32_t i = where[(dx < 0 ? -dx : dx) - u0];
+    if (i == kBeyond) continue;
+    if (i == kLiteral) {
+      literal[p++] = x;
+      continue;
+    }
     double rp = bounds[i], spread = th[i];
     if (o.fold && !(rp - spread > 0)) {
       // Surely folded: kept, filled, or (nearest edge) sampled at the centre, rp = 0 exactly.
       // The centre's row neighbours also fill the centre: they take the literal arithmetic.
-      const int32_t dx = xs[i] - cx;
       if (!(rp + spread <= 0) || (o.mode == kOutsideFill && dy == 0 && (dx == 1 || dx == -1))) {
-        literal[p++] = xs[i];
+        literal[p++] = x;
         continue;
       }
       if (o.mode == kOutsideKeep) continue;
       if (o.mode == kOutsideFill) {
-        WriteFill(out + int64_t{xs[i]} * step, step, o.fill);
+        WriteFill(out + int64_t{x} * step, step, o.fill);
         continue;
       }
       rp = 0;
       spread = 0;
     }
-    const double sx = cx + rp * cs[i], oy = rp * sn[i];
-    xs[q] = xs[i];
-    cs[q] = sx;
-    sn[q] = oy;
+    const double c = dx < 0 ? -cs[i] : cs[i];
+    const double px = cx + rp * c, py = rp * sn[i];
+    xs[q] = x;
+    sx[q] = px;
+    oy[q] = py;
     // A folded pixel sampling the centre (rp = 0) has an exact position.
-    th[q++] = rp == 0 && spread == 0
+    es[q++] = rp == 0 && spread == 0
                   ? 0.0
                   : 2 * (1.01 * (std::abs(rp) * kDirectionError + spread) +
-                         16 * kRoundingUnit * (fixed + std::abs(rp) + std::abs(sx) + std::abs(oy)));
+                         16 * kRoundingUnit * (fixed + std::abs(rp) + std::abs(px) + std::abs(py)));
   }
   constexpr int32_t kAhead = 8;
   const double top = src.w - dy;  // the table position of the centre's row
   for (int32_t i = 0; i < q; ++i) {
     if (i + kAhead < q)
-      PrefetchSample(src.rows, cs[i + kAhead], top + sn[i + kAhead], rc.left, rc.right, src.n,
+      PrefetchSample(src.rows, sx[i + kAhead], top + oy[i + kAhead], rc.left, rc.right, src.n,
                      step);
-    if (!SphereShortPixel<T>(g, o, src, y, step, width, cs[i], sn[i], th[i],
+    if (!SphereShortPixel<T>(g, o, src, y, step, width, sx[i], oy[i], es[i],
                              out + int64_t{xs[i]} * step))
       literal[p++] = xs[i];
   }
