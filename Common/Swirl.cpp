@@ -43,8 +43,8 @@ constexpr double kTurnShortfall = kPi * 2.0 - 6.283185307179586476925;
 constexpr double kUnit = kRoundingUnit;
 constexpr double kDirection = kDirectionError;
 
-// Scratch of one row: seven doubles and two indexes per pixel of the rectangle's width.
-constexpr size_t kScratchPerPixel = 7 * sizeof(double) + 2 * sizeof(int32_t);
+// Scratch of one row: nine doubles and four indexes per pixel of the rectangle's width.
+constexpr size_t kScratchPerPixel = 9 * sizeof(double) + 4 * sizeof(int32_t);
 
 // True when (dx, dy) lies outside the rim in exact arithmetic by a margin far beyond the
 // rounding of the row's floating-point test r > R: r > R means r^4 > a²dx² + b²dy², since
@@ -135,6 +135,10 @@ size_t SwirlScratchBytes(const RECT& rect) {
 //     1.03 |turn| rim + r (6 kDirection + 56 kUnit + 41 kUnit |turn| + 27 kUnit |t|), plus
 //     2 r (2 kSinCosError) for the sine and cosine of t, plus 16 kUnit times the magnitudes the
 //     positions are summed from.
+//
+// On the centre's row and below (dy >= 0, no turn shortfall) the pixels at dx and -dx share r,
+// the direction up to the sign of its cosine, R and t, so steps 1 to 3 are taken once per
+// distance |dx| there; above the centre row once per pixel.
 template <class T>
 int32_t SwirlRow(const SwirlGeometry& g, T* const* cache, int32_t y, int32_t pixelStep,
                  int32_t width, T* out, uint8_t* scratch, bool literalOnly) {
@@ -146,24 +150,47 @@ int32_t SwirlRow(const SwirlGeometry& g, T* const* cache, int32_t y, int32_t pix
   double* t = ratio + n;
   double* ct = t + n;
   double* st = ct + n;
-  auto* xs = reinterpret_cast<int32_t*>(st + n);
+  double* sx = st + n;
+  double* sy = sx + n;
+  auto* xs = reinterpret_cast<int32_t*>(sy + n);
   int32_t* literal = xs + n;
+  int32_t* ds = literal + n;
+  int32_t* where = ds + n;
   const int32_t dy = y - g.cy;
   const double fdy = dy;
-  int32_t m = 0;
-  for (int32_t x = g.rect.left; x < g.rect.right; ++x) {
-    const int32_t dx = x - g.cx;
-    if (dx == 0 && dy == 0) continue;
-    const double r2 = static_cast<double>(int64_t{dx} * dx + int64_t{dy} * dy);
-    if (SurelyOutside(g, dx, dy, r2)) continue;
-    xs[m] = x;
-    r[m++] = r2;
-  }
-  SqrtRow(r, m);
   if (literalOnly) {
+    int32_t m = 0;
+    for (int32_t x = g.rect.left; x < g.rect.right; ++x) {
+      const int32_t dx = x - g.cx;
+      if (dx == 0 && dy == 0) continue;
+      const double r2 = static_cast<double>(int64_t{dx} * dx + int64_t{dy} * dy);
+      if (SurelyOutside(g, dx, dy, r2)) continue;
+      xs[m] = x;
+      r[m++] = r2;
+    }
+    SqrtRow(r, m);
     LiteralPixels(g, cache, y, pixelStep, width, out, xs, m, r, c, s, ratio, t);
     return m;
   }
+  // The entries: distances |dx| in [d0, d1] where mirrored, else every dx of the row.
+  const bool mirrored = dy >= 0;
+  const int32_t left = g.rect.left - g.cx, right = g.rect.right - 1 - g.cx;
+  int32_t d0 = left, d1 = right;
+  if (mirrored) {
+    d0 = left > 0 ? left : (right < 0 ? -right : 0);
+    d1 = left > 0 ? right : (right < 0 ? -left : (-left > right ? -left : right));
+  }
+  constexpr int32_t kKept = -1, kLiteral = -2;
+  int32_t m = 0;
+  for (int32_t d = d0; d <= d1; ++d) {
+    where[d - d0] = kKept;
+    if (d == 0 && dy == 0) continue;
+    const double r2 = static_cast<double>(int64_t{d} * d + int64_t{dy} * dy);
+    if (SurelyOutside(g, d, dy, r2)) continue;
+    ds[m] = d;
+    r[m++] = r2;
+  }
+  SqrtRow(r, m);
   const double a2 = static_cast<double>(g.a2), b2 = static_cast<double>(g.b2);
   const double rim = 2 * g.rimSpread;
   const double shortfall = dy < 0 ? kTurnShortfall : 0.0;
@@ -174,11 +201,9 @@ int32_t SwirlRow(const SwirlGeometry& g, T* const* cache, int32_t y, int32_t pix
   {
     const __m128d one = _mm_set1_pd(1.0), y2 = _mm_set1_pd(fdy), turn = _mm_set1_pd(shortfall);
     const __m128d va2 = _mm_set1_pd(a2), vb2 = _mm_set1_pd(b2);
-    const __m128i cx = _mm_set1_epi32(g.cx);
     for (; i + 2 <= m; i += 2) {
       const __m128d inverse = _mm_div_pd(one, _mm_loadu_pd(r + i));
-      const __m128d dx = _mm_cvtepi32_pd(
-          _mm_sub_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(xs + i)), cx));
+      const __m128d dx = _mm_cvtepi32_pd(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(ds + i)));
       const __m128d c0 = _mm_mul_pd(dx, inverse), s0 = _mm_mul_pd(y2, inverse);
       const __m128d ci = _mm_sub_pd(c0, _mm_mul_pd(s0, turn));
       const __m128d si = _mm_add_pd(s0, _mm_mul_pd(c0, turn));
@@ -193,22 +218,22 @@ int32_t SwirlRow(const SwirlGeometry& g, T* const* cache, int32_t y, int32_t pix
 #endif
   for (; i < m; ++i) {
     const double inverse = 1.0 / r[i];
-    const double c0 = (xs[i] - g.cx) * inverse, s0 = fdy * inverse;
+    const double c0 = ds[i] * inverse, s0 = fdy * inverse;
     c[i] = c0 - s0 * shortfall;
     s[i] = s0 + c0 * shortfall;
     t[i] = std::sqrt(a2 * c[i] * c[i] + b2 * s[i] * s[i]);
     ratio[i] = t[i] * inverse;
   }
-  int32_t p = 0, k = 0;
+  int32_t k = 0;
   for (i = 0; i < m; ++i) {
     const double R = t[i];
     const double margin = 2 * EllipseSpreadFrom(g.rimSpread, R);
     if (R >= 1 && r[i] - R > margin) continue;  // beyond the rim on both paths
     if (!(R >= 1 && R - r[i] > margin)) {       // too near the rim (or R too small) to tell
-      literal[p++] = xs[i];
+      where[ds[i] - d0] = kLiteral;
       continue;
     }
-    xs[k] = xs[i];
+    where[ds[i] - d0] = k;
     r[k] = r[i];
     c[k] = c[i];
     s[k] = s[i];
@@ -221,52 +246,36 @@ int32_t SwirlRow(const SwirlGeometry& g, T* const* cache, int32_t y, int32_t pix
                        std::abs(static_cast<double>(g.rect.top));
   const double errConst = 1.03 * absTurn * rim;
   const double errPerR = 6 * kDirection + 4 * kSinCosError + 56 * kUnit + 41 * kUnit * absTurn;
+  double* err = ratio;
   // Positions and bounds first, so that the sampling loop can fetch the source rows of a pixel
   // a few places ahead: near the centre neighbouring pixels sample far-apart places.
-  i = 0;
-#if defined(__SSE2__)
-  {
-    const __m128d cx = _mm_set1_pd(g.cx), cy = _mm_set1_pd(g.cy), top = _mm_set1_pd(g.rect.top);
-    const __m128d sign = _mm_set1_pd(-0.0), base = _mm_set1_pd(errConst);
-    const __m128d perR = _mm_set1_pd(errPerR), perT = _mm_set1_pd(27 * kUnit);
-    const __m128d perSum = _mm_set1_pd(16 * kUnit), vfixed = _mm_set1_pd(fixed);
-    for (; i + 2 <= k; i += 2) {
-      const __m128d ci = _mm_loadu_pd(c + i), si = _mm_loadu_pd(s + i);
-      const __m128d cti = _mm_loadu_pd(ct + i), sti = _mm_loadu_pd(st + i);
-      const __m128d ri = _mm_loadu_pd(r + i);
-      const __m128d c2 = _mm_sub_pd(_mm_mul_pd(ci, cti), _mm_mul_pd(si, sti));
-      const __m128d s2 = _mm_add_pd(_mm_mul_pd(si, cti), _mm_mul_pd(ci, sti));
-      const __m128d sx = _mm_add_pd(_mm_mul_pd(ri, c2), cx);
-      const __m128d sy = _mm_sub_pd(_mm_add_pd(_mm_mul_pd(ri, s2), cy), top);
-      const __m128d absT = _mm_andnot_pd(sign, _mm_loadu_pd(t + i));
-      const __m128d sum =
-          _mm_add_pd(_mm_add_pd(vfixed, _mm_andnot_pd(sign, sx)), _mm_andnot_pd(sign, sy));
-      _mm_storeu_pd(
-          ratio + i,
-          _mm_add_pd(_mm_add_pd(base, _mm_mul_pd(ri, _mm_add_pd(perR, _mm_mul_pd(perT, absT)))),
-                     _mm_mul_pd(perSum, sum)));
-      _mm_storeu_pd(c + i, sx);
-      _mm_storeu_pd(s + i, sy);
+  int32_t p = 0, q = 0;
+  for (int32_t x = g.rect.left; x < g.rect.right; ++x) {
+    const int32_t dx = x - g.cx;
+    const int32_t j = where[(mirrored && dx < 0 ? -dx : dx) - d0];
+    if (j == kKept) continue;
+    if (j == kLiteral) {
+      literal[p++] = x;
+      continue;
     }
-  }
-#endif
-  for (; i < k; ++i) {
-    const double c2 = c[i] * ct[i] - s[i] * st[i], s2 = s[i] * ct[i] + c[i] * st[i];
-    const double sx = r[i] * c2 + g.cx;
-    const double sy = r[i] * s2 + g.cy - g.rect.top;
-    ratio[i] = errConst + r[i] * (errPerR + 27 * kUnit * std::abs(t[i])) +
-               16 * kUnit * (fixed + std::abs(sx) + std::abs(sy));
-    c[i] = sx;
-    s[i] = sy;
+    const double cj = mirrored && dx < 0 ? -c[j] : c[j];
+    const double c2 = cj * ct[j] - s[j] * st[j], s2 = s[j] * ct[j] + cj * st[j];
+    const double px = r[j] * c2 + g.cx;
+    const double py = r[j] * s2 + g.cy - g.rect.top;
+    xs[q] = x;
+    sx[q] = px;
+    sy[q] = py;
+    err[q++] = errConst + r[j] * (errPerR + 27 * kUnit * std::abs(t[j])) +
+               16 * kUnit * (fixed + std::abs(px) + std::abs(py));
   }
   constexpr int32_t kAhead = 8;
-  for (int32_t i = 0; i < k; ++i) {
-    if (i + kAhead < k)
-      PrefetchSample(cache, c[i + kAhead], s[i + kAhead], g.rect.left, g.rect.right, g.rows,
+  for (int32_t i = 0; i < q; ++i) {
+    if (i + kAhead < q)
+      PrefetchSample(cache, sx[i + kAhead], sy[i + kAhead], g.rect.left, g.rect.right, g.rows,
                      pixelStep);
     double ax, ex, ay, ey;
-    if (!ClampedWithin(c[i], ratio[i], g.rect.left, g.rect.right, &ax, &ex) ||
-        !ClampedWithin(s[i], ratio[i], 0, g.rows, &ay, &ey) ||
+    if (!ClampedWithin(sx[i], err[i], g.rect.left, g.rect.right, &ax, &ex) ||
+        !ClampedWithin(sy[i], err[i], 0, g.rows, &ay, &ey) ||
         !BilinearSampleWithin<T>(cache, ax, ay, ex, ey, g.rows, pixelStep, width,
                                  out + int64_t{xs[i]} * pixelStep))
       literal[p++] = xs[i];
