@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -51,49 +52,84 @@ inline void SqrtRow(double* v, int32_t n) {
   for (; i < n; ++i) v[i] = std::sqrt(v[i]);
 }
 
-// s[i], c[i] = sin t[i], cos t[i] within kSinCosError, for i < n.
-inline void SinCosRow(const double* t, double* s, double* c, int32_t n) {
-  using namespace shortmath;
+namespace shortmath {
+
+// Vectors of N doubles and of N 64-bit integers (lane masks, bit patterns).
+template <int N>
+using Doubles [[gnu::vector_size(8 * N)]] = double;
+template <int N>
+using Integers [[gnu::vector_size(8 * N)]] = int64_t;
+
+// sin and cos of the values of x, all within reach, N lanes at a time; every lane makes the same
+// IEEE operations in the same order whatever N is, so the bits do not depend on it.
+template <int N>
+[[gnu::always_inline]] inline void SinCosLanes(Doubles<N> x, Doubles<N>* sine, Doubles<N>* cosine) {
+  using D = Doubles<N>;
+  using I = Integers<N>;
+  const D m = x * kTwoOverPi + kRoundToInteger;
+  const D k = m - kRoundToInteger;
+  D r = x - k * kHalfPi1;
+  r = r - k * kHalfPi2;
+  r = r - k * kHalfPi3;
+  const D r2 = r * r;
+  D ps = D{} + kS[6], pc = D{} + kC[6];
+  for (int32_t j = 5; j >= 0; --j) {
+    ps = kS[j] + r2 * ps;
+    pc = kC[j] + r2 * pc;
+  }
+  const D sr = r + (r * r2) * ps;
+  const D cr = (1.0 - r2 * 0.5) + (r2 * r2) * pc;
+  // Quadrant q = k mod 4, the low bits of m's significand: (sin, cos) = (s, c), (c, -s),
+  // (-s, -c), (-c, s).
+  const I q = (I)m;
+  const I swap = (q & 1) != 0;
+  const I sign = I{} + INT64_MIN;
+  const I negSin = ((q & 2) != 0) & sign, negCos = (((q + 1) & 2) != 0) & sign;
+  const I si = (I)sr, ci = (I)cr;
+  const I sinBits = ((ci & swap) | (si & ~swap)) ^ negSin;
+  const I cosBits = ((si & swap) | (ci & ~swap)) ^ negCos;
+  *sine = (D)sinBits;
+  *cosine = (D)cosBits;
+}
+
+// SinCosRow N values at a time over the first n values but a remainder below N; a group with a
+// value beyond the reach (or NaN) goes to libm. Returns the number of values done.
+template <int N>
+[[gnu::always_inline]] inline int32_t SinCosGroups(const double* t, double* s, double* c,
+                                                   int32_t n) {
+  using D = Doubles<N>;
   int32_t i = 0;
-#if defined(__SSE2__)
-  const __m128d reach = _mm_set1_pd(kSinCosReach), sign = _mm_set1_pd(-0.0);
-  for (; i + 2 <= n; i += 2) {
-    const __m128d x = _mm_loadu_pd(t + i);
-    // Both lanes within reach (NaN fails the test): the vector path; else libm for the pair.
-    if (_mm_movemask_pd(_mm_cmple_pd(_mm_andnot_pd(sign, x), reach)) != 3) {
-      ::sincos(t[i], &s[i], &c[i]);
-      ::sincos(t[i + 1], &s[i + 1], &c[i + 1]);
+  for (; i + N <= n; i += N) {
+    D x;
+    std::memcpy(&x, t + i, sizeof x);
+    bool within = true;
+    for (int32_t j = 0; j < N; ++j) within &= std::abs(x[j]) <= kSinCosReach;
+    if (!within) {
+      for (int32_t j = 0; j < N; ++j) ::sincos(t[i + j], &s[i + j], &c[i + j]);
       continue;
     }
-    const __m128d magic = _mm_set1_pd(kRoundToInteger);
-    const __m128d k = _mm_sub_pd(_mm_add_pd(_mm_mul_pd(x, _mm_set1_pd(kTwoOverPi)), magic), magic);
-    __m128d r = _mm_sub_pd(x, _mm_mul_pd(k, _mm_set1_pd(kHalfPi1)));
-    r = _mm_sub_pd(r, _mm_mul_pd(k, _mm_set1_pd(kHalfPi2)));
-    r = _mm_sub_pd(r, _mm_mul_pd(k, _mm_set1_pd(kHalfPi3)));
-    const __m128d r2 = _mm_mul_pd(r, r);
-    __m128d ps = _mm_set1_pd(kS[6]), pc = _mm_set1_pd(kC[6]);
-    for (int32_t j = 5; j >= 0; --j) {
-      ps = _mm_add_pd(_mm_set1_pd(kS[j]), _mm_mul_pd(r2, ps));
-      pc = _mm_add_pd(_mm_set1_pd(kC[j]), _mm_mul_pd(r2, pc));
-    }
-    const __m128d sr = _mm_add_pd(r, _mm_mul_pd(_mm_mul_pd(r, r2), ps));
-    const __m128d cr = _mm_add_pd(_mm_sub_pd(_mm_set1_pd(1.0), _mm_mul_pd(r2, _mm_set1_pd(0.5))),
-                                  _mm_mul_pd(_mm_mul_pd(r2, r2), pc));
-    // Quadrant q = k mod 4: (sin, cos) = (s, c), (c, -s), (-s, -c), (-c, s).
-    const __m128i q = _mm_cvtpd_epi32(k);  // 32-bit lanes 0 and 1
-    const __m128i one = _mm_set1_epi32(1), two = _mm_set1_epi32(2);
-    // A 32-bit mask per lane widened to the 64 bits of its double.
-    auto wide = [](__m128i m) { return _mm_castsi128_pd(_mm_unpacklo_epi32(m, m)); };
-    const __m128d swap = wide(_mm_cmpeq_epi32(_mm_and_si128(q, one), one));
-    const __m128d negSin = _mm_and_pd(sign, wide(_mm_cmpeq_epi32(_mm_and_si128(q, two), two)));
-    const __m128d negCos =
-        _mm_and_pd(sign, wide(_mm_cmpeq_epi32(_mm_and_si128(_mm_add_epi32(q, one), two), two)));
-    const __m128d sinValue = _mm_or_pd(_mm_and_pd(swap, cr), _mm_andnot_pd(swap, sr));
-    const __m128d cosValue = _mm_or_pd(_mm_and_pd(swap, sr), _mm_andnot_pd(swap, cr));
-    _mm_storeu_pd(s + i, _mm_xor_pd(sinValue, negSin));
-    _mm_storeu_pd(c + i, _mm_xor_pd(cosValue, negCos));
+    D sine, cosine;
+    SinCosLanes<N>(x, &sine, &cosine);
+    std::memcpy(s + i, &sine, sizeof sine);
+    std::memcpy(c + i, &cosine, sizeof cosine);
   }
+  return i;
+}
+
+// SinCosGroups<4> for processors with AVX2 (ShortMath.cpp).
+int32_t SinCosGroupsOfFour(const double* t, double* s, double* c, int32_t n);
+
+}  // namespace shortmath
+
+// s[i], c[i] = sin t[i], cos t[i] within kSinCosError, for i < n: four lanes at a time where the
+// processor has AVX2, else two; the bits are the same either way.
+inline void SinCosRow(const double* t, double* s, double* c, int32_t n) {
+  int32_t i = 0;
+#if defined(__x86_64__)
+  static const bool four = __builtin_cpu_supports("avx2");
+  if (four) i = shortmath::SinCosGroupsOfFour(t, s, c, n);
 #endif
+  i += shortmath::SinCosGroups<2>(t + i, s + i, c + i, n - i);
   for (; i < n; ++i) ::sincos(t[i], &s[i], &c[i]);
 }
 
