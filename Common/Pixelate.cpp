@@ -2,9 +2,10 @@
 // pixels, the per-channel maximum, minimum or average, blended with each pixel by an opacity.
 // Cells are rectangles of a grid (given by size or by count) or polar cells: angular sectors cut
 // by concentric rings around a centre, the central disc being one cell. A first pass gathers the
-// cell colours (a band of rows at a time, split into parts with cell tables of their own that
-// are merged at the end, so it runs on every thread), a second pass writes the blended pixels;
-// every failure after the row access is open is answered with ERROR_NO_MEMORY.
+// cell colours (split into parts with cell tables of their own that are merged at the end, so it
+// runs on every thread; every row's read is checked first where the reads leave the moves for
+// later), a second pass writes the blended pixels; every failure after the row access is open is
+// answered with ERROR_NO_MEMORY.
 //
 // Extreme inputs: cell sums for the average are 64-bit, so large 16-bit cells average correctly
 // instead of wrapping. The polar squares dx² + dy² are formed in 64 bits (identical below 46341
@@ -126,26 +127,23 @@ int32_t RunPasses(RowAccess* access, BitmapRecord* bitmap, const Job& job, const
               job.mode == kMinimum ? uint64_t{0xFFFFFFFFu} : uint64_t{0});
   if (job.mode == kAverage && !counts.AllocateCleared(layout.cellCount * parts))
     return ERROR_NO_MEMORY;
-  if (uint64_t{rowBytes} * uint32_t(band) > UINT32_MAX ||
-      !rows.Allocate(static_cast<uint32_t>(rowBytes * uint32_t(band))))
+  // A band of rows, and at least one row per part.
+  const uint32_t rowCount = std::max(uint32_t(band), parts);
+  if (uint64_t{rowBytes} * rowCount > UINT32_MAX ||
+      !rows.Allocate(static_cast<uint32_t>(rowBytes * rowCount)))
     return ERROR_NO_MEMORY;
 
-  // Where the rows are stored as read, each is gathered straight from the bitmap.
-  const host::DeferredRowReads reads(access);
-  for (int32_t y0 = job.rect.top; y0 < job.rect.bottom; y0 += band) {
-    const int32_t y1 = std::min(job.rect.bottom, y0 + band), n = y1 - y0;
-    uint8_t* bandRows[host::kMaxBandRows];
-    for (int32_t k = 0; k < n; ++k) bandRows[k] = rows.get() + size_t(k) * rowBytes;
-    if (reads.Read(bandRows, y0, n) != SUCCESS) return ERROR_NO_MEMORY;
-    // Each part takes the band's rows one at a time as it gets to them, so a thread that starts
-    // late leaves its share to the others instead of holding them up at the band's end.
+  // Gathers rows [y0, y1), the pixels of row y at rowOf(part, y). Each part takes the rows one at
+  // a time as it gets to them, so a thread that starts late leaves its share to the others
+  // instead of holding them up at the end.
+  const auto gather = [&](int32_t y0, int32_t y1, auto&& rowOf) {
     std::atomic<int32_t> next{y0};
-    ParallelFor(static_cast<int32_t>(parts), int64_t{n} * job.wr / parts, [&](int32_t part) {
+    ParallelFor(static_cast<int32_t>(parts), int64_t{y1 - y0} * job.wr / parts, [&](int32_t part) {
       uint64_t* v = values.get() + partValues * uint32_t(part);
       uint64_t* c = job.mode == kAverage ? counts.get() + size_t{layout.cellCount} * part : nullptr;
       for (int32_t y; (y = next.fetch_add(1, std::memory_order_relaxed)) < y1;) {
-        const T* pixels = reinterpret_cast<const T*>(reads.Locate(bandRows[y - y0], y)) +
-                          static_cast<size_t>(job.rect.left) * step;
+        const T* pixels =
+            reinterpret_cast<const T*>(rowOf(part, y)) + static_cast<size_t>(job.rect.left) * step;
         const RowCells cells = CellsOfRow(layout, job, y);
         if (job.mode == kMaximum)
           GatherRow<T, C, kMaximum>(pixels, job.wr, step, cells, v, nullptr);
@@ -155,29 +153,49 @@ int32_t RunPasses(RowAccess* access, BitmapRecord* bitmap, const Job& job, const
           GatherRow<T, C, kAverage>(pixels, job.wr, step, cells, v, c);
       }
     });
+  };
+  const host::DeferredRowReads reads(access);
+  uint8_t* bandRows[host::kMaxBandRows];
+  for (int32_t k = 0; k < band; ++k) bandRows[k] = rows.get() + size_t(k) * rowBytes;
+  for (int32_t y0 = job.rect.top; y0 < job.rect.bottom; y0 += band) {
+    const int32_t y1 = std::min(job.rect.bottom, y0 + band);
+    if (reads.Read(bandRows, y0, y1 - y0) != SUCCESS) return ERROR_NO_MEMORY;
+    if (!reads.Defers()) gather(y0, y1, [&](int32_t, int32_t y) { return bandRows[y - y0]; });
   }
-  for (uint32_t part = 1; part < parts; ++part) {
-    const uint64_t* v = values.get() + partValues * part;
-    for (uint64_t i = 0; i < partValues; ++i) {
-      uint64_t& into = values[i];
-      into = job.mode == kMaximum   ? std::max(into, v[i])
-             : job.mode == kMinimum ? std::min(into, v[i])
-                                    : into + v[i];
-    }
-    if (job.mode == kAverage)
-      for (uint32_t cell = 0; cell < layout.cellCount; ++cell)
-        counts[cell] += counts[size_t{layout.cellCount} * part + cell];
-  }
-
-  // Final cell colours, premultiplied by the opacity. Only cells that hold pixels are ever read;
-  // a minimum cell without pixels keeps its start value, limited to the maximum.
+  // Where the reads only checked, every row is gathered in one run once all checks passed:
+  // straight from the bitmap where its rows are stored as read, else moved into the part's row.
+  if (reads.Defers())
+    gather(job.rect.top, job.rect.bottom, [&](int32_t part, int32_t y) {
+      return reads.Locate(rows.get() + size_t(part) * rowBytes, y);
+    });
+  // The parts merged into the first, then the final cell colours, premultiplied by the opacity;
+  // a range of cells at a time on every thread. Only cells that hold pixels are ever read; a
+  // minimum cell without pixels keeps its start value, limited to the maximum.
   constexpr uint64_t kMax = SampleTraits<T>::kMax;
-  for (uint32_t cell = 0; cell < layout.cellCount; ++cell)
-    for (int32_t k = 0; k < C; ++k) {
-      uint64_t& v = values[size_t{cell} * C + k];
-      if (job.mode == kAverage) v = counts[cell] ? v / counts[cell] : 0;
-      v = job.opacity * std::min(v, kMax);
-    }
+  constexpr uint32_t kCellsPerItem = 4096;
+  const uint32_t cellCount = layout.cellCount;
+  ParallelFor(static_cast<int32_t>((uint64_t{cellCount} + kCellsPerItem - 1) / kCellsPerItem),
+              int64_t{kCellsPerItem} * parts, [&](int32_t item) {
+                const uint32_t first = uint32_t(item) * kCellsPerItem;
+                const uint32_t last = std::min(cellCount, first + kCellsPerItem);
+                for (uint32_t cell = first; cell < last; ++cell) {
+                  uint64_t* into = values.get() + size_t{cell} * C;
+                  for (uint32_t part = 1; part < parts; ++part) {
+                    const uint64_t* v = into + partValues * part;
+                    for (int32_t k = 0; k < C; ++k)
+                      into[k] = job.mode == kMaximum   ? std::max(into[k], v[k])
+                                : job.mode == kMinimum ? std::min(into[k], v[k])
+                                                       : into[k] + v[k];
+                    if (job.mode == kAverage)
+                      counts[cell] += counts[size_t{cellCount} * part + cell];
+                  }
+                  for (int32_t k = 0; k < C; ++k) {
+                    uint64_t& v = into[k];
+                    if (job.mode == kAverage) v = counts[cell] ? v / counts[cell] : 0;
+                    v = job.opacity * std::min(v, kMax);
+                  }
+                }
+              });
 
   // The second pass blends rows in parallel, a band of source rows at a time.
   RowWindow source;
@@ -256,10 +274,12 @@ int32_t LayOutPolar(const Job& job, double sectorAngle, int32_t cellHeight, bool
   HostBlock<uint64_t> keys;
   if (compact && !keys.Allocate(static_cast<uint32_t>(pixels))) return ERROR_NO_MEMORY;
 
+  // Every pixel's cell on its own, the rows on every thread.
   const double toDegrees = 180.0 / kPi;
-  size_t p = 0;
-  for (int32_t y = r.top; y < r.bottom; ++y) {
+  ParallelFor(job.hr, job.wr, [&](int32_t j) {
+    const int32_t y = r.top + j;
     const int64_t dy = int64_t{y} - center.y;
+    size_t p = static_cast<size_t>(j) * static_cast<size_t>(job.wr);
     for (int32_t x = r.left; x < r.right; ++x, ++p) {
       const int64_t dx = int64_t{x} - center.x;
       const double dist = std::sqrt(static_cast<double>(dy * dy + dx * dx));
@@ -274,7 +294,7 @@ int32_t LayOutPolar(const Job& job, double sectorAngle, int32_t cellHeight, bool
       else
         layout.map[p] = static_cast<uint32_t>(key);
     }
-  }
+  });
   if (!compact) {
     layout.cellCount = static_cast<uint32_t>(dense);
     return SUCCESS;

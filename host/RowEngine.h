@@ -53,6 +53,8 @@ const uint8_t* StoredRowToRead(const RowAccess* access, int32_t y);
 class DeferredRowReads {
  public:
   explicit DeferredRowReads(RowAccess* access) : access_(access), moves_(ReadsStoredRows(access)) {}
+  // True where Read only checks and each row is moved (or located) later, on any thread.
+  bool Defers() const { return moves_; }
   int32_t Read(uint8_t* const* rows, int32_t first, int32_t count) const {
     return moves_ ? CheckReadRows(access_, rows, first, count)
                   : HostReadRows(access_, rows, first, count);
