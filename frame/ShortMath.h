@@ -60,12 +60,14 @@ using Doubles [[gnu::vector_size(8 * N)]] = double;
 template <int N>
 using Integers [[gnu::vector_size(8 * N)]] = int64_t;
 
-// sin and cos of the values of x, all within reach, N lanes at a time; every lane makes the same
+// s[i], c[i] = sin and cos of t[i] for i < N, every t[i] within reach; every lane makes the same
 // IEEE operations in the same order whatever N is, so the bits do not depend on it.
 template <int N>
-[[gnu::always_inline]] inline void SinCosLanes(Doubles<N> x, Doubles<N>* sine, Doubles<N>* cosine) {
+[[gnu::always_inline]] inline void SinCosLanes(const double* t, double* s, double* c) {
   using D = Doubles<N>;
   using I = Integers<N>;
+  D x;
+  std::memcpy(&x, t, sizeof x);
   const D m = x * kTwoOverPi + kRoundToInteger;
   const D k = m - kRoundToInteger;
   D r = x - k * kHalfPi1;
@@ -88,8 +90,9 @@ template <int N>
   const I si = (I)sr, ci = (I)cr;
   const I sinBits = ((ci & swap) | (si & ~swap)) ^ negSin;
   const I cosBits = ((si & swap) | (ci & ~swap)) ^ negCos;
-  *sine = (D)sinBits;
-  *cosine = (D)cosBits;
+  const D sine = (D)sinBits, cosine = (D)cosBits;
+  std::memcpy(s, &sine, sizeof sine);
+  std::memcpy(c, &cosine, sizeof cosine);
 }
 
 // SinCosRow N values at a time over the first n values but a remainder below N; a group with a
@@ -97,21 +100,15 @@ template <int N>
 template <int N>
 [[gnu::always_inline]] inline int32_t SinCosGroups(const double* t, double* s, double* c,
                                                    int32_t n) {
-  using D = Doubles<N>;
   int32_t i = 0;
   for (; i + N <= n; i += N) {
-    D x;
-    std::memcpy(&x, t + i, sizeof x);
     bool within = true;
-    for (int32_t j = 0; j < N; ++j) within &= std::abs(x[j]) <= kSinCosReach;
-    if (!within) {
-      for (int32_t j = 0; j < N; ++j) ::sincos(t[i + j], &s[i + j], &c[i + j]);
+    for (int32_t j = 0; j < N; ++j) within &= std::abs(t[i + j]) <= kSinCosReach;
+    if (within) {
+      SinCosLanes<N>(t + i, s + i, c + i);
       continue;
     }
-    D sine, cosine;
-    SinCosLanes<N>(x, &sine, &cosine);
-    std::memcpy(s + i, &sine, sizeof sine);
-    std::memcpy(c + i, &cosine, sizeof cosine);
+    for (int32_t j = 0; j < N; ++j) ::sincos(t[i + j], &s[i + j], &c[i + j]);
   }
   return i;
 }
