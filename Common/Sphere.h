@@ -320,9 +320,8 @@ int32_t SphereRow(const SphereGeometry& g, const RadialOptions& o, const Remap& 
     return m;
   }
   // The distances |dx| the row's pixels take: [u0, u1], at most n of them.
-  const int32_t left = rc.left - cx, right = rc.right - 1 - cx;
-  const int32_t u0 = left > 0 ? left : (right < 0 ? -right : 0);
-  const int32_t u1 = left > 0 ? right : (right < 0 ? -left : (-left > right ? -left : right));
+  int32_t u0, u1;
+  DistanceRange(rc.left - cx, rc.right - 1 - cx, &u0, &u1);
   constexpr int32_t kBeyond = -1, kLiteral = -2;
   // Per distance: beyond, literal, or the index of its shared values (rs: r, cs: |dx| / r,
   // sn: dy / r, bounds: the bound, th: its spread).

@@ -158,28 +158,10 @@ int32_t SwirlRow(const SwirlGeometry& g, T* const* cache, int32_t y, int32_t pix
   int32_t* where = ds + n;
   const int32_t dy = y - g.cy;
   const double fdy = dy;
-  if (literalOnly) {
-    int32_t m = 0;
-    for (int32_t x = g.rect.left; x < g.rect.right; ++x) {
-      const int32_t dx = x - g.cx;
-      if (dx == 0 && dy == 0) continue;
-      const double r2 = static_cast<double>(int64_t{dx} * dx + int64_t{dy} * dy);
-      if (SurelyOutside(g, dx, dy, r2)) continue;
-      xs[m] = x;
-      r[m++] = r2;
-    }
-    SqrtRow(r, m);
-    LiteralPixels(g, cache, y, pixelStep, width, out, xs, m, r, c, s, ratio, t);
-    return m;
-  }
-  // The entries: distances |dx| in [d0, d1] where mirrored, else every dx of the row.
-  const bool mirrored = dy >= 0;
-  const int32_t left = g.rect.left - g.cx, right = g.rect.right - 1 - g.cx;
-  int32_t d0 = left, d1 = right;
-  if (mirrored) {
-    d0 = left > 0 ? left : (right < 0 ? -right : 0);
-    d1 = left > 0 ? right : (right < 0 ? -left : (-left > right ? -left : right));
-  }
+  // The entries: distances |dx| where mirrored, else every dx of the row, from d0 on.
+  const bool mirrored = dy >= 0 && !literalOnly;
+  int32_t d0 = g.rect.left - g.cx, d1 = g.rect.right - 1 - g.cx;
+  if (mirrored) DistanceRange(d0, d1, &d0, &d1);
   constexpr int32_t kKept = -1, kLiteral = -2;
   int32_t m = 0;
   for (int32_t d = d0; d <= d1; ++d) {
@@ -191,6 +173,11 @@ int32_t SwirlRow(const SwirlGeometry& g, T* const* cache, int32_t y, int32_t pix
     r[m++] = r2;
   }
   SqrtRow(r, m);
+  if (literalOnly) {
+    for (int32_t i = 0; i < m; ++i) xs[i] = g.cx + ds[i];
+    LiteralPixels(g, cache, y, pixelStep, width, out, xs, m, r, c, s, ratio, t);
+    return m;
+  }
   const double a2 = static_cast<double>(g.a2), b2 = static_cast<double>(g.b2);
   const double rim = 2 * g.rimSpread;
   const double shortfall = dy < 0 ? kTurnShortfall : 0.0;

@@ -209,6 +209,14 @@ inline double EllipseSpreadFrom(double rimSpread, double R) {
   return rimSpread + 16 * kRoundingUnit * R;
 }
 
+// The distances |d| of the offsets d in [left, right] (left <= right): [*first, *last], at most
+// right - left + 1 of them. Rows that mirror pixels about the centre column take their shared
+// values once per distance.
+inline void DistanceRange(int32_t left, int32_t right, int32_t* first, int32_t* last) {
+  *first = left > 0 ? left : (right < 0 ? -right : 0);
+  *last = left > 0 ? right : (right < 0 ? -left : (-left > right ? -left : right));
+}
+
 // Starts loading the two rows a bilinear sample near (x, y) reads, x clamped into
 // [left, right - 1] and y into the table as the samplers clamp; nothing for NaN.
 template <class T>

@@ -282,6 +282,8 @@ TEST(SphereTest, ShortPathGivesTheLiteralSamples) {
        fx::kOutsideFill, false, 127, 0.02},
       {"spherize 500 edge", kSpherizeOut, 5, 640, 480, 4, false, {0, 0, 640, 480}, {100, 400},
        fx::kOutsideEdge, false, 0, 0.02},
+      {"spherize 150, centre past the right edge", kSpherizeOut, 1.5, 320, 240, 3, false,
+       {0, 0, 320, 240}, {320, 120}, fx::kOutsideEdge, false, 0, 0.02},
       {"spherize -250 fold keep", kSpherizeIn, 2.5, 640, 480, 3, true, {20, 30, 600, 470},
        {310, 250}, fx::kOutsideKeep, true, 0, 0.02},
       {"spherize -500 fold fill", kSpherizeIn, 5, 480, 360, 1, false, {0, 0, 480, 360},
