@@ -65,7 +65,8 @@ void OceanKernel(const OceanWave& w, const OceanRow& r, const T* mirror, int32_t
   for (int32_t x = w.rect.left; x < w.rect.right; ++x) {
     const int32_t i = x - w.rect.left;
     const int64_t sx =
-        std::clamp<int64_t>(x + TruncToInt32(r.a * w.columnSine[i]), w.rect.left, w.rect.right - 1);
+        std::clamp<int64_t>(int64_t{x} + TruncToInt32(r.a * w.columnSine[i]), w.rect.left,
+                            w.rect.right - 1);
     T* o = out + int64_t{x} * step;
     const T* s = mirror + sx * step;
     for (int32_t k = 0; k < samples; ++k) {
