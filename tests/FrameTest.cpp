@@ -139,7 +139,11 @@ TEST(ShortMathTest, SinCosStaysWithinItsBound) {
   // Two lanes and (where the processor has them) four give the same bits as the row.
   const int32_t n = static_cast<int32_t>(t.size());
   for (int32_t lanes : {2, 4}) {
+#if defined(__x86_64__)
     if (lanes == 4 && !__builtin_cpu_supports("avx2")) continue;
+#else
+    if (lanes == 4) continue;  // the four-lane path exists only for x86-64
+#endif
     std::vector<double> s2(t.size()), c2(t.size());
     int32_t done = lanes == 2
                        ? fx::shortmath::SinCosGroups<2>(t.data(), s2.data(), c2.data(), n)
