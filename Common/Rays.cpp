@@ -58,9 +58,9 @@ struct RayBand {
 };
 
 // The part of one line of length L at the angle of cosine cosPhi and sine sinPhi that falls on
-// band rows [r0, r1). Every pixel's
-// lightenings come in line order and, within a line, in step order, so lines painted one after
-// another over separate row ranges give the pixels of lines painted over the whole band.
+// band rows [r0, r1). Every pixel's lightenings come in line order and, within a line, in step
+// order, so lines painted one after another over separate row ranges give the pixels of lines
+// painted over the whole band.
 template <class T>
 void PaintLine(const RayBand& b, double cosPhi, double sinPhi, int32_t length, int32_t r0,
                int32_t r1) {

@@ -206,7 +206,8 @@ void ComputeRows(RowRun& run, const RowSlots& slots, int32_t count, int32_t work
 // advances by the rows written: true, with the result in *result. The read itself is left out, as
 // nothing uses its bytes, and rows whose write is a plain copy are computed in the stored row.
 // false, having done nothing, where the rows must go through DriveRows. `ahead`, when given,
-// runs while the rows are computed if every check passed (nothing observable follows them then).
+// runs while the rows are computed if every check passed: only the run's progress report follows
+// then, and a cancel there still ends the call with its code (ahead's reads change no pixel).
 bool DriveWrittenRows(RowRun& run, const RowSlots& slots, bool readsToo, RowAccess* reads,
                       RowAccess* writes, int32_t workers, int32_t* result, Ahead* ahead = nullptr);
 
@@ -341,8 +342,9 @@ int32_t RunRows(const RowSlots& slots, int32_t first, int32_t last, int64_t pixe
 
 // ahead() makes the host calls that follow the run's on the calling thread, typically the read of
 // the next band into rows the run does not touch, of bitmap rows it does not write. It runs once
-// the run has succeeded, or while the rows are computed where the run's host calls all come first
-// (nothing can stop the run after them), so the calling thread reads while the pool computes.
+// the run has succeeded, or while the rows are computed where every check of the run's host calls
+// comes first and passed (only its progress report follows), so the calling thread reads while
+// the pool computes.
 // Returns the run's code, and where that is SUCCESS, ahead's.
 template <class Compute, class Before, class After, class Next>
 int32_t RunRows(const RowSlots& slots, int32_t first, int32_t last, int64_t pixelsPerRow,
